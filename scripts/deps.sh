@@ -1,0 +1,17 @@
+# Sourced by the scripts: installs the Debian 12 packages the build and the tests need.
+TARNIVEL_PACKAGES=(qt6-base-dev qt6-serialport-dev qt6-multimedia-dev cmake ninja-build g++
+    xvfb xauth imagemagick fonts-dejavu-core clang libclang-rt-14-dev python3)
+
+tarnivel_install_deps() {
+    local missing=()
+    local p
+    for p in "${TARNIVEL_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

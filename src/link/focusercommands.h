@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace tarnivel {
+
+class FocuserLink;
+
+inline constexpr double kNotFittedTemperature = -9999.0;
+
+// Message ids of the controller catalogue.
+namespace msg {
+inline constexpr int GetPosition = 1;
+inline constexpr int GotoPosition = 2;
+inline constexpr int SetPosition = 4;
+inline constexpr int IsSlewDone = 19;
+inline constexpr int ApproachPosition = 23;
+inline constexpr int SetLimitMin = 26;
+inline constexpr int SetLimitMax = 27;
+inline constexpr int GetLimitMin = 28;
+inline constexpr int GetLimitMax = 29;
+inline constexpr int MoveUp = 36;
+inline constexpr int MoveDown = 37;
+inline constexpr int GetTemperature = 38;
+inline constexpr int SetFan = 39;
+inline constexpr int GetFanState = 40;
+inline constexpr int GetSensorCount = 43;
+inline constexpr int GetSensorSlot = 46;
+inline constexpr int ReadMemory = 48;
+inline constexpr int WriteMemory = 49;
+inline constexpr int GetAutoStop = 238;
+inline constexpr int SetAutoStop = 239;
+inline constexpr int GetFirmwareVersion = 254;
+} // namespace msg
+
+// Controller memory registers holding the calibration.
+namespace reg {
+inline constexpr int Calibrated = 0x40;
+inline constexpr int MaxTravel = 0x41;     // 0x41..0x43, most significant first
+inline constexpr int RealLimitMin = 0x44;  // 0x44..0x46
+inline constexpr int RealLimitMax = 0x47;  // 0x47..0x49
+} // namespace reg
+
+// One named operation per controller message. Results: 0 success, -1 failure; out
+// parameters keep the caller's preset on failure unless stated otherwise.
+class FocuserCommands {
+public:
+    explicit FocuserCommands(FocuserLink& link);
+
+    int Device = 18;  // focuser address
+    int Device2 = 19; // fan address
+
+    int GetPosition(); // raw 0..16777215, or -1
+    int GotoPosition(int raw);
+    int SetPosition(int raw);
+    int IsSlewDone(qint32& done);
+    int ApproachPosition(int raw);
+    int SetLimitMin(int position, int adjust);
+    int SetLimitMax(int position, int adjust);
+    int GetLimitMin(qint32& value);
+    int GetLimitMax(qint32& value);
+    int MoveAtRate(int rate);
+    // Degrees Celsius; kNotFittedTemperature when the slot is empty; 0.0 when the read
+    // failed, which *ok reports as false.
+    double GetTemperature(int sensor, bool* ok = nullptr);
+    int SetFan(bool on);
+    int GetFanState(qint32& running);
+    int GetSensorCount(qint32& count);
+    int GetSensorSlot(int n, qint32& slot);
+    int GetCalibrated(qint32& value);
+    int SetCalibrated(int value);
+    // 24-bit register values: a byte whose read failed counts as 0; the result is -1 when
+    // any of the three reads failed.
+    int GetMaxTravel(qint32& value);
+    int SetMaxTravel(int value);
+    int GetRealLimitMin(qint32& value);
+    int SetRealLimitMin(int value);
+    int GetRealLimitMax(qint32& value);
+    int SetRealLimitMax(int value);
+    int GetAutoStop(qint32& value);
+    int SetAutoStop(int value);
+    int GetFirmwareVersion(qint32& major, qint32& minor);
+    bool ProbeFocuser();
+
+    static double CelsiusToFahrenheit(double celsius);
+    // The one byte sent by SetLimitMin/SetLimitMax: 0 (limit off) for position 0 and for
+    // an adjusted byte outside 1..255.
+    static int LimitByte(int position, int adjust);
+    // Decodes the 2-byte temperature reply value (first byte in bits 8..15).
+    static double DecodeTemperature(qint32 replyValue);
+
+    FocuserLink& link() { return link_; }
+
+private:
+    int readRegister24(int firstRegister, qint32& value);
+    int writeRegister24(int firstRegister, int value);
+
+    FocuserLink& link_;
+};
+
+} // namespace tarnivel

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+namespace tarnivel {
+
+// Motion state shared by the goto engine, the poll cycle, the jog and the calibration.
+struct MotionState {
+    int CurrentPosition = 0; // raw position last read from the controller
+    int MotionDirection = 0; // -1, 0, +1
+    QString GotoMode;        // "GOTO" while a staged goto runs
+    int GotoStage = 0;
+    int GotoIntermediate = 0;
+    int GotoTarget = 0;
+    bool GotoDone = false;
+    int JogRate = 0;
+    int ActiveJogRate = 0;
+    bool CalibrationRunning = false;
+};
+
+inline const QString kGotoModeGoto = QStringLiteral("GOTO");
+
+} // namespace tarnivel

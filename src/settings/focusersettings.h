@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+
+namespace tarnivel {
+
+class SavedPositionList;
+class SoundPlayer;
+
+// Every setting of the console, in the order the settings file writes them.
+struct FocuserSettings {
+    int Top = 0;  // twips
+    int Left = 0; // twips
+    int Device = 18;
+    int Device2 = 19;
+    int COMport = 0;
+    int Frequency = 4;
+    double ScaleFactor = 115134.42;
+    QString ScaleUnits = QStringLiteral("mm");
+    int Decimals = 3;
+    int Approach = 1;
+    int Overshoot = 30000;
+    int SlowSlewSpeed = 4;
+    int FastSlewSpeed = 9;
+    bool SlewingSound = false;
+    bool CompletionSound = false;
+    int Degrees = 0;
+    QString SensorName1 = QStringLiteral("Primary");
+    QString SensorName2 = QStringLiteral("Ambient");
+    QString SensorName3 = QStringLiteral("Secondary");
+    double SensorLimit1 = 40;
+    double SensorLimit2 = 3;
+    double SensorLimit3 = 3;
+    bool Logging = false;
+};
+
+// What the loader found besides the values.
+struct LoadResult {
+    bool fileExisted = false;
+    // The file exists but could not be read: the caller must not overwrite it at exit
+    // and tells the operator once.
+    bool unreadable = false;
+};
+
+// Sizes in twips used for the Top/Left defaults (the window is centred on the screen).
+struct WindowGeometryTwips {
+    double screenWidth = 0;
+    double screenHeight = 0;
+    double windowWidth = 0;
+    double windowHeight = 0;
+};
+
+LoadResult LoadSettings(const QString& path, FocuserSettings& settings,
+                        SavedPositionList& positions, const WindowGeometryTwips& geometry);
+// Replaces the file atomically; false (and the old file kept) when it cannot be written.
+bool SaveSettings(const QString& path, const FocuserSettings& settings,
+                  const SavedPositionList& positions);
+// Saves, then silences any sound still playing.
+bool SaveSettingsOnExit(const QString& path, const FocuserSettings& settings,
+                        const SavedPositionList& positions, SoundPlayer& sound);
+// Turns the value of one "Position" line ("1234,Focus A") into a list row.
+void AddSavedPosition(const QString& value, const FocuserSettings& settings,
+                      SavedPositionList& positions);
+
+} // namespace tarnivel

@@ -1,0 +1,50 @@
+#include "programfolder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace tarnivel {
+
+ProgramFolder::ProgramFolder(QString folder, QString baseName)
+    : folder_(std::move(folder)), baseName_(std::move(baseName)) {}
+
+QString ProgramFolder::userConfigFolder() {
+    // Shared by the console and the simulator tool, so it must not depend on which
+    // executable asks.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/tarnivel");
+}
+
+ProgramFolder ProgramFolder::resolve(const QString& baseName) {
+    QString name = baseName;
+    if (name.isEmpty())
+        name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    if (name.isEmpty())
+        name = QStringLiteral("tarnivel");
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    const QFileInfo info(exeDir);
+    if (!exeDir.isEmpty() && info.isDir() && info.isWritable())
+        return ProgramFolder(exeDir, name);
+    const QString config = userConfigFolder();
+    QDir().mkpath(config);
+    return ProgramFolder(config, name);
+}
+
+QString ProgramFolder::settingsPath() const {
+    return QDir(folder_).filePath(baseName_ + QStringLiteral(".ini"));
+}
+
+QString ProgramFolder::logFileName() const { return baseName_ + QStringLiteral(".csv"); }
+
+QString ProgramFolder::logPath() const { return QDir(folder_).filePath(logFileName()); }
+
+QString ProgramFolder::comPortDevice(int comPort) const {
+    const QString link = QDir(folder_).filePath(QStringLiteral("COM%1").arg(comPort));
+    if (QFileInfo::exists(link))
+        return link;
+    return QStringLiteral("/dev/ttyS%1").arg(comPort - 1);
+}
+
+} // namespace tarnivel

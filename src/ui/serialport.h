@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace tarnivel {
+
+// The byte-level serial transport the focuser link talks through. The program uses
+// QtSerialPort; tests wire the same interface to the simulated controller.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Opens the port behind "COMn" (n >= 1). Returns whether the port is open afterwards.
+    virtual bool open(int comPort) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // Puts one byte on the wire at once (not at the next event pump), so the
+    // caller's pacing between bytes is what the controller sees.
+    virtual void writeByte(quint8 byte) = 0;
+    virtual int bytesWaiting() = 0;
+    // Next waiting byte, or -1 when none is waiting or the port is closed.
+    virtual int readByte() = 0;
+    // Drops whatever input is already waiting (late answers of an earlier frame).
+    virtual void discardInput() = 0;
+
+    // True once the port closed itself because the device went away while open
+    // (a USB adapter pulled); cleared by the next successful open().
+    virtual bool connectionLost() const = 0;
+};
+
+} // namespace tarnivel
