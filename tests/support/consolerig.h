@@ -1,0 +1,37 @@
+#pragma once
+
+// Everything a window or dialog test needs: the simulated controller on virtual time,
+// the shared state, recording seams and the Console that ties them together.
+
+#include "console.h"
+#include "focusersettings.h"
+#include "gotocontroller.h"
+#include "motionstate.h"
+#include "recorders.h"
+#include "savedpositionlist.h"
+#include "simrig.h"
+
+#include <QList>
+#include <QTemporaryDir>
+
+namespace tarnivel::test {
+
+struct ConsoleRig {
+    explicit ConsoleRig(const sim::SimConfig& config = sim::SimConfig());
+
+    SimRig sim;
+    FocuserSettings settings;
+    MotionState motion;
+    SavedPositionList positions;
+    RecordingSoundPlayer sound;
+    ScriptedMessageBox messages;
+    RecordingBusyCursor cursor;
+    GotoController gotos;
+    QTemporaryDir dir; // holds the temperature log
+    Console console;
+
+    // Calls of console.EnableMotionControls, when a test has not replaced it.
+    QList<bool> motionControlsCalls;
+};
+
+} // namespace tarnivel::test
