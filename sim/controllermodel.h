@@ -25,8 +25,10 @@
 //   (a goto ends there, done); motion back inside is free. Limits act whatever auto-stop is.
 // - Memory registers 0x40..0x49 (48/49); other addresses read 0 and ignore writes.
 // - GetSensorSlot (46) for an n past the fitted count answers 0xFF.
-// - A message id it does not know, at one of its addresses, is answered with the requested
-//   number of 0 bytes and "#". The fan address answers only SetFan and GetFanState.
+// - The fan address knows only SetFan (39: any non-zero byte switches the fans on) and
+//   GetFanState (40: 3 while off, 0 while running); the focuser address knows the rest of
+//   the catalogue. A message an address does not know gets no answer, like a frame for
+//   another bus address, so a command sent to the wrong address shows as a time-out.
 // - Every answer has exactly the frame's reply-length data bytes: a longer natural answer
 //   keeps its last bytes, a shorter one is padded with leading zeros.
 // - A frame that stays incomplete for frameTimeoutMs is dropped; bytes other than "P" while
