@@ -2,10 +2,19 @@
 
 #include <QDialog>
 #include <QString>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 namespace tarnivel {
 
 struct Console;
+class Calibration;
 
 // "Tarnivel Options": settings passed in and out through properties, the controller's
 // limits, auto-stop, reset and state report, and the calibrations.
@@ -36,8 +45,86 @@ public:
     bool Logging = false;
     bool Cancel = true;
 
+    // Enables or disables the buttons and option frames together; the quick calibration
+    // stays disabled while the controller holds no calibration to reuse.
+    void EnableOptionControls(bool enabled);
+
+    // Cancel and the close box; both are ignored while a calibration runs.
+    void reject() override;
+
+    // The scale factor as the operator sees and types it.
+    static QString FormatScaleFactor(double value);
+    // The factor after switching units; 0 when the old unit is none of the three.
+    static double ConvertScaleFactor(double factor, const QString& oldUnits,
+                                     const QString& newUnits);
+
 private:
+    friend class Calibration;
+
+    void BuildControls();
+    int UnitsIndex(const QString& name) const;
+    bool LimitsActive();
+    bool QuickCalibrationAvailable();
+    bool ValidateScaleFactor();
+
+    void cboScaleUnits_Click();
+    void chkLimits_Click();
+    void chkAutoStop_Click();
+    void cmdShowStates_Click();
+    void cmdReset_Click();
+    void cmdOk_Click();
+    void cmdCancel_Click();
+    void cmdCalibrate_Click();
+    void cmdQuickCalibrate_Click();
+    void cmdCancelCalibrate_Click();
+
     Console& console_;
+    std::unique_ptr<Calibration> calibration_;
+    bool fillingUnits_ = false;
+    // Set while a handler of this dialog talks to the controller: a second exchange
+    // started from a click inside its waits would put its frames between the first's.
+    bool exchanging_ = false;
+
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QCheckBox* chkLogging = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QComboBox* cboDegrees = nullptr;
+    QLineEdit* txtSensor3 = nullptr;
+    QLineEdit* txtSensor2 = nullptr;
+    QLineEdit* txtSensor1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QPushButton* cmdShowStates = nullptr;
+    QGroupBox* Frame9 = nullptr;
+    QPushButton* cmdQuickCalibrate = nullptr;
+    QPushButton* cmdCancelCalibrate = nullptr;
+    QPushButton* cmdCalibrate = nullptr;
+    QLabel* lblCalibrate = nullptr;
+    QGroupBox* fraOptions = nullptr;
+    QGroupBox* fraLimits = nullptr;
+    QCheckBox* chkLimits = nullptr;
+    QGroupBox* fraReset = nullptr;
+    QPushButton* cmdReset = nullptr;
+    QGroupBox* fraAutoStop = nullptr;
+    QCheckBox* chkAutoStop = nullptr;
+    QGroupBox* fraSoundEffects = nullptr;
+    QCheckBox* chkSlewingSound = nullptr;
+    QCheckBox* chkCompletionSound = nullptr;
+    QGroupBox* fraDecimals = nullptr;
+    QComboBox* cboDecimals = nullptr;
+    QGroupBox* Frame5 = nullptr;
+    QComboBox* cboFastSlewSpeed = nullptr;
+    QGroupBox* Frame4 = nullptr;
+    QComboBox* cboSlowSlewSpeed = nullptr;
+    QGroupBox* Frame8 = nullptr;
+    QComboBox* cboScaleUnits = nullptr;
+    QGroupBox* fraScaleFactor = nullptr;
+    QLineEdit* txtScaleFactor = nullptr;
+    QPushButton* cmdOk = nullptr;
+    QPushButton* cmdCancel = nullptr;
+    QLabel* lblVersion = nullptr;
 };
 
 } // namespace tarnivel
