@@ -35,7 +35,15 @@ public:
     QPushButton* cmdDelete = nullptr;
 
 private:
+    // The model's ListIndex is the truth; the view's selection follows it, and a row the
+    // operator picks in the view becomes the new ListIndex.
+    void ShowListIndex();
+    void TakeViewSelection();
+    // Inserts the editor's outcome at its sorted place and selects it.
+    void InsertEditedRow(const QString& name, double value);
+
     Console& console_;
+    bool followingModel_ = false; // the view is being set from the model, or rows change
 };
 
 } // namespace tarnivel
