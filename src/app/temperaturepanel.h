@@ -1,6 +1,10 @@
 #pragma once
 
+#include "temperaturelog.h"
+
+#include <QDateTime>
 #include <QObject>
+#include <functional>
 
 class QGroupBox;
 class QLabel;
@@ -34,6 +38,10 @@ public:
     void SetDisconnectedState();
     // Sends a queued manual fan command, if any (poll tick).
     void SendQueuedFanCommand();
+    // Takes the limit typed into txtSensorLimit n (1..3). False, after telling the
+    // operator and putting the focus back into the box, when the text is blank or not a
+    // number; the limit then stays as it was.
+    bool txtSensorLimit_Validate(int n);
 
     int FanMode = 0;
     int FanRequest = 0;
@@ -46,10 +54,34 @@ public:
     QPushButton* cmdAuto[3] = {};
     QLineEdit* txtSensorLimit[3] = {};
     QRadioButton* optFan[2] = {};
+    QLabel* Label1 = nullptr; // "OFF" beside optFan(0)
+    QLabel* Label2 = nullptr; // "ON" beside optFan(1)
     QWidget* shpFanLED = nullptr;
 
+    // Local date and time stamped on each log line; tests fix it.
+    std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
+
+    // The status line's text while log lines are dropped ("" when none is).
+    const QString& LogStatus() const { return logStatus_; }
+
+Q_SIGNALS:
+    // For the status line: emitted with a notice each time a log line is dropped, and with
+    // "" once a line is written again (or logging is switched off).
+    void logStatusChanged(const QString& text);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void FillLamp(const QColor& colour);
+    void SelectFan(int index);
+    void LockLimits(bool locked);
+    void WriteLogLine(const TemperatureReadings& celsius);
+    void SetLogStatus(const QString& text);
+
     Console& console_;
+    bool validating_ = false;
+    QString logStatus_;
 };
 
 } // namespace tarnivel

@@ -1,0 +1,379 @@
+#include "temperaturepanel.h"
+
+#include "colours.h"
+#include "console.h"
+#include "focusercommands.h"
+#include "focusersettings.h"
+#include "messagebox.h"
+#include "positionunits.h"
+
+#include <QEvent>
+#include <QFocusEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace tarnivel {
+
+namespace {
+
+constexpr int kLampSize = 16;
+constexpr int kLimitMaxLength = 12;
+
+// The round fan lamp; its fill is the button colour of its palette, so BackColour reads it.
+class FanLamp : public QWidget {
+public:
+    explicit FanLamp(QWidget* parent) : QWidget(parent) {
+        setFixedSize(kLampSize, kLampSize);
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(BackColour(this));
+        painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    }
+};
+
+double& LimitSetting(FocuserSettings& settings, int n) {
+    switch (n) {
+    case 1:
+        return settings.SensorLimit1;
+    case 2:
+        return settings.SensorLimit2;
+    default:
+        return settings.SensorLimit3;
+    }
+}
+
+const QString& SensorName(const FocuserSettings& settings, int n) {
+    switch (n) {
+    case 1:
+        return settings.SensorName1;
+    case 2:
+        return settings.SensorName2;
+    default:
+        return settings.SensorName3;
+    }
+}
+
+// A limit as the operator would write it: no forced decimals, the locale's decimal mark,
+// no grouping (a group separator would not read back as the same number).
+QString LimitText(double limit) {
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(limit, 'f', QLocale::FloatingPointShortest);
+}
+
+} // namespace
+
+TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
+    : QObject(parent), console_(console) {
+    Frame2 = new QGroupBox(QStringLiteral("Temperature"), parent);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    auto* temperatures = new QGridLayout(Frame2);
+    for (int i = 0; i < 3; ++i) {
+        const QString number = QString::number(i + 1);
+        lblSensor[i] = new QLabel(QStringLiteral("Sensor ") + number, Frame2);
+        lblSensor[i]->setObjectName(QStringLiteral("lblSensor") + number);
+        txtTemp[i] = new QLineEdit(Frame2);
+        txtTemp[i]->setObjectName(QStringLiteral("txtTemp") + number);
+        txtTemp[i]->setReadOnly(true);
+        txtTemp[i]->setFocusPolicy(Qt::NoFocus);
+        txtTemp[i]->setAlignment(Qt::AlignRight);
+        temperatures->addWidget(lblSensor[i], i, 0);
+        temperatures->addWidget(txtTemp[i], i, 1);
+    }
+
+    Frame3 = new QGroupBox(QStringLiteral("Fan Control"), parent);
+    Frame3->setObjectName(QStringLiteral("Frame3"));
+    auto* fans = new QGridLayout(Frame3);
+
+    cmdManual = new QPushButton(QStringLiteral("Manual"), Frame3);
+    cmdManual->setObjectName(QStringLiteral("cmdManual"));
+    connect(cmdManual, &QPushButton::clicked, this, [this] { cmdManual_Click(); });
+    fans->addWidget(cmdManual, 0, 0);
+
+    Label1 = new QLabel(QStringLiteral("OFF"), Frame3);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label2 = new QLabel(QStringLiteral("ON"), Frame3);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    QLabel* captions[2] = {Label1, Label2};
+    for (int i = 0; i < 2; ++i) {
+        optFan[i] = new QRadioButton(Frame3);
+        optFan[i]->setObjectName(QStringLiteral("optFan") + QString::number(i));
+        optFan[i]->setAccessibleName(captions[i]->text());
+        captions[i]->setBuddy(optFan[i]);
+        // clicked, not toggled: a selection made by the program is no operator's choice.
+        connect(optFan[i], &QRadioButton::clicked, this, [this, i] { optFan_Click(i); });
+        fans->addWidget(captions[i], 0, 1 + 2 * i, Qt::AlignRight);
+        fans->addWidget(optFan[i], 0, 2 + 2 * i);
+    }
+    optFan[0]->setChecked(true);
+
+    shpFanLED = new FanLamp(Frame3);
+    shpFanLED->setObjectName(QStringLiteral("shpFanLED"));
+    fans->addWidget(shpFanLED, 0, 5, Qt::AlignCenter);
+
+    for (int i = 0; i < 3; ++i) {
+        const QString number = QString::number(i + 1);
+        cmdAuto[i] = new QPushButton(QStringLiteral("Auto"), Frame3);
+        cmdAuto[i]->setObjectName(QStringLiteral("cmdAuto") + number);
+        connect(cmdAuto[i], &QPushButton::clicked, this, [this, i] { cmdAuto_Click(i + 1); });
+        txtSensorLimit[i] = new QLineEdit(Frame3);
+        txtSensorLimit[i]->setObjectName(QStringLiteral("txtSensorLimit") + number);
+        txtSensorLimit[i]->setMaxLength(kLimitMaxLength);
+        txtSensorLimit[i]->setAlignment(Qt::AlignRight);
+        txtSensorLimit[i]->installEventFilter(this);
+        connect(txtSensorLimit[i], &QLineEdit::returnPressed, this,
+                [this, i] { txtSensorLimit_Validate(i + 1); });
+        fans->addWidget(cmdAuto[i], i + 1, 0);
+        fans->addWidget(txtSensorLimit[i], i + 1, 1, 1, 5);
+    }
+
+    // The disconnected state the window starts in.
+    for (QPushButton* button : {cmdManual, cmdAuto[0], cmdAuto[1], cmdAuto[2]}) {
+        button->setEnabled(false);
+        SetBackColour(button, ColourOff);
+    }
+    optFan[0]->setEnabled(false);
+    optFan[1]->setEnabled(false);
+    FillLamp(ColourOff);
+}
+
+void TemperaturePanel::LoadFromSettings() {
+    UpdateSensorNames();
+    for (int n = 1; n <= 3; ++n)
+        txtSensorLimit[n - 1]->setText(LimitText(LimitSetting(console_.settings, n)));
+}
+
+void TemperaturePanel::UpdateSensorNames() {
+    for (int n = 1; n <= 3; ++n)
+        lblSensor[n - 1]->setText(SensorName(console_.settings, n));
+}
+
+void TemperaturePanel::UpdateStatus() {
+    FocuserCommands& commands = console_.commands;
+    const int degrees = console_.settings.Degrees;
+    const auto toDisplay = [degrees](double celsius) {
+        return degrees == 0 ? celsius : FocuserCommands::CelsiusToFahrenheit(celsius);
+    };
+
+    TemperatureReadings celsius;
+    for (int n = 1; n <= 3; ++n) {
+        bool ok = false;
+        const double t = commands.GetTemperature(n, &ok);
+        // A failed read yields 0.0, a temperature nobody measured: treat it as no reading.
+        if (ok && t != kNotFittedTemperature)
+            celsius[n - 1] = t;
+        txtTemp[n - 1]->setText(TemperatureText(
+            celsius[n - 1] ? TemperatureReading(toDisplay(*celsius[n - 1])) : std::nullopt,
+            degrees));
+    }
+
+    qint32 running = 0;
+    commands.GetFanState(running);
+
+    // The commands above pump events, so the mode is read only now, once.
+    const int mode = FanMode;
+    if (mode >= 1 && mode <= 3) {
+        const TemperatureReading& reference = celsius[0];
+        const TemperatureReading& other = celsius[mode - 1];
+        if (!reference || !other) {
+            FillLamp(ColourOff);
+            SelectFan(0);
+            commands.SetFan(false);
+        } else {
+            double value = toDisplay(*reference);
+            if (mode != 1)
+                value -= toDisplay(*other);
+            if (value > LimitSetting(console_.settings, mode)) {
+                SelectFan(1);
+                if (running == 0) {
+                    FillLamp(ColourOn);
+                    commands.SetFan(true);
+                }
+            } else {
+                SelectFan(0);
+                if (running == 1) {
+                    FillLamp(ColourOff);
+                    commands.SetFan(false);
+                }
+            }
+        }
+    }
+
+    if (console_.settings.Logging)
+        WriteLogLine(celsius);
+    else
+        SetLogStatus(QString());
+}
+
+void TemperaturePanel::cmdManual_Click() {
+    FanMode = 0;
+    cmdManual->setEnabled(false);
+    for (QPushButton* button : cmdAuto)
+        button->setEnabled(true);
+    SetBackColour(cmdManual, ColourOn);
+    for (QPushButton* button : cmdAuto)
+        SetBackColour(button, ColourOff);
+    optFan[0]->setEnabled(true);
+    optFan[1]->setEnabled(true);
+    LockLimits(false);
+    SelectFan(0);
+    FillLamp(ColourOff);
+    FanRequest = -1;
+}
+
+void TemperaturePanel::cmdAuto_Click(int n) {
+    if (n < 1 || n > 3)
+        return;
+    // The boxes are about to be locked, and a locked box must show the limit the rule
+    // uses. One still holding rejected text is corrected first (it said why when the focus
+    // left it); the others' numbers are taken even if their focus never left.
+    double limits[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        if (!ParseOperatorNumber(txtSensorLimit[i]->text(), limits[i])) {
+            txtSensorLimit[i]->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    for (int i = 0; i < 3; ++i)
+        LimitSetting(console_.settings, i + 1) = limits[i];
+    FanMode = n;
+    cmdManual->setEnabled(true);
+    for (int i = 0; i < 3; ++i)
+        cmdAuto[i]->setEnabled(i != n - 1);
+    SetBackColour(cmdManual, ColourOff);
+    for (int i = 0; i < 3; ++i)
+        SetBackColour(cmdAuto[i], i == n - 1 ? ColourOn : ColourOff);
+    optFan[0]->setEnabled(false);
+    optFan[1]->setEnabled(false);
+    LockLimits(true);
+    SelectFan(0);
+}
+
+void TemperaturePanel::optFan_Click(int index) {
+    if (FanMode != 0)
+        return;
+    if (index == 1) {
+        FillLamp(ColourOn);
+        FanRequest = 1;
+    } else if (index == 0) {
+        FillLamp(ColourOff);
+        FanRequest = -1;
+    }
+}
+
+void TemperaturePanel::SetDisconnectedState() {
+    cmdManual_Click();
+    FanMode = 0;
+    for (QPushButton* button : {cmdManual, cmdAuto[0], cmdAuto[1], cmdAuto[2]}) {
+        button->setEnabled(false);
+        SetBackColour(button, ColourOff);
+    }
+    optFan[0]->setEnabled(false);
+    optFan[1]->setEnabled(false);
+    FillLamp(ColourOff);
+    LockLimits(false);
+}
+
+void TemperaturePanel::SendQueuedFanCommand() {
+    // Taken before sending: SetFan pumps events, and a click arriving meanwhile must stay
+    // queued for the next tick rather than be cleared with this one.
+    const int request = FanRequest;
+    if (request == 0)
+        return;
+    FanRequest = 0;
+    if (request == -1)
+        console_.commands.SetFan(false);
+    else if (request == 1)
+        console_.commands.SetFan(true);
+}
+
+bool TemperaturePanel::txtSensorLimit_Validate(int n) {
+    if (n < 1 || n > 3)
+        return true;
+    QLineEdit* box = txtSensorLimit[n - 1];
+    const QString name = QStringLiteral("SensorLimit") + QString::number(n);
+    const QString text = box->text();
+    QString complaint;
+    double value = 0;
+    // Blanks alone are as empty as no text to whoever looks at the box.
+    if (text.trimmed().isEmpty())
+        complaint = name + QStringLiteral(" cannot be blank!");
+    else if (!ParseOperatorNumber(text, value))
+        complaint = name + QStringLiteral(" must be Numeric!");
+    if (complaint.isEmpty()) {
+        LimitSetting(console_.settings, n) = value;
+        return true;
+    }
+
+    // The message box and the focus change below cause focus events of their own.
+    const bool nested = validating_;
+    validating_ = true;
+    console_.messages.show(MsgIcon::Warning, console_.appTitle, complaint);
+    box->setFocus(Qt::OtherFocusReason);
+    validating_ = nested;
+    return false;
+}
+
+bool TemperaturePanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut && !validating_) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        // Focus that leaves with the whole window (another program, a message box, a popup)
+        // has not moved to another control: nothing to validate yet.
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            for (int i = 0; i < 3; ++i) {
+                if (watched == txtSensorLimit[i])
+                    txtSensorLimit_Validate(i + 1);
+            }
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TemperaturePanel::FillLamp(const QColor& colour) {
+    SetBackColour(shpFanLED, colour);
+    // The lamp paints its own round face; a filled rectangle behind it would show.
+    shpFanLED->setAutoFillBackground(false);
+    shpFanLED->update();
+}
+
+void TemperaturePanel::SelectFan(int index) {
+    optFan[index]->setChecked(true);
+}
+
+void TemperaturePanel::LockLimits(bool locked) {
+    for (QLineEdit* box : txtSensorLimit)
+        box->setReadOnly(locked);
+}
+
+void TemperaturePanel::WriteLogLine(const TemperatureReadings& celsius) {
+    TemperatureLog log(console_.logPath);
+    if (log.Append(Now(), celsius, FanMode, !optFan[0]->isChecked())) {
+        SetLogStatus(QString());
+        return;
+    }
+    // Dropped, and said on the status line rather than in a box that would come back at
+    // every update until someone frees the file.
+    SetLogStatus(QStringLiteral("Temperature log not written: ") + log.lastError());
+}
+
+void TemperaturePanel::SetLogStatus(const QString& text) {
+    const bool changed = text != logStatus_;
+    logStatus_ = text;
+    // A failure is repeated each time (the main window may have emptied the status line at a
+    // connect meanwhile); the all-clear only once.
+    if (changed || !text.isEmpty())
+        Q_EMIT logStatusChanged(text);
+}
+
+} // namespace tarnivel
