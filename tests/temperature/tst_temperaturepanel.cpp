@@ -1,5 +1,6 @@
 #include "colours.h"
 #include "consolerig.h"
+#include "qtmessagebox.h"
 #include "temperaturepanel.h"
 
 #include <QApplication>
@@ -8,9 +9,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QtTest>
 #include <memory>
@@ -595,6 +598,65 @@ private Q_SLOTS:
         QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
         QApplication::sendEvent(box, &away);
         QVERIFY(rig->messages.shown.isEmpty());
+    }
+
+    // A real modal box takes the focus from the window while it shows: that must not count
+    // as leaving the box, or every box would bring the next one.
+    void realMessageBoxShowsOnce() {
+        QtMessageBox boxes;
+        Console console{rig->settings,
+                        rig->motion,
+                        rig->positions,
+                        rig->sim.link,
+                        rig->sim.commands,
+                        rig->gotos,
+                        rig->sim.platform,
+                        rig->sound,
+                        boxes,
+                        rig->cursor,
+                        QStringLiteral("tarnivel"),
+                        rig->console.logPath,
+                        rig->console.logFileName,
+                        {},
+                        {},
+                        {}};
+        QWidget realWindow;
+        auto* realPanel = new TemperaturePanel(console, &realWindow);
+        auto* layout = new QVBoxLayout(&realWindow);
+        layout->addWidget(realPanel->Frame3);
+        auto* other = new QPushButton(QStringLiteral("Dummy"), &realWindow);
+        layout->addWidget(other);
+        boxes.setParent(&realWindow);
+        realPanel->LoadFromSettings();
+        realWindow.show();
+        QApplication::setActiveWindow(&realWindow);
+        QVERIFY(QTest::qWaitForWindowActive(&realWindow));
+
+        int shown = 0;
+        QString text;
+        QTimer closer;
+        closer.setInterval(20);
+        connect(&closer, &QTimer::timeout, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                ++shown;
+                if (auto* box = qobject_cast<QMessageBox*>(modal))
+                    text = box->text();
+                modal->close();
+            }
+        });
+        closer.start();
+
+        QLineEdit* box = realPanel->txtSensorLimit[0];
+        box->setFocus();
+        box->setText(QString());
+        other->setFocus();
+        QTest::qWait(300); // let any further box show up
+        closer.stop();
+        QCOMPARE(shown, 1);
+        QCOMPARE(text, QStringLiteral("SensorLimit1 cannot be blank!"));
+        // The window's own focus (offscreen nothing reactivates the window after the box).
+        QCOMPARE(realWindow.focusWidget(), box);
+        QCOMPARE(rig->settings.SensorLimit1, 40.0);
     }
 
     void autoTakesTheTypedLimits() {
