@@ -17,7 +17,9 @@
 // - End stops: motion stalls there and the counter stops changing. With auto-stop on, the
 //   controller then stops the motor (a goto counts as done); with auto-stop off the motor
 //   keeps pushing against the stop until told otherwise, so a goto beyond the travel never
-//   reports done. Switching auto-stop on while stalled stops the motor at once.
+//   reports done. Switching auto-stop on while stalled stops the motor at once. Either way
+//   the counter stands still at a stop, which is what an edge search of the calibration
+//   waits for; auto-stop only decides whether the motor keeps straining there.
 // - Active limits: byte b (1..255) sets the limit at raw position b * 65536 and is read back
 //   as that 3-byte value; 0 switches the limit off. Positions are compared as signed
 //   steps (raw above 8388608 is negative), so a lower limit byte of 0xF9 with an upper
@@ -159,7 +161,8 @@ public:
     qint64 nextArrival() const;
 
     // ---- Conversation log ----------------------------------------------------------------
-    // Every complete frame received, oldest first, whichever address it was for.
+    // Every complete frame received, oldest first, whichever address it was for and whether
+    // or not it was answered (a silent controller still logs what reaches it).
     const QList<QByteArray>& frames() const { return frames_; }
     void clearFrames() { frames_.clear(); }
     static QString toHex(const QByteArray& bytes); // "50 01 12 01 00 00 00 03"
