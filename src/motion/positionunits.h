@@ -5,8 +5,8 @@
 
 namespace tarnivel {
 
-inline constexpr int kRawSteps = 16777216;   // 2^24, size of the controller's counter
-inline constexpr int kMaxSignedSteps = 8388608;  // 2^23 reads as positive
+inline constexpr int kRawSteps = 16777216;      // 2^24, size of the controller's counter
+inline constexpr int kMaxSignedSteps = 8388608; // 2^23 reads as positive
 inline constexpr int kMinSignedSteps = -8388607;
 
 // Nearest integer, halves to the even neighbour; saturates at the 32-bit range and maps
@@ -16,6 +16,7 @@ int RoundToInt(double value);
 double RoundHalfEven(double value, int decimals);
 
 int SignedSteps(int raw);
+// Into 0..16777215; a full modulo, so a target pushed more than one turn out wraps too.
 int WrapSteps(int signedSteps);
 int DirectionTo(int fromRaw, int toRaw);
 double StepsToUnits(int raw, double scaleFactor, int decimals);

@@ -58,8 +58,20 @@ bool SaveSettings(const QString& path, const FocuserSettings& settings,
 // Saves, then silences any sound still playing.
 bool SaveSettingsOnExit(const QString& path, const FocuserSettings& settings,
                         const SavedPositionList& positions, SoundPlayer& sound);
+// The same, except that a file found unreadable at load is left alone (the sound is still
+// silenced): writing it would replace settings the program never saw.
+bool SaveSettingsOnExit(const QString& path, const FocuserSettings& settings,
+                        const SavedPositionList& positions, SoundPlayer& sound,
+                        const LoadResult& loaded);
 // Turns the value of one "Position" line ("1234,Focus A") into a list row.
 void AddSavedPosition(const QString& value, const FocuserSettings& settings,
                       SavedPositionList& positions);
+
+// The number at the start of a settings value: blanks skipped, "." as decimal point, an
+// optional exponent, "&H"/"&O" for hexadecimal/octal; 0 when the text starts otherwise.
+double LeadingNumber(const QString& text);
+// A real as the settings file holds it: shortest text that reads back as the same value
+// (at most 15 significant digits), "." as decimal point whatever the regional settings.
+QString FormatSettingsReal(double value);
 
 } // namespace tarnivel

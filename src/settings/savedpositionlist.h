@@ -17,6 +17,13 @@ public:
     // Inserts at the sorted place (after rows that compare equal) and returns NewIndex.
     int AddItem(const QString& text, int itemData = 0);
     int NewIndex() const { return newIndex_; }
+    struct Entry {
+        QString text;
+        int itemData = 0;
+    };
+    // Adds many rows in one go: the same order, NewIndex and ListIndex as adding them one by
+    // one with AddItem, without the quadratic cost (a settings file may hold many rows).
+    void AddItems(const QList<Entry>& entries);
     void RemoveItem(int index);
     void Clear();
     int ListCount() const { return static_cast<int>(rows_.size()); }
@@ -28,7 +35,7 @@ public:
     int ListIndex() const { return listIndex_; }
     void SetListIndex(int index);
 
-    // QAbstractListModel
+    // QAbstractListModel: the row text as Qt::DisplayRole, the item data as Qt::UserRole.
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
@@ -36,10 +43,7 @@ Q_SIGNALS:
     void listIndexChanged(int index);
 
 private:
-    struct Row {
-        QString text;
-        int itemData = 0;
-    };
+    using Row = Entry;
     QList<Row> rows_;
     int newIndex_ = -1;
     int listIndex_ = -1;
