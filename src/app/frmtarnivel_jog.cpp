@@ -1,0 +1,100 @@
+// Manual adjust (jog while a button is held) and quick adjust (step moves). The handlers
+// never talk to the controller while jogging: the poll tick sends the requested rate.
+
+#include "frmtarnivel.h"
+
+#include "colours.h"
+#include "console.h"
+#include "focuserlink.h"
+#include "gotocontroller.h"
+#include "mainwidgets.h"
+#include "motionstate.h"
+#include "platform.h"
+#include "positionunits.h"
+
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <cmath>
+
+namespace tarnivel {
+
+namespace {
+constexpr double kStepSixteenth = 0.0625;
+constexpr double kMaxStep = 100000;
+constexpr int kStepTextDigits = 15;
+} // namespace
+
+void frmTarnivel::JogPress(JogButton* button, int rate) {
+    if (!console_.link.LinkOpen())
+        return;
+    console_.motion.JogRate = rate;
+    SetBackColour(button, ColourOn);
+}
+
+void frmTarnivel::JogRelease(JogButton* button) {
+    if (console_.link.LinkOpen()) {
+        SetBackColour(button, ColourOff);
+        console_.motion.JogRate = 0;
+    }
+    cmdDummy->setFocus();
+}
+
+bool frmTarnivel::ReadStep(double& value) const {
+    const QString text = txtAdjust->text().trimmed();
+    double v = 0;
+    if (text.isEmpty() || !ParseOperatorNumber(text, v) || !std::isfinite(v) || v <= 0)
+        return false;
+    value = v;
+    return true;
+}
+
+void frmTarnivel::UpDownAdjust_Press(int y) {
+    double g = 0;
+    if (!ReadStep(g))
+        return;
+    const int half = UpDownAdjust->height() / 2;
+    if (y <= half)
+        g = g < 1 ? g + kStepSixteenth : g * 2;
+    else
+        g = g <= 1 ? g - kStepSixteenth : g / 2;
+    if (g > kMaxStep)
+        g = kMaxStep;
+    if (g < kStepSixteenth)
+        g = kStepSixteenth;
+    // Shortest plain decimal text, written with the operator's decimal mark so that it
+    // reads back the way the operator types.
+    QString text = QString::number(g, 'g', kStepTextDigits);
+    const QString point = QLocale().decimalPoint();
+    if (point != QStringLiteral("."))
+        text.replace(QLatin1Char('.'), point);
+    txtAdjust->setText(text);
+}
+
+void frmTarnivel::cmdIncrement_Click() {
+    StepMove(1);
+}
+
+void frmTarnivel::cmdDecrement_Click() {
+    StepMove(-1);
+}
+
+void frmTarnivel::StepMove(int sign) {
+    const FocuserSettings& s = console_.settings;
+    MotionState& m = console_.motion;
+    double step = 0;
+    // A step the controller's counter cannot hold ("1e12") is as invalid as letters.
+    if (!ReadStep(step) || !UnitsWithinStepRange(step, s.ScaleFactor)) {
+        cmdDummy->setFocus();
+        return;
+    }
+    EnableMotionControls(false);
+    const int stepSteps = SignedSteps(UnitsToSteps(step, s.ScaleFactor));
+    const int target = WrapSteps(SignedSteps(m.CurrentPosition) + sign * stepSteps);
+    m.MotionDirection = DirectionTo(m.CurrentPosition, target);
+    console_.platform.pumpEvents();
+    console_.gotos.StartGoto(target);
+    cmdDummy->setFocus();
+}
+
+} // namespace tarnivel

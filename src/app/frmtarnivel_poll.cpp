@@ -1,0 +1,154 @@
+// The poll cycle: one run of RateTimer drives the deferred requests, the staged goto, the
+// jog, the readout, the temperature update, the moving indicator and the fan command.
+
+#include "frmtarnivel.h"
+
+#include "console.h"
+#include "focusercommands.h"
+#include "focuserlink.h"
+#include "gotocontroller.h"
+#include "logoart.h"
+#include "mainwidgets.h"
+#include "motionstate.h"
+#include "positionunits.h"
+#include "ratetimer.h"
+#include "serialport.h"
+#include "temperaturepanel.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace tarnivel {
+
+namespace {
+constexpr int kCalibrationRefreshTicks = 5;
+constexpr int kRefreshPerSecondBase = 20; // ticks per second at the nominal 50 ms
+constexpr int kStatusBase = 500;
+
+int sign(int v) {
+    return (v > 0) - (v < 0);
+}
+} // namespace
+
+void frmTarnivel::RateTimer_Timer() {
+    FocuserSettings& s = console_.settings;
+    MotionState& m = console_.motion;
+    GotoController& gotos = console_.gotos;
+
+    // 1.-2.
+    rateTimer->setEnabled(false);
+    const int rate = m.JogRate;
+
+    NoteLostConnection();
+
+    // 3.
+    if (DisconnectRequested) {
+        RunDisconnect();
+        return;
+    }
+
+    // 4.
+    if (m.GotoDone) {
+        m.GotoDone = false;
+        m.JogRate = 0;
+        m.MotionDirection = 0;
+        ClearGoto();
+        EnableMotionControls(true);
+        cmdDummy->setFocus();
+    }
+
+    // 5.
+    if (OptionsRequested) {
+        ShowOptions();
+        rateTimer->setEnabled(true);
+        return;
+    }
+
+    // 6.
+    if (m.GotoMode == kGotoModeGoto)
+        gotos.RunStage();
+
+    if (!console_.link.LinkOpen()) {
+        // 7.
+        if (m.ActiveJogRate != 0) {
+            console_.commands.MoveAtRate(0);
+            m.MotionDirection = 0;
+            gotos.PlayEndSound();
+        }
+        m.JogRate = 0;
+        m.ActiveJogRate = 0;
+    } else {
+        // 8.
+        if (rate != m.ActiveJogRate) {
+            if (rate == 0)
+                gotos.PlayEndSound();
+            else if (s.SlewingSound)
+                gotos.PlaySlewSound(QStringLiteral("BegSlew"), false, true);
+            console_.commands.MoveAtRate(rate);
+            m.MotionDirection = sign(rate);
+            m.ActiveJogRate = rate;
+        }
+
+        // 9. A Frequency below 1 can only come from a hand-edited file; it reads as 1.
+        ++DisplayRefreshTicks;
+        ++StatusTicks;
+        if (m.CalibrationRunning) {
+            if (DisplayRefreshTicks >= kCalibrationRefreshTicks) {
+                DisplayPosition();
+                DisplayRefreshTicks = 0;
+            }
+        } else {
+            const int frequency = qMax(1, s.Frequency);
+            if (DisplayRefreshTicks >= kRefreshPerSecondBase / frequency) {
+                DisplayPosition();
+                DisplayRefreshTicks = 0;
+            }
+            if (StatusTicks >= kStatusBase / frequency) {
+                temperatures->UpdateStatus();
+                StatusTicks = 0;
+            }
+        }
+
+        // 10.
+        if (m.MotionDirection != 0) {
+            if (m.MotionDirection > 0)
+                AnimationFrame = (AnimationFrame + 1) % kIndicatorFrames;
+            else if (--AnimationFrame < 0)
+                AnimationFrame = kIndicatorFrames - 1;
+            picLogo->setPixmap(imgLogo.at(AnimationFrame));
+        }
+
+        // 11.
+        temperatures->SendQueuedFanCommand();
+    }
+
+    // 12.
+    if (rateTimer->interval() > 0)
+        rateTimer->setEnabled(true);
+}
+
+void frmTarnivel::NoteLostConnection() {
+    // The port closed itself (device gone): commands now time out like on a closed port.
+    // Say so, but leave the teardown to the operator.
+    const QString kLost = QStringLiteral("Focuser connection lost");
+    if (console_.link.LinkOpen() && console_.link.port().connectionLost() &&
+        lblStatus->text() != kLost)
+        lblStatus->setText(kLost);
+}
+
+void frmTarnivel::DisplayPosition() {
+    const int p = console_.commands.GetPosition();
+    if (p == -1)
+        return;
+    console_.motion.CurrentPosition = p;
+    const FocuserSettings& s = console_.settings;
+    QString text = FormatPositionText(p, s.ScaleFactor, s.Decimals);
+    text.replace(QLatin1Char(','), QLatin1Char('.'));
+    NumLED->setText(text);
+}
+
+void frmTarnivel::ClearGoto() {
+    console_.gotos.ClearGoto();
+}
+
+} // namespace tarnivel

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QLCDNumber>
+#include <QPushButton>
+#include <QString>
+#include <QWidget>
+
+namespace tarnivel {
+
+// The position readout: a seven-segment display that remembers the text it shows.
+class LedReadout : public QLCDNumber {
+    Q_OBJECT
+public:
+    static constexpr int kMinDigits = 10;
+
+    explicit LedReadout(QWidget* parent = nullptr);
+
+    // Shows text; a longer text widens the display rather than losing its leading digits.
+    void setText(const QString& text);
+    const QString& text() const { return text_; }
+
+    QSize sizeHint() const override;
+
+private:
+    QString text_;
+};
+
+// A jog button: reports the press and the release of any mouse button. The release comes
+// back to this button even when the pointer left it meanwhile (the mouse stays grabbed by
+// the widget that took the press).
+class JogButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit JogButton(const QString& text, QWidget* parent = nullptr);
+
+Q_SIGNALS:
+    void jogPressed();
+    void jogReleased();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// Up and down arrows stacked in one control without a value of its own: a press in the
+// upper half (y <= height / 2) is "up", one below is "down".
+class UpDownControl : public QWidget {
+    Q_OBJECT
+public:
+    explicit UpDownControl(QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+Q_SIGNALS:
+    // y: vertical coordinate of the press inside the control.
+    void pressedAt(int y);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    int pressedHalf_ = -1; // 0 upper, 1 lower, -1 none
+};
+
+} // namespace tarnivel

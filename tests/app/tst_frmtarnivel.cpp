@@ -1,0 +1,811 @@
+// The main window: start-up, connection and its refusals, control states, the poll cycle,
+// the deferred disconnect and close, the options exchange, and the mended faults.
+
+#include "windowrig.h"
+
+#include "colours.h"
+#include "focusercommands.h"
+#include "focuserlink.h"
+#include "frmoptions.h"
+#include "mainwidgets.h"
+#include "positionsframe.h"
+#include "positionunits.h"
+#include "ratetimer.h"
+#include "savedpositionlist.h"
+#include "temperaturepanel.h"
+#include "twips.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QtTest>
+
+using namespace tarnivel;
+using namespace tarnivel::test;
+
+namespace {
+
+const QString kTitle = QStringLiteral("tarnivel");
+const QString kCalibrationWarning =
+    QStringLiteral("Warning: Focuser requires Calibrating before using.\r\n\r\n"
+                   "Click on Options and then proceed with Calibrate.");
+
+// Every control whose enabled state the window manages, with its state when
+// disconnected, connected and idle, and while a goto runs.
+struct ControlState {
+    const char* name;
+    bool disconnected;
+    bool connected;
+    bool gotoRunning;
+};
+const ControlState kControlStates[] = {
+    {"cboComPort", true, false, false},     {"cmdConnect", true, false, false},
+    {"cmdDisconnect", false, true, false},  {"cmdStop", false, true, true},
+    {"cmdOptions", false, true, false},     {"fraManualAdjust", false, true, true},
+    {"cmdFastLeft", false, true, false},    {"cmdSlowLeft", false, true, false},
+    {"cmdSlowRight", false, true, false},   {"cmdFastRight", false, true, false},
+    {"fraQuickAdjust", false, true, false}, {"txtAdjust", false, true, false},
+    {"UpDownAdjust", false, true, false},   {"cmdIncrement", false, true, false},
+    {"cmdDecrement", false, true, false},   {"fraPositions", false, true, false},
+    {"lstPosition", false, true, false},    {"cmdGoto", false, true, false},
+    {"cmdAdd", false, true, false},         {"cmdEdit", false, true, false},
+    {"cmdDelete", false, true, false},      {"cmdManual", false, false, false},
+    {"cmdAuto1", false, true, true},
+};
+
+QColor faceOf(const QWidget* w) {
+    return BackColour(w);
+}
+
+} // namespace
+
+class TestFrmTarnivel : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void startupFillsWindow();
+    void startupPlacesLogos();
+    void fillPortList_data();
+    void fillPortList();
+    void windowOffEveryScreenComesBack();
+    void connectRefused_data();
+    void connectRefused();
+    void connectConversation();
+    void connectUncalibratedWarns();
+    void connectSwitchesAutoStopOn();
+    void controlStates_data();
+    void controlStates();
+    void stateColours();
+    void disconnectSequence();
+    void stopDuringGoto_data();
+    void stopDuringGoto();
+    void gotoSounds();
+    void readoutDivider_data();
+    void readoutDivider();
+    void statusDivider();
+    void calibrationRefresh();
+    void readoutNeverShowsComma();
+    void failedReadKeepsReadout();
+    void optionsExchange_data();
+    void optionsExchange();
+    void optionsTickSkipsPolling();
+    void closeWhileDisconnected();
+    void closeWhileConnected();
+    void closeMaximisedKeepsPosition();
+    void closeDuringProbeHonoured();
+    void connectClearsStaleClose();
+    void lostConnection();
+    void unreadableSettingsLeftAlone();
+};
+
+void TestFrmTarnivel::startupFillsWindow() {
+    WindowRig r(ReadyController(), "[TARNIVEL]\r\n   ScaleUnits = thou\r\n   SensorName1 = Tube\r\n"
+                                   "   SensorLimit2 = 2.5\r\n   COMport = 3\r\n");
+    frmTarnivel& w = *r.w;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Tarnivel"));
+    QCOMPARE(w.objectName(), QStringLiteral("frmTarnivel"));
+    QCOMPARE(w.fraPositions->title(), QStringLiteral("Saved Positions (thou)"));
+    QCOMPARE(w.fraQuickAdjust->title(), QStringLiteral("Quick Adjust (thou)"));
+    QCOMPARE(w.fraManualAdjust->title(), QStringLiteral("Manual Adjust"));
+    QCOMPARE(w.Frame1->title(), QStringLiteral("COM Port"));
+    QCOMPARE(w.temperatures->lblSensor[0]->text(), QStringLiteral("Tube"));
+    QCOMPARE(w.temperatures->txtSensorLimit[1]->text(), QStringLiteral("2.5"));
+    QCOMPARE(w.temperatures->txtSensorLimit[0]->text(), QStringLiteral("40"));
+    QCOMPARE(w.cboComPort->currentIndex(), 3);
+    QCOMPARE(r.rig->settings.COMport, 3);
+    QCOMPARE(w.NumLED->text(), QStringLiteral("---Off--"));
+    QVERIFY(w.NumLED->digitCount() >= 10);
+    QCOMPARE(w.txtAdjust->text(), QStringLiteral("1"));
+    QCOMPARE(w.txtAdjust->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+    QCOMPARE(w.lblStatus->text(), QString());
+    QCOMPARE(w.DisplayFormat, QStringLiteral("0.000"));
+    QCOMPARE(w.rateTimer->interval(), 0);
+    QVERIFY(!r.rig->sim.link.LinkOpen());
+    // Captions of the buttons.
+    const QList<QPair<const char*, const char*>> captions = {
+        {"cmdConnect", "Connect"}, {"cmdDisconnect", "Disconnect"},
+        {"cmdFastLeft", "< <"},    {"cmdSlowLeft", "<"},
+        {"cmdSlowRight", ">"},     {"cmdFastRight", "> >"},
+        {"cmdStop", "STOP"},       {"cmdOptions", "Options"},
+        {"cmdIncrement", "+"},     {"cmdDecrement", "-"},
+        {"cmdDummy", "Dummy"}};
+    for (const auto& [name, caption] : captions) {
+        auto* b = w.findChild<QPushButton*>(QString::fromLatin1(name));
+        QVERIFY2(b, name);
+        QCOMPARE(b->text(), QString::fromLatin1(caption));
+    }
+    QVERIFY(w.cmdStop->font().bold());
+    QCOMPARE(w.cmdStop->font().family(), QStringLiteral("Arial"));
+    QCOMPARE(w.imgLogo.size(), 8);
+    QVERIFY(w.findChild<QLabel*>(QStringLiteral("picLogo1")));
+    QVERIFY(w.findChild<RateTimer*>(QStringLiteral("RateTimer")));
+}
+
+void TestFrmTarnivel::startupPlacesLogos() {
+    WindowRig r;
+    frmTarnivel& w = *r.w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const double dx = w.dpiX();
+    const double dy = w.dpiY();
+    QCOMPARE(w.picLogo1->pos(), QPoint(0, TwipsToPixels(120, dy)));
+    QCOMPARE(w.picLogo2->geometry().right() + 1, w.width());
+    QCOMPARE(w.picLogo2->y(), TwipsToPixels(120, dy));
+    const int leftTwips =
+        (PixelsToTwips(w.width(), dx) - PixelsToTwips(w.picLogo->width(), dx)) / 2;
+    QCOMPARE(w.picLogo->pos(), QPoint(TwipsToPixels(leftTwips, dx), TwipsToPixels(80, dy)));
+    QVERIFY(!w.picLogo1->pixmap().isNull());
+    QVERIFY(!w.picLogo->pixmap().isNull());
+    // Nothing of the frames lies under the logos.
+    QVERIFY(w.Frame1->y() >= w.picLogo1->geometry().bottom());
+}
+
+void TestFrmTarnivel::fillPortList_data() {
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<int>("index");
+    QTest::newRow("none") << 0 << 0;
+    QTest::newRow("COM1") << 1 << 1;
+    QTest::newRow("COM16") << 16 << 16;
+    QTest::newRow("17 keeps None") << 17 << 0;
+    QTest::newRow("-1 keeps None") << -1 << 0;
+}
+
+void TestFrmTarnivel::fillPortList() {
+    QFETCH(int, selected);
+    QFETCH(int, index);
+    WindowRig r;
+    r.rig->settings.COMport = 9;
+    r.w->FillPortList(selected);
+    QCOMPARE(r.w->cboComPort->count(), 17);
+    QCOMPARE(r.w->cboComPort->itemText(0), QStringLiteral("None"));
+    QCOMPARE(r.w->cboComPort->itemText(1), QStringLiteral("COM1"));
+    QCOMPARE(r.w->cboComPort->itemText(16), QStringLiteral("COM16"));
+    QCOMPARE(r.w->cboComPort->currentIndex(), index);
+    QCOMPARE(r.rig->settings.COMport, index);
+    // Choosing from the list sets the port number.
+    r.w->cboComPort->setCurrentIndex(5);
+    QCOMPARE(r.rig->settings.COMport, 5);
+}
+
+void TestFrmTarnivel::windowOffEveryScreenComesBack() {
+    WindowRig far(ReadyController(), "[TARNIVEL]\r\n   Top = -90000\r\n   Left = 400000\r\n");
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY2(area.contains(far.w->pos()),
+             qPrintable(QStringLiteral("%1,%2").arg(far.w->x()).arg(far.w->y())));
+    QVERIFY(area.intersects(QRect(far.w->pos(), far.w->size())));
+
+    // A reachable place is kept as stored.
+    WindowRig near(ReadyController(), "[TARNIVEL]\r\n   Top = 1500\r\n   Left = 3000\r\n");
+    QCOMPARE(near.w->pos(),
+             QPoint(TwipsToPixels(3000, near.w->dpiX()), TwipsToPixels(1500, near.w->dpiY())));
+}
+
+void TestFrmTarnivel::connectRefused_data() {
+    QTest::addColumn<int>("comPort");
+    QTest::addColumn<bool>("attached");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("framesSent");
+    QTest::newRow("None chosen") << 0 << true << int(MsgIcon::Warning)
+                                 << QStringLiteral("Please choose a COM port!") << 0;
+    QTest::newRow("port will not open")
+        << 2 << true << int(MsgIcon::Error) << QStringLiteral("Error attempting to open port") << 0;
+    QTest::newRow("no controller")
+        << 1 << false << int(MsgIcon::Error) << QStringLiteral("Cannot find focuser on port") << 0;
+}
+
+void TestFrmTarnivel::connectRefused() {
+    QFETCH(int, comPort);
+    QFETCH(bool, attached);
+    QFETCH(int, icon);
+    QFETCH(QString, text);
+    QFETCH(int, framesSent);
+    WindowRig r;
+    r.rig->sim.port.setControllerAttached(attached);
+    r.connectTo(comPort);
+
+    QCOMPARE(r.rig->messages.shown.size(), 1);
+    QCOMPARE(int(r.rig->messages.shown[0].icon), icon);
+    QCOMPARE(r.rig->messages.shown[0].title, kTitle);
+    QCOMPARE(r.rig->messages.shown[0].text, text);
+    QCOMPARE(r.frames().size(), framesSent);
+    QVERIFY(!r.rig->sim.link.LinkOpen());
+    QVERIFY(!r.rig->sim.port.isOpen());
+    QVERIFY(r.w->cmdConnect->isEnabled());
+    QVERIFY(r.w->cboComPort->isEnabled());
+    QVERIFY(!r.w->cmdDisconnect->isEnabled());
+    QVERIFY(!r.w->fraManualAdjust->isEnabled());
+    QCOMPARE(faceOf(r.w->cmdConnect), ColourOff);
+    QCOMPARE(r.w->NumLED->text(), QStringLiteral("---Off--"));
+    QVERIFY(!r.w->rateTimer->isArmed());
+    QCOMPARE(r.rig->settings.COMport, comPort);
+}
+
+void TestFrmTarnivel::connectConversation() {
+    WindowRig r;
+    r.connectTo(1);
+    QVERIFY(r.rig->messages.shown.isEmpty());
+    QVERIFY(r.rig->sim.link.LinkOpen());
+
+    // The simulator reports its fitted sensors.
+    qint32 count = 0;
+    const QStringList expectedHead = {
+        "50 01 12 FE 00 00 00 02", // firmware version: the probe
+        "50 01 12 01 00 00 00 03", // position
+        "50 01 12 2B 00 00 00 01", // sensor count
+    };
+    const QStringList frames = r.frames();
+    QCOMPARE(frames.mid(0, 3), expectedHead);
+    // Answered count decides how many slot reads follow.
+    r.rig->sim.clearFrames();
+    r.rig->sim.commands.GetSensorCount(count);
+    QStringList expected = expectedHead;
+    for (int n = 1; n <= count; ++n)
+        expected << FrameHex(0x12, 46, n - 1, 1, 1);
+    expected << "50 02 12 30 40 00 00 01" // calibrated flag (register 0x40)
+             << "50 01 12 EE 00 00 00 01" // auto-stop
+             << "50 01 12 1C 00 00 00 03" // lower limit
+             << "50 01 12 1D 00 00 00 03" // upper limit
+             << "50 02 12 26 00 00 00 02" // temperatures 1..3
+             << "50 02 12 26 01 00 00 02"
+             << "50 02 12 26 02 00 00 02"
+             << "50 01 13 28 00 00 00 01"; // fan state, on the fan address
+    QCOMPARE(frames, expected);
+    QCOMPARE(r.rig->motion.CurrentPosition, 100000);
+
+    // The fan-off queued by the manual mode goes out with the first tick, and the timer
+    // runs at 50 ms.
+    QCOMPARE(r.w->rateTimer->interval(), 50);
+    QVERIFY(r.w->rateTimer->isArmed());
+    r.clearFrames();
+    QCOMPARE(r.tick(), 1);
+    QCOMPARE(r.frames(), QStringList{"50 02 13 27 00 00 00 00"});
+    QCOMPARE(r.rig->cursor.changes, (QList<bool>{true, false}));
+}
+
+void TestFrmTarnivel::connectUncalibratedWarns() {
+    sim::SimConfig config = ReadyController();
+    config.registers[0] = 0;
+    WindowRig r(config);
+    r.connectTo(1);
+    QCOMPARE(r.rig->messages.shown.size(), 1);
+    QCOMPARE(int(r.rig->messages.shown[0].icon), int(MsgIcon::Warning));
+    QCOMPARE(r.rig->messages.shown[0].title, kTitle);
+    QCOMPARE(r.rig->messages.shown[0].text, kCalibrationWarning);
+    // The connection stays up and usable.
+    QVERIFY(r.rig->sim.link.LinkOpen());
+    QVERIFY(r.w->cmdDisconnect->isEnabled());
+    QVERIFY(r.w->fraManualAdjust->isEnabled());
+    QVERIFY(r.w->cmdOptions->isEnabled());
+    QVERIFY(r.w->rateTimer->isArmed());
+}
+
+void TestFrmTarnivel::connectSwitchesAutoStopOn() {
+    sim::SimConfig config = ReadyController();
+    config.autoStop = false;
+    WindowRig r(config);
+    r.connectTo(1);
+    QVERIFY(r.rig->sim.model.autoStop());
+    const QStringList frames = r.frames();
+    const int read = frames.indexOf("50 01 12 EE 00 00 00 01");
+    const int write = frames.indexOf("50 02 12 EF 01 00 00 00");
+    QVERIFY(read >= 0);
+    QVERIFY(write > read);
+    QVERIFY(r.rig->messages.shown.isEmpty());
+
+    // With auto-stop already on, nothing is written.
+    WindowRig on;
+    on.connectTo(1);
+    QVERIFY(!on.frames().contains("50 02 12 EF 01 00 00 00"));
+}
+
+void TestFrmTarnivel::controlStates_data() {
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < int(std::size(kControlStates)); ++i)
+        QTest::newRow(kControlStates[i].name) << i;
+}
+
+void TestFrmTarnivel::controlStates() {
+    QFETCH(int, row);
+    const ControlState& c = kControlStates[row];
+    WindowRig r;
+    auto* control = r.w->findChild<QWidget*>(QString::fromLatin1(c.name));
+    QVERIFY2(control, c.name);
+    QCOMPARE(control->isEnabled(), c.disconnected);
+
+    r.connectTo(1);
+    r.tick();
+    QCOMPARE(control->isEnabled(), c.connected);
+
+    r.w->txtAdjust->setText("0.1");
+    r.w->cmdIncrement->click();
+    QCOMPARE(r.rig->motion.GotoMode, QStringLiteral("GOTO"));
+    r.tick();
+    QCOMPARE(control->isEnabled(), c.gotoRunning);
+
+    // The goto runs to its end; the tick after it gives the controls back.
+    for (int i = 0; i < 400 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+        r.tick();
+    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    r.tick();
+    QCOMPARE(control->isEnabled(), c.connected);
+
+    r.w->cmdDisconnect->click();
+    r.tick();
+    QCOMPARE(control->isEnabled(), c.disconnected);
+}
+
+void TestFrmTarnivel::stateColours() {
+    WindowRig r;
+    const QList<QWidget*> faces = {r.w->cmdConnect,  r.w->cmdDisconnect, r.w->cmdFastLeft,
+                                   r.w->cmdSlowLeft, r.w->cmdSlowRight,  r.w->cmdFastRight};
+    for (QWidget* f : faces)
+        QCOMPARE(faceOf(f), ColourOff);
+    QCOMPARE(faceOf(r.w->cmdStop), QColor(192, 0, 0));
+    r.connectTo(1);
+    QCOMPARE(faceOf(r.w->cmdConnect), ColourOn);
+    QCOMPARE(faceOf(r.w->cmdDisconnect), ColourOn);
+    QCOMPARE(faceOf(r.w->cmdSlowLeft), ColourOff);
+    QCOMPARE(faceOf(r.w->cmdStop), QColor(192, 0, 0));
+    r.w->cmdDisconnect->click();
+    r.tick();
+    QCOMPARE(faceOf(r.w->cmdConnect), ColourOff);
+    QCOMPARE(faceOf(r.w->cmdDisconnect), ColourOff);
+}
+
+void TestFrmTarnivel::disconnectSequence() {
+    WindowRig r;
+    r.rig->settings.CompletionSound = true;
+    r.connectTo(1);
+    r.tick(3);
+    r.clearFrames();
+    r.rig->sound.calls.clear();
+
+    r.w->cmdDisconnect->click();
+    QVERIFY(!r.w->cmdDisconnect->isEnabled());
+    QVERIFY(r.w->DisconnectRequested);
+    // Nothing happens before the tick.
+    QVERIFY(r.frames().isEmpty());
+    QVERIFY(r.rig->sim.link.LinkOpen());
+
+    r.tick();
+    QCOMPARE(r.frames(), QStringList{"50 02 12 24 00 00 00 00"}); // rate 0
+    QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{"EndSlew", false}}));
+    QVERIFY(!r.rig->sim.link.LinkOpen());
+    QVERIFY(!r.rig->sim.port.isOpen());
+    QVERIFY(!r.w->DisconnectRequested);
+    QCOMPARE(r.w->rateTimer->interval(), 0);
+    QVERIFY(!r.w->rateTimer->isArmed());
+    QCOMPARE(r.w->NumLED->text(), QStringLiteral("---Off--"));
+    QCOMPARE(r.w->temperatures->FanMode, 0);
+    QVERIFY(!r.w->cmdDisconnect->isEnabled());
+    QVERIFY(r.w->isVisible() || !r.w->unloaded());
+    QVERIFY(!r.w->unloaded());
+    // The timer stays off: further ticks do not run.
+    QCOMPARE(r.tick(5), 0);
+
+    // Without the completion sound the end of the connection only silences.
+    WindowRig quiet;
+    quiet.connectTo(1);
+    quiet.rig->sound.calls.clear();
+    quiet.w->cmdDisconnect->click();
+    quiet.tick();
+    QCOMPARE(quiet.rig->sound.calls, (QList<SoundCall>{{QString(), false}}));
+}
+
+void TestFrmTarnivel::stopDuringGoto_data() {
+    QTest::addColumn<int>("stage");
+    QTest::newRow("stage 2") << 2;
+    QTest::newRow("stage 4") << 4;
+}
+
+void TestFrmTarnivel::stopDuringGoto() {
+    QFETCH(int, stage);
+    WindowRig r;
+    r.rig->settings.SlewingSound = true;
+    r.rig->settings.CompletionSound = true;
+    r.connectTo(1);
+    r.tick();
+    // Up by 0.5 mm with the final approach from above: out past the target, then back.
+    r.w->txtAdjust->setText("0.5");
+    r.w->cmdIncrement->click();
+    QCOMPARE(r.rig->motion.GotoStage, 1);
+    for (int i = 0; i < 400 && r.rig->motion.GotoStage != stage; ++i)
+        r.tick();
+    QCOMPARE(r.rig->motion.GotoStage, stage);
+    QVERIFY(r.rig->sim.model.isMoving());
+    r.clearFrames();
+    r.rig->sound.calls.clear();
+
+    r.w->cmdStop->click();
+    // STOP acts at once.
+    QCOMPARE(r.frames(), QStringList{"50 02 12 24 00 00 00 00"});
+    QVERIFY(!r.rig->sim.model.isMoving());
+    QVERIFY(r.rig->motion.GotoDone);
+    QCOMPARE(r.rig->motion.MotionDirection, 0);
+    QVERIFY(r.w->cmdStop->isEnabled());
+    QCOMPARE(r.w->focusWidget(), r.w->cmdDummy);
+
+    r.clearFrames();
+    r.tick();
+    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    QCOMPARE(r.rig->motion.GotoStage, 0);
+    QVERIFY(!r.rig->motion.GotoDone);
+    QVERIFY(r.w->cmdSlowLeft->isEnabled());
+    QVERIFY(r.w->fraQuickAdjust->isEnabled());
+    QVERIFY(r.w->cmdDisconnect->isEnabled());
+    // No move and no end sound: STOP's silence was the last word.
+    QCOMPARE(r.countMessage(23), 0);
+    QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{QString(), false}}));
+}
+
+void TestFrmTarnivel::gotoSounds() {
+    WindowRig r;
+    r.rig->settings.SlewingSound = true;
+    r.rig->settings.CompletionSound = true;
+    r.connectTo(1);
+    r.tick();
+    r.rig->sound.calls.clear();
+    r.w->txtAdjust->setText("0.1");
+    r.w->cmdDecrement->click(); // from above: one move
+    QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{"BegSlew", true}}));
+    for (int i = 0; i < 400 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+        r.tick();
+    QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{"BegSlew", true}, {"EndSlew", false}}));
+    QCOMPARE(r.rig->sim.model.position(), quint32(100000 - 11513));
+}
+
+void TestFrmTarnivel::readoutDivider_data() {
+    QTest::addColumn<int>("frequency");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<QList<int>>("readTicks");
+    QTest::newRow("4: every 5th tick") << 4 << 12 << QList<int>{5, 10};
+    QTest::newRow("11: every tick") << 11 << 4 << QList<int>{1, 2, 3, 4};
+    QTest::newRow("7: every 2nd tick") << 7 << 6 << QList<int>{2, 4, 6};
+    QTest::newRow("0 reads as 1") << 0 << 41 << QList<int>{20, 40};
+}
+
+void TestFrmTarnivel::readoutDivider() {
+    QFETCH(int, frequency);
+    QFETCH(int, ticks);
+    QFETCH(QList<int>, readTicks);
+    WindowRig r;
+    r.connectTo(1);
+    r.rig->settings.Frequency = frequency;
+    QList<int> seen;
+    for (int t = 1; t <= ticks; ++t) {
+        r.clearFrames();
+        r.tick();
+        if (r.countMessage(1) > 0)
+            seen << t;
+    }
+    QCOMPARE(seen, readTicks);
+    QCOMPARE(r.w->NumLED->text(), QStringLiteral("     0.869")); // 100000 / 115134.42
+}
+
+void TestFrmTarnivel::statusDivider() {
+    WindowRig r;
+    r.connectTo(1);
+    r.tick(124);
+    r.clearFrames();
+    r.rig->sim.model.setTemperature(1, 21.5);
+    r.tick(); // tick 125
+    QCOMPARE(r.countMessage(38), 3);
+    QCOMPARE(r.countMessage(40), 1);
+    QVERIFY(r.w->temperatures->txtTemp[0]->text().startsWith(QStringLiteral("21.5")));
+    r.clearFrames();
+    r.tick(124);
+    QCOMPARE(r.countMessage(38), 0);
+    r.tick();
+    QCOMPARE(r.countMessage(38), 3);
+}
+
+void TestFrmTarnivel::calibrationRefresh() {
+    WindowRig r;
+    r.connectTo(1);
+    r.rig->settings.Frequency = 20;
+    r.rig->motion.CalibrationRunning = true;
+    QList<int> seen;
+    for (int t = 1; t <= 130; ++t) {
+        r.clearFrames();
+        r.tick();
+        if (r.countMessage(1) > 0)
+            seen << t;
+        QCOMPARE(r.countMessage(38), 0);
+    }
+    QCOMPARE(seen.mid(0, 3), (QList<int>{5, 10, 15}));
+    QCOMPARE(seen.size(), 26);
+}
+
+void TestFrmTarnivel::readoutNeverShowsComma() {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    WindowRig r;
+    r.rig->sim.model.setPosition(16777216 - 115219); // -1.000735 mm
+    r.connectTo(1);
+    r.w->DisplayPosition();
+    QLocale::setDefault(saved);
+    QCOMPARE(r.w->NumLED->text(), QStringLiteral("    -1.001"));
+    QCOMPARE(r.rig->motion.CurrentPosition, 16777216 - 115219);
+
+    // More digits than the readout has cells widen it instead of losing the sign.
+    r.rig->settings.Decimals = 8;
+    r.w->DisplayPosition();
+    QCOMPARE(r.w->NumLED->text(), QStringLiteral("-1.00073462"));
+    QVERIFY(r.w->NumLED->digitCount() >= 11);
+}
+
+void TestFrmTarnivel::failedReadKeepsReadout() {
+    WindowRig r;
+    r.connectTo(1);
+    r.w->DisplayPosition();
+    const QString shown = r.w->NumLED->text();
+    r.rig->sim.model.setPosition(5000);
+    r.rig->sim.port.setControllerAttached(false);
+    r.w->DisplayPosition();
+    QCOMPARE(r.w->NumLED->text(), shown);
+    QCOMPARE(r.rig->motion.CurrentPosition, 100000);
+}
+
+void TestFrmTarnivel::optionsExchange_data() {
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<double>("scaleFactor");
+    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QString>("units");
+    QTest::addColumn<QString>("row");
+    const QString name = QStringLiteral("Focus A");
+    QTest::newRow("cancelled") << true << 2924.414268 << 1 << QStringLiteral("thou")
+                               << FormatListEntry(name, "0.869");
+    QTest::newRow("units only") << false << 115134.42 << 3 << QStringLiteral("user")
+                                << FormatListEntry(name, "0.869");
+    QTest::newRow("decimals") << false << 115134.42 << 1 << QStringLiteral("mm")
+                              << FormatListEntry(name, "0.9");
+    QTest::newRow("scale factor") << false << 2924.414268 << 3 << QStringLiteral("thou")
+                                  << FormatListEntry(name, "34.195");
+}
+
+void TestFrmTarnivel::optionsExchange() {
+    QFETCH(bool, cancel);
+    QFETCH(double, scaleFactor);
+    QFETCH(int, decimals);
+    QFETCH(QString, units);
+    QFETCH(QString, row);
+    WindowRig r(ReadyController(), "[POSITIONS]\r\n   Position = 100000,Focus A\r\n");
+    r.connectTo(1);
+    r.tick();
+    bool shown = false;
+    r.rig->console.RunModal = [&](QDialog& dialog) {
+        shown = true;
+        auto* options = qobject_cast<frmOptions*>(&dialog);
+        QVERIFY(options);
+        QCOMPARE(options->ScaleUnits, QStringLiteral("mm"));
+        QCOMPARE(options->Decimals, 3);
+        QCOMPARE(options->SensorName1, QStringLiteral("Primary"));
+        options->ScaleFactor = scaleFactor;
+        options->Decimals = decimals;
+        options->ScaleUnits = units;
+        options->SensorName2 = QStringLiteral("Dome");
+        options->SlowSlewSpeed = 2;
+        options->Cancel = cancel;
+    };
+    r.w->cmdOptions->click();
+    QVERIFY(r.w->OptionsRequested);
+    QVERIFY(!shown);
+    r.tick();
+    QVERIFY(shown);
+    QVERIFY(!r.w->OptionsRequested);
+    QVERIFY(r.w->rateTimer->isArmed());
+    const FocuserSettings& s = r.rig->settings;
+    QCOMPARE(r.rig->positions.List(0), row);
+    if (cancel) {
+        QCOMPARE(s.ScaleUnits, QStringLiteral("mm"));
+        QCOMPARE(s.SlowSlewSpeed, 4);
+        QCOMPARE(r.w->fraQuickAdjust->title(), QStringLiteral("Quick Adjust (mm)"));
+        QCOMPARE(r.w->temperatures->lblSensor[1]->text(), QStringLiteral("Ambient"));
+    } else {
+        QCOMPARE(s.ScaleUnits, units);
+        QCOMPARE(s.ScaleFactor, scaleFactor);
+        QCOMPARE(s.Decimals, decimals);
+        QCOMPARE(s.SlowSlewSpeed, 2);
+        QCOMPARE(s.SensorName2, QStringLiteral("Dome"));
+        QCOMPARE(r.w->fraQuickAdjust->title(), QStringLiteral("Quick Adjust (%1)").arg(units));
+        QCOMPARE(r.w->fraPositions->title(), QStringLiteral("Saved Positions (%1)").arg(units));
+        QCOMPARE(r.w->temperatures->lblSensor[1]->text(), QStringLiteral("Dome"));
+    }
+}
+
+void TestFrmTarnivel::optionsTickSkipsPolling() {
+    WindowRig r;
+    r.connectTo(1);
+    r.tick(4);
+    r.rig->console.RunModal = [](QDialog&) {};
+    r.rig->motion.JogRate = 4; // a jog asked for while the options wait
+    r.w->cmdOptions->click();
+    r.clearFrames();
+    r.tick(); // the 5th tick would read the position and start the jog
+    // Only the dialog talked to the controller.
+    QCOMPARE(r.countMessage(1), 0);
+    QCOMPARE(r.countMessage(36), 0);
+    r.clearFrames();
+    r.tick();
+    QCOMPARE(r.frames(), (QStringList{"50 02 12 24 04 00 00 00", "50 01 12 01 00 00 00 03"}));
+}
+
+void TestFrmTarnivel::closeWhileDisconnected() {
+    WindowRig r;
+    r.w->show();
+    r.w->move(96, 48);
+    r.w->close();
+    QVERIFY(r.w->unloaded());
+    QVERIFY(!r.w->isVisible());
+    const QByteArray text = r.settingsFileText();
+    QVERIFY(text.contains("   Top                  = " +
+                          QByteArray::number(PixelsToTwips(48, r.w->dpiY())) + "\r\n"));
+    QVERIFY(text.contains("   Left                 = " +
+                          QByteArray::number(PixelsToTwips(96, r.w->dpiX())) + "\r\n"));
+}
+
+void TestFrmTarnivel::closeWhileConnected() {
+    WindowRig r;
+    r.w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(r.w.get()));
+    r.w->move(150, 120);
+    r.connectTo(1);
+    r.tick();
+    r.rig->motion.JogRate = 9;
+    r.tick();
+    QVERIFY(r.rig->sim.model.isMoving());
+
+    r.w->close();
+    QVERIFY(r.w->isVisible());
+    QVERIFY(!r.w->unloaded());
+    QVERIFY(r.w->DisconnectRequested);
+    QVERIFY(r.w->CloseRequested);
+    QVERIFY(r.settingsFileText().isEmpty());
+
+    r.clearFrames();
+    r.tick();
+    QCOMPARE(r.frames(), QStringList{"50 02 12 24 00 00 00 00"});
+    QVERIFY(!r.rig->sim.model.isMoving());
+    QVERIFY(!r.rig->sim.link.LinkOpen());
+    QVERIFY(!r.rig->sim.port.isOpen());
+    QVERIFY(r.w->unloaded());
+    QVERIFY(!r.w->isVisible());
+    const QByteArray text = r.settingsFileText();
+    QVERIFY(text.startsWith("[TARNIVEL]\r\n"));
+    QVERIFY(text.contains("   Top                  = " +
+                          QByteArray::number(PixelsToTwips(120, r.w->dpiY())) + "\r\n"));
+    QVERIFY(text.contains("   Left                 = " +
+                          QByteArray::number(PixelsToTwips(150, r.w->dpiX())) + "\r\n"));
+    QVERIFY(text.contains("   COMport              = 1\r\n"));
+    // Exit silences whatever still plays.
+    QCOMPARE(r.rig->sound.calls.last(), (SoundCall{QString(), false}));
+}
+
+void TestFrmTarnivel::closeMaximisedKeepsPosition() {
+    WindowRig r(ReadyController(), "[TARNIVEL]\r\n   Top = 1500\r\n   Left = 3000\r\n");
+    r.w->showMaximized();
+    r.w->close();
+    QVERIFY(r.w->unloaded());
+    const QByteArray text = r.settingsFileText();
+    QVERIFY(text.contains("   Top                  = 1500\r\n"));
+    QVERIFY(text.contains("   Left                 = 3000\r\n"));
+}
+
+void TestFrmTarnivel::closeDuringProbeHonoured() {
+    WindowRig r;
+    r.w->show();
+    r.rig->sim.port.setControllerAttached(false);
+    bool closed = false;
+    r.rig->sim.platform.onPump([&] {
+        if (!closed && r.rig->sim.link.LinkOpen()) {
+            closed = true;
+            r.w->close(); // refused: the probe holds the link open
+        }
+    });
+    r.connectTo(1);
+    QVERIFY(closed);
+    QCOMPARE(r.rig->messages.texts(), QStringList{"Cannot find focuser on port"});
+    // With nothing left to take down, the close went ahead at once.
+    QVERIFY(r.w->unloaded());
+    QVERIFY(!r.w->isVisible());
+    QVERIFY(!r.rig->sim.port.isOpen());
+    QVERIFY(r.settingsFileText().contains("[TARNIVEL]"));
+}
+
+void TestFrmTarnivel::connectClearsStaleClose() {
+    WindowRig r;
+    r.w->show();
+    r.w->CloseRequested = true; // left over from an earlier attempt
+    r.connectTo(1);
+    QVERIFY(!r.w->CloseRequested);
+    r.w->cmdDisconnect->click();
+    r.tick();
+    QVERIFY(!r.rig->sim.link.LinkOpen());
+    // An ordinary disconnect leaves the window open.
+    QVERIFY(!r.w->unloaded());
+    QVERIFY(r.w->isVisible());
+}
+
+void TestFrmTarnivel::lostConnection() {
+    WindowRig r;
+    r.connectTo(1);
+    r.tick(2);
+    r.rig->sim.port.vanish();
+    r.tick();
+    QCOMPARE(r.w->lblStatus->text(), QStringLiteral("Focuser connection lost"));
+    // Nothing is torn down by itself.
+    r.tick(10);
+    QVERIFY(r.rig->sim.link.LinkOpen());
+    QVERIFY(r.w->cmdDisconnect->isEnabled());
+    QVERIFY(r.w->rateTimer->isArmed());
+    QCOMPARE(r.w->lblStatus->text(), QStringLiteral("Focuser connection lost"));
+    // Commands fail by their time-out, in bounded virtual time.
+    const qint64 before = r.rig->sim.platform.nowMs();
+    r.w->cmdStop->click();
+    QVERIFY(r.rig->motion.GotoDone);
+    QVERIFY(r.rig->sim.platform.nowMs() - before < 2000);
+    r.w->cmdDisconnect->click();
+    r.tick();
+    QVERIFY(!r.rig->sim.link.LinkOpen());
+    QVERIFY(r.w->cmdConnect->isEnabled());
+    QCOMPARE(r.w->NumLED->text(), QStringLiteral("---Off--"));
+
+    // A new connect (device back) clears the status line.
+    r.rig->sim.port.setDevicePresent(true);
+    r.connectTo(1);
+    QVERIFY(r.rig->sim.link.LinkOpen());
+    QCOMPARE(r.w->lblStatus->text(), QString());
+}
+
+void TestFrmTarnivel::unreadableSettingsLeftAlone() {
+    WindowRig r;
+    // A folder where the file should be cannot be read (or written).
+    QDir().remove(r.settingsPath);
+    QVERIFY(QDir().mkpath(r.settingsPath));
+    QFile marker(QDir(r.settingsPath).filePath(QStringLiteral("keep")));
+    QVERIFY(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    auto console = std::make_unique<ConsoleRig>(ReadyController());
+    auto w = std::make_unique<frmTarnivel>(console->console, r.settingsPath);
+    QVERIFY(w->loadResult().unreadable);
+    QCOMPARE(console->messages.shown.size(), 1);
+    QCOMPARE(int(console->messages.shown[0].icon), int(MsgIcon::Warning));
+    QCOMPARE(console->messages.shown[0].title, kTitle);
+    QVERIFY(console->messages.shown[0].text.contains(r.settingsPath));
+    w->close();
+    QVERIFY(w->unloaded());
+    QVERIFY(QFileInfo(r.settingsPath).isDir());
+    QVERIFY(QFileInfo::exists(marker.fileName()));
+    QCOMPARE(console->messages.shown.size(), 1);
+    QCOMPARE(console->sound.calls.last(), (SoundCall{QString(), false}));
+    w.reset();
+}
+
+QTEST_MAIN(TestFrmTarnivel)
+#include "tst_frmtarnivel.moc"
