@@ -1,0 +1,65 @@
+// Any bytes as a settings file: loading never crashes, the values it yields are usable
+// (no zero scale, frequency below 1, decimals outside 0..8, raw positions outside the
+// counter), and a file saved from them loads back to the same file.
+#include "focusersettings.h"
+#include "savedpositionlist.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdlib>
+
+using namespace tarnivel;
+
+namespace {
+// On tmpfs where there is one: the atomic save syncs to disk, which would cost most of
+// the run on a real file system.
+QTemporaryDir& Dir() {
+    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
+                                 ? QStringLiteral("/dev/shm/tarnivel-fuzz-XXXXXX")
+                                 : QDir::tempPath() + QStringLiteral("/tarnivel-fuzz-XXXXXX"));
+    return dir;
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QString path = Dir().filePath(QStringLiteral("tarnivel.ini"));
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return 0;
+        f.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
+    }
+    const WindowGeometryTwips geometry{15360, 11520, 9000, 7000};
+    FocuserSettings settings;
+    SavedPositionList positions;
+    LoadSettings(path, settings, positions, geometry);
+
+    if (!(settings.ScaleFactor > 0) || settings.Frequency < 1 || settings.Decimals < 0 ||
+        settings.Decimals > 8 || settings.COMport < 0 || settings.COMport > 16)
+        std::abort();
+    for (int i = 0; i < positions.ListCount(); ++i) {
+        const int raw = positions.ItemData(i);
+        if (raw < 0 || raw > 16777215 || positions.List(i).size() < 30)
+            std::abort();
+    }
+
+    const QString first = Dir().filePath(QStringLiteral("first.ini"));
+    const QString second = Dir().filePath(QStringLiteral("second.ini"));
+    if (!SaveSettings(first, settings, positions))
+        return 0;
+    FocuserSettings reloaded;
+    SavedPositionList reloadedPositions;
+    LoadSettings(first, reloaded, reloadedPositions, geometry);
+    if (!SaveSettings(second, reloaded, reloadedPositions))
+        return 0;
+    if (ReadAll(first) != ReadAll(second))
+        std::abort();
+    return 0;
+}
