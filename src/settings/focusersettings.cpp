@@ -44,7 +44,7 @@ int DecimalsValue(const QString& text) {
     double v = QLocale().toDouble(t, &ok);
     if (!ok)
         v = QLocale::c().toDouble(t, &ok);
-    if (!ok || std::isnan(v))
+    if (!ok || !std::isfinite(v))
         return kDefaultDecimals;
     return static_cast<int>(std::clamp(std::nearbyint(v), 0.0, static_cast<double>(kMaxDecimals)));
 }

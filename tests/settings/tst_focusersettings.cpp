@@ -308,6 +308,8 @@ void TestSettings::valueConversion_data() {
                                          << "Decimals" << QVariant(3);
     QTest::newRow("Decimals 2 with text is 3") << "Decimals = 2x"
                                                << "Decimals" << QVariant(3);
+    QTest::newRow("Decimals inf is 3") << "Decimals = inf"
+                                       << "Decimals" << QVariant(3);
     QTest::newRow("Decimals 12 clamps to 8") << "Decimals = 12"
                                              << "Decimals" << QVariant(8);
     QTest::newRow("Decimals -1 clamps to 0") << "Decimals = -1"
