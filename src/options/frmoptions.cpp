@@ -517,7 +517,7 @@ bool frmOptions::ValidateScaleFactor() {
 }
 
 void frmOptions::cmdOk_Click() {
-    if (calibration_->Active() || !ValidateScaleFactor())
+    if (exchanging_ || calibration_->Active() || !ValidateScaleFactor())
         return;
     ParseOperatorNumber(txtScaleFactor->text(), ScaleFactor);
     ScaleUnits = cboScaleUnits->currentText();
@@ -540,9 +540,10 @@ void frmOptions::cmdCancel_Click() {
 }
 
 void frmOptions::reject() {
-    // Esc and the close box land here even while Cancel is disabled; a calibration
-    // still running on this dialog must end before it may close.
-    if (calibration_->Active())
+    // Esc and the close box land here even while Cancel is disabled; a calibration, or
+    // any other exchange with the controller still running on this dialog, must end
+    // before it may close.
+    if (exchanging_ || calibration_->Active())
         return;
     Cancel = true;
     QDialog::reject();

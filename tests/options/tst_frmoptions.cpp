@@ -734,6 +734,31 @@ void TestFrmOptions::resetWithUnreadableLimitsChangesNothing() {
     QCOMPARE(static_cast<int>(o.model.position()), 250);
 }
 
+void TestFrmOptions::escIgnoredDuringReset() {
+    sim::SimConfig c = TravelConfig(1001);
+    c.startPosition = 100;
+    OptionsRig o(c);
+    o.storeCalibration(1001);
+    bool tried = false;
+    bool visibleAfterTries = false;
+    o.rig.sim.platform.onPump([&] {
+        // While the stored limits are read after the question.
+        if (tried || o.rig.messages.shown.isEmpty())
+            return;
+        tried = true;
+        QTest::keyClick(o.dialog.get(), Qt::Key_Escape);
+        o.dialog->close();
+        QTest::mouseClick(o.child<QPushButton>("cmdOk"), Qt::LeftButton);
+        visibleAfterTries = o.dialog->isVisible();
+    });
+    o.open([&](frmOptions&) { o.click("cmdReset"); });
+    QVERIFY(tried);
+    QVERIFY(visibleAfterTries);
+    QVERIFY(o.dialog->Cancel);
+    QCOMPARE(o.model.position(), quint32(0));
+    QCOMPARE(o.rig.motion.CurrentPosition, 0);
+}
+
 void TestFrmOptions::settingsSurviveRestart() {
     OptionsRig o;
     o.open([](frmOptions& d) {

@@ -34,6 +34,7 @@ private Q_SLOTS:
     void resetNewLimits();
     void resetTwiceKeepsLimitsOnEndStops();
     void resetWithUnreadableLimitsChangesNothing();
+    void escIgnoredDuringReset();
     void settingsSurviveRestart();
 };
 
