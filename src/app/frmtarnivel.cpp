@@ -167,7 +167,9 @@ void frmTarnivel::BuildControls() {
         SetBackColour(cmdStop, kStopColour);
         QPalette p = cmdStop->palette();
         p.setColor(QPalette::ButtonText, Qt::white);
-        p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(230, 170, 170));
+        // Disabled, it fades, so that it does not call for a press that cannot happen.
+        p.setColor(QPalette::Disabled, QPalette::Button, QColor(206, 150, 150));
+        p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(240, 222, 222));
         cmdStop->setPalette(p);
         cmdStop->setMinimumHeight(44);
         cmdStop->setEnabled(false);
@@ -531,10 +533,13 @@ void frmTarnivel::CheckControllerState() {
         c.SetAutoStop(1);
     if (calibrated != 0)
         return;
+    // The operator reads and answers the box; the wait cursor would say otherwise.
+    console_.cursor.setBusy(false);
     console_.messages.show(MsgIcon::Warning, console_.appTitle,
                            QStringLiteral("Warning: Focuser requires Calibrating before using."
                                           "\r\n\r\n"
                                           "Click on Options and then proceed with Calibrate."));
+    console_.cursor.setBusy(true);
 }
 
 void frmTarnivel::cmdDisconnect_Click() {
