@@ -591,9 +591,11 @@ void frmTarnivel::cmdStop_Click() {
     if (console_.link.LinkOpen()) {
         cmdStop->setEnabled(false);
         m.GotoDone = true;
-        console_.commands.MoveAtRate(0);
+        // Cleared before the stop command: a poll tick can run inside its wait, and would
+        // otherwise send a jog that was asked for just before STOP.
         m.MotionDirection = 0;
         m.JogRate = 0;
+        console_.commands.MoveAtRate(0);
         cmdStop->setEnabled(true);
     }
     console_.gotos.PlaySlewSound(QString(), false, false);

@@ -1,0 +1,229 @@
+// A USB adapter pulled while connected, on the real seams: the main window with
+// QtSerialPort and QtPlatform talks to the tarnivel-sim tool on a pseudo-terminal, and the
+// tool is killed while the window polls. Nothing may spin, commands fail by their ordinary
+// time-out, the status line says so, STOP and Disconnect still work, and once the tool
+// runs again on the same link a reconnect works. Bounded to a few seconds of real time.
+
+#include "console.h"
+#include "focusercommands.h"
+#include "focuserlink.h"
+#include "focusersettings.h"
+#include "frmtarnivel.h"
+#include "gotocontroller.h"
+#include "mainwidgets.h"
+#include "motionstate.h"
+#include "programfolder.h"
+#include "qtplatform.h"
+#include "qtserialport.h"
+#include "ratetimer.h"
+#include "recorders.h"
+#include "savedpositionlist.h"
+
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+using namespace tarnivel;
+using namespace tarnivel::test;
+
+namespace {
+
+const QString kTool = QStringLiteral(TARNIVEL_SIM_TOOL);
+constexpr int kStartMs = 5000;
+
+// Starts the tool and waits until it reports its COM link.
+bool StartTool(QProcess& tool, const QString& folder) {
+    tool.setProgram(kTool);
+    tool.setArguments({"--com", "1", "--dir", folder, "--auto-stop", "1", "--start", "5000",
+                       "--lower", "-200000", "--upper", "200000"});
+    tool.setProcessChannelMode(QProcess::SeparateChannels);
+    tool.start();
+    if (!tool.waitForStarted(kStartMs))
+        return false;
+    QDeadlineTimer deadline(kStartMs);
+    QByteArray out;
+    while (!deadline.hasExpired()) {
+        if (!tool.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+            break;
+        out += tool.readAllStandardOutput();
+        if (out.contains("\nCOM1 -> "))
+            return true;
+    }
+    return false;
+}
+
+void StopTool(QProcess& tool) {
+    if (tool.state() == QProcess::NotRunning)
+        return;
+    tool.terminate();
+    if (!tool.waitForFinished(kStartMs)) {
+        tool.kill();
+        tool.waitForFinished(kStartMs);
+    }
+}
+
+// CPU time (user and system) this process has used, in milliseconds.
+qint64 CpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000LL +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+
+// A command on a port that is gone: two attempts of a frame (8 x 11 ms) and a receive wait
+// (35 x 11 ms), no less and not much more.
+constexpr qint64 kTimeOutMs = 2 * (8 + 35) * kCharPacingMs;
+
+} // namespace
+
+class TestLostPort : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void adapterPulledWhilePolling();
+};
+
+void TestLostPort::adapterPulledWhilePolling() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QProcess tool;
+    QVERIFY2(StartTool(tool, folder.path()), qPrintable(tool.readAllStandardError()));
+
+    const ProgramFolder programFolder(folder.path(), QStringLiteral("tarnivel"));
+    QtPlatform platform;
+    QtSerialPort port(programFolder);
+    FocuserLink link(port, platform);
+    FocuserCommands commands(link);
+    FocuserSettings settings;
+    MotionState motion;
+    SavedPositionList positions;
+    RecordingSoundPlayer sound;
+    ScriptedMessageBox messages;
+    RecordingBusyCursor cursor;
+    GotoController gotos(commands, settings, motion, sound, platform);
+    Console console{settings,
+                    motion,
+                    positions,
+                    link,
+                    commands,
+                    gotos,
+                    platform,
+                    sound,
+                    messages,
+                    cursor,
+                    programFolder.baseName(),
+                    programFolder.logPath(),
+                    programFolder.logFileName(),
+                    {},
+                    {},
+                    [](QDialog& dialog) { dialog.exec(); }};
+    {
+        frmTarnivel w(console, programFolder.settingsPath());
+        w.show();
+        w.cboComPort->setCurrentIndex(1);
+        w.cmdConnect->click();
+        // The tool starts uncalibrated: its warning is the only message.
+        QCOMPARE(messages.texts().size(), 1);
+        QVERIFY(messages.texts().at(0).startsWith(QStringLiteral("Warning: Focuser requires")));
+        QVERIFY(link.LinkOpen());
+        QTRY_COMPARE_WITH_TIMEOUT(w.NumLED->text(), QStringLiteral("     0.043"), 3000);
+
+        // The adapter is pulled: the other end of the line vanishes without a word.
+        tool.kill();
+        QVERIFY(tool.waitForFinished(kStartMs));
+        const qint64 cpu0 = CpuMs();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(1200); // the window keeps polling meanwhile
+        const qint64 cpu = CpuMs() - cpu0;
+        qInfo("%lld ms of CPU time in %lld ms of polling on the lost port", cpu, wall.elapsed());
+        QVERIFY2(cpu * 4 < wall.elapsed(),
+                 qPrintable(QStringLiteral("%1 ms of CPU in %2 ms").arg(cpu).arg(wall.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(w.lblStatus->text(), QStringLiteral("Focuser connection lost"),
+                                  3000);
+        QVERIFY(!port.isOpen());
+        QVERIFY(port.connectionLost());
+        // Nothing is torn down by itself: the operator disconnects.
+        QVERIFY(link.LinkOpen());
+        QCOMPARE(w.NumLED->text(), QStringLiteral("     0.043"));
+
+        // Every command now fails by the ordinary time-out (the poll timer held meanwhile,
+        // so that no tick runs inside the measured commands).
+        w.rateTimer->setEnabled(false);
+        for (int i = 0; i < 3; ++i) {
+            QElapsedTimer t;
+            t.start();
+            QCOMPARE(commands.GetPosition(), -1);
+            QVERIFY2(t.elapsed() >= kTimeOutMs && t.elapsed() < kTimeOutMs + 600,
+                     qPrintable(QString::number(t.elapsed())));
+        }
+        bool ok = true;
+        QCOMPARE(commands.GetTemperature(1, &ok), 0.0);
+        QVERIFY(!ok);
+        w.rateTimer->setEnabled(true);
+
+        // STOP still acts at once. Its command waits by the time-out, and a poll tick may
+        // run inside that wait (the real timer keeps firing); a jog asked for just before
+        // must not be started by that tick.
+        motion.JogRate = 4;
+        QElapsedTimer stop;
+        stop.start();
+        w.cmdStop->click();
+        QVERIFY2(stop.elapsed() < 8 * kTimeOutMs, qPrintable(QString::number(stop.elapsed())));
+        qInfo("STOP returned after %lld ms", stop.elapsed());
+        QCOMPARE(motion.JogRate, 0);
+        QCOMPARE(motion.ActiveJogRate, 0);
+        QVERIFY(w.cmdStop->isEnabled());
+
+        // Disconnect.
+        w.cmdDisconnect->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!link.LinkOpen(), 5000);
+        QCOMPARE(w.NumLED->text(), QStringLiteral("---Off--"));
+        QVERIFY(w.cmdConnect->isEnabled());
+        QVERIFY(!w.rateTimer->isArmed());
+
+        // While the adapter is out, a connect is refused. (The tool's link is left behind
+        // pointing at a pseudo-terminal number that another program may have by now, so
+        // the refusal is the one for a missing port or for a port without a focuser.)
+        messages.clear();
+        w.cmdConnect->click();
+        QCOMPARE(messages.texts().size(), 1);
+        QVERIFY2(messages.texts().at(0) == QStringLiteral("Error attempting to open port") ||
+                     messages.texts().at(0) == QStringLiteral("Cannot find focuser on port"),
+                 qPrintable(messages.texts().at(0)));
+        QVERIFY(!link.LinkOpen());
+        QVERIFY(!port.isOpen());
+        QVERIFY(w.cmdConnect->isEnabled());
+
+        // Plugged in again: the tool on the same link, and a reconnect works.
+        QVERIFY2(StartTool(tool, folder.path()), qPrintable(tool.readAllStandardError()));
+        messages.clear();
+        w.cmdConnect->click();
+        QCOMPARE(messages.texts().size(), 1);
+        QVERIFY(messages.texts().at(0).startsWith(QStringLiteral("Warning: Focuser requires")));
+        QVERIFY(link.LinkOpen());
+        QVERIFY(port.isOpen());
+        QVERIFY(!port.connectionLost());
+        QCOMPARE(w.lblStatus->text(), QString());
+        QCOMPARE(commands.GetPosition(), 5000);
+        w.cmdDisconnect->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!link.LinkOpen(), 5000);
+        w.close();
+        QVERIFY(w.unloaded());
+    }
+    StopTool(tool);
+    QCOMPARE(tool.exitCode(), 0);
+    QVERIFY(QFileInfo::exists(programFolder.settingsPath()));
+}
+
+QTEST_MAIN(TestLostPort)
+#include "tst_lostport.moc"
