@@ -23,13 +23,16 @@ ProgramFolder ProgramFolder::resolve(const QString& baseName) {
         name = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
     if (name.isEmpty())
         name = QStringLiteral("tarnivel");
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    const QFileInfo info(exeDir);
-    if (!exeDir.isEmpty() && info.isDir() && info.isWritable())
-        return ProgramFolder(exeDir, name);
+    return resolveIn(QCoreApplication::applicationDirPath(), name);
+}
+
+ProgramFolder ProgramFolder::resolveIn(const QString& programDir, const QString& baseName) {
+    const QFileInfo info(programDir);
+    if (!programDir.isEmpty() && info.isDir() && info.isWritable())
+        return ProgramFolder(programDir, baseName);
     const QString config = userConfigFolder();
     QDir().mkpath(config);
-    return ProgramFolder(config, name);
+    return ProgramFolder(config, baseName);
 }
 
 QString ProgramFolder::settingsPath() const {

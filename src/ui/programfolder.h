@@ -13,6 +13,8 @@ public:
 
     // baseName: the name the files are called after; empty means the running executable's.
     static ProgramFolder resolve(const QString& baseName = QString());
+    // The rule itself, for a program that lives in programDir.
+    static ProgramFolder resolveIn(const QString& programDir, const QString& baseName);
     static QString userConfigFolder();
 
     const QString& folder() const { return folder_; }

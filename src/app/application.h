@@ -1,0 +1,58 @@
+#pragma once
+
+// The program as it runs: the real seams, the shared state and the main window, built in
+// one place so that main() and the end-to-end tests compose exactly the same program.
+
+#include "console.h"
+#include "focusercommands.h"
+#include "focuserlink.h"
+#include "focusersettings.h"
+#include "frmtarnivel.h"
+#include "gotocontroller.h"
+#include "motionstate.h"
+#include "programfolder.h"
+#include "qtbusycursor.h"
+#include "qtmessagebox.h"
+#include "qtplatform.h"
+#include "qtserialport.h"
+#include "qtsoundplayer.h"
+#include "savedpositionlist.h"
+
+namespace tarnivel {
+
+// The state colours are palette colours, which the platform's native styles may ignore;
+// the program draws with Fusion wherever it runs.
+void UseProgramStyle();
+
+class Application {
+public:
+    // Everything the program keeps (settings, temperature log, COMn links) lives in folder.
+    // The main window loads the settings here; it is not shown yet.
+    explicit Application(const ProgramFolder& folder);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    const ProgramFolder& folder() const { return folder_; }
+    Console& console() { return console_; }
+    frmTarnivel& window() { return window_; }
+
+private:
+    // Declared in the order they must be built: each one uses those above it.
+    ProgramFolder folder_;
+    QtPlatform platform_;
+    QtSerialPort port_;
+    FocuserLink link_;
+    FocuserCommands commands_;
+    FocuserSettings settings_;
+    MotionState motion_;
+    SavedPositionList positions_;
+    QtSoundPlayer sound_;
+    QtMessageBox messages_;
+    QtBusyCursor cursor_;
+    GotoController gotos_;
+    Console console_;
+    frmTarnivel window_;
+};
+
+} // namespace tarnivel

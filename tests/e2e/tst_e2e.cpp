@@ -1,0 +1,544 @@
+// The program as it ships, on the real clock: its own composition (Application) with the real
+// serial port against tarnivel-sim on a pseudo-terminal linked as COM1, the installed layout,
+// and the executable started from its install folder. Every wait is bounded; the whole run
+// takes about half a minute, most of it the calibration's fixed pauses.
+
+#include "application.h"
+#include "focusercommands.h"
+#include "frmoptions.h"
+#include "frmtarnivel.h"
+#include "mainwidgets.h"
+#include "motionstate.h"
+#include "positionsframe.h"
+#include "positionunits.h"
+#include "programfolder.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+#include <unistd.h>
+
+using namespace tarnivel;
+
+namespace {
+
+const QString kSimTool = QStringLiteral(TARNIVEL_SIM_TOOL);
+const QString kCMake = QStringLiteral(TARNIVEL_CMAKE);
+const QString kBuildDir = QStringLiteral(TARNIVEL_BUILD_DIR);
+constexpr int kStartMs = 5000;
+
+QString hexFrame(int id, int data, int dataLength = 3, int replyLength = 0) {
+    const QByteArray frame{"P"};
+    QByteArray bytes = frame;
+    bytes.append(static_cast<char>(dataLength + 1));
+    bytes.append(static_cast<char>(0x12));
+    bytes.append(static_cast<char>(id));
+    const int shift = 8 * (dataLength - 1);
+    for (int i = 0; i < 3; ++i)
+        bytes.append(static_cast<char>(i < dataLength ? (data >> (shift - 8 * i)) & 0xFF : 0));
+    bytes.append(static_cast<char>(replyLength));
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A settings file in whole steps, so that positions read as plain counter values.
+QByteArray settingsFile(const QByteArray& positions) {
+    return "[TARNIVEL]\r\n"
+           "   COMport              = 1\r\n"
+           "   ScaleFactor          = 1\r\n"
+           "   ScaleUnits           = user\r\n"
+           "   Decimals             = 0\r\n"
+           "\r\n[POSITIONS]\r\n" +
+           positions;
+}
+
+// tarnivel-sim on a pseudo-terminal linked as COM1 in a folder. Verbose: its output file
+// lists every frame it saw. Its state file tells where the focuser stood when it stopped.
+class SimTool {
+public:
+    explicit SimTool(const QString& folder)
+        : folder_(folder), statePath_(QDir(folder).filePath(QStringLiteral("sim.state"))),
+          logPath_(QDir(folder).filePath(QStringLiteral("sim.log"))) {}
+    ~SimTool() { stop(); }
+    SimTool(const SimTool&) = delete;
+    SimTool& operator=(const SimTool&) = delete;
+
+    bool start(const QStringList& extra, const QByteArray& initialState = {}) {
+        if (!initialState.isEmpty() && !writeFile(statePath_, initialState))
+            return false;
+        process_.setStandardOutputFile(logPath_);
+        process_.setStandardErrorFile(logPath_, QIODevice::Append);
+        process_.start(kSimTool,
+                       QStringList{QStringLiteral("--com"), QStringLiteral("1"),
+                                   QStringLiteral("--dir"), folder_, QStringLiteral("--state"),
+                                   statePath_, QStringLiteral("--verbose")} +
+                           extra);
+        if (!process_.waitForStarted(kStartMs))
+            return false;
+        QDeadlineTimer deadline(kStartMs);
+        while (!QFileInfo(QDir(folder_).filePath(QStringLiteral("COM1"))).isSymLink()) {
+            if (deadline.hasExpired() || process_.state() != QProcess::Running)
+                return false;
+            QTest::qWait(20);
+        }
+        return true;
+    }
+
+    // SIGTERM: the tool writes its state file and removes its link.
+    bool stop() {
+        if (process_.state() == QProcess::NotRunning)
+            return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+        process_.terminate();
+        if (!process_.waitForFinished(kStartMs)) {
+            process_.kill();
+            process_.waitForFinished(kStartMs);
+            return false;
+        }
+        return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+    }
+
+    // Every frame the controller received, as hex, oldest first.
+    QStringList frames() const {
+        static const QRegularExpression line(
+            QStringLiteral("^\\s*\\d+\\.\\d+  ((?:[0-9A-F]{2} ){7}[0-9A-F]{2})  -> "),
+            QRegularExpression::MultilineOption);
+        QStringList out;
+        const QString log = QString::fromLatin1(readFile(logPath_));
+        for (auto it = line.globalMatch(log); it.hasNext();)
+            out << it.next().captured(1);
+        return out;
+    }
+
+    QStringList framesWithId(int id) const {
+        const QString tag = QStringLiteral("12 %1 ").arg(id, 2, 16, QLatin1Char('0')).toUpper();
+        QStringList out;
+        for (const QString& f : frames())
+            if (f.mid(6, tag.size()) == tag)
+                out << f;
+        return out;
+    }
+
+    // key -> value of the state file ("place", "position", "register40", ...).
+    QMap<QString, qint64> state() const {
+        QMap<QString, qint64> out;
+        for (const QByteArray& raw : readFile(statePath_).split('\n')) {
+            const QList<QByteArray> kv = raw.trimmed().split('=');
+            if (kv.size() == 2 && !kv[0].startsWith('#'))
+                out.insert(QString::fromLatin1(kv[0]), kv[1].toLongLong());
+        }
+        return out;
+    }
+
+    QString log() const { return QString::fromLocal8Bit(readFile(logPath_)); }
+
+private:
+    QString folder_;
+    QString statePath_;
+    QString logPath_;
+    QProcess process_;
+};
+
+// The program's message boxes are real and modal: this answers each with its default button
+// and keeps its text, so that a test sees every box instead of hanging on one.
+class ModalWatcher : public QObject {
+public:
+    ModalWatcher() {
+        boxes_.setInterval(20);
+        QObject::connect(&boxes_, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible())
+                return;
+            texts << box->text();
+            QAbstractButton* answer = box->defaultButton();
+            if (answer == nullptr && !box->buttons().isEmpty())
+                answer = box->buttons().constFirst();
+            if (answer != nullptr)
+                answer->click();
+        });
+        boxes_.start();
+        // A dialog script runs long (a calibration) and must not start twice; a separate
+        // timer keeps the boxes answered meanwhile.
+        dialogs_.setInterval(20);
+        QObject::connect(&dialogs_, &QTimer::timeout, this, [this] {
+            auto* options = qobject_cast<frmOptions*>(QApplication::activeModalWidget());
+            if (options == nullptr || !options->isVisible() || scripts_.isEmpty())
+                return;
+            scripts_.takeFirst()(*options);
+        });
+        dialogs_.start();
+    }
+
+    // Run once, in order, each time the options dialog comes up.
+    void onOptions(std::function<void(frmOptions&)> script) { scripts_.append(std::move(script)); }
+    bool scriptsDone() const { return scripts_.isEmpty(); }
+
+    QStringList texts;
+
+private:
+    QTimer boxes_;
+    QTimer dialogs_;
+    QList<std::function<void(frmOptions&)>> scripts_;
+};
+
+template <typename T> T* child(QObject& parent, const char* name) {
+    return parent.findChild<T*>(QString::fromLatin1(name));
+}
+
+// What the options dialog showed once a calibration ended.
+struct CalibrationSeen {
+    bool ran = false;
+    QString label;
+    bool limits = false;
+    bool autoStop = false;
+    bool quickEnabled = false;
+    bool okEnabled = false;
+};
+
+void calibrate(frmOptions& dialog, const char* button, CalibrationSeen& seen) {
+    child<QPushButton>(dialog, button)->click(); // returns when the calibration has ended
+    seen.ran = true;
+    seen.label = child<QLabel>(dialog, "lblCalibrate")->text();
+    seen.limits = child<QCheckBox>(dialog, "chkLimits")->isChecked();
+    seen.autoStop = child<QCheckBox>(dialog, "chkAutoStop")->isChecked();
+    seen.quickEnabled = child<QPushButton>(dialog, "cmdQuickCalibrate")->isEnabled();
+    seen.okEnabled = child<QPushButton>(dialog, "cmdOk")->isEnabled();
+    child<QPushButton>(dialog, "cmdOk")->click();
+}
+
+void selectRow(QListView* view, int row) {
+    const QModelIndex index = view->model()->index(row, 0);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+}
+
+// The step entry and "+", as the operator makes a step.
+void stepUp(frmTarnivel& w, const QString& step) {
+    w.txtAdjust->setText(step);
+    QTest::mouseClick(w.cmdIncrement, Qt::LeftButton);
+}
+
+bool idle(frmTarnivel& w, MotionState& m) {
+    return w.fraPositions->isEnabled() && w.cmdOptions->isEnabled() && m.GotoStage == 0;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void settingsFolderRule_data();
+    void settingsFolderRule();
+    void stepGotoAndCloseWhileConnected();
+    void fullThenQuickCalibration();
+    void installLayout();
+    void installedProgramStartsQuietly();
+
+private:
+    QTemporaryDir scratch_;
+    QString prefix_; // where installLayout put the program
+};
+
+void TestEndToEnd::initTestCase() {
+    QVERIFY(scratch_.isValid());
+    // The per-user folder of this run only, never the account's own.
+    qputenv("XDG_CONFIG_HOME", scratch_.filePath(QStringLiteral("config")).toLocal8Bit());
+    UseProgramStyle();
+}
+
+// Settings go beside the program when it may write there, else to the per-user folder,
+// which is made on the way so that the first close can save.
+void TestEndToEnd::settingsFolderRule_data() {
+    QTest::addColumn<QString>("programDir");
+    QTest::addColumn<bool>("beside");
+    const QString writable = scratch_.filePath(QStringLiteral("portable"));
+    QVERIFY(QDir().mkpath(writable));
+    const QString plainFile = scratch_.filePath(QStringLiteral("a-file"));
+    QVERIFY(writeFile(plainFile, "x"));
+    QTest::newRow("writable program folder") << writable << true;
+    QTest::newRow("missing program folder")
+        << scratch_.filePath(QStringLiteral("gone/bin")) << false;
+    QTest::newRow("program folder is a file") << plainFile << false;
+    QTest::newRow("no program folder") << QString() << false;
+    // Root writes everywhere; the read-only case exists for everyone else.
+    if (geteuid() != 0) {
+        const QString readOnly = scratch_.filePath(QStringLiteral("usr-bin"));
+        QVERIFY(QDir().mkpath(readOnly));
+        QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner |
+                                                    QFile::ReadOther | QFile::ExeOther));
+        QTest::newRow("read-only program folder") << readOnly << false;
+    }
+}
+
+void TestEndToEnd::settingsFolderRule() {
+    QFETCH(QString, programDir);
+    QFETCH(bool, beside);
+    const QString user = scratch_.filePath(QStringLiteral("config/tarnivel"));
+    QDir(user).removeRecursively();
+
+    const ProgramFolder folder = ProgramFolder::resolveIn(programDir, QStringLiteral("tarnivel"));
+    const QString expected = beside ? programDir : user;
+    QCOMPARE(folder.folder(), expected);
+    QCOMPARE(folder.settingsPath(), expected + QStringLiteral("/tarnivel.ini"));
+    QCOMPARE(QFileInfo::exists(user), !beside);
+    QVERIFY(writeFile(folder.settingsPath(), "[TARNIVEL]\r\n"));
+    QFile::remove(folder.settingsPath());
+}
+
+void TestEndToEnd::stepGotoAndCloseWhileConnected() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SimTool sim(dir.path());
+    // A calibrated controller: connecting brings up no warning.
+    QVERIFY2(
+        sim.start({QStringLiteral("--start"), QStringLiteral("5000"), QStringLiteral("--lower"),
+                   QStringLiteral("-200000"), QStringLiteral("--upper"), QStringLiteral("200000"),
+                   QStringLiteral("--slew-speed"), QStringLiteral("100000"),
+                   QStringLiteral("--approach-speed"), QStringLiteral("100000")},
+                  "register40=1\nautoStop=1\n"),
+        qPrintable(sim.log()));
+    const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
+    QVERIFY(writeFile(folder.settingsPath(), settingsFile("   Position             = "
+                                                          "20000,Focus A\r\n")));
+
+    ModalWatcher watcher;
+    {
+        Application app(folder);
+        frmTarnivel& w = app.window();
+        MotionState& m = app.console().motion;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.cboComPort->currentText(), QStringLiteral("COM1"));
+
+        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        QVERIFY(app.console().link.LinkOpen());
+        QCOMPARE(m.CurrentPosition, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.NumLED->text().trimmed(), QStringLiteral("5000"), 3000);
+
+        stepUp(w, QStringLiteral("1000"));
+        QVERIFY(!w.fraPositions->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(idle(w, m), 8000);
+        QCOMPARE(m.CurrentPosition, 6000);
+
+        selectRow(w.fraPositions->lstPosition, 0);
+        QTest::mouseClick(w.fraPositions->cmdGoto, Qt::LeftButton);
+        QVERIFY(!w.fraPositions->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(idle(w, m), 8000);
+        QCOMPARE(m.CurrentPosition, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.NumLED->text().trimmed(), QStringLiteral("20000"), 3000);
+
+        // Refused while connected; the next tick stops, disconnects and unloads.
+        QVERIFY(!w.close());
+        QVERIFY(w.isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(w.unloaded(), 3000);
+        QVERIFY(!w.isVisible());
+        QVERIFY(!app.console().link.LinkOpen());
+    }
+    QVERIFY2(sim.stop(), qPrintable(sim.log()));
+    QCOMPARE(watcher.texts, QStringList());
+
+    // Both moves come in from above: the overshoot point 30000 steps past, then the target.
+    QCOMPARE(sim.framesWithId(msg::ApproachPosition),
+             (QStringList{
+                 hexFrame(msg::ApproachPosition, 36000), hexFrame(msg::ApproachPosition, 6000),
+                 hexFrame(msg::ApproachPosition, 50000), hexFrame(msg::ApproachPosition, 20000)}));
+    // The last word to the controller is the stop of the disconnect.
+    QCOMPARE(sim.frames().constLast(), hexFrame(msg::MoveUp, 0, 1));
+    const QMap<QString, qint64> state = sim.state();
+    QCOMPARE(state.value(QStringLiteral("place"), -1), 20000);
+    QCOMPARE(state.value(QStringLiteral("position"), -1), 20000);
+
+    const QByteArray saved = readFile(folder.settingsPath());
+    QVERIFY(saved.contains("\r\n   COMport              = 1\r\n"));
+    QVERIFY(saved.contains("\r\n   ScaleUnits           = user\r\n"));
+    QVERIFY(saved.endsWith("\r\n\r\n[POSITIONS]\r\n   Position             = 20000,Focus A\r\n"));
+}
+
+// The options dialog of the running program drives both calibrations against a short travel
+// (8000 steps from -3000 to 5000, power-on counter): each leaves the controller calibrated
+// with position 0 on the middle of the travel, 1000.
+void TestEndToEnd::fullThenQuickCalibration() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SimTool sim(dir.path());
+    QVERIFY2(sim.start({QStringLiteral("--start"), QStringLiteral("0"), QStringLiteral("--lower"),
+                        QStringLiteral("-3000"), QStringLiteral("--upper"), QStringLiteral("5000"),
+                        QStringLiteral("--slew-speed"), QStringLiteral("20000"),
+                        QStringLiteral("--approach-speed"), QStringLiteral("20000"),
+                        QStringLiteral("--rate-speeds"),
+                        QStringLiteral("10,25,50,100,250,500,1000,2000,20000")}),
+             qPrintable(sim.log()));
+    const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
+    QVERIFY(writeFile(folder.settingsPath(), settingsFile({})));
+
+    ModalWatcher watcher;
+    CalibrationSeen full;
+    CalibrationSeen quick;
+    QMap<QString, qint64> afterFull;
+    watcher.onOptions([&](frmOptions& dialog) {
+        calibrate(dialog, "cmdCalibrate", full);
+        afterFull = sim.state();
+    });
+    watcher.onOptions([&](frmOptions& dialog) {
+        // The operator takes the focuser's place as zero, which puts the scale off centre.
+        child<QPushButton>(dialog, "cmdReset")->click();
+        calibrate(dialog, "cmdQuickCalibrate", quick);
+    });
+    {
+        Application app(folder);
+        frmTarnivel& w = app.window();
+        MotionState& m = app.console().motion;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        QVERIFY(app.console().link.LinkOpen());
+        QCOMPARE(watcher.texts.size(), 1);
+        QVERIFY(watcher.texts[0].startsWith(QStringLiteral("Warning: Focuser requires")));
+
+        QTest::mouseClick(w.cmdOptions, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(full.ran && idle(w, m), 40000);
+        QCOMPARE(m.CurrentPosition, 0);
+
+        stepUp(w, QStringLiteral("1500"));
+        QTRY_VERIFY_WITH_TIMEOUT(idle(w, m), 8000);
+        QCOMPARE(m.CurrentPosition, 1500);
+
+        QTest::mouseClick(w.cmdOptions, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(quick.ran && idle(w, m), 30000);
+        QVERIFY(watcher.scriptsDone());
+        QCOMPARE(m.CurrentPosition, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(w.NumLED->text().trimmed(), QStringLiteral("0"), 3000);
+
+        QVERIFY(!w.close());
+        QTRY_VERIFY_WITH_TIMEOUT(w.unloaded(), 3000);
+    }
+    QVERIFY2(sim.stop(), qPrintable(sim.log()));
+    // The warning, then the reset's question (answered Yes).
+    QCOMPARE(watcher.texts.size(), 2);
+    QCOMPARE(watcher.texts[1],
+             QStringLiteral("Are you sure you want to Reset the Current Position to Zero?"));
+
+    for (const CalibrationSeen* seen : {&full, &quick}) {
+        QCOMPARE(seen->label, QStringLiteral("Calibration Complete\r\n-- Ready --"));
+        QVERIFY(seen->limits);
+        QVERIFY(seen->autoStop);
+        QVERIFY(seen->quickEnabled);
+        QVERIFY(seen->okEnabled);
+    }
+    // The controller as each calibration left it (the full one's state file is written with
+    // its last register): travel 8000, real limits -4000 and +4000 (raw 0xFFF060, 0x000FA0),
+    // the focuser in the middle. The quick one stores those limits again although the Reset
+    // had shifted them.
+    const QList<std::pair<const char*, qint64>> calibrated{
+        {"register40", 1},    {"register41", 0},    {"register42", 0x1F}, {"register43", 0x40},
+        {"register44", 0xFF}, {"register45", 0xF0}, {"register46", 0x60}, {"register47", 0},
+        {"register48", 0x0F}, {"register49", 0xA0}, {"autoStop", 1},      {"place", 1000},
+        {"position", 0}};
+    const QMap<QString, qint64> end = sim.state();
+    for (const auto& [key, value] : calibrated) {
+        QCOMPARE(afterFull.value(QString::fromLatin1(key), -1), value);
+        QCOMPARE(end.value(QString::fromLatin1(key), -1), value);
+    }
+}
+
+void TestEndToEnd::installLayout() {
+    prefix_ = scratch_.filePath(QStringLiteral("prefix"));
+    QProcess install;
+    install.setProcessChannelMode(QProcess::MergedChannels);
+    install.start(kCMake,
+                  {QStringLiteral("--install"), kBuildDir, QStringLiteral("--prefix"), prefix_});
+    QVERIFY(install.waitForFinished(60000));
+    QVERIFY2(install.exitCode() == 0, install.readAll().constData());
+
+    const QDir p(prefix_);
+    for (const char* program : {"bin/tarnivel", "bin/tarnivel-sim"})
+        QVERIFY2(QFileInfo(p.filePath(QString::fromLatin1(program))).isExecutable(), program);
+
+    const QString desktop = QString::fromUtf8(
+        readFile(p.filePath(QStringLiteral("share/applications/tarnivel.desktop"))));
+    QVERIFY(desktop.startsWith(QStringLiteral("[Desktop Entry]\n")));
+    for (const char* line :
+         {"Type=Application", "Name=Tarnivel", "Exec=tarnivel", "Icon=tarnivel", "Terminal=false"})
+        QVERIFY2(desktop.split(QLatin1Char('\n')).contains(QString::fromLatin1(line)), line);
+
+    QVERIFY(readFile(p.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/tarnivel.svg")))
+                .startsWith("<svg "));
+    for (int size : {48, 128, 256}) {
+        const QImage icon(
+            p.filePath(QStringLiteral("share/icons/hicolor/%1x%1/apps/tarnivel.png").arg(size)));
+        QCOMPARE(icon.size(), QSize(size, size));
+    }
+
+    // The installed tool runs from where it was put.
+    QProcess help;
+    help.start(p.filePath(QStringLiteral("bin/tarnivel-sim")), {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(kStartMs));
+    QCOMPARE(help.exitCode(), 0);
+    QVERIFY(help.readAllStandardOutput().contains("--com"));
+}
+
+// The installed executable in a folder it may write: it starts, stays up with its window and
+// says nothing. No outside hand can close its window offscreen, so it is killed, which must
+// leave the settings file as it was: the program writes it only when its window unloads.
+void TestEndToEnd::installedProgramStartsQuietly() {
+    QVERIFY2(!prefix_.isEmpty(), "needs the install of installLayout");
+    const QDir bin(QDir(prefix_).filePath(QStringLiteral("bin")));
+    const QString settings = bin.filePath(QStringLiteral("tarnivel.ini"));
+    const QByteArray content = settingsFile("   Position             = 1234,Kept as written\r\n");
+    QVERIFY(writeFile(settings, content));
+    const QDateTime written = QFileInfo(settings).lastModified();
+    const QStringList before = bin.entryList(QDir::Files | QDir::System, QDir::Name);
+
+    const QString userFolder = scratch_.filePath(QStringLiteral("config/tarnivel"));
+    QDir(userFolder).removeRecursively();
+    const QString runtime = scratch_.filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkpath(runtime));
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.setWorkingDirectory(scratch_.path());
+    program.start(bin.filePath(QStringLiteral("tarnivel")), {});
+    QVERIFY(program.waitForStarted(kStartMs));
+    QVERIFY(!program.waitForFinished(2000));
+    QCOMPARE(program.state(), QProcess::Running);
+    program.kill();
+    QVERIFY(program.waitForFinished(kStartMs));
+
+    QCOMPARE(QString::fromLocal8Bit(program.readAllStandardError()), QString());
+    QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()), QString());
+    QCOMPARE(readFile(settings), content);
+    QCOMPARE(QFileInfo(settings).lastModified(), written);
+    QCOMPARE(bin.entryList(QDir::Files | QDir::System, QDir::Name), before);
+    // Its own folder was writable, so the per-user one was never made.
+    QVERIFY(!QFileInfo::exists(userFolder));
+}
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"
