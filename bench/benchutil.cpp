@@ -1,0 +1,147 @@
+#include "benchutil.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <algorithm>
+#include <cstdio>
+
+namespace tarnivel::bench {
+
+namespace {
+constexpr int kToolStartMs = 5000;
+const QByteArray kResultTag = "RESULT ";
+} // namespace
+
+double Series::median() const {
+    if (values_.empty())
+        return 0;
+    std::vector<double> v = values_;
+    const std::size_t mid = v.size() / 2;
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid), v.end());
+    const double upper = v[mid];
+    if (v.size() % 2 == 1)
+        return upper;
+    const double lower = *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid));
+    return (lower + upper) / 2;
+}
+
+double Series::min() const {
+    return values_.empty() ? 0 : *std::min_element(values_.begin(), values_.end());
+}
+
+double Series::max() const {
+    return values_.empty() ? 0 : *std::max_element(values_.begin(), values_.end());
+}
+
+SimProcess::~SimProcess() {
+    stop();
+}
+
+bool SimProcess::start(const QString& simPath, const QString& folder,
+                       const QStringList& extraArgs) {
+    // No artificial reply delay: the figure is the console's own overhead over the pacing.
+    QStringList args{QStringLiteral("--com"),           QStringLiteral("1"),
+                     QStringLiteral("--dir"),           folder,
+                     QStringLiteral("--reply-delay"),   QStringLiteral("0"),
+                     QStringLiteral("--byte-interval"), QStringLiteral("0")};
+    args += extraArgs;
+    process_.setProgram(simPath);
+    process_.setArguments(args);
+    process_.start();
+    if (!process_.waitForStarted(kToolStartMs)) {
+        error_ = QStringLiteral("cannot start %1: %2").arg(simPath, process_.errorString());
+        return false;
+    }
+    QDeadlineTimer deadline(kToolStartMs);
+    output_.clear();
+    while (!deadline.hasExpired()) {
+        if (output_.contains("\nCOM1 -> "))
+            return true;
+        if (!process_.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+            break;
+        output_ += process_.readAllStandardOutput();
+    }
+    error_ = QStringLiteral("tarnivel-sim did not put up COM1: %1")
+                 .arg(QString::fromLocal8Bit(process_.readAllStandardError()));
+    stop();
+    return false;
+}
+
+void SimProcess::stop() {
+    if (process_.state() == QProcess::NotRunning)
+        return;
+    process_.terminate();
+    if (!process_.waitForFinished(kToolStartMs)) {
+        process_.kill();
+        process_.waitForFinished(kToolStartMs);
+    }
+    output_ += process_.readAllStandardOutput();
+}
+
+int SimProcess::exchanges() const {
+    // One "time  frame  ->  answer" line per exchange.
+    return static_cast<int>(output_.count("  ->  "));
+}
+
+bool writeCalibratedSimState(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        return false;
+    file.write("register40=1\nautoStop=1\n");
+    return file.error() == QFileDevice::NoError;
+}
+
+void startChild(QProcess& child, const QStringList& args) {
+    child.setProgram(QCoreApplication::applicationFilePath());
+    child.setArguments(args);
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.start();
+}
+
+QJsonObject finishChild(QProcess& child, int timeoutMs) {
+    QJsonObject failed;
+    if (!child.waitForStarted(kToolStartMs)) {
+        failed.insert(QStringLiteral("error"), QStringLiteral("child did not start"));
+        return failed;
+    }
+    if (!child.waitForFinished(timeoutMs)) {
+        child.kill();
+        child.waitForFinished(kToolStartMs);
+        failed.insert(QStringLiteral("error"), QStringLiteral("child timed out"));
+        return failed;
+    }
+    const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
+    for (const QByteArray& line : lines) {
+        if (!line.startsWith(kResultTag))
+            continue;
+        const QJsonDocument doc = QJsonDocument::fromJson(line.mid(kResultTag.size()));
+        if (doc.isObject())
+            return doc.object();
+    }
+    // Qt explains a failed start over several lines; the last few say what went wrong.
+    QStringList why = QString::fromLocal8Bit(child.readAllStandardError())
+                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (why.size() > 3)
+        why = why.mid(why.size() - 3);
+    failed.insert(QStringLiteral("error"), QStringLiteral("child exited with %1 and no result: %2")
+                                               .arg(child.exitCode())
+                                               .arg(why.join(QStringLiteral(" / "))));
+    return failed;
+}
+
+QJsonObject runChild(const QStringList& args, int timeoutMs) {
+    QProcess child;
+    startChild(child, args);
+    return finishChild(child, timeoutMs);
+}
+
+void printResult(const QJsonObject& result) {
+    const QByteArray line = kResultTag + QJsonDocument(result).toJson(QJsonDocument::Compact);
+    std::fputs(line.constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace tarnivel::bench

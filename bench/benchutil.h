@@ -1,0 +1,65 @@
+#pragma once
+
+// Small pieces every measurement of tarnivel-bench shares: a series of timings, the
+// simulator tool on a pseudo-terminal, and the child processes that run the real window.
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace tarnivel::bench {
+
+// Timings in milliseconds (or any one unit) with the order statistics the report uses.
+class Series {
+public:
+    void add(double v) { values_.push_back(v); }
+    bool empty() const { return values_.empty(); }
+    int count() const { return static_cast<int>(values_.size()); }
+    double median() const;
+    double min() const;
+    double max() const;
+
+private:
+    std::vector<double> values_;
+};
+
+// tarnivel-sim serving COM1 in a folder, started with answers as fast as the pseudo-terminal
+// carries them.
+class SimProcess {
+public:
+    SimProcess() = default;
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // False, with error() saying why, when the tool did not put up its link in time.
+    bool start(const QString& simPath, const QString& folder, const QStringList& extraArgs = {});
+    void stop();
+    const QString& error() const { return error_; }
+    // Exchanges the tool served, once stopped; it prints them only when started with
+    // --verbose.
+    int exchanges() const;
+
+private:
+    QProcess process_;
+    QString error_;
+    QByteArray output_;
+};
+
+// A controller state file that says "calibrated" with auto-stop on, so that connecting
+// raises no warning box that would wait for a click.
+bool writeCalibratedSimState(const QString& path);
+
+// Runs this executable again with args, waits up to timeoutMs and returns the object the
+// child printed on its "RESULT " line; on failure an object with "error" set.
+QJsonObject runChild(const QStringList& args, int timeoutMs);
+// Starts a child without waiting; collect it with finishChild.
+void startChild(QProcess& child, const QStringList& args);
+QJsonObject finishChild(QProcess& child, int timeoutMs);
+
+// What a child prints for the parent to read.
+void printResult(const QJsonObject& result);
+
+} // namespace tarnivel::bench

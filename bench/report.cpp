@@ -1,0 +1,245 @@
+#include "report.h"
+
+#include <QJsonArray>
+#include <QLocale>
+#include <QString>
+#include <cstdio>
+
+namespace tarnivel::bench {
+
+namespace {
+
+void line(const QString& text = QString()) {
+    std::fputs(qPrintable(text), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QString fixed(double v, int decimals) {
+    return QString::number(v, 'f', decimals);
+}
+
+QString verdict(bool met) {
+    return met ? QStringLiteral("ok") : QStringLiteral("MISSED");
+}
+
+QString grouped(int n) {
+    return QLocale(QLocale::English).toString(n);
+}
+
+// A measurement that could not run; its error stands where the figures would be.
+bool reportError(const QJsonObject& o, const QString& name, QStringList& missed) {
+    if (!o.contains(QStringLiteral("error")))
+        return false;
+    line(QStringLiteral("   not measured: %1").arg(o.value(QStringLiteral("error")).toString()));
+    missed << name;
+    return true;
+}
+
+void commandsSection(const QJsonObject& o, QStringList& missed) {
+    line(
+        QStringLiteral("1. Command wall time, real serial port on tarnivel-sim (pseudo-terminal)"));
+    if (reportError(o, QStringLiteral("command timing"), missed))
+        return;
+    line(QStringLiteral("   %1 %2 %3 %4 %5 %6 %7 %8")
+             .arg(QStringLiteral("command"), -19)
+             .arg(QStringLiteral("reply"), 5)
+             .arg(QStringLiteral("floor ms"), 9)
+             .arg(QStringLiteral("median ms"), 10)
+             .arg(QStringLiteral("min ms"), 8)
+             .arg(QStringLiteral("max ms"), 8)
+             .arg(QStringLiteral("ratio"), 6)
+             .arg(QStringLiteral("target")));
+    for (const QJsonValue& v : o.value(QStringLiteral("rows")).toArray()) {
+        const QJsonObject r = v.toObject();
+        const bool met = r.value(QStringLiteral("met")).toBool();
+        QString note = verdict(met);
+        const int failures = r.value(QStringLiteral("failures")).toInt();
+        if (failures > 0)
+            note += QStringLiteral(" (%1 failed)").arg(failures);
+        line(QStringLiteral("   %1 %2 %3 %4 %5 %6 %7 <= %8  %9")
+                 .arg(r.value(QStringLiteral("command")).toString(), -19)
+                 .arg(r.value(QStringLiteral("replyBytes")).toInt(), 5)
+                 .arg(fixed(r.value(QStringLiteral("floorMs")).toDouble(), 1), 9)
+                 .arg(fixed(r.value(QStringLiteral("medianMs")).toDouble(), 2), 10)
+                 .arg(fixed(r.value(QStringLiteral("minMs")).toDouble(), 2), 8)
+                 .arg(fixed(r.value(QStringLiteral("maxMs")).toDouble(), 2), 8)
+                 .arg(fixed(r.value(QStringLiteral("medianRatio")).toDouble(), 3), 6)
+                 .arg(fixed(r.value(QStringLiteral("targetRatio")).toDouble(), 2))
+                 .arg(note));
+        if (!met)
+            missed
+                << QStringLiteral("%1 timing").arg(r.value(QStringLiteral("command")).toString());
+    }
+    const QJsonArray rows = o.value(QStringLiteral("rows")).toArray();
+    if (!rows.isEmpty())
+        line(QStringLiteral("   %1 exchanges each; floor = 88 + 11 x (reply bytes + 1) ms")
+                 .arg(rows.at(0).toObject().value(QStringLiteral("exchanges")).toInt()));
+}
+
+void responsivenessSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("2. Responsiveness while a command waits for its answer"));
+    if (reportError(o, QStringLiteral("responsiveness"), missed))
+        return;
+    const bool met = o.value(QStringLiteral("met")).toBool();
+    line(QStringLiteral("   longest gap between events %1 ms (median %2 ms)   target <= %3 ms  %4")
+             .arg(fixed(o.value(QStringLiteral("maxGapMs")).toDouble(), 2))
+             .arg(fixed(o.value(QStringLiteral("medianGapMs")).toDouble(), 2))
+             .arg(fixed(o.value(QStringLiteral("targetMs")).toDouble(), 0))
+             .arg(verdict(met)));
+    line(QStringLiteral("   %1 position reads, 1 ms precise timer, %2 gaps in receive phases")
+             .arg(o.value(QStringLiteral("exchanges")).toInt())
+             .arg(o.value(QStringLiteral("gaps")).toInt()));
+    if (!met)
+        missed << QStringLiteral("responsiveness");
+}
+
+void idleRow(const QString& label, const QJsonObject& o, QStringList& missed) {
+    if (o.contains(QStringLiteral("error"))) {
+        line(QStringLiteral("   %1 not measured: %2")
+                 .arg(label, -24)
+                 .arg(o.value(QStringLiteral("error")).toString()));
+        missed << QStringLiteral("idle cost, %1").arg(label);
+        return;
+    }
+    const bool met = o.value(QStringLiteral("met")).toBool();
+    line(QStringLiteral("   %1 %2 % of a core (%3 s CPU in %4 s)   target <= %5 %  %6")
+             .arg(label, -24)
+             .arg(fixed(o.value(QStringLiteral("corePercent")).toDouble(), 3), 7)
+             .arg(fixed(o.value(QStringLiteral("cpuSeconds")).toDouble(), 3))
+             .arg(fixed(o.value(QStringLiteral("wallSeconds")).toDouble(), 1))
+             .arg(o.value(QStringLiteral("targetPercent")).toDouble())
+             .arg(verdict(met)));
+    if (!met)
+        missed << QStringLiteral("idle cost, %1").arg(label);
+}
+
+void idleSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("3. Idle cost of the console window, stationary focuser"));
+    if (reportError(o, QStringLiteral("idle cost"), missed))
+        return;
+    const QJsonObject connected = o.value(QStringLiteral("connected")).toObject();
+    idleRow(QStringLiteral("connected, polling"), connected, missed);
+    idleRow(QStringLiteral("disconnected"), o.value(QStringLiteral("disconnected")).toObject(),
+            missed);
+    line(QStringLiteral("   %1 s each, both windows at once; the simulator served %2 exchanges to "
+                        "the connected one")
+             .arg(o.value(QStringLiteral("seconds")).toInt())
+             .arg(connected.value(QStringLiteral("exchanges")).toInt()));
+}
+
+void startupSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("4. Start-up: process start to main window painted, peak resident memory"));
+    if (reportError(o, QStringLiteral("start-up"), missed))
+        return;
+    for (const QJsonValue& v : o.value(QStringLiteral("rows")).toArray()) {
+        const QJsonObject r = v.toObject();
+        const QString label = r.value(QStringLiteral("settings")).toString();
+        if (r.contains(QStringLiteral("error"))) {
+            line(QStringLiteral("   %1 not measured: %2")
+                     .arg(label, -24)
+                     .arg(r.value(QStringLiteral("error")).toString()));
+            missed << QStringLiteral("start-up, %1").arg(label);
+            continue;
+        }
+        const bool timeMet = r.value(QStringLiteral("timeMet")).toBool();
+        const bool memoryMet = r.value(QStringLiteral("memoryMet")).toBool();
+        line(
+            QStringLiteral("   %1 %2 s (max %3 s)  target < %4 s  %5   peak %6 MB  target < %7 MB  "
+                           "%8")
+                .arg(label, -24)
+                .arg(fixed(r.value(QStringLiteral("medianSeconds")).toDouble(), 3))
+                .arg(fixed(r.value(QStringLiteral("maxSeconds")).toDouble(), 3))
+                .arg(r.value(QStringLiteral("targetSeconds")).toDouble())
+                .arg(verdict(timeMet))
+                .arg(fixed(r.value(QStringLiteral("peakRssMb")).toDouble(), 1))
+                .arg(r.value(QStringLiteral("targetMb")).toDouble())
+                .arg(verdict(memoryMet)));
+        if (!timeMet)
+            missed << QStringLiteral("start-up time, %1").arg(label);
+        if (!memoryMet)
+            missed << QStringLiteral("start-up memory, %1").arg(label);
+    }
+    line(QStringLiteral("   median of %1 runs each; Qt platform %2")
+             .arg(o.value(QStringLiteral("runs")).toInt())
+             .arg(o.value(QStringLiteral("platform")).toString()));
+}
+
+void settingsSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("5. Settings store: load and save with saved positions"));
+    if (reportError(o, QStringLiteral("settings store"), missed))
+        return;
+    line(QStringLiteral("   %1 %2 %3 %4 %5")
+             .arg(QStringLiteral("positions"), 10)
+             .arg(QStringLiteral("load ms"), 10)
+             .arg(QStringLiteral("us/row"), 8)
+             .arg(QStringLiteral("save ms"), 10)
+             .arg(QStringLiteral("us/row"), 8));
+    for (const QJsonValue& v : o.value(QStringLiteral("rows")).toArray()) {
+        const QJsonObject r = v.toObject();
+        line(QStringLiteral("   %1 %2 %3 %4 %5")
+                 .arg(grouped(r.value(QStringLiteral("positions")).toInt()), 10)
+                 .arg(fixed(r.value(QStringLiteral("loadMs")).toDouble(), 2), 10)
+                 .arg(fixed(r.value(QStringLiteral("loadPerRowUs")).toDouble(), 2), 8)
+                 .arg(fixed(r.value(QStringLiteral("saveMs")).toDouble(), 2), 10)
+                 .arg(fixed(r.value(QStringLiteral("savePerRowUs")).toDouble(), 2), 8));
+    }
+    line(QStringLiteral("   best of several runs; the files list the positions in random order"));
+    const bool growthMet = o.value(QStringLiteral("growthMet")).toBool();
+    const bool timeMet = o.value(QStringLiteral("timeMet")).toBool();
+    line(QStringLiteral("   per-row time against 1,000 rows: load x%1, save x%2 at most   "
+                        "target <= x%3 (no growth)  %4")
+             .arg(fixed(o.value(QStringLiteral("loadGrowth")).toDouble(), 2))
+             .arg(fixed(o.value(QStringLiteral("saveGrowth")).toDouble(), 2))
+             .arg(fixed(o.value(QStringLiteral("maxGrowth")).toDouble(), 0))
+             .arg(verdict(growthMet)));
+    line(QStringLiteral("   %1 positions: load %2 ms, save %3 ms   target < %4 ms each  %5")
+             .arg(grouped(o.value(QStringLiteral("targetCount")).toInt()))
+             .arg(fixed(o.value(QStringLiteral("targetLoadMs")).toDouble(), 1))
+             .arg(fixed(o.value(QStringLiteral("targetSaveMs")).toDouble(), 1))
+             .arg(fixed(o.value(QStringLiteral("targetMs")).toDouble(), 0))
+             .arg(verdict(timeMet)));
+    if (!o.value(QStringLiteral("complete")).toBool())
+        missed << QStringLiteral("settings store (rows lost or a save failed)");
+    if (!growthMet)
+        missed << QStringLiteral("settings store per-row growth");
+    if (!timeMet)
+        missed << QStringLiteral("settings store time");
+}
+
+} // namespace
+
+QStringList printReport(const QJsonObject& results) {
+    QStringList missed;
+    line();
+    line(QStringLiteral("Tarnivel benchmark, %1")
+             .arg(results.value(QStringLiteral("date")).toString()));
+    const QJsonObject machine = results.value(QStringLiteral("machine")).toObject();
+    line(QStringLiteral("%1, %2 cores, Qt %3")
+             .arg(machine.value(QStringLiteral("cpu")).toString())
+             .arg(machine.value(QStringLiteral("cores")).toInt())
+             .arg(machine.value(QStringLiteral("qt")).toString()));
+    const struct {
+        const char* key;
+        void (*section)(const QJsonObject&, QStringList&);
+    } sections[] = {{"commands", commandsSection},
+                    {"responsiveness", responsivenessSection},
+                    {"idle", idleSection},
+                    {"startup", startupSection},
+                    {"settings", settingsSection}};
+    for (const auto& s : sections) {
+        const QString key = QLatin1String(s.key);
+        if (!results.contains(key))
+            continue;
+        line();
+        s.section(results.value(key).toObject(), missed);
+    }
+    line();
+    if (missed.isEmpty())
+        line(QStringLiteral("Every figure met its target."));
+    else
+        line(QStringLiteral("Missed: %1").arg(missed.join(QStringLiteral("; "))));
+    return missed;
+}
+
+} // namespace tarnivel::bench
