@@ -42,16 +42,17 @@ const QString kCMake = QStringLiteral(TARNIVEL_CMAKE);
 const QString kBuildDir = QStringLiteral(TARNIVEL_BUILD_DIR);
 constexpr int kStartMs = 5000;
 
-QString hexFrame(int id, int data, int dataLength = 3, int replyLength = 0) {
-    const QByteArray frame{"P"};
-    QByteArray bytes = frame;
+// A frame to the focuser as the simulator prints it: "P", length, address, id, the data
+// bytes most significant first (unused ones 0), reply length.
+QString hexFrame(int id, int data, int dataLength = 3) {
+    QByteArray bytes{"P"};
     bytes.append(static_cast<char>(dataLength + 1));
     bytes.append(static_cast<char>(0x12));
     bytes.append(static_cast<char>(id));
-    const int shift = 8 * (dataLength - 1);
     for (int i = 0; i < 3; ++i)
-        bytes.append(static_cast<char>(i < dataLength ? (data >> (shift - 8 * i)) & 0xFF : 0));
-    bytes.append(static_cast<char>(replyLength));
+        bytes.append(
+            static_cast<char>(i < dataLength ? (data >> (8 * (dataLength - 1 - i))) & 0xFF : 0));
+    bytes.append(static_cast<char>(0)); // nothing but "#" comes back
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
