@@ -21,6 +21,8 @@ const QString kKeyPosition = QStringLiteral("Position");
 constexpr int kDefaultDecimals = 3;
 constexpr int kMaxDecimals = 8;
 constexpr int kMaxComPort = 16;
+constexpr int kMinJogRate = 1;
+constexpr int kMaxJogRate = 9;
 
 // An integer field: out-of-range values (and inf) are not something the file can have
 // meant, so the default stands rather than a clipped number.
@@ -29,6 +31,13 @@ int IntValue(const QString& text, int fallback) {
     if (!std::isfinite(r) || r < static_cast<double>(INT_MIN) || r > static_cast<double>(INT_MAX))
         return fallback;
     return static_cast<int>(r);
+}
+
+// A jog rate travels as one unsigned byte and the controller knows the rates 1..9: one
+// outside would reach it as some other rate, a negative one as the opposite direction.
+int RateValue(const QString& text, int fallback) {
+    const int rate = IntValue(text, fallback);
+    return rate >= kMinJogRate && rate <= kMaxJogRate ? rate : fallback;
 }
 
 double RealValue(const QString& text, double fallback) {
@@ -103,9 +112,9 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
     } else if (key == QLatin1String("OVERSHOOT")) {
         s.Overshoot = IntValue(value, defaults.Overshoot);
     } else if (key == QLatin1String("SLOWSLEWSPEED")) {
-        s.SlowSlewSpeed = IntValue(value, defaults.SlowSlewSpeed);
+        s.SlowSlewSpeed = RateValue(value, defaults.SlowSlewSpeed);
     } else if (key == QLatin1String("FASTSLEWSPEED")) {
-        s.FastSlewSpeed = IntValue(value, defaults.FastSlewSpeed);
+        s.FastSlewSpeed = RateValue(value, defaults.FastSlewSpeed);
     } else if (key == QLatin1String("SLEWINGSOUND")) {
         s.SlewingSound = FlagValue(value);
     } else if (key == QLatin1String("COMPLETIONSOUND")) {

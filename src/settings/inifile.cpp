@@ -5,6 +5,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 namespace tarnivel {
@@ -25,7 +26,26 @@ QString TrimSpaces(const QString& s) {
     return s.mid(start, end - start);
 }
 
+// A line break inside a key or value (a name pasted with one) would split its line and
+// turn the rest into lines of their own; read back, a blank stands where it stood.
+QString OneLine(QString s) {
+    for (QChar& c : s) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n'))
+            c = QLatin1Char(' ');
+    }
+    return s;
+}
+
 QString DecodeText(const QByteArray& bytes) {
+    // A file saved as "Unicode" by a Windows editor: UTF-16 or UTF-32 behind its mark.
+    const std::optional<QStringConverter::Encoding> marked =
+        QStringConverter::encodingForData(bytes);
+    if (marked && *marked != QStringConverter::Utf8) {
+        QStringDecoder wide(*marked);
+        const QString text = wide(bytes);
+        if (!wide.hasError())
+            return text;
+    }
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8(bytes);
     if (!utf8.hasError())
@@ -173,9 +193,9 @@ QString INIfile::ToText() const {
     const int keyWidth = std::clamp(EqualPos - 1, 0, kMaxLayoutColumn);
     QString text;
     for (const INIline& line : lines_) {
-        const QString g = TrimSpaces(line.Group).toUpper();
-        QString k = TrimSpaces(line.Section);
-        const QString v = TrimSpaces(line.Value);
+        const QString g = TrimSpaces(OneLine(line.Group)).toUpper();
+        QString k = TrimSpaces(OneLine(line.Section));
+        const QString v = TrimSpaces(OneLine(line.Value));
         if (g.isEmpty() && k.isEmpty() && v.isEmpty()) {
             // blank line
         } else if (k.isEmpty()) {
