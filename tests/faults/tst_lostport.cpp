@@ -146,7 +146,10 @@ void TestLostPort::adapterPulledWhilePolling() {
         QTest::qWait(1200); // the window keeps polling meanwhile
         const qint64 cpu = CpuMs() - cpu0;
         qInfo("%lld ms of CPU time in %lld ms of polling on the lost port", cpu, wall.elapsed());
-        QVERIFY2(cpu * 4 < wall.elapsed(),
+        // Waits sleep; a port left open after its device went would report an error at
+        // every event pump and keep the event loop spinning between ticks (a fifth of a
+        // core and more).
+        QVERIFY2(cpu * 10 < wall.elapsed(),
                  qPrintable(QStringLiteral("%1 ms of CPU in %2 ms").arg(cpu).arg(wall.elapsed())));
         QTRY_COMPARE_WITH_TIMEOUT(w.lblStatus->text(), QStringLiteral("Focuser connection lost"),
                                   3000);
@@ -159,16 +162,17 @@ void TestLostPort::adapterPulledWhilePolling() {
         // Every command now fails by the ordinary time-out (the poll timer held meanwhile,
         // so that no tick runs inside the measured commands).
         w.rateTimer->setEnabled(false);
-        for (int i = 0; i < 3; ++i) {
-            QElapsedTimer t;
-            t.start();
-            QCOMPARE(commands.GetPosition(), -1);
-            QVERIFY2(t.elapsed() >= kTimeOutMs && t.elapsed() < kTimeOutMs + 600,
-                     qPrintable(QString::number(t.elapsed())));
-        }
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(commands.GetPosition(), -1);
+        QVERIFY2(t.elapsed() >= kTimeOutMs && t.elapsed() < kTimeOutMs + 600,
+                 qPrintable(QString::number(t.elapsed())));
+        t.restart();
         bool ok = true;
         QCOMPARE(commands.GetTemperature(1, &ok), 0.0);
         QVERIFY(!ok);
+        QVERIFY2(t.elapsed() >= kTimeOutMs && t.elapsed() < kTimeOutMs + 600,
+                 qPrintable(QString::number(t.elapsed())));
         w.rateTimer->setEnabled(true);
 
         // STOP still acts at once. Its command waits by the time-out, and a poll tick may
