@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace tarnivel::bench {
@@ -25,6 +26,15 @@ double Series::median() const {
         return upper;
     const double lower = *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(mid));
     return (lower + upper) / 2;
+}
+
+double Series::percentile(double p) const {
+    if (values_.empty())
+        return 0;
+    std::vector<double> v = values_;
+    std::sort(v.begin(), v.end());
+    const auto rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size())));
+    return v[std::clamp<std::size_t>(rank, 1, v.size()) - 1];
 }
 
 double Series::min() const {

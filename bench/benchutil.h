@@ -18,6 +18,8 @@ public:
     bool empty() const { return values_.empty(); }
     int count() const { return static_cast<int>(values_.size()); }
     double median() const;
+    // The value below which a share p (0..1) of the series lies, nearest rank.
+    double percentile(double p) const;
     double min() const;
     double max() const;
 

@@ -166,6 +166,23 @@ QJsonObject measureStartup(int runs) {
     return result;
 }
 
+// Whether some measurement could not run at all (as opposed to missing its target).
+bool anyError(const QJsonValue& v) {
+    if (v.isObject()) {
+        const QJsonObject o = v.toObject();
+        if (o.contains(QStringLiteral("error")))
+            return true;
+        for (const QJsonValue& child : o)
+            if (anyError(child))
+                return true;
+    } else if (v.isArray()) {
+        for (const QJsonValue& child : v.toArray())
+            if (anyError(child))
+                return true;
+    }
+    return false;
+}
+
 QString cpuModel() {
     QFile info(QStringLiteral("/proc/cpuinfo"));
     if (info.open(QIODevice::ReadOnly)) {
@@ -259,7 +276,7 @@ int main(int argc, char* argv[]) {
                                          QStringLiteral("startup"), QStringLiteral("settings")};
 
     QJsonObject results;
-    results.insert(QStringLiteral("date"), QDateTime::currentDateTime().toString(Qt::ISODate));
+    results.insert(QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     results.insert(QStringLiteral("command"), QStringLiteral("scripts/bench"));
     QJsonObject machine;
     machine.insert(QStringLiteral("cpu"), cpuModel());
@@ -304,5 +321,6 @@ int main(int argc, char* argv[]) {
         }
         std::printf("Figures written to %s\n", qPrintable(QDir::toNativeSeparators(path)));
     }
-    return 0;
+    // A missed target is a finding; a measurement that could not run is a failure.
+    return anyError(QJsonValue(results)) ? 1 : 0;
 }
