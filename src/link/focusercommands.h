@@ -36,9 +36,9 @@ inline constexpr int GetFirmwareVersion = 254;
 // Controller memory registers holding the calibration.
 namespace reg {
 inline constexpr int Calibrated = 0x40;
-inline constexpr int MaxTravel = 0x41;     // 0x41..0x43, most significant first
-inline constexpr int RealLimitMin = 0x44;  // 0x44..0x46
-inline constexpr int RealLimitMax = 0x47;  // 0x47..0x49
+inline constexpr int MaxTravel = 0x41;    // 0x41..0x43, most significant first
+inline constexpr int RealLimitMin = 0x44; // 0x44..0x46
+inline constexpr int RealLimitMax = 0x47; // 0x47..0x49
 } // namespace reg
 
 // One named operation per controller message. Results: 0 success, -1 failure; out

@@ -18,8 +18,8 @@ inline constexpr int kGotoSettleSliceMs = 10;
 // of the calibration, and the slew sounds.
 class GotoController {
 public:
-    GotoController(FocuserCommands& commands, const FocuserSettings& settings,
-                   MotionState& motion, SoundPlayer& sound, Platform& platform);
+    GotoController(FocuserCommands& commands, const FocuserSettings& settings, MotionState& motion,
+                   SoundPlayer& sound, Platform& platform);
 
     // Reads the position and shows it (the main window's readout); used by the waits.
     void setDisplayPosition(std::function<void()> displayPosition);

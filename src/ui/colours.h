@@ -19,6 +19,8 @@ inline void SetBackColour(QWidget* w, const QColor& colour) {
     w->setAutoFillBackground(true);
 }
 
-inline QColor BackColour(const QWidget* w) { return w->palette().color(QPalette::Button); }
+inline QColor BackColour(const QWidget* w) {
+    return w->palette().color(QPalette::Button);
+}
 
 } // namespace tarnivel

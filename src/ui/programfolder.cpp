@@ -39,9 +39,13 @@ QString ProgramFolder::settingsPath() const {
     return QDir(folder_).filePath(baseName_ + QStringLiteral(".ini"));
 }
 
-QString ProgramFolder::logFileName() const { return baseName_ + QStringLiteral(".csv"); }
+QString ProgramFolder::logFileName() const {
+    return baseName_ + QStringLiteral(".csv");
+}
 
-QString ProgramFolder::logPath() const { return QDir(folder_).filePath(logFileName()); }
+QString ProgramFolder::logPath() const {
+    return QDir(folder_).filePath(logFileName());
+}
 
 QString ProgramFolder::comPortDevice(int comPort) const {
     const QString link = QDir(folder_).filePath(QStringLiteral("COM%1").arg(comPort));

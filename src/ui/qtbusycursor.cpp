@@ -5,7 +5,9 @@
 
 namespace tarnivel {
 
-QtBusyCursor::~QtBusyCursor() { setBusy(false); }
+QtBusyCursor::~QtBusyCursor() {
+    setBusy(false);
+}
 
 void QtBusyCursor::setBusy(bool busy) {
     if (busy == busy_)

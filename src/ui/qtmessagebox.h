@@ -17,5 +17,4 @@ private:
     QPointer<QWidget> parent_;
 };
 
-
 } // namespace tarnivel

@@ -43,7 +43,9 @@ void QtSerialPort::close() {
         port_.close();
 }
 
-bool QtSerialPort::isOpen() const { return port_.isOpen(); }
+bool QtSerialPort::isOpen() const {
+    return port_.isOpen();
+}
 
 void QtSerialPort::writeByte(quint8 byte) {
     if (!port_.isOpen())
