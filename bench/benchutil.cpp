@@ -1,7 +1,6 @@
 #include "benchutil.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <algorithm>
@@ -11,7 +10,7 @@
 namespace tarnivel::bench {
 
 namespace {
-constexpr int kToolStartMs = 5000;
+constexpr int kChildStartMs = 5000;
 const QByteArray kResultTag = "RESULT ";
 } // namespace
 
@@ -45,54 +44,18 @@ double Series::max() const {
     return values_.empty() ? 0 : *std::max_element(values_.begin(), values_.end());
 }
 
-SimProcess::~SimProcess() {
-    stop();
-}
-
-bool SimProcess::start(const QString& simPath, const QString& folder,
-                       const QStringList& extraArgs) {
+QStringList fastSimArgs(const QString& folder, const QStringList& extraArgs) {
     // No artificial reply delay: the figure is the console's own overhead over the pacing.
-    QStringList args{QStringLiteral("--com"),           QStringLiteral("1"),
-                     QStringLiteral("--dir"),           folder,
-                     QStringLiteral("--reply-delay"),   QStringLiteral("0"),
-                     QStringLiteral("--byte-interval"), QStringLiteral("0")};
-    args += extraArgs;
-    process_.setProgram(simPath);
-    process_.setArguments(args);
-    process_.start();
-    if (!process_.waitForStarted(kToolStartMs)) {
-        error_ = QStringLiteral("cannot start %1: %2").arg(simPath, process_.errorString());
-        return false;
-    }
-    QDeadlineTimer deadline(kToolStartMs);
-    output_.clear();
-    while (!deadline.hasExpired()) {
-        if (output_.contains("\nCOM1 -> "))
-            return true;
-        if (!process_.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
-            break;
-        output_ += process_.readAllStandardOutput();
-    }
-    error_ = QStringLiteral("tarnivel-sim did not put up COM1: %1")
-                 .arg(QString::fromLocal8Bit(process_.readAllStandardError()));
-    stop();
-    return false;
+    return QStringList{QStringLiteral("--com"),           QStringLiteral("1"),
+                       QStringLiteral("--dir"),           folder,
+                       QStringLiteral("--reply-delay"),   QStringLiteral("0"),
+                       QStringLiteral("--byte-interval"), QStringLiteral("0")} +
+           extraArgs;
 }
 
-void SimProcess::stop() {
-    if (process_.state() == QProcess::NotRunning)
-        return;
-    process_.terminate();
-    if (!process_.waitForFinished(kToolStartMs)) {
-        process_.kill();
-        process_.waitForFinished(kToolStartMs);
-    }
-    output_ += process_.readAllStandardOutput();
-}
-
-int SimProcess::exchanges() const {
+int simExchanges(const QByteArray& toolOutput) {
     // One "time  frame  ->  answer" line per exchange.
-    return static_cast<int>(output_.count("  ->  "));
+    return static_cast<int>(toolOutput.count("  ->  "));
 }
 
 bool writeCalibratedSimState(const QString& path) {
@@ -112,13 +75,13 @@ void startChild(QProcess& child, const QStringList& args) {
 
 QJsonObject finishChild(QProcess& child, int timeoutMs) {
     QJsonObject failed;
-    if (!child.waitForStarted(kToolStartMs)) {
+    if (!child.waitForStarted(kChildStartMs)) {
         failed.insert(QStringLiteral("error"), QStringLiteral("child did not start"));
         return failed;
     }
     if (!child.waitForFinished(timeoutMs)) {
         child.kill();
-        child.waitForFinished(kToolStartMs);
+        child.waitForFinished(kChildStartMs);
         failed.insert(QStringLiteral("error"), QStringLiteral("child timed out"));
         return failed;
     }

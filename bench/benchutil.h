@@ -1,7 +1,7 @@
 #pragma once
 
 // Small pieces every measurement of tarnivel-bench shares: a series of timings, the
-// simulator tool on a pseudo-terminal, and the child processes that run the real window.
+// simulator tool's arguments and output, and the child processes that run the real window.
 
 #include <QJsonObject>
 #include <QProcess>
@@ -27,28 +27,12 @@ private:
     std::vector<double> values_;
 };
 
-// tarnivel-sim serving COM1 in a folder, started with answers as fast as the pseudo-terminal
-// carries them.
-class SimProcess {
-public:
-    SimProcess() = default;
-    ~SimProcess();
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
-
-    // False, with error() saying why, when the tool did not put up its link in time.
-    bool start(const QString& simPath, const QString& folder, const QStringList& extraArgs = {});
-    void stop();
-    const QString& error() const { return error_; }
-    // Exchanges the tool served, once stopped; it prints them only when started with
-    // --verbose.
-    int exchanges() const;
-
-private:
-    QProcess process_;
-    QString error_;
-    QByteArray output_;
-};
+// tarnivel-sim's arguments for serving COM1 in a folder with answers as fast as the
+// pseudo-terminal carries them.
+QStringList fastSimArgs(const QString& folder, const QStringList& extraArgs = {});
+// Exchanges the tool served, from what it printed; it prints them only when started with
+// --verbose.
+int simExchanges(const QByteArray& toolOutput);
 
 // A controller state file that says "calibrated" with auto-stop on, so that connecting
 // raises no warning box that would wait for a click.

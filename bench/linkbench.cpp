@@ -7,6 +7,7 @@
 #include "programfolder.h"
 #include "qtplatform.h"
 #include "qtserialport.h"
+#include "simtoolprocess.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -31,7 +32,7 @@ double msSince(const QElapsedTimer& clock, qint64 startNs) {
 // The console's link on the real port, against the simulator tool in a folder of its own.
 struct LinkRig {
     QTemporaryDir dir;
-    SimProcess sim;
+    std::unique_ptr<sim::SimToolProcess> tool;
     std::unique_ptr<ProgramFolder> folder;
     std::unique_ptr<QtSerialPort> port;
     QString error;
@@ -41,8 +42,9 @@ struct LinkRig {
             error = QStringLiteral("no temporary folder");
             return false;
         }
-        if (!sim.start(simPath, dir.path())) {
-            error = sim.error();
+        tool = std::make_unique<sim::SimToolProcess>(simPath);
+        if (!tool->start(fastSimArgs(dir.path()))) {
+            error = tool->error();
             return false;
         }
         folder = std::make_unique<ProgramFolder>(dir.path(), QStringLiteral("tarnivel"));
@@ -57,7 +59,8 @@ struct LinkRig {
     ~LinkRig() {
         if (port)
             port->close();
-        sim.stop();
+        if (tool)
+            tool->stop();
     }
 };
 

@@ -12,6 +12,7 @@
 #include "positionsframe.h"
 #include "positionunits.h"
 #include "programfolder.h"
+#include "simtoolprocess.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -83,43 +84,24 @@ class SimTool {
 public:
     explicit SimTool(const QString& folder)
         : folder_(folder), statePath_(QDir(folder).filePath(QStringLiteral("sim.state"))),
-          logPath_(QDir(folder).filePath(QStringLiteral("sim.log"))) {}
-    ~SimTool() { stop(); }
-    SimTool(const SimTool&) = delete;
-    SimTool& operator=(const SimTool&) = delete;
+          logPath_(QDir(folder).filePath(QStringLiteral("sim.log"))), process_(kSimTool) {
+        process_.setOutputFile(logPath_);
+    }
 
     bool start(const QStringList& extra, const QByteArray& initialState = {}) {
         if (!initialState.isEmpty() && !writeFile(statePath_, initialState))
             return false;
-        process_.setStandardOutputFile(logPath_);
-        process_.setStandardErrorFile(logPath_, QIODevice::Append);
-        process_.start(kSimTool,
-                       QStringList{QStringLiteral("--com"), QStringLiteral("1"),
-                                   QStringLiteral("--dir"), folder_, QStringLiteral("--state"),
-                                   statePath_, QStringLiteral("--verbose")} +
-                           extra);
-        if (!process_.waitForStarted(kStartMs))
-            return false;
-        QDeadlineTimer deadline(kStartMs);
-        while (!QFileInfo(QDir(folder_).filePath(QStringLiteral("COM1"))).isSymLink()) {
-            if (deadline.hasExpired() || process_.state() != QProcess::Running)
-                return false;
-            QTest::qWait(20);
-        }
-        return true;
+        return process_.start(QStringList{QStringLiteral("--com"), QStringLiteral("1"),
+                                          QStringLiteral("--dir"), folder_,
+                                          QStringLiteral("--state"), statePath_,
+                                          QStringLiteral("--verbose")} +
+                              extra);
     }
 
     // SIGTERM: the tool writes its state file and removes its link.
     bool stop() {
-        if (process_.state() == QProcess::NotRunning)
-            return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-        process_.terminate();
-        if (!process_.waitForFinished(kStartMs)) {
-            process_.kill();
-            process_.waitForFinished(kStartMs);
-            return false;
-        }
-        return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+        process_.stop();
+        return process_.exitedCleanly();
     }
 
     // Every frame the controller received, as hex, oldest first.
@@ -160,7 +142,7 @@ private:
     QString folder_;
     QString statePath_;
     QString logPath_;
-    QProcess process_;
+    sim::SimToolProcess process_;
 };
 
 // The program's message boxes are real and modal: this answers each with its default button

@@ -4,28 +4,16 @@
 // time-out, the status line says so, STOP and Disconnect still work, and once the tool
 // runs again on the same link a reconnect works. Bounded to a few seconds of real time.
 
-#include "console.h"
-#include "focusercommands.h"
-#include "focuserlink.h"
-#include "focusersettings.h"
 #include "frmtarnivel.h"
-#include "gotocontroller.h"
 #include "mainwidgets.h"
-#include "motionstate.h"
-#include "programfolder.h"
-#include "qtplatform.h"
-#include "qtserialport.h"
 #include "ratetimer.h"
-#include "recorders.h"
-#include "savedpositionlist.h"
+#include "realconsolerig.h"
+#include "simtoolprocess.h"
 
 #include <QComboBox>
-#include <QDeadlineTimer>
-#include <QDialog>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -38,37 +26,11 @@ using namespace tarnivel::test;
 namespace {
 
 const QString kTool = QStringLiteral(TARNIVEL_SIM_TOOL);
-constexpr int kStartMs = 5000;
 
-// Starts the tool and waits until it reports its COM link.
-bool StartTool(QProcess& tool, const QString& folder) {
-    tool.setProgram(kTool);
-    tool.setArguments({"--com", "1", "--dir", folder, "--auto-stop", "1", "--start", "5000",
-                       "--lower", "-200000", "--upper", "200000"});
-    tool.setProcessChannelMode(QProcess::SeparateChannels);
-    tool.start();
-    if (!tool.waitForStarted(kStartMs))
-        return false;
-    QDeadlineTimer deadline(kStartMs);
-    QByteArray out;
-    while (!deadline.hasExpired()) {
-        if (!tool.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
-            break;
-        out += tool.readAllStandardOutput();
-        if (out.contains("\nCOM1 -> "))
-            return true;
-    }
-    return false;
-}
-
-void StopTool(QProcess& tool) {
-    if (tool.state() == QProcess::NotRunning)
-        return;
-    tool.terminate();
-    if (!tool.waitForFinished(kStartMs)) {
-        tool.kill();
-        tool.waitForFinished(kStartMs);
-    }
+// The same link every time the tool starts: the adapter plugged back into its socket.
+QStringList ToolArgs(const QString& folder) {
+    return {"--com",   "1",    "--dir",   folder,    "--auto-stop", "1",
+            "--start", "5000", "--lower", "-200000", "--upper",     "200000"};
 }
 
 // CPU time (user and system) this process has used, in milliseconds.
@@ -95,39 +57,17 @@ private Q_SLOTS:
 void TestLostPort::adapterPulledWhilePolling() {
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    QProcess tool;
-    QVERIFY2(StartTool(tool, folder.path()), qPrintable(tool.readAllStandardError()));
+    sim::SimToolProcess tool(kTool);
+    QVERIFY2(tool.start(ToolArgs(folder.path())), qPrintable(tool.error()));
 
-    const ProgramFolder programFolder(folder.path(), QStringLiteral("tarnivel"));
-    QtPlatform platform;
-    QtSerialPort port(programFolder);
-    FocuserLink link(port, platform);
-    FocuserCommands commands(link);
-    FocuserSettings settings;
-    MotionState motion;
-    SavedPositionList positions;
-    RecordingSoundPlayer sound;
-    ScriptedMessageBox messages;
-    RecordingBusyCursor cursor;
-    GotoController gotos(commands, settings, motion, sound, platform);
-    Console console{settings,
-                    motion,
-                    positions,
-                    link,
-                    commands,
-                    gotos,
-                    platform,
-                    sound,
-                    messages,
-                    cursor,
-                    programFolder.baseName(),
-                    programFolder.logPath(),
-                    programFolder.logFileName(),
-                    {},
-                    {},
-                    [](QDialog& dialog) { dialog.exec(); }};
+    RealConsoleRig rig(folder.path());
+    FocuserLink& link = rig.link;
+    FocuserCommands& commands = rig.commands;
+    MotionState& motion = rig.motion;
+    ScriptedMessageBox& messages = rig.messages;
+    QtSerialPort& port = rig.port;
     {
-        frmTarnivel w(console, programFolder.settingsPath());
+        frmTarnivel w(rig.console, rig.programFolder.settingsPath());
         w.show();
         w.cboComPort->setCurrentIndex(1);
         w.cmdConnect->click();
@@ -138,8 +78,7 @@ void TestLostPort::adapterPulledWhilePolling() {
         QTRY_COMPARE_WITH_TIMEOUT(w.NumLED->text(), QStringLiteral("     0.043"), 3000);
 
         // The adapter is pulled: the other end of the line vanishes without a word.
-        tool.kill();
-        QVERIFY(tool.waitForFinished(kStartMs));
+        QVERIFY(tool.kill());
         const qint64 cpu0 = CpuMs();
         QElapsedTimer wall;
         wall.start();
@@ -209,7 +148,7 @@ void TestLostPort::adapterPulledWhilePolling() {
         QVERIFY(w.cmdConnect->isEnabled());
 
         // Plugged in again: the tool on the same link, and a reconnect works.
-        QVERIFY2(StartTool(tool, folder.path()), qPrintable(tool.readAllStandardError()));
+        QVERIFY2(tool.start(ToolArgs(folder.path())), qPrintable(tool.error()));
         messages.clear();
         w.cmdConnect->click();
         QCOMPARE(messages.texts().size(), 1);
@@ -224,9 +163,9 @@ void TestLostPort::adapterPulledWhilePolling() {
         w.close();
         QVERIFY(w.unloaded());
     }
-    StopTool(tool);
+    tool.stop();
     QCOMPARE(tool.exitCode(), 0);
-    QVERIFY(QFileInfo::exists(programFolder.settingsPath()));
+    QVERIFY(QFileInfo::exists(rig.programFolder.settingsPath()));
 }
 
 QTEST_MAIN(TestLostPort)

@@ -5,6 +5,7 @@
 // time. Every written byte is recorded with the virtual time and the number of event pumps
 // seen so far, so tests can check pacing and that no pump falls inside a frame.
 
+#include "focusercommands.h"
 #include "focuserlink.h"
 #include "serialport.h"
 #include "virtualplatform.h"
@@ -132,5 +133,14 @@ private:
 inline QByteArray bytesFromHex(const char* text) {
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
 }
+
+// The link and its command set on a scripted port, already open.
+struct ScriptedLinkRig {
+    ScriptedLinkRig() { link.SetLinkOpen(true); }
+    VirtualPlatform platform;
+    ScriptedPort port{platform};
+    FocuserLink link{port, platform};
+    FocuserCommands commands{link};
+};
 
 } // namespace tarnivel::test

@@ -11,13 +11,7 @@ using namespace tarnivel::test;
 
 namespace {
 
-struct Rig {
-    Rig() { link.SetLinkOpen(true); }
-    VirtualPlatform platform;
-    ScriptedPort port{platform};
-    FocuserLink link{port, platform};
-    FocuserCommands commands{link};
-};
+using Rig = ScriptedLinkRig;
 
 // One catalogue operation: how to call it, what the controller answers, what goes on the
 // wire and what comes back (the result code, and the out value or the returned value).

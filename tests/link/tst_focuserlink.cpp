@@ -9,12 +9,7 @@ using namespace tarnivel::test;
 
 namespace {
 
-struct Rig {
-    Rig() { link.SetLinkOpen(true); }
-    VirtualPlatform platform;
-    ScriptedPort port{platform};
-    FocuserLink link{port, platform};
-};
+using Rig = ScriptedLinkRig;
 
 QString hexOf(const QByteArray& bytes) {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());

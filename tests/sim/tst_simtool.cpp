@@ -6,8 +6,12 @@
 #include "programfolder.h"
 #include "qtplatform.h"
 #include "qtserialport.h"
+#include "simtoolprocess.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -20,39 +24,6 @@ namespace {
 const QString kTool = QStringLiteral(TARNIVEL_SIM_TOOL);
 constexpr int kStartMs = 5000;
 
-// Starts the tool and waits for the line that reports its COM link.
-bool startTool(QProcess& tool, const QStringList& args, QString& device) {
-    tool.setProgram(kTool);
-    tool.setArguments(args);
-    tool.setProcessChannelMode(QProcess::SeparateChannels);
-    tool.start();
-    if (!tool.waitForStarted(kStartMs))
-        return false;
-    QDeadlineTimer deadline(kStartMs);
-    QByteArray out;
-    while (!deadline.hasExpired()) {
-        if (!tool.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
-            break;
-        out += tool.readAllStandardOutput();
-        const QList<QByteArray> lines = out.split('\n');
-        if (lines.size() >= 3 && lines[1].startsWith("COM")) {
-            device = QString::fromLocal8Bit(lines[0]);
-            return true;
-        }
-    }
-    return false;
-}
-
-void stopTool(QProcess& tool) {
-    if (tool.state() == QProcess::NotRunning)
-        return;
-    tool.terminate();
-    if (!tool.waitForFinished(kStartMs)) {
-        tool.kill();
-        tool.waitForFinished(kStartMs);
-    }
-}
-
 } // namespace
 
 class TestSimTool : public QObject {
@@ -62,24 +33,23 @@ private Q_SLOTS:
     void consoleTalksToTheTool();
     void helpAndBadOptions_data();
     void helpAndBadOptions();
+    void startReportsOrSaysWhy_data();
+    void startReportsOrSaysWhy();
 };
 
 void TestSimTool::consoleTalksToTheTool() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    QProcess tool;
-    QString device;
-    QVERIFY2(startTool(tool,
-                       {QStringLiteral("--com"), QStringLiteral("3"), QStringLiteral("--dir"),
-                        dir.path(), QStringLiteral("--start"), QStringLiteral("1234"),
-                        QStringLiteral("--slew-speed"), QStringLiteral("4000"),
-                        QStringLiteral("--temp1"), QStringLiteral("-4.25"),
-                        QStringLiteral("--drift"), QStringLiteral("0")},
-                       device),
-             qPrintable(tool.readAllStandardError()));
+    sim::SimToolProcess tool(kTool);
+    QVERIFY2(tool.start({QStringLiteral("--com"), QStringLiteral("3"), QStringLiteral("--dir"),
+                         dir.path(), QStringLiteral("--start"), QStringLiteral("1234"),
+                         QStringLiteral("--slew-speed"), QStringLiteral("4000"),
+                         QStringLiteral("--temp1"), QStringLiteral("-4.25"),
+                         QStringLiteral("--drift"), QStringLiteral("0")}),
+             qPrintable(tool.error()));
     const QString link = dir.filePath(QStringLiteral("COM3"));
     QVERIFY(QFileInfo(link).isSymLink());
-    QCOMPARE(QFileInfo(link).symLinkTarget(), device);
+    QCOMPARE(QFileInfo(link).symLinkTarget(), tool.devicePath());
 
     {
         const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
@@ -116,7 +86,7 @@ void TestSimTool::consoleTalksToTheTool() {
         port.close();
     }
 
-    stopTool(tool);
+    tool.stop();
     QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
     QCOMPARE(tool.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
@@ -157,6 +127,58 @@ void TestSimTool::helpAndBadOptions() {
     const QString output =
         QString::fromLocal8Bit(tool.readAllStandardOutput() + tool.readAllStandardError());
     QVERIFY2(output.contains(text), qPrintable(output));
+}
+
+// The shared start: it waits for the link only when one is asked for, and a tool that gives
+// up says why instead of leaving the caller to wait out its bound.
+void TestSimTool::startReportsOrSaysWhy_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("blockLink"); // a plain file where the link would go
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("device only") << QStringList{} << false << true << QString();
+    QTest::newRow("link") << QStringList{QStringLiteral("--com"), QStringLiteral("4")} << false
+                          << true << QString();
+    QTest::newRow("link as one word")
+        << QStringList{QStringLiteral("--com=4")} << false << true << QString();
+    QTest::newRow("link spot taken") << QStringList{QStringLiteral("--com"), QStringLiteral("4")}
+                                     << true << false << QStringLiteral("exists and is not a link");
+    QTest::newRow("bad option") << QStringList{QStringLiteral("--speed")} << false << false
+                                << QStringLiteral("Unknown option");
+}
+
+void TestSimTool::startReportsOrSaysWhy() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, blockLink);
+    QFETCH(bool, started);
+    QFETCH(QString, why);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = QDir(dir.path()).absoluteFilePath(QStringLiteral("COM4"));
+    if (blockLink) {
+        QFile file(link);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const bool wantsLink =
+        args.contains(QStringLiteral("--com")) || args.contains(QStringLiteral("--com=4"));
+    sim::SimToolProcess tool(kTool);
+    QElapsedTimer took;
+    took.start();
+    QCOMPARE(tool.start(args + QStringList{QStringLiteral("--dir"), dir.path()}), started);
+    QVERIFY2(took.elapsed() < sim::SimToolProcess::kBound.count(),
+             qPrintable(QString::number(took.elapsed())));
+    QCOMPARE(tool.isRunning(), started);
+    if (!started) {
+        QVERIFY2(tool.error().contains(why), qPrintable(tool.error()));
+        QVERIFY(tool.exitCode() != 0);
+        return;
+    }
+    QVERIFY2(tool.devicePath().startsWith(QStringLiteral("/dev/")), qPrintable(tool.devicePath()));
+    QCOMPARE(tool.linkPath(), wantsLink ? link : QString());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), wantsLink ? tool.devicePath() : QString());
+    QVERIFY(tool.stop());
+    QVERIFY(tool.exitedCleanly());
+    QVERIFY(!QFileInfo(link).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestSimTool)

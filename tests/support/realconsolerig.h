@@ -1,0 +1,41 @@
+#pragma once
+
+// A whole Console on the real serial port and the real clock, for the tests that run the
+// window against the tarnivel-sim tool on a pseudo-terminal: the program's own link, with
+// recording sound, message and cursor seams. The main window fills in DisplayPosition and
+// EnableMotionControls; dialogs run modally.
+
+#include "console.h"
+#include "focusercommands.h"
+#include "focuserlink.h"
+#include "focusersettings.h"
+#include "gotocontroller.h"
+#include "motionstate.h"
+#include "programfolder.h"
+#include "qtplatform.h"
+#include "qtserialport.h"
+#include "recorders.h"
+#include "savedpositionlist.h"
+
+namespace tarnivel::test {
+
+struct RealConsoleRig {
+    // folder: where the settings, the temperature log and the COMn links live.
+    explicit RealConsoleRig(const QString& folder);
+
+    ProgramFolder programFolder;
+    QtPlatform platform;
+    QtSerialPort port;
+    FocuserLink link;
+    FocuserCommands commands;
+    FocuserSettings settings;
+    MotionState motion;
+    SavedPositionList positions;
+    RecordingSoundPlayer sound;
+    ScriptedMessageBox messages;
+    RecordingBusyCursor cursor;
+    GotoController gotos;
+    Console console;
+};
+
+} // namespace tarnivel::test
