@@ -49,7 +49,10 @@ QString ProgramFolder::logPath() const {
 
 QString ProgramFolder::comPortDevice(int comPort) const {
     const QString link = QDir(folder_).filePath(QStringLiteral("COM%1").arg(comPort));
-    if (QFileInfo::exists(link))
+    // A link whose device is gone (an adapter unplugged) still names this port: opening it
+    // must fail, not fall through to some other serial line.
+    const QFileInfo info(link);
+    if (info.exists() || info.isSymLink())
         return link;
     return QStringLiteral("/dev/ttyS%1").arg(comPort - 1);
 }
