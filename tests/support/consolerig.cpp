@@ -6,8 +6,7 @@
 namespace tarnivel::test {
 
 ConsoleRig::ConsoleRig(const sim::SimConfig& config)
-    : sim(config),
-      gotos(sim.commands, settings, motion, sound, sim.platform),
+    : sim(config), gotos(sim.commands, settings, motion, sound, sim.platform),
       console{settings,
               motion,
               positions,

@@ -16,7 +16,9 @@ public:
     qint64 nowMs() const override { return now_; }
 
     // Called after every advance of the clock with the new time.
-    void onAdvance(std::function<void(qint64)> listener) { advance_.push_back(std::move(listener)); }
+    void onAdvance(std::function<void(qint64)> listener) {
+        advance_.push_back(std::move(listener));
+    }
     // Called on every pumpEvents, before Qt's own events are processed: a test's way to
     // act "while" a command waits (press Cancel at 3 s, pull the cable, ...).
     void onPump(std::function<void()> hook) { pump_.push_back(std::move(hook)); }
