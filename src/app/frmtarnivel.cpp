@@ -352,7 +352,7 @@ void frmTarnivel::Form_Load() {
     FocuserSettings& s = console_.settings;
     MotionState& m = console_.motion;
 
-    // 1. Settings (the defaults centre the window on the primary screen).
+    // The defaults centre the window on the primary screen.
     WindowGeometryTwips geometry;
     const QScreen* primary = QGuiApplication::primaryScreen();
     const double dx = screenDpiX(primary);
@@ -368,15 +368,12 @@ void frmTarnivel::Form_Load() {
     console_.commands.Device = s.Device;
     console_.commands.Device2 = s.Device2;
 
-    // 2.-4.
     DisplayFormat = BuildDisplayFormat(s.Decimals);
     PlaceWindow();
     SetUnitCaptions();
 
-    // 5.-6.
     temperatures->LoadFromSettings();
 
-    // 7.-8.
     console_.link.SetLinkOpen(false);
     m.JogRate = 0;
     m.ActiveJogRate = 0;

@@ -35,19 +35,18 @@ void frmTarnivel::RateTimer_Timer() {
     MotionState& m = console_.motion;
     GotoController& gotos = console_.gotos;
 
-    // 1.-2.
+    // The tick never re-enters itself, and a jog press or release arriving while its
+    // commands wait is seen consistently at the next tick.
     rateTimer->setEnabled(false);
     const int rate = m.JogRate;
 
     NoteLostConnection();
 
-    // 3.
     if (DisconnectRequested) {
         RunDisconnect();
         return;
     }
 
-    // 4.
     if (m.GotoDone) {
         m.GotoDone = false;
         m.JogRate = 0;
@@ -57,19 +56,18 @@ void frmTarnivel::RateTimer_Timer() {
         cmdDummy->setFocus();
     }
 
-    // 5.
+    // The dialog is modal and the poll cycle stays stopped while it is open.
     if (OptionsRequested) {
         ShowOptions();
         rateTimer->setEnabled(true);
         return;
     }
 
-    // 6.
     if (m.GotoMode == kGotoModeGoto)
         gotos.RunStage();
 
     if (!console_.link.LinkOpen()) {
-        // 7.
+        // A guard only: the timer does not run while disconnected.
         if (m.ActiveJogRate != 0) {
             console_.commands.MoveAtRate(0);
             m.MotionDirection = 0;
@@ -78,7 +76,6 @@ void frmTarnivel::RateTimer_Timer() {
         m.JogRate = 0;
         m.ActiveJogRate = 0;
     } else {
-        // 8.
         if (rate != m.ActiveJogRate) {
             if (rate == 0)
                 gotos.PlayEndSound();
@@ -89,7 +86,7 @@ void frmTarnivel::RateTimer_Timer() {
             m.ActiveJogRate = rate;
         }
 
-        // 9. A Frequency below 1 can only come from a hand-edited file; it reads as 1.
+        // A Frequency below 1 can only come from a hand-edited file; it reads as 1.
         ++DisplayRefreshTicks;
         ++StatusTicks;
         if (m.CalibrationRunning) {
@@ -109,7 +106,6 @@ void frmTarnivel::RateTimer_Timer() {
             }
         }
 
-        // 10.
         if (m.MotionDirection != 0) {
             if (m.MotionDirection > 0)
                 AnimationFrame = (AnimationFrame + 1) % kIndicatorFrames;
@@ -118,11 +114,9 @@ void frmTarnivel::RateTimer_Timer() {
             picLogo->setPixmap(imgLogo.at(AnimationFrame));
         }
 
-        // 11.
         temperatures->SendQueuedFanCommand();
     }
 
-    // 12.
     if (rateTimer->interval() > 0)
         rateTimer->setEnabled(true);
 }
