@@ -4,31 +4,16 @@
 // positions. Rows with equal names may come back in another order: a hand-made file can
 // format its rows under several scales, and the list sorts by the row text.
 #include "focusersettings.h"
+#include "fuzzfiles.h"
 #include "savedpositionlist.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdlib>
 
 using namespace tarnivel;
 
 namespace {
-// On tmpfs where there is one: the atomic save syncs to disk, which would cost most of
-// the run on a real file system.
-QTemporaryDir& Dir() {
-    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
-                                 ? QStringLiteral("/dev/shm/tarnivel-fuzz-XXXXXX")
-                                 : QDir::tempPath() + QStringLiteral("/tarnivel-fuzz-XXXXXX"));
-    return dir;
-}
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The file with its position lines in a canonical order.
 QList<QByteArray> Canonical(const QByteArray& file) {
@@ -41,13 +26,9 @@ QList<QByteArray> Canonical(const QByteArray& file) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString path = Dir().filePath(QStringLiteral("tarnivel.ini"));
-    {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return 0;
-        f.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
-    }
+    const QString path = fuzz::WriteInput(data, size, QStringLiteral("tarnivel.ini"));
+    if (path.isEmpty())
+        return 0;
     const WindowGeometryTwips geometry{15360, 11520, 9000, 7000};
     FocuserSettings settings;
     SavedPositionList positions;
@@ -62,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
     }
 
-    const QString first = Dir().filePath(QStringLiteral("first.ini"));
-    const QString second = Dir().filePath(QStringLiteral("second.ini"));
+    const QString first = fuzz::ScratchPath(QStringLiteral("first.ini"));
+    const QString second = fuzz::ScratchPath(QStringLiteral("second.ini"));
     if (!SaveSettings(first, settings, positions))
         return 0;
     FocuserSettings reloaded;
@@ -71,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     LoadSettings(first, reloaded, reloadedPositions, geometry);
     if (!SaveSettings(second, reloaded, reloadedPositions))
         return 0;
-    if (Canonical(ReadAll(first)) != Canonical(ReadAll(second)))
+    if (Canonical(fuzz::ReadAll(first)) != Canonical(fuzz::ReadAll(second)))
         std::abort();
     return 0;
 }
