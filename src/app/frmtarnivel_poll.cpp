@@ -16,6 +16,7 @@
 #include "temperaturepanel.h"
 
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 
 namespace tarnivel {
@@ -136,9 +137,8 @@ void frmTarnivel::DisplayPosition() {
         return;
     console_.motion.CurrentPosition = p;
     const FocuserSettings& s = console_.settings;
-    QString text = FormatPositionText(p, s.ScaleFactor, s.Decimals);
-    text.replace(QLatin1Char(','), QLatin1Char('.'));
-    NumLED->setText(text);
+    // The readout has segments for a point only, whatever mark the operator's locale uses.
+    NumLED->setText(FormatPositionText(p, s.ScaleFactor, s.Decimals, QLocale::c()));
 }
 
 void frmTarnivel::ClearGoto() {

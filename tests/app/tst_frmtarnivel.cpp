@@ -89,6 +89,7 @@ private Q_SLOTS:
     void readoutDivider();
     void statusDivider();
     void calibrationRefresh();
+    void readoutNeverShowsComma_data();
     void readoutNeverShowsComma();
     void failedReadKeepsReadout();
     void optionsExchange_data();
@@ -537,9 +538,17 @@ void TestFrmTarnivel::calibrationRefresh() {
     QCOMPARE(seen.size(), 26);
 }
 
+void TestFrmTarnivel::readoutNeverShowsComma_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::newRow("comma") << QLocale(QLocale::German, QLocale::Germany);
+    // Neither a comma nor a point: the readout has no segment for it.
+    QTest::newRow("arabic separator") << QLocale(QLocale::Arabic, QLocale::Egypt);
+}
+
 void TestFrmTarnivel::readoutNeverShowsComma() {
+    QFETCH(QLocale, locale);
     const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QLocale::setDefault(locale);
     WindowRig r;
     r.rig->sim.model.setPosition(16777216 - 115219); // -1.000735 mm
     r.connectTo(1);
