@@ -294,7 +294,6 @@ void Calibration::Complete(int half, int travel, bool full) {
         c.SetMaxTravel(travel);
     c.SetCalibrated(1);
     dialog_.chkLimits->setChecked(true);
-    dialog_.chkAutoStop->setChecked(true);
     SetLabel(kLabelComplete);
     m.CalibrationRunning = false;
     DisplayPosition();
