@@ -139,13 +139,7 @@ TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
     }
 
     // The disconnected state the window starts in.
-    for (QPushButton* button : {cmdManual, cmdAuto[0], cmdAuto[1], cmdAuto[2]}) {
-        button->setEnabled(false);
-        SetBackColour(button, ColourOff);
-    }
-    optFan[0]->setEnabled(false);
-    optFan[1]->setEnabled(false);
-    FillLamp(ColourOff);
+    DisableFanControls();
 }
 
 void TemperaturePanel::LoadFromSettings() {
@@ -275,6 +269,11 @@ void TemperaturePanel::optFan_Click(int index) {
 void TemperaturePanel::SetDisconnectedState() {
     cmdManual_Click();
     FanMode = 0;
+    DisableFanControls();
+    LockLimits(false);
+}
+
+void TemperaturePanel::DisableFanControls() {
     for (QPushButton* button : {cmdManual, cmdAuto[0], cmdAuto[1], cmdAuto[2]}) {
         button->setEnabled(false);
         SetBackColour(button, ColourOff);
@@ -282,7 +281,6 @@ void TemperaturePanel::SetDisconnectedState() {
     optFan[0]->setEnabled(false);
     optFan[1]->setEnabled(false);
     FillLamp(ColourOff);
-    LockLimits(false);
 }
 
 void TemperaturePanel::SendQueuedFanCommand() {

@@ -73,6 +73,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Mode buttons and fan switch off, lamp dark: the state while no controller answers.
+    void DisableFanControls();
     void FillLamp(const QColor& colour);
     void SelectFan(int index);
     void LockLimits(bool locked);
