@@ -234,7 +234,6 @@ void frmTarnivel::BuildControls() {
 
     // ---- Saved positions, temperatures and fans (their own rooms) -----------------------
     fraPositions = new PositionsFrame(console_, this);
-    fraPositions->setObjectName(QStringLiteral("fraPositions"));
     fraPositions->setEnabled(false);
     temperatures = new TemperaturePanel(console_, this);
     // The log's notices share the status line; a lost connection matters more.
