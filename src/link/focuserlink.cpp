@@ -50,16 +50,15 @@ int FocuserLink::SendCommand(int device, int messageId, qint32 data, int nData, 
     if (nData < 0 || nData > kMaxDataBytes || nReply < 0 || nReply > kMaxReplyBytes)
         return -1;
 
+    const QByteArray frame = CommandFrame(device, messageId, data, nData, nReply);
     for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
-        const QByteArray frame = CommandFrame(device, messageId, data, nData, nReply);
         // Whatever is already waiting belongs to an earlier, late or broken answer; read as
         // the start of this answer it would shift every byte.
         if (port_.isOpen())
             port_.discardInput();
         QByteArray reply;
+        // A successful exchange holds exactly nReply bytes.
         if (Transact(frame, reply, nReply + 1, kReceiveLimit) != 0)
-            continue;
-        if (nReply >= 1 && reply.size() != nReply)
             continue;
         if (nReply >= 1) {
             qint32 decoded = 0;
