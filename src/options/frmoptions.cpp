@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QStringList>
 #include <QVBoxLayout>
@@ -412,7 +413,7 @@ void frmOptions::chkAutoStop_Click() {
 void frmOptions::cmdShowStates_Click() {
     if (exchanging_)
         return;
-    exchanging_ = true;
+    const QScopedValueRollback<bool> exchanging(exchanging_, true);
     FocuserCommands& c = console_.commands;
     cmdShowStates->setEnabled(false);
     console_.cursor.setBusy(true);
@@ -445,13 +446,12 @@ void frmOptions::cmdShowStates_Click() {
                              .join(QStringLiteral("\r\n"));
     console_.messages.show(MsgIcon::None, console_.appTitle, text, MsgButtons::Ok);
     cmdShowStates->setEnabled(true);
-    exchanging_ = false;
 }
 
 void frmOptions::cmdReset_Click() {
     if (exchanging_ || calibration_->Active())
         return;
-    exchanging_ = true;
+    const QScopedValueRollback<bool> exchanging(exchanging_, true);
     FocuserCommands& c = console_.commands;
     MotionState& m = console_.motion;
 
@@ -460,16 +460,13 @@ void frmOptions::cmdReset_Click() {
     if (calibrated == 0) {
         console_.messages.show(MsgIcon::Warning, console_.appTitle,
                                QStringLiteral("Focuser must be Calibrated first."));
-        exchanging_ = false;
         return;
     }
     if (console_.messages.show(
             MsgIcon::Question, QStringLiteral("Reset Position to Zero"),
             QStringLiteral("Are you sure you want to Reset the Current Position to Zero?"),
-            MsgButtons::YesNo) != MsgAnswer::Yes) {
-        exchanging_ = false;
+            MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
-    }
 
     // The point that reads p now reads 0, so a stored limit L moves to L - p. Limits
     // that cannot be read must not be shifted into garbage.
@@ -482,7 +479,6 @@ void frmOptions::cmdReset_Click() {
         console_.messages.show(MsgIcon::Warning, console_.appTitle,
                                QStringLiteral("The focuser did not answer; the position "
                                               "was not reset."));
-        exchanging_ = false;
         return;
     }
     const int newMax = WrapSteps(SignedSteps(realMax) - SignedSteps(p));
@@ -497,7 +493,6 @@ void frmOptions::cmdReset_Click() {
     }
     // A second Reset in the same dialog must start from the new scale.
     console_.DisplayPosition();
-    exchanging_ = false;
 }
 
 bool frmOptions::ValidateScaleFactor() {
@@ -552,17 +547,15 @@ void frmOptions::reject() {
 void frmOptions::cmdCalibrate_Click() {
     if (exchanging_)
         return;
-    exchanging_ = true;
+    const QScopedValueRollback<bool> exchanging(exchanging_, true);
     calibration_->RunFull();
-    exchanging_ = false;
 }
 
 void frmOptions::cmdQuickCalibrate_Click() {
     if (exchanging_)
         return;
-    exchanging_ = true;
+    const QScopedValueRollback<bool> exchanging(exchanging_, true);
     calibration_->RunQuick();
-    exchanging_ = false;
 }
 
 void frmOptions::cmdCancelCalibrate_Click() {
