@@ -75,30 +75,27 @@ int FocuserLink::Transact(const QByteArray& frame, QByteArray& reply, int count,
     qCDebug(lcLink) << "frame" << hex(frame);
     SendText(frame);
     reply.clear();
-    QByteArray received; // for the log only
+    // The last byte is kept until it proves to be the terminator, so that the log shows
+    // every byte that came.
     for (int i = 1; i <= count; ++i) {
         char c = 0;
         if (ReceiveChar(c, limit) != 0) {
-            qCDebug(lcLink) << "answer" << hex(received) << "then time-out";
+            qCDebug(lcLink) << "answer" << hex(reply) << "then time-out";
             return -1;
         }
-        received.append(c);
-        if (i < count) {
-            reply.append(c);
-            continue;
-        }
-        if (c != kTerminator) {
-            // The controller's answer is shorter or longer than asked for; drop one more
-            // character so that a simply late byte does not open the next answer.
-            char extra = 0;
-            if (ReceiveChar(extra, limit) == 0)
-                received.append(extra);
-            qCDebug(lcLink) << "answer" << hex(received) << "without terminator";
-            return -1;
-        }
+        reply.append(c);
     }
-    qCDebug(lcLink) << "answer" << hex(received);
-    reply.truncate(qMax(0, count - 1));
+    if (count >= 1 && reply.back() != kTerminator) {
+        // The controller's answer is shorter or longer than asked for; drop one more
+        // character so that a simply late byte does not open the next answer.
+        char extra = 0;
+        if (ReceiveChar(extra, limit) == 0)
+            reply.append(extra);
+        qCDebug(lcLink) << "answer" << hex(reply) << "without terminator";
+        return -1;
+    }
+    qCDebug(lcLink) << "answer" << hex(reply);
+    reply.chop(1);
     return 0;
 }
 
