@@ -139,22 +139,29 @@ int FocuserCommands::GetSensorSlot(int n, qint32& slot) {
     return result;
 }
 
+int FocuserCommands::readRegister(int reg, qint32& value) {
+    return link_.SendCommand(Device, msg::ReadMemory, reg, kOneByte, kOneByte, value);
+}
+
+int FocuserCommands::writeRegister(int reg, int value) {
+    qint32 unused = 0;
+    return link_.SendCommand(Device, msg::WriteMemory, reg * 256 + (value & 0xFF), kTwoBytes, 0,
+                             unused);
+}
+
 int FocuserCommands::GetCalibrated(qint32& value) {
-    return link_.SendCommand(Device, msg::ReadMemory, reg::Calibrated, kOneByte, kOneByte, value);
+    return readRegister(reg::Calibrated, value);
 }
 
 int FocuserCommands::SetCalibrated(int value) {
-    qint32 unused = 0;
-    return link_.SendCommand(Device, msg::WriteMemory, reg::Calibrated * 256 + (value & 0xFF),
-                             kTwoBytes, 0, unused);
+    return writeRegister(reg::Calibrated, value);
 }
 
 int FocuserCommands::readRegister24(int firstRegister, qint32& value) {
     int result = 0;
     qint32 bytes[3] = {0, 0, 0};
     for (int i = 0; i < 3; ++i) {
-        if (link_.SendCommand(Device, msg::ReadMemory, firstRegister + i, kOneByte, kOneByte,
-                              bytes[i]) != 0)
+        if (readRegister(firstRegister + i, bytes[i]) != 0)
             result = -1;
     }
     value = (bytes[0] & 0xFF) * 65536 + (bytes[1] & 0xFF) * 256 + (bytes[2] & 0xFF);
@@ -167,9 +174,7 @@ int FocuserCommands::writeRegister24(int firstRegister, int value) {
                           static_cast<int>((bits >> 8) & 0xFF), static_cast<int>(bits & 0xFF)};
     int result = 0;
     for (int i = 0; i < 3; ++i) {
-        qint32 unused = 0;
-        if (link_.SendCommand(Device, msg::WriteMemory, (firstRegister + i) * 256 + bytes[i],
-                              kTwoBytes, 0, unused) != 0)
+        if (writeRegister(firstRegister + i, bytes[i]) != 0)
             result = -1;
     }
     return result;

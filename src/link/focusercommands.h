@@ -92,6 +92,8 @@ public:
     FocuserLink& link() { return link_; }
 
 private:
+    int readRegister(int reg, qint32& value);
+    int writeRegister(int reg, int value);
     int readRegister24(int firstRegister, qint32& value);
     int writeRegister24(int firstRegister, int value);
 
