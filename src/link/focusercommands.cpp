@@ -225,8 +225,9 @@ int FocuserCommands::GetFirmwareVersion(qint32& major, qint32& minor) {
 }
 
 bool FocuserCommands::ProbeFocuser() {
-    qint32 version = 0;
-    return link_.SendCommand(Device, msg::GetFirmwareVersion, 0, kNoData, kTwoBytes, version) == 0;
+    qint32 major = 0;
+    qint32 minor = 0;
+    return GetFirmwareVersion(major, minor) == 0;
 }
 
 double FocuserCommands::CelsiusToFahrenheit(double celsius) {
