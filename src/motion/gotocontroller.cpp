@@ -56,6 +56,12 @@ void GotoController::DisplayPosition() {
         return;
     }
     // Without a readout the position is still kept current for the direction decisions.
+    ReadPosition();
+}
+
+void GotoController::ReadPosition() {
+    // A failed read keeps the last good position: -1 would read as a position just below
+    // zero and send the focuser the wrong way.
     const int p = commands_.GetPosition();
     if (p != -1)
         motion_.CurrentPosition = p;
@@ -94,11 +100,7 @@ void GotoController::RunStage() {
         return;
     switch (motion_.GotoStage) {
     case kStageStart: {
-        // A failed read keeps the last good position: -1 would read as a position just
-        // below zero and send the focuser the wrong way.
-        const int p = commands_.GetPosition();
-        if (p != -1)
-            motion_.CurrentPosition = p;
+        ReadPosition();
         const int finalDirection = DirectionTo(motion_.GotoIntermediate, motion_.GotoTarget);
         const int outDirection = DirectionTo(motion_.CurrentPosition, motion_.GotoIntermediate);
         if (finalDirection == outDirection) {
@@ -122,9 +124,7 @@ void GotoController::RunStage() {
         return;
     }
     case kStageFinalMove: {
-        const int p = commands_.GetPosition();
-        if (p != -1)
-            motion_.CurrentPosition = p;
+        ReadPosition();
         motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, motion_.GotoTarget);
         commands_.ApproachPosition(motion_.GotoTarget);
         motion_.GotoStage = kStageFinalMoveRunning;

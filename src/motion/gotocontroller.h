@@ -40,6 +40,7 @@ public:
 
 private:
     void DisplayPosition();
+    void ReadPosition();
 
     FocuserCommands& commands_;
     const FocuserSettings& settings_;
