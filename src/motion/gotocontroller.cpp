@@ -30,13 +30,10 @@ constexpr int kStageFinalMove = 3;
 constexpr int kStageFinalMoveRunning = 4;
 constexpr int kStageFinish = 5;
 
-// Target plus or minus the overshoot, back on the 24-bit counter. An absurd overshoot from
-// an edited settings file must not overflow, so large sums wrap by plain modulo.
+// Target plus or minus the overshoot, back on the 24-bit counter. The sum is taken in 64 bits
+// because an absurd overshoot from an edited settings file must not overflow.
 int WrapSum(qint64 signedSteps) {
-    if (signedSteps >= -kRawSteps && signedSteps < 2LL * kRawSteps)
-        return WrapSteps(static_cast<int>(signedSteps));
-    const qint64 wrapped = ((signedSteps % kRawSteps) + kRawSteps) % kRawSteps;
-    return static_cast<int>(wrapped);
+    return static_cast<int>(((signedSteps % kRawSteps) + kRawSteps) % kRawSteps);
 }
 
 } // namespace
