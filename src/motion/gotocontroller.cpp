@@ -176,10 +176,8 @@ bool GotoController::GotoAndWait(int target) {
             qCDebug(lcGoto) << "goto to" << target << "cancelled with the calibration";
             return false;
         }
-        qint32 flag = 0;
-        commands_.IsSlewDone(flag);
-        if (flag != 0)
-            done = flag;
+        // A failed query leaves done at 0, so the wait simply asks again.
+        commands_.IsSlewDone(done);
         for (int i = 0; i < slices; ++i) {
             platform_.pumpEvents();
             platform_.sleepMs(kGotoWaitSliceMs);
