@@ -138,8 +138,8 @@ bool IsAsciiDigit(QChar c) {
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
-// Matches a number at `pos` with `sep` as the only decimal separator; on success returns
-// the text rewritten with "." so that the C locale converts it.
+// Matches the whole of `t` as one number with `sep` as the only decimal separator; on
+// success `out` holds it rewritten with "." so that the C locale converts it.
 bool ScanNumber(const QString& t, const QString& sep, const QString& minus, const QString& plus,
                 QString& out) {
     qsizetype i = 0;
