@@ -107,20 +107,19 @@ quint32 ControllerModel::position() const {
     return wrap24(place() + counterOffset_);
 }
 
-qint64 ControllerModel::lowLimitPlace() const {
-    if (limitMinByte_ == 0)
-        return std::numeric_limits<qint64>::min();
+qint64 ControllerModel::limitPlace(int limitByte) const {
     // The limit is a counter value; it lies where the counter will read it, measured from
     // here without going round the 24-bit circle.
-    const qint64 limit = signedSteps(static_cast<quint32>(limitMinByte_) << 16);
+    const qint64 limit = signedSteps(static_cast<quint32>(limitByte) << 16);
     return (place() + limit - signedSteps(position())) * kMilli;
 }
 
+qint64 ControllerModel::lowLimitPlace() const {
+    return limitMinByte_ == 0 ? std::numeric_limits<qint64>::min() : limitPlace(limitMinByte_);
+}
+
 qint64 ControllerModel::highLimitPlace() const {
-    if (limitMaxByte_ == 0)
-        return std::numeric_limits<qint64>::max();
-    const qint64 limit = signedSteps(static_cast<quint32>(limitMaxByte_) << 16);
-    return (place() + limit - signedSteps(position())) * kMilli;
+    return limitMaxByte_ == 0 ? std::numeric_limits<qint64>::max() : limitPlace(limitMaxByte_);
 }
 
 bool ControllerModel::atLowerEndStop() const {
