@@ -240,7 +240,6 @@ private:
     void startGoto(quint32 target, int speed);
     void startRate(int rate);
     void stopMotor() { motion_ = Motion::None; }
-    qint64 counterOffsetFor(qint64 stepsPlace) const;
     qint64 signedSteps(quint32 raw) const;
     qint64 limitPlace(int limitByte) const; // a set limit byte, in milli-steps of mechanics
     qint64 lowLimitPlace() const;           // in milli-steps of mechanics, or INT64_MIN when off
