@@ -178,10 +178,15 @@ void ControllerModel::checkStall() {
         stopMotor();
 }
 
+qint64 ControllerModel::targetPlace() const {
+    // The nearer way round the 24-bit circle from the counter's present reading.
+    const qint64 delta = signedSteps(wrap24(static_cast<qint64>(targetRaw_) - position()));
+    return (place() + delta) * kMilli;
+}
+
 void ControllerModel::startGoto(quint32 target, int speed) {
     targetRaw_ = target & 0xFFFFFF;
-    const qint64 delta = signedSteps(wrap24(static_cast<qint64>(targetRaw_) - position()));
-    targetMilli_ = (place() + delta) * kMilli;
+    targetMilli_ = targetPlace();
     rate_ = 0;
     if (targetMilli_ == placeMilli_) {
         stopMotor();
@@ -213,8 +218,7 @@ void ControllerModel::setPosition(quint32 raw) {
     counterOffset_ = static_cast<qint64>(raw & 0xFFFFFF) - place();
     // A running goto heads for its counter value, which now sits elsewhere mechanically.
     if (motion_ == Motion::Goto) {
-        const qint64 delta = signedSteps(wrap24(static_cast<qint64>(targetRaw_) - position()));
-        targetMilli_ = (place() + delta) * kMilli;
+        targetMilli_ = targetPlace();
         direction_ = targetMilli_ > placeMilli_ ? 1 : (targetMilli_ < placeMilli_ ? -1 : 0);
         if (direction_ == 0)
             stopMotor();

@@ -241,6 +241,7 @@ private:
     void startRate(int rate);
     void stopMotor() { motion_ = Motion::None; }
     qint64 signedSteps(quint32 raw) const;
+    qint64 targetPlace() const;             // targetRaw_ in milli-steps of mechanics
     qint64 limitPlace(int limitByte) const; // a set limit byte, in milli-steps of mechanics
     qint64 lowLimitPlace() const;           // in milli-steps of mechanics, or INT64_MIN when off
     qint64 highLimitPlace() const;          // INT64_MAX when off
