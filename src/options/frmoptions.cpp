@@ -7,6 +7,7 @@
 #include "messagebox.h"
 #include "motionstate.h"
 #include "positionunits.h"
+#include "twips.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,7 +34,6 @@ constexpr double kThouPerMm = 39.37007874;
 constexpr double kUserToThou = 2924.414268;
 constexpr double kUserToMm = 115134.42;
 constexpr int kFactorDecimals = 6;
-constexpr int kTwipsPerInch = 1440;
 
 const QString kUnitThou = QStringLiteral("thou");
 const QString kUnitMm = QStringLiteral("mm");
@@ -76,11 +76,9 @@ frmOptions::frmOptions(Console& console, QWidget* parent)
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         const QSize size = sizeHint();
-        const double twipsPerPixel = kTwipsPerInch / screen->logicalDotsPerInch();
-        FormLeft = static_cast<int>(
-            std::lround((area.left() + (area.width() - size.width()) / 2.0) * twipsPerPixel));
-        FormTop = static_cast<int>(
-            std::lround((area.top() + (area.height() - size.height()) / 2.0) * twipsPerPixel));
+        const double dpi = screen->logicalDotsPerInch();
+        FormLeft = PixelsToTwips(area.left() + (area.width() - size.width()) / 2.0, dpi);
+        FormTop = PixelsToTwips(area.top() + (area.height() - size.height()) / 2.0, dpi);
     }
 }
 
