@@ -550,7 +550,7 @@ void frmTarnivel::RunDisconnect() {
     m.ActiveJogRate = 0;
     m.MotionDirection = 0;
     ClearGoto();
-    console_.commands.MoveAtRate(0);
+    console_.commands.Stop();
     console_.gotos.PlayEndSound();
     rateTimer->setInterval(0);
     SetDisconnectedState();
@@ -591,7 +591,9 @@ void frmTarnivel::cmdStop_Click() {
         // otherwise send a jog that was asked for just before STOP.
         m.MotionDirection = 0;
         m.JogRate = 0;
-        console_.commands.MoveAtRate(0);
+        // Sent from here even inside another command's wait; whatever was moving the
+        // focuser ends instead of sending its next move.
+        console_.commands.Stop();
         cmdStop->setEnabled(true);
     }
     console_.gotos.PlaySlewSound(QString(), false, false);

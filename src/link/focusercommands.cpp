@@ -32,7 +32,8 @@ int FocuserCommands::GetPosition() {
 
 int FocuserCommands::GotoPosition(int raw) {
     qint32 unused = 0;
-    return link_.SendCommand(Device, msg::GotoPosition, raw, kThreeBytes, 0, unused);
+    return link_.SendCommand(Device, msg::GotoPosition, raw, kThreeBytes, 0, unused,
+                             Traffic::Motion);
 }
 
 int FocuserCommands::SetPosition(int raw) {
@@ -46,7 +47,8 @@ int FocuserCommands::IsSlewDone(qint32& done) {
 
 int FocuserCommands::ApproachPosition(int raw) {
     qint32 unused = 0;
-    return link_.SendCommand(Device, msg::ApproachPosition, raw, kThreeBytes, 0, unused);
+    return link_.SendCommand(Device, msg::ApproachPosition, raw, kThreeBytes, 0, unused,
+                             Traffic::Motion);
 }
 
 int FocuserCommands::LimitByte(int position, int adjust) {
@@ -81,11 +83,19 @@ int FocuserCommands::GetLimitMax(qint32& value) {
 }
 
 int FocuserCommands::MoveAtRate(int rate) {
+    return SendRate(rate, rate != 0 ? Traffic::Motion : Traffic::Ordinary);
+}
+
+int FocuserCommands::Stop() {
+    return SendRate(0, Traffic::Stop);
+}
+
+int FocuserCommands::SendRate(int rate, Traffic traffic) {
     qint32 unused = 0;
     const int id = rate >= 0 ? msg::MoveUp : msg::MoveDown;
     const qint64 magnitude = rate >= 0 ? static_cast<qint64>(rate) : -static_cast<qint64>(rate);
-    return link_.SendCommand(Device, id, static_cast<qint32>(magnitude & 0xFF), kOneByte, 0,
-                             unused);
+    return link_.SendCommand(Device, id, static_cast<qint32>(magnitude & 0xFF), kOneByte, 0, unused,
+                             traffic);
 }
 
 double FocuserCommands::DecodeTemperature(qint32 replyValue) {

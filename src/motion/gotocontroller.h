@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <functional>
 
 namespace tarnivel {
@@ -24,13 +25,16 @@ public:
     // Reads the position and shows it (the main window's readout); used by the waits.
     void setDisplayPosition(std::function<void()> displayPosition);
 
-    // Sets up a staged goto; nothing is sent here.
-    void StartGoto(int target);
+    // Sets up a staged goto; nothing is sent here. stopCount is the link's StopCount()
+    // when the operator asked for the move: a stop since then (pressed while events were
+    // pumped on the way here) refuses the goto, which then ends like a stopped one.
+    bool StartGoto(int target, quint64 stopCount);
     // One step of the staged goto, run once per poll tick while GotoMode is "GOTO".
     void RunStage();
     void ClearGoto();
     // Moves in one move and waits for the controller to report it done. Returns false
-    // when a running calibration was cancelled meanwhile (motion stopped, limits cleared).
+    // when a running calibration was cancelled meanwhile (motion stopped, limits cleared)
+    // or a stop came.
     bool GotoAndWait(int target);
 
     // name "" silences; "BegSlew"/"EndSlew" matched without regard to case.
@@ -41,6 +45,8 @@ public:
 private:
     void DisplayPosition();
     void ReadPosition();
+    // After a stop the goto ends where it is; the next poll tick tidies up as after STOP.
+    bool EndIfStopped();
 
     FocuserCommands& commands_;
     const FocuserSettings& settings_;
@@ -48,6 +54,7 @@ private:
     SoundPlayer& sound_;
     Platform& platform_;
     std::function<void()> displayPosition_;
+    quint64 gotoStopCount_ = 0;
 };
 
 } // namespace tarnivel

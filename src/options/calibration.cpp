@@ -341,7 +341,7 @@ void Calibration::CancelClick() {
         return;
     // Cleared first: a second click inside the stop command's wait does nothing.
     console_.motion.CalibrationRunning = false;
-    console_.commands.MoveAtRate(0);
+    console_.commands.Stop();
     SetLabel(kLabelCancelled);
 }
 

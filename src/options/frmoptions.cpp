@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -385,9 +386,20 @@ void frmOptions::cboScaleUnits_Click() {
     ScaleUnits = newUnits;
 }
 
+bool frmOptions::RefusedDuringExchange(QCheckBox* box) {
+    if (!exchanging_)
+        return false;
+    // The click came inside another exchange's wait, where its frames would take that
+    // exchange's answer; the box goes back to what the controller was told last.
+    const QSignalBlocker quiet(box);
+    box->setChecked(!box->isChecked());
+    return true;
+}
+
 void frmOptions::chkLimits_Click() {
-    if (!FrameEnabled(fraLimits))
+    if (!FrameEnabled(fraLimits) || RefusedDuringExchange(chkLimits))
         return;
+    const QScopedValueRollback<bool> exchanging(exchanging_, true);
     FocuserCommands& c = console_.commands;
     if (chkLimits->isChecked()) {
         qint32 upper = 0;
@@ -403,8 +415,9 @@ void frmOptions::chkLimits_Click() {
 }
 
 void frmOptions::chkAutoStop_Click() {
-    if (!FrameEnabled(fraAutoStop))
+    if (!FrameEnabled(fraAutoStop) || RefusedDuringExchange(chkAutoStop))
         return;
+    const QScopedValueRollback<bool> exchanging(exchanging_, true);
     console_.commands.SetAutoStop(chkAutoStop->isChecked() ? 1 : 0);
 }
 

@@ -223,11 +223,13 @@ void PositionsFrame::cmdGoto_Click() {
     const SavedPositionList& list = console_.positions;
     if (list.ListIndex() < 0)
         return;
+    // Taken at the click: a STOP handled while events are pumped below cancels this move.
+    const quint64 stopCount = console_.link.StopCount();
     console_.EnableMotionControls(false);
     const int target = list.ItemData(list.ListIndex());
     console_.motion.MotionDirection = DirectionTo(console_.motion.CurrentPosition, target);
     console_.link.PumpEvents();
-    console_.gotos.StartGoto(target);
+    console_.gotos.StartGoto(target, stopCount);
 }
 
 void PositionsFrame::lstPosition_DblClick() {

@@ -147,7 +147,7 @@ void TestGotoController::stagedGoto() {
     rig.settings.Overshoot = overshoot;
     rig.motion.CurrentPosition = current;
 
-    rig.gotos.StartGoto(target);
+    rig.gotos.StartGoto(target, rig.sim.link.StopCount());
     QCOMPARE(rig.motion.GotoMode, QStringLiteral("GOTO"));
     QCOMPARE(rig.motion.GotoStage, stage);
     QCOMPARE(rig.motion.GotoIntermediate, intermediate);
@@ -167,7 +167,7 @@ void TestGotoController::stagedGoto() {
 void TestGotoController::firstTickFrames() {
     GotoRig rig(wideTravel(1000));
     rig.motion.CurrentPosition = 1000;
-    rig.gotos.StartGoto(5000);
+    rig.gotos.StartGoto(5000, rig.sim.link.StopCount());
     rig.gotos.RunStage();
     QCOMPARE(rig.sim.framesHex(), (QStringList{kGetPositionFrame, "50 04 12 17 00 88 B8 00"}));
     QCOMPARE(rig.motion.GotoStage, 2);
@@ -177,7 +177,7 @@ void TestGotoController::firstTickFrames() {
 void TestGotoController::skipSendsNothingInThatTick() {
     GotoRig rig(wideTravel(50000));
     rig.motion.CurrentPosition = 1000;
-    rig.gotos.StartGoto(5000);
+    rig.gotos.StartGoto(5000, rig.sim.link.StopCount());
     QCOMPARE(rig.motion.GotoStage, 1);
     rig.gotos.RunStage();
     QCOMPARE(rig.sim.framesHex(), QStringList{kGetPositionFrame});
@@ -192,7 +192,7 @@ void TestGotoController::skipSendsNothingInThatTick() {
 void TestGotoController::failedReadsKeepLastGoodPosition() {
     GotoRig rig(wideTravel(1000));
     rig.motion.CurrentPosition = 1000;
-    rig.gotos.StartGoto(5000);
+    rig.gotos.StartGoto(5000, rig.sim.link.StopCount());
 
     // Stage 1: both attempts of the position read go unanswered.
     rig.sim.model.injectFault(1, sim::Fault::NoAnswer, 2);
@@ -223,7 +223,7 @@ void TestGotoController::waitsWhileTheControllerMoves() {
     GotoRig rig(config);
     rig.settings.Approach = 0;
     rig.motion.CurrentPosition = 1000;
-    rig.gotos.StartGoto(5000);
+    rig.gotos.StartGoto(5000, rig.sim.link.StopCount());
     QCOMPARE(rig.motion.GotoStage, 3);
     rig.gotos.RunStage();
     QCOMPARE(rig.motion.GotoStage, 4);
@@ -274,7 +274,7 @@ void TestGotoController::stagedGotoSounds() {
     rig.settings.SlewingSound = slewing;
     rig.settings.CompletionSound = completion;
     rig.motion.CurrentPosition = 1000;
-    rig.gotos.StartGoto(5000);
+    rig.gotos.StartGoto(5000, rig.sim.link.StopCount());
     QCOMPARE(describe(rig.sound.calls), calls.mid(0, slewing ? 1 : 0));
     QVERIFY(rig.runToEnd());
     QCOMPARE(describe(rig.sound.calls), calls);
