@@ -169,9 +169,8 @@ void GotoController::ClearGoto() {
     motion_.GotoTarget = 0;
 }
 
-bool GotoController::GotoAndWait(int target) {
+bool GotoController::GotoAndWait(int target, quint64 stopCount) {
     const bool wasCalibrating = motion_.CalibrationRunning;
-    const quint64 stopCount = commands_.link().StopCount();
     const auto interrupted = [&] {
         return commands_.link().StoppedSince(stopCount) ||
                (wasCalibrating && !motion_.CalibrationRunning);

@@ -34,8 +34,8 @@ public:
     void ClearGoto();
     // Moves in one move and waits for the controller to report it done. Returns false
     // when a running calibration was cancelled meanwhile (motion stopped, limits cleared)
-    // or a stop came.
-    bool GotoAndWait(int target);
+    // or a stop came after stopCount, the link's StopCount() when the activity began.
+    bool GotoAndWait(int target, quint64 stopCount);
 
     // name "" silences; "BegSlew"/"EndSlew" matched without regard to case.
     void PlaySlewSound(const QString& name, bool wait, bool repeat);

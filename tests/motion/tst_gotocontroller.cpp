@@ -306,7 +306,7 @@ void TestGotoController::gotoAndWaitDone() {
     rig.settings.CompletionSound = true;
     rig.motion.JogRate = 3;
     rig.motion.GotoDone = true;
-    QVERIFY(rig.gotos.GotoAndWait(20000));
+    QVERIFY(rig.gotos.GotoAndWait(20000, rig.sim.link.StopCount()));
 
     QCOMPARE(rig.sim.model.position(), quint32(20000));
     QCOMPARE(rig.motion.CurrentPosition, 20000);
@@ -333,7 +333,7 @@ void TestGotoController::gotoAndWaitInCalibration() {
     rig.settings.SlewingSound = true;
     rig.settings.CompletionSound = true;
     rig.motion.CalibrationRunning = true;
-    QVERIFY(rig.gotos.GotoAndWait(16775716)); // from -500 down to -1500
+    QVERIFY(rig.gotos.GotoAndWait(16775716, rig.sim.link.StopCount())); // from -500 down to -1500
     QCOMPARE(rig.sim.model.position(), quint32(16775716));
     QCOMPARE(rig.motion.MotionDirection, -1);
     // No end sound inside a calibration: its own steps decide what plays.
@@ -360,7 +360,7 @@ void TestGotoController::gotoAndWaitCancelled() {
             framesAtCancel = rig.sim.model.frames().size();
         }
     });
-    QVERIFY(!rig.gotos.GotoAndWait(200000));
+    QVERIFY(!rig.gotos.GotoAndWait(200000, rig.sim.link.StopCount()));
     QVERIFY(framesAtCancel > 0);
 
     // Within one pass: the readout, then the stop and the clean-up, nothing else.
@@ -410,7 +410,7 @@ void TestGotoController::gotoAndWaitPassLength() {
         sleeps[now - last] += 1;
         last = now;
     });
-    QVERIFY(rig.gotos.GotoAndWait(1000));
+    QVERIFY(rig.gotos.GotoAndWait(1000, rig.sim.link.StopCount()));
     QCOMPARE(rig.sim.framesHex().count(kIsSlewDoneFrame), 1);
     QCOMPARE(sleeps.value(kGotoWaitSliceMs), slices);
     QCOMPARE(sleeps.value(kGotoSettleSliceMs), 5);
