@@ -24,6 +24,12 @@ constexpr int kMaxComPort = 16;
 constexpr int kMinJogRate = 1;
 constexpr int kMaxJogRate = 9;
 
+// Reals in the file: at most 15 significant digits, written out in full from 0.0001 up
+// to (not including) 1E+15, with an exponent beyond.
+constexpr int kSettingsRealDigits = 15;
+constexpr int kPlainFromExponent = -4;
+constexpr int kPlainBelowExponent = 15;
+
 // An integer field: out-of-range values (and inf) are not something the file can have
 // meant, so the default stands rather than a clipped number.
 int IntValue(const QString& text, int fallback) {
@@ -220,19 +226,44 @@ double LeadingNumber(const QString& text) {
 QString FormatSettingsReal(double value) {
     if (value == 0.0)
         return QStringLiteral("0"); // no "-0"
-    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
-    int significant = 0;
-    bool leading = true;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('e'))
-            break;
-        if (!c.isDigit() || (leading && c == QLatin1Char('0')))
-            continue;
-        leading = false;
-        ++significant;
+    if (!std::isfinite(value))
+        return QString::number(value);
+    auto digitsOf = [](const QString& exponentForm, QString& digits, int& exponent) {
+        const qsizetype e = exponentForm.indexOf(QLatin1Char('e'));
+        digits = exponentForm.left(e);
+        digits.remove(QLatin1Char('.'));
+        exponent = exponentForm.mid(e + 1).toInt();
+    };
+    const double magnitude = std::fabs(value);
+    QString digits;
+    int exponent = 0;
+    digitsOf(QString::number(magnitude, 'e', QLocale::FloatingPointShortest), digits, exponent);
+    if (digits.size() > kSettingsRealDigits)
+        digitsOf(QString::number(magnitude, 'e', kSettingsRealDigits - 1), digits, exponent);
+    while (digits.size() > 1 && digits.endsWith(QLatin1Char('0')))
+        digits.chop(1);
+
+    QString text;
+    if (exponent >= kPlainFromExponent && exponent < kPlainBelowExponent) {
+        if (exponent < 0) {
+            text = QStringLiteral("0.") + QString(-exponent - 1, QLatin1Char('0')) + digits;
+        } else {
+            const int whole = exponent + 1;
+            if (digits.size() <= whole) {
+                text = digits + QString(whole - digits.size(), QLatin1Char('0'));
+            } else {
+                text = digits.left(whole) + QLatin1Char('.') + digits.mid(whole);
+            }
+        }
+    } else {
+        text = digits.left(1);
+        if (digits.size() > 1)
+            text += QLatin1Char('.') + digits.mid(1);
+        text += exponent < 0 ? QStringLiteral("E-") : QStringLiteral("E+");
+        text += QString::number(std::abs(exponent)).rightJustified(2, QLatin1Char('0'));
     }
-    if (significant > 15)
-        text = QString::number(value, 'g', 15);
+    if (value < 0)
+        text.prepend(QLatin1Char('-'));
     return text;
 }
 

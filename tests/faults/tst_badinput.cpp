@@ -217,11 +217,11 @@ void TestBadInput::limitBox_data() {
     QTest::newRow("a page of digits") << Digits(40000) << QString() << 777777777777.0
                                       << QByteArray("   SensorLimit1         = 777777777777\r\n");
     QTest::newRow("huge") << "1e308" << QString() << 1e308
-                          << QByteArray("   SensorLimit1         = 1e+308\r\n");
+                          << QByteArray("   SensorLimit1         = 1E+308\r\n");
     QTest::newRow("huge negative")
-        << "-1e300" << QString() << -1e300 << QByteArray("   SensorLimit1         = -1e+300\r\n");
+        << "-1e300" << QString() << -1e300 << QByteArray("   SensorLimit1         = -1E+300\r\n");
     QTest::newRow("tiny") << "1e-300" << QString() << 1e-300
-                          << QByteArray("   SensorLimit1         = 1e-300\r\n");
+                          << QByteArray("   SensorLimit1         = 1E-300\r\n");
     QTest::newRow("blanks around")
         << " 12 " << QString() << 12.0 << QByteArray("   SensorLimit1         = 12\r\n");
 }
@@ -518,9 +518,9 @@ void TestBadInput::settingsFile_data() {
                       "Position = -99999999999,Below\r\n")
         << QList<QByteArray>{
                "   Device2              = 19\r\n",     "   Frequency            = 1000000000\r\n",
-               "   ScaleFactor          = 1e+308\r\n", "   Decimals             = 8\r\n",
+               "   ScaleFactor          = 1E+308\r\n", "   Decimals             = 8\r\n",
                "   Approach             = 1\r\n",      "   Overshoot            = 2147483647\r\n",
-               "   Degrees              = 0\r\n",      "   SensorLimit1         = 1e+308\r\n"};
+               "   Degrees              = 0\r\n",      "   SensorLimit1         = 1E+308\r\n"};
     QTest::newRow("jog rates the controller does not know")
         << QByteArray("[TARNIVEL]\r\nSlowSlewSpeed = 300\r\nFastSlewSpeed = -9\r\n")
         << QList<QByteArray>{"   SlowSlewSpeed        = 4\r\n", "   FastSlewSpeed        = 9\r\n"};

@@ -407,8 +407,18 @@ void TestSettings::formatSettingsReal_data() {
     QTest::newRow("tenth") << 0.1 << "0.1";
     QTest::newRow("zero") << 0.0 << "0";
     QTest::newRow("negative zero") << -0.0 << "0";
-    QTest::newRow("small") << 1e-7 << "1e-07";
-    QTest::newRow("large") << 1e20 << "1e+20";
+    QTest::newRow("small") << 1e-7 << "1E-07";
+    QTest::newRow("large") << 1e20 << "1E+20";
+    QTest::newRow("hundred thousand plain") << 100000.0 << "100000";
+    QTest::newRow("0.0005 plain") << 0.0005 << "0.0005";
+    QTest::newRow("0.0001 plain") << 0.0001 << "0.0001";
+    QTest::newRow("below 0.0001 exponent") << 1e-5 << "1E-05";
+    QTest::newRow("exponent keeps its digits") << -1.5e-5 << "-1.5E-05";
+    QTest::newRow("just below 1E+15 plain") << 999999999999999.0 << "999999999999999";
+    QTest::newRow("1E+15 exponent") << 1e15 << "1E+15";
+    QTest::newRow("rounds up to 1E+15") << 999999999999999.9 << "1E+15";
+    QTest::newRow("large to 15 digits") << 123456789012345678.0 << "1.23456789012346E+17";
+    QTest::newRow("three-digit exponent") << -2.5e-300 << "-2.5E-300";
     QTest::newRow("one third to 15 digits") << 1.0 / 3.0 << "0.333333333333333";
     QTest::newRow("0.1+0.2 to 15 digits") << 0.1 + 0.2 << "0.3";
 }
