@@ -116,9 +116,19 @@ QString FormatPositionText(int raw, double scaleFactor, int decimals, const QLoc
         .rightJustified(10, QLatin1Char(' '), false);
 }
 
+QString TrimSpaces(const QString& text) {
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text[start] == QLatin1Char(' '))
+        ++start;
+    while (end > start && text[end - 1] == QLatin1Char(' '))
+        --end;
+    return text.mid(start, end - start);
+}
+
 QString FormatListEntry(const QString& name, const QString& valueText) {
-    return name.trimmed().leftJustified(20, QLatin1Char(' '), true) +
-           valueText.trimmed().rightJustified(10, QLatin1Char(' '), false);
+    return TrimSpaces(name).leftJustified(20, QLatin1Char(' '), true) +
+           TrimSpaces(valueText).rightJustified(10, QLatin1Char(' '), false);
 }
 
 QString ListEntryField(const QString& row, int field) {

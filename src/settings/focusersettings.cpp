@@ -351,7 +351,7 @@ bool SaveSettings(const QString& path, const FocuserSettings& settings,
     lines.Add(QString(), QString(), QString());
     lines.Add(kGroupPositions, QString(), QString());
     for (int i = 0; i < positions.ListCount(); ++i) {
-        const QString name = ListEntryField(positions.List(i), 0).trimmed();
+        const QString name = TrimSpaces(ListEntryField(positions.List(i), 0));
         lines.Add(kGroupPositions, kKeyPosition,
                   QString::number(positions.ItemData(i)) + QLatin1Char(',') + name);
     }

@@ -407,6 +407,17 @@ void TestPositions::nameStoredTrimmed() {
     });
     r.frame->cmdAdd_Click();
     QCOMPARE(r.rig.messages.texts(), QStringList{"Name ' ALPHA ' already used"});
+
+    // Only spaces go: a tab is part of the name, so this is no duplicate of "alpha".
+    r.rig.messages.shown.clear();
+    r.onEditor([&](frmEditPosition& e) {
+        e.txtPositionName->setText(QStringLiteral(" \talpha "));
+        QTest::mouseClick(e.cmdOk, Qt::LeftButton);
+        QCOMPARE(e.PositionName, QStringLiteral("\talpha"));
+    });
+    r.frame->cmdAdd_Click();
+    QVERIFY(r.rig.messages.shown.isEmpty());
+    QCOMPARE(r.rig.positions.List(0).left(20), QStringLiteral("\talpha              "));
 }
 
 void TestPositions::enterSetsValue() {

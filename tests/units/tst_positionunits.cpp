@@ -328,6 +328,9 @@ void TestPositionUnits::formatListEntry_data() {
     QTest::newRow("surrounding blanks trimmed") << "  Focus A  "
                                                 << "  1.250 "
                                                 << "Focus A" + Spaces(13) + Spaces(5) + "1.250";
+    QTest::newRow("only spaces trimmed") << "\tFocus A\t "
+                                         << "1.250"
+                                         << "\tFocus A\t" + Spaces(11) + Spaces(5) + "1.250";
     QTest::newRow("25-character name cut to 20") << "ABCDEFGHIJKLMNOPQRSTUVWXY"
                                                  << "0.000"
                                                  << "ABCDEFGHIJKLMNOPQRST" + Spaces(5) + "0.000";
