@@ -23,6 +23,7 @@ constexpr int kMaxDecimals = 8;
 constexpr int kMaxComPort = 16;
 constexpr int kMinJogRate = 1;
 constexpr int kMaxJogRate = 9;
+constexpr int kMaxDeviceAddress = 255;
 
 // Reals in the file: at most 15 significant digits, written out in full from 0.0001 up
 // to (not including) 1E+15, with an exponent beyond.
@@ -44,6 +45,12 @@ int IntValue(const QString& text, int fallback) {
 int RateValue(const QString& text, int fallback) {
     const int rate = IntValue(text, fallback);
     return rate >= kMinJogRate && rate <= kMaxJogRate ? rate : fallback;
+}
+
+// A bus address travels as one byte: 274 would reach device 18 unannounced.
+int AddressValue(const QString& text, int fallback) {
+    const int address = IntValue(text, fallback);
+    return address >= 0 && address <= kMaxDeviceAddress ? address : fallback;
 }
 
 double RealValue(const QString& text, double fallback) {
@@ -95,9 +102,9 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
     } else if (key == QLatin1String("LEFT")) {
         s.Left = IntValue(value, s.Left);
     } else if (key == QLatin1String("DEVICE")) {
-        s.Device = IntValue(value, defaults.Device);
+        s.Device = AddressValue(value, defaults.Device);
     } else if (key == QLatin1String("DEVICE2")) {
-        s.Device2 = IntValue(value, defaults.Device2);
+        s.Device2 = AddressValue(value, defaults.Device2);
     } else if (key == QLatin1String("COMPORT")) {
         const int port = IntValue(value, defaults.COMport);
         s.COMport = (port >= 0 && port <= kMaxComPort) ? port : 0;

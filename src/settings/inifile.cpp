@@ -42,7 +42,11 @@ QString DecodeText(const QByteArray& bytes) {
     if (!utf8.hasError())
         return text;
     // Files written before names could hold any letter were single-byte; Latin-1 keeps
-    // every byte as the character it most likely was.
+    // every byte as the character it most likely was. An editor may have put a UTF-8 mark
+    // in front of such a file: kept, it would hide the first header.
+    static const QByteArray utf8Mark = QByteArrayLiteral("\xEF\xBB\xBF");
+    if (bytes.startsWith(utf8Mark))
+        return QString::fromLatin1(QByteArrayView(bytes).sliced(utf8Mark.size()));
     return QString::fromLatin1(bytes);
 }
 

@@ -262,6 +262,16 @@ void TestSettings::valueConversion_data() {
                                   << "Device" << QVariant(20);
     QTest::newRow("Device2 plus") << "Device2 = +21"
                                   << "Device2" << QVariant(21);
+    QTest::newRow("Device 255") << "Device = 255"
+                                << "Device" << QVariant(255);
+    QTest::newRow("Device 0") << "Device = 0"
+                              << "Device" << QVariant(0);
+    QTest::newRow("Device 274 keeps default") << "Device = 274"
+                                              << "Device" << QVariant(18);
+    QTest::newRow("Device2 -1 keeps default") << "Device2 = -1"
+                                              << "Device2" << QVariant(19);
+    QTest::newRow("Device2 256 keeps default") << "Device2 = 256"
+                                               << "Device2" << QVariant(19);
     QTest::newRow("Degrees") << "Degrees = 1"
                              << "Degrees" << QVariant(1);
     QTest::newRow("SlewingSound true") << "SlewingSound = true"
