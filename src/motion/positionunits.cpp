@@ -90,12 +90,6 @@ bool UnitsWithinStepRange(double value, double scaleFactor) {
     return std::isfinite(steps) && steps >= kMinSignedSteps && steps <= kMaxSignedSteps;
 }
 
-QString BuildDisplayFormat(int decimals) {
-    if (decimals <= 0)
-        return QStringLiteral("0");
-    return QStringLiteral("0.") + QString(ClampDecimals(decimals), QLatin1Char('0'));
-}
-
 QString FormatFixed(double value, int decimals, const QLocale& locale) {
     const int d = ClampDecimals(decimals);
     double v = RoundHalfEven(value, d);

@@ -25,8 +25,6 @@ int UnitsToSteps(double value, double scaleFactor);
 // controller can reach); UnitsToSteps is only meaningful for such values.
 bool UnitsWithinStepRange(double value, double scaleFactor);
 
-// "0" or "0." followed by `decimals` zeros.
-QString BuildDisplayFormat(int decimals);
 // v with exactly `decimals` digits after the separator of `locale`, no grouping.
 QString FormatFixed(double value, int decimals, const QLocale& locale = QLocale());
 // The position in display units, right-aligned in (at least) 10 characters; never cut.

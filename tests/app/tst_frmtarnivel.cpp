@@ -124,7 +124,6 @@ void TestFrmTarnivel::startupFillsWindow() {
     QCOMPARE(w.txtAdjust->text(), QStringLiteral("1"));
     QCOMPARE(w.txtAdjust->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
     QCOMPARE(w.lblStatus->text(), QString());
-    QCOMPARE(w.DisplayFormat, QStringLiteral("0.000"));
     QCOMPARE(w.rateTimer->interval(), 0);
     QVERIFY(!r.rig->sim.link.LinkOpen());
     // Captions of the buttons.

@@ -50,8 +50,6 @@ private Q_SLOTS:
     void unitsWithinStepRange_data();
     void unitsWithinStepRange();
 
-    void buildDisplayFormat_data();
-    void buildDisplayFormat();
     void formatPositionText_data();
     void formatPositionText();
     void formatPositionTextFollowsDefaultLocale();
@@ -260,22 +258,6 @@ void TestPositionUnits::unitsWithinStepRange() {
     QFETCH(double, scale);
     QFETCH(bool, expected);
     QCOMPARE(UnitsWithinStepRange(value, scale), expected);
-}
-
-void TestPositionUnits::buildDisplayFormat_data() {
-    QTest::addColumn<int>("decimals");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("0") << 0 << "0";
-    QTest::newRow("1") << 1 << "0.0";
-    QTest::newRow("3") << 3 << "0.000";
-    QTest::newRow("8") << 8 << "0.00000000";
-    QTest::newRow("negative") << -2 << "0";
-}
-
-void TestPositionUnits::buildDisplayFormat() {
-    QFETCH(int, decimals);
-    QFETCH(QString, expected);
-    QCOMPARE(BuildDisplayFormat(decimals), expected);
 }
 
 void TestPositionUnits::formatPositionText_data() {
