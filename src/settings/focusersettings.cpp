@@ -109,9 +109,7 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
         const int port = IntValue(value, defaults.COMport);
         s.COMport = (port >= 0 && port <= kMaxComPort) ? port : 0;
     } else if (key == QLatin1String("FREQUENCY")) {
-        // The poll cycle divides by it.
-        const int frequency = IntValue(value, defaults.Frequency);
-        s.Frequency = frequency >= 1 ? frequency : defaults.Frequency;
+        s.Frequency = PositionUpdateFrequency(IntValue(value, defaults.Frequency));
     } else if (key == QLatin1String("SCALEFACTOR")) {
         // Every position is divided by it.
         const double scale = RealValue(value, defaults.ScaleFactor);
@@ -152,6 +150,10 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
 }
 
 } // namespace
+
+int PositionUpdateFrequency(int frequency) {
+    return frequency >= 1 ? frequency : FocuserSettings().Frequency;
+}
 
 double LeadingNumber(const QString& text) {
     // Blanks are skipped wherever they stand ("30 000" reads as 30000).

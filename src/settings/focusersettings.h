@@ -34,6 +34,11 @@ struct FocuserSettings {
     bool Logging = false;
 };
 
+// Position updates per second as the poll cycle and the blocking goto divide by it: the
+// loader lets nothing below 1 through, and settings set in memory are held to the same
+// rule (below 1 counts as the default 4).
+int PositionUpdateFrequency(int frequency);
+
 // What the loader found besides the values.
 struct LoadResult {
     bool fileExisted = false;

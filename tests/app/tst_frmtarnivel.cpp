@@ -482,7 +482,7 @@ void TestFrmTarnivel::readoutDivider_data() {
     QTest::newRow("4: every 5th tick") << 4 << 12 << QList<int>{5, 10};
     QTest::newRow("11: every tick") << 11 << 4 << QList<int>{1, 2, 3, 4};
     QTest::newRow("7: every 2nd tick") << 7 << 6 << QList<int>{2, 4, 6};
-    QTest::newRow("0 reads as 1") << 0 << 41 << QList<int>{20, 40};
+    QTest::newRow("0 counts as the default 4") << 0 << 12 << QList<int>{5, 10};
 }
 
 void TestFrmTarnivel::readoutDivider() {
