@@ -202,8 +202,9 @@ void TestSettings::roundTrip() {
     QCOMPARE(backList.ItemData(0), 8388608);
     QCOMPARE(backList.ItemData(1), 16777215);
     QCOMPARE(backList.ItemData(2), 0);
-    QCOMPARE(backList.List(0), FormatListEntry("alpha", "2868.5"));
-    QCOMPARE(backList.List(1), FormatListEntry("zeta", "0.0")); // one step below zero
+    QCOMPARE(backList.List(0), QStringLiteral("alpha                   2868.5"));
+    QCOMPARE(backList.List(1),
+             QStringLiteral("zeta                       0.0")); // one step below zero
     // The second save of what was loaded is byte for byte the first.
     const QString again = path("rt2.ini");
     QVERIFY(SaveSettings(again, back, backList));
@@ -480,46 +481,48 @@ void TestSettings::positionValues_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("raw");
+    QTest::addColumn<QString>("column"); // 115134.42 steps per mm, 3 decimals
+    const QString zero = QStringLiteral("     0.000");
     QTest::newRow("plain") << "1234,Focus A"
-                           << "Focus A" << 1234;
+                           << "Focus A" << 1234 << "     0.011";
     QTest::newRow("commas in the name") << "1234,Focus A, left"
-                                        << "Focus A, left" << 1234;
+                                        << "Focus A, left" << 1234 << "     0.011";
     QTest::newRow("blanks around the name") << "1234,  spaced  "
-                                            << "spaced" << 1234;
+                                            << "spaced" << 1234 << "     0.011";
     QTest::newRow("half rounds to even") << "2.5,x"
-                                         << "x" << 2;
+                                         << "x" << 2 << zero;
     QTest::newRow("hex raw") << "&H10,hex"
-                             << "hex" << 16;
+                             << "hex" << 16 << zero;
     QTest::newRow("largest raw") << "16777215,end"
-                                 << "end" << 16777215;
+                                 << "end" << 16777215 << zero;
     QTest::newRow("one past the end wraps to 0") << "16777216,w"
-                                                 << "w" << 0;
+                                                 << "w" << 0 << zero;
     QTest::newRow("negative wraps") << "-1,n"
-                                    << "n" << 16777215;
+                                    << "n" << 16777215 << zero;
     QTest::newRow("beyond 32 bits wraps") << "99999999999,big"
-                                          << "big" << static_cast<int>(99999999999LL % 16777216);
+                                          << "big" << 7792639 << "    67.683";
     QTest::newRow("overflowing exponent is 0") << "1e999,inf"
-                                               << "inf" << 0;
+                                               << "inf" << 0 << zero;
     QTest::newRow("not a number is 0") << "abc,text"
-                                       << "text" << 0;
+                                       << "text" << 0 << zero;
     QTest::newRow("no comma keeps the row without name") << "1234"
-                                                         << "" << 1234;
+                                                         << "" << 1234 << "     0.011";
     QTest::newRow("empty name") << "77,"
-                                << "" << 77;
+                                << "" << 77 << "     0.001";
 }
 
 void TestSettings::positionValues() {
     QFETCH(QString, value);
     QFETCH(QString, name);
     QFETCH(int, raw);
+    QFETCH(QString, column);
     FocuserSettings s;
     SavedPositionList list;
     AddSavedPosition(value, s, list);
     QCOMPARE(list.ListCount(), 1);
     QCOMPARE(list.NewIndex(), 0);
     QCOMPARE(list.ItemData(0), raw);
-    QCOMPARE(list.List(0),
-             FormatListEntry(name, FormatPositionText(raw, s.ScaleFactor, s.Decimals)));
+    QCOMPARE(list.List(0), name.leftJustified(20) + column);
 
     // The same through the file.
     const QString file = path("p.ini");
@@ -535,8 +538,8 @@ void TestSettings::positionsWithCommasRoundTrip() {
     FocuserSettings s;
     SavedPositionList list;
     LoadSettings(file, s, list, kGeometry);
-    QCOMPARE(list.List(0), FormatListEntry("b,,c", "1.000"));
-    QCOMPARE(list.List(1), FormatListEntry("Focus A, left", "0.011"));
+    QCOMPARE(list.List(0), QStringLiteral("b,,c                     1.000"));
+    QCOMPARE(list.List(1), QStringLiteral("Focus A, left            0.011"));
     const QString out = path("c2.ini");
     QVERIFY(SaveSettings(out, s, list));
     const QByteArray bytes = readBytes(out);
