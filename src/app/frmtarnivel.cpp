@@ -367,7 +367,6 @@ void frmTarnivel::Form_Load() {
     console_.commands.Device = s.Device;
     console_.commands.Device2 = s.Device2;
 
-    DisplayFormat = BuildDisplayFormat(s.Decimals);
     PlaceWindow();
     SetUnitCaptions();
 
@@ -635,7 +634,6 @@ void frmTarnivel::ShowOptions() {
             s.ScaleUnits = dialog.ScaleUnits;
             if (dialog.Decimals != s.Decimals) {
                 s.Decimals = dialog.Decimals;
-                DisplayFormat = BuildDisplayFormat(s.Decimals);
                 fraPositions->RefreshPositionRows();
             }
             SetUnitCaptions();

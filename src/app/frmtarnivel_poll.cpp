@@ -100,7 +100,6 @@ void frmTarnivel::RateTimer_Timer() {
             m.ActiveJogRate = rate;
         }
 
-        // A Frequency below 1 can only come from a hand-edited file; it reads as 1.
         ++DisplayRefreshTicks;
         ++StatusTicks;
         if (m.CalibrationRunning) {
@@ -109,7 +108,7 @@ void frmTarnivel::RateTimer_Timer() {
                 DisplayRefreshTicks = 0;
             }
         } else {
-            const int frequency = qMax(1, s.Frequency);
+            const int frequency = PositionUpdateFrequency(s.Frequency);
             if (DisplayRefreshTicks >= kRefreshPerSecondBase / frequency) {
                 DisplayPosition();
                 DisplayRefreshTicks = 0;

@@ -12,7 +12,9 @@ constexpr int kOneByte = 1;
 constexpr int kTwoBytes = 2;
 constexpr int kThreeBytes = 3;
 
-constexpr int kFanOnByte = 3; // what the fan bus writes and reports for "running"
+constexpr int kFanOnByte = 3; // what SetFan writes to switch the fans on
+// The fan bus reports the other way round: a reply of 3 means the fans are stopped.
+constexpr int kFanStoppedReply = 3;
 constexpr int kNoSensorByte = 0x7F;
 constexpr int kSixteenthsNegative = 0x8000;
 constexpr int kSixteenthsRange = 0x10000;
@@ -133,7 +135,7 @@ int FocuserCommands::GetFanState(qint32& running) {
     qint32 value = running;
     const int result = link_.SendCommand(Device2, msg::GetFanState, 0, kNoData, kOneByte, value);
     // Mapped even after a failure, from the caller's preset.
-    running = value == kFanOnByte ? 0 : 1;
+    running = value == kFanStoppedReply ? 0 : 1;
     return result;
 }
 

@@ -19,7 +19,6 @@ namespace {
 const QString kBegSlew = QStringLiteral("BegSlew");
 const QString kEndSlew = QStringLiteral("EndSlew");
 
-constexpr int kDefaultFrequency = 4;
 constexpr int kWaitPassTicks = 20; // a pass of the blocking wait lasts 20 / Frequency slices
 constexpr int kSettleSlices = 5;
 
@@ -186,8 +185,7 @@ bool GotoController::GotoAndWait(int target, quint64 stopCount) {
         commands_.GotoPosition(target);
     }
 
-    // A Frequency below 1 can only come from an edited file; it must not divide by zero.
-    const int frequency = settings_.Frequency >= 1 ? settings_.Frequency : kDefaultFrequency;
+    const int frequency = PositionUpdateFrequency(settings_.Frequency);
     const int slices = RoundToInt(static_cast<double>(kWaitPassTicks) / frequency);
 
     qint32 done = 0;

@@ -4,6 +4,7 @@
 #include "calibration.h"
 #include "console.h"
 #include "focusercommands.h"
+#include "focusersettings.h"
 #include "messagebox.h"
 #include "motionstate.h"
 #include "positionunits.h"
@@ -25,7 +26,6 @@
 #include <QStringList>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 
 namespace tarnivel {
 
@@ -231,13 +231,10 @@ void frmOptions::BuildControls() {
 }
 
 QString frmOptions::FormatScaleFactor(double value) {
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    const double a = std::fabs(value);
-    // Fixed notation reads best; only extreme factors fall back to an exponent.
-    if (a != 0 && (a >= 1e15 || a < 1e-6))
-        return locale.toString(value, 'g', QLocale::FloatingPointShortest);
-    return locale.toString(value, 'f', QLocale::FloatingPointShortest);
+    // The digits the settings file will hold; only the decimal mark is the operator's.
+    QString text = FormatSettingsReal(value);
+    text.replace(QLatin1Char('.'), QLocale().decimalPoint());
+    return text;
 }
 
 double frmOptions::ConvertScaleFactor(double factor, const QString& oldUnits,

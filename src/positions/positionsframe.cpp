@@ -132,7 +132,7 @@ int PositionsFrame::NextDefaultPositionNumber() const {
     const SavedPositionList& list = console_.positions;
     int n = 1;
     for (int i = 0; i < list.ListCount(); ++i) {
-        const QString name = ListEntryField(list.List(i), 0).trimmed().toUpper();
+        const QString name = TrimSpaces(ListEntryField(list.List(i), 0)).toUpper();
         if (name == QStringLiteral("POSITION") + QString::number(n)) {
             ++n;
             i = -1; // the next number may be taken by a row already passed
@@ -184,7 +184,7 @@ void PositionsFrame::cmdEdit_Click() {
     const FocuserSettings& settings = console_.settings;
     const int selected = list.ListIndex();
     frmEditPosition editor(console_, window());
-    editor.PositionName = ListEntryField(list.List(selected), 0).trimmed();
+    editor.PositionName = TrimSpaces(ListEntryField(list.List(selected), 0));
     editor.OldPosition =
         FormatPositionText(list.ItemData(selected), settings.ScaleFactor, settings.Decimals)
             .trimmed();
@@ -208,7 +208,7 @@ void PositionsFrame::cmdDelete_Click() {
     const int old = list.ListIndex();
     if (old < 0)
         return;
-    const QString name = ListEntryField(list.List(old), 0).trimmed();
+    const QString name = TrimSpaces(ListEntryField(list.List(old), 0));
     const MsgAnswer answer = console_.messages.show(
         MsgIcon::None, QStringLiteral("Delete Position"),
         QStringLiteral("Are you sure you want to Delete '") + name + QStringLiteral("' ?"),
