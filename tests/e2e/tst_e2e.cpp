@@ -237,6 +237,7 @@ private Q_SLOTS:
     void settingsFolderRule_data();
     void settingsFolderRule();
     void stepGotoAndCloseWhileConnected();
+    void earlyStopEndsTheGoto();
     void fullThenQuickCalibration();
     void installLayout();
     void installedProgramStartsQuietly();
@@ -359,6 +360,67 @@ void TestEndToEnd::stepGotoAndCloseWhileConnected() {
     QVERIFY(saved.contains("\r\n   COMport              = 1\r\n"));
     QVERIFY(saved.contains("\r\n   ScaleUnits           = user\r\n"));
     QVERIFY(saved.endsWith("\r\n\r\n[POSITIONS]\r\n   Position             = 20000,Focus A\r\n"));
+}
+
+// STOP clicked while the goto's first command still waits for a slow controller's answer:
+// the stop is the last word, the focuser stays where it stopped and the window is idle again.
+void TestEndToEnd::earlyStopEndsTheGoto() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SimTool sim(dir.path());
+    QVERIFY2(
+        sim.start({QStringLiteral("--start"), QStringLiteral("5000"), QStringLiteral("--lower"),
+                   QStringLiteral("-200000"), QStringLiteral("--upper"), QStringLiteral("200000"),
+                   QStringLiteral("--slew-speed"), QStringLiteral("2000"),
+                   QStringLiteral("--approach-speed"), QStringLiteral("2000"),
+                   QStringLiteral("--reply-delay"), QStringLiteral("200")},
+                  "register40=1\nautoStop=1\n"),
+        qPrintable(sim.log()));
+    const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
+    QVERIFY(writeFile(folder.settingsPath(), settingsFile({})));
+
+    ModalWatcher watcher;
+    QString stoppedAt;
+    {
+        Application app(folder);
+        frmTarnivel& w = app.window();
+        MotionState& m = app.console().motion;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        QVERIFY(app.console().link.LinkOpen());
+
+        // Down: the first stage reads the position, then heads for the overshoot point.
+        bool clicked = false;
+        QTimer::singleShot(250, &w, [&] {
+            clicked = true;
+            QTest::mouseClick(w.cmdStop, Qt::LeftButton);
+        });
+        w.txtAdjust->setText(QStringLiteral("1000"));
+        QTest::mouseClick(w.cmdDecrement, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(clicked && idle(w, m), 5000);
+        QTest::qWait(1500);
+        QVERIFY(idle(w, m));
+        stoppedAt = w.NumLED->text().trimmed();
+        QTest::qWait(1000);
+        QCOMPARE(w.NumLED->text().trimmed(), stoppedAt);
+
+        QVERIFY(!w.close());
+        QTRY_VERIFY_WITH_TIMEOUT(w.unloaded(), 5000);
+    }
+    QVERIFY2(sim.stop(), qPrintable(sim.log()));
+
+    const QStringList frames = sim.frames();
+    const QString stop = hexFrame(msg::MoveUp, 0, 1);
+    const int firstStop = frames.indexOf(stop);
+    QVERIFY2(firstStop >= 0, qPrintable(frames.join(QLatin1Char('\n'))));
+    for (const QString& f : frames.mid(firstStop + 1)) {
+        const int id = f.mid(9, 2).toInt(nullptr, 16);
+        QVERIFY2(id != msg::ApproachPosition && id != msg::GotoPosition &&
+                     (id != msg::MoveUp || f == stop),
+                 qPrintable(frames.join(QLatin1Char('\n'))));
+    }
+    QCOMPARE(QString::number(sim.state().value(QStringLiteral("position"), -1)), stoppedAt);
 }
 
 // The options dialog of the running program drives both calibrations against a short travel
