@@ -318,6 +318,8 @@ void frmTemperatures::Follow() {
     if (showingLog_) {
         showingLog_ = false;
         log_.Clear();
+        // The log's whole length is no span to follow the live readings with.
+        span_ = kDefaultSpanMs;
     }
     Refresh();
 }

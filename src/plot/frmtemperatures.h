@@ -8,6 +8,7 @@
 
 class QAreaSeries;
 class QChart;
+class QChartView;
 class QDateTimeAxis;
 class QLabel;
 class QLineSeries;
@@ -17,7 +18,6 @@ class QValueAxis;
 namespace tarnivel {
 
 struct Console;
-class PlotView;
 
 // The "Temperatures" window: the three sensors over time in the display unit, the fan's on
 // periods shaded behind them and, while an automatic rule runs, what it compares with its
@@ -54,7 +54,7 @@ public:
     std::function<QString(QWidget*)> AskImagePath;
 
     QChart* chart = nullptr;
-    PlotView* chartView = nullptr;
+    QChartView* chartView = nullptr; // scrolled by dragging, zoomed by the wheel
     QLineSeries* curves[kPlotCurveCount] = {};
     QLineSeries* fanUpper = nullptr;
     QAreaSeries* fanArea = nullptr;

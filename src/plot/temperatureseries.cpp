@@ -128,7 +128,21 @@ std::optional<qint64> ParseStamp(QByteArrayView field) {
     const QTime time(hour, minute, second);
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
-    return QDateTime(date, time).toMSecsSinceEpoch();
+    // The clock time as if it were UTC, then the local offset of its hour. Asking the time
+    // zone once per line would cost more than all the rest of a line; the offset changes only
+    // on the hour, so one hour's lines share one question.
+    constexpr qint64 kHourMs = 3600LL * 1000;
+    constexpr qint64 kUnixEpochJulianDay = 2440588;
+    const qint64 asUtc = (date.toJulianDay() - kUnixEpochJulianDay) * 24 * kHourMs +
+                         (hour * 3600LL + minute * 60LL + second) * 1000;
+    static thread_local qint64 cachedHour = std::numeric_limits<qint64>::min();
+    static thread_local qint64 cachedOffset = 0;
+    const qint64 hourStart = asUtc - (minute * 60LL + second) * 1000;
+    if (hourStart != cachedHour) {
+        cachedOffset = hourStart - QDateTime(date, QTime(hour, 0)).toMSecsSinceEpoch();
+        cachedHour = hourStart;
+    }
+    return asUtc - cachedOffset;
 }
 
 // Five blanks for a sensor that is not fitted, otherwise a number with "." as its mark.
@@ -268,30 +282,30 @@ QList<QPair<qint64, qint64>> TemperatureSeries::FanOnPeriods(qint64 from, qint64
     QList<QPair<qint64, qint64>> out;
     if (samples_.empty() || to < from)
         return out;
-    qsizetype begin = std::max<qsizetype>(0, LowerBound(from) - 1);
+    // A period already running at the left edge is cut at the sample before it: the view
+    // shows it reaching past its edge, and no walk back through a day of fan-on samples.
+    const qsizetype begin = std::max<qsizetype>(0, LowerBound(from) - 1);
     const qsizetype end = std::min(size(), LowerBound(to) + 1);
-    // A period already running at the left edge started further back.
-    while (begin > 0 && at(begin).fanOn && at(begin - 1).fanOn &&
-           !TimeBreak(at(begin - 1).msecs, at(begin).msecs))
-        --begin;
-    std::optional<qint64> start;
+    bool on = false;
+    qint64 start = 0;
     qint64 previous = 0;
     for (qsizetype i = begin; i < end; ++i) {
         const TemperatureSample& s = at(i);
-        if (start && TimeBreak(previous, s.msecs)) {
-            out.append({*start, previous});
-            start.reset();
+        if (on && TimeBreak(previous, s.msecs)) {
+            out.append({start, previous});
+            on = false;
         }
-        if (s.fanOn && !start) {
+        if (s.fanOn && !on) {
             start = s.msecs;
-        } else if (!s.fanOn && start) {
-            out.append({*start, s.msecs});
-            start.reset();
+            on = true;
+        } else if (!s.fanOn && on) {
+            out.append({start, s.msecs});
+            on = false;
         }
         previous = s.msecs;
     }
-    if (start)
-        out.append({*start, previous});
+    if (on)
+        out.append({start, previous});
     return out;
 }
 

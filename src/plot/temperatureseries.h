@@ -80,6 +80,7 @@ public:
     QList<QPointF> Points(PlotCurve curve, int degrees) const;
     // Periods with the fan on, [start, end] in msecs: from the first sample that had it on to
     // the first that had it off, or to the last sample before a break or the newest sample.
+    // Between from and to, a period running at from starts at the last sample before it.
     QList<QPair<qint64, qint64>> FanOnPeriods(qint64 from, qint64 to) const;
     QList<QPair<qint64, qint64>> FanOnPeriods() const;
 
