@@ -275,10 +275,7 @@ void frmTemperatures::Refresh() {
     };
     for (int c = 0; c < kPlotCurveCount; ++c)
         markerVisible(curves[c], data.HasData(static_cast<PlotCurve>(c)));
-    bool anyFan = false;
-    for (qsizetype i = 0; i < data.size() && !anyFan; ++i)
-        anyFan = data.at(i).fanOn;
-    markerVisible(fanArea, !fan.isEmpty() || anyFan);
+    markerVisible(fanArea, data.HasFanOn());
 
     timeAxis->setFormat(right_ - left_ > TemperatureSeries::kDayMs ? QStringLiteral("dd.MM. HH:mm")
                                                                    : QStringLiteral("HH:mm"));

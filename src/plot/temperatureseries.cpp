@@ -193,6 +193,7 @@ void TemperatureSeries::Append(const TemperatureSample& sample) {
 void TemperatureSeries::Clear() {
     samples_.clear();
     std::fill(std::begin(counts_), std::end(counts_), 0);
+    fanOnCount_ = 0;
     lastDifferenceRule_ = 0;
 }
 
@@ -201,6 +202,8 @@ void TemperatureSeries::Count(const TemperatureSample& sample, int delta) {
         if (SampleValue(sample, static_cast<PlotCurve>(c), 0))
             counts_[c] += delta;
     }
+    if (sample.fanOn)
+        fanOnCount_ += delta;
 }
 
 std::optional<double> TemperatureSeries::Value(PlotCurve curve, qsizetype i, int degrees) const {

@@ -67,6 +67,8 @@ public:
 
     // Whether the curve has at least one point to draw.
     bool HasData(PlotCurve curve) const { return counts_[static_cast<int>(curve)] > 0; }
+    // Whether any sample has the fan on.
+    bool HasFanOn() const { return fanOnCount_ > 0; }
     // The rule (2 or 3) whose difference was drawn last; 0 when none ran.
     int LastDifferenceRule() const { return lastDifferenceRule_; }
 
@@ -95,6 +97,7 @@ private:
     qint64 maxSpanMs_;
     std::deque<TemperatureSample> samples_;
     int counts_[kPlotCurveCount] = {};
+    int fanOnCount_ = 0;
     int lastDifferenceRule_ = 0;
 };
 

@@ -96,6 +96,12 @@ private Q_SLOTS:
         w->ScrollBy(-60000);
         QVERIFY(!w->following());
         QVERIFY(w->cmdFollow->isEnabled());
+        // The wheel zooms around the time under the mouse: a quarter in stays a quarter in.
+        const qint64 left = w->viewLeft();
+        const qint64 quarter = left + (w->viewRight() - left) / 4;
+        w->ZoomBy(0.5, quarter);
+        QCOMPARE(w->viewRight() - w->viewLeft(), frmTemperatures::kDefaultSpanMs / 2);
+        QCOMPARE(w->viewLeft(), quarter - frmTemperatures::kDefaultSpanMs / 8);
         w->cmdFollow->click();
         QVERIFY(w->following());
         QVERIFY(!w->cmdFollow->isEnabled());

@@ -186,8 +186,10 @@ private Q_SLOTS:
             TemperatureSample s;
             s.msecs = minute * 60000LL;
             s.celsius[0] = 10;
-            if (minute < 120)
+            if (minute < 120) {
                 s.celsius[2] = 5;
+                s.fanOn = true;
+            }
             series.Append(s);
         }
         QCOMPARE(series.size(), 145); // 24 h in 10-minute steps, both ends included
@@ -195,6 +197,7 @@ private Q_SLOTS:
         QCOMPARE(series.last().msecs, 30 * 3600000LL);
         QVERIFY(series.HasData(PlotCurve::Sensor1));
         QVERIFY(!series.HasData(PlotCurve::Sensor3));
+        QVERIFY(!series.HasFanOn());
         // An import has no bound.
         TemperatureSeries log(0);
         for (int i = 0; i < 3; ++i) {
