@@ -37,6 +37,7 @@ constexpr int kDefaultHeightPx = 480;
 constexpr double kWheelStep = 1.25; // per notch of the wheel
 constexpr double kMinTemperatureRange = 2.0;
 constexpr double kMinDifferenceRange = 1.0;
+constexpr qint64 kSecondsBelowMs = 30LL * 60 * 1000; // time labels show seconds
 const QString kStampFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
 const QColor kSensorColours[3] = {QColor(200, 50, 40), QColor(40, 100, 200), QColor(30, 140, 60)};
@@ -237,9 +238,17 @@ void frmTemperatures::Refresh() {
     const int degrees = s.Degrees;
 
     if (following_ && !data.isEmpty()) {
+        // Until the readings fill the span they fill the view, so the first minutes of a
+        // session are not a sliver at the left edge.
         const qint64 newest = data.last().msecs;
-        right_ = std::max(newest, data.first().msecs + span_);
-        left_ = right_ - span_;
+        const qint64 extent = newest - data.first().msecs;
+        if (extent < kMinFollowMs) {
+            left_ = data.first().msecs;
+            right_ = left_ + kMinFollowMs;
+        } else {
+            right_ = newest;
+            left_ = newest - std::min(extent, span_);
+        }
     } else if (following_) {
         right_ = QDateTime::currentMSecsSinceEpoch();
         left_ = right_ - span_;
@@ -277,8 +286,14 @@ void frmTemperatures::Refresh() {
         markerVisible(curves[c], data.HasData(static_cast<PlotCurve>(c)));
     markerVisible(fanArea, data.HasFanOn());
 
-    timeAxis->setFormat(right_ - left_ > TemperatureSeries::kDayMs ? QStringLiteral("dd.MM. HH:mm")
-                                                                   : QStringLiteral("HH:mm"));
+    // Fine enough that neighbouring ticks never read the same.
+    const qint64 shown = right_ - left_;
+    QString format = QStringLiteral("HH:mm");
+    if (shown > TemperatureSeries::kDayMs)
+        format = QStringLiteral("dd.MM. HH:mm");
+    else if (shown < kSecondsBelowMs)
+        format = QStringLiteral("HH:mm:ss");
+    timeAxis->setFormat(format);
     timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(left_),
                        QDateTime::fromMSecsSinceEpoch(right_));
 

@@ -27,6 +27,7 @@ class frmTemperatures : public QWidget {
 public:
     static constexpr qint64 kDefaultSpanMs = 2LL * 60 * 60 * 1000;
     static constexpr qint64 kMinSpanMs = 60LL * 1000;
+    static constexpr qint64 kMinFollowMs = 10LL * 60 * 1000;
     static constexpr qint64 kMaxSpanMs = 60LL * 24 * 60 * 60 * 1000;
 
     frmTemperatures(Console& console, const TemperatureSeries& live, QWidget* parent = nullptr);
