@@ -162,8 +162,10 @@ frmTemperatures::frmTemperatures(Console& console, const TemperatureSeries& live
     chart->addAxis(fanAxis, Qt::AlignRight);
 
     // Added first, so it lies behind the curves.
-    fanUpper = new QLineSeries(this);
+    fanUpper = new QLineSeries;
     fanArea = new QAreaSeries(fanUpper);
+    // The area does not own its line; it must outlive the area, so it goes with it.
+    fanUpper->setParent(fanArea);
     fanArea->setName(QStringLiteral("Fan on"));
     fanArea->setColor(kFanColour);
     fanArea->setBorderColor(Qt::transparent);
