@@ -7,6 +7,7 @@
 
 #include "benchutil.h"
 #include "linkbench.h"
+#include "plotbench.h"
 #include "report.h"
 #include "settingsbench.h"
 #include "simtoolprocess.h"
@@ -223,7 +224,9 @@ int runChildMode(int& argc, char** argv) {
         return runStartupChild(argc, argv, options);
     if (options.mode == QLatin1String("idle"))
         return runIdleChild(argc, argv, options);
-    std::fputs("tarnivel-bench: --child needs startup or idle\n", stderr);
+    if (options.mode == QLatin1String("plot"))
+        return runPlotChild(argc, argv, options);
+    std::fputs("tarnivel-bench: --child needs startup, idle or plot\n", stderr);
     return 2;
 }
 
@@ -243,10 +246,10 @@ int main(int argc, char* argv[]) {
 
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Measures the console: command timing against the pacing floor, "
-                       "responsiveness while waiting, idle cost, start-up and the settings "
-                       "store's scale. Prints a table; --json writes the figures."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Measures the console: command timing against the pacing floor, "
+        "responsiveness while waiting, idle cost, start-up, the settings "
+        "store's scale and the temperature plot. Prints a table; --json writes the figures."));
     parser.addHelpOption();
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Write the figures here."),
                                   QStringLiteral("file"));
@@ -264,7 +267,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption only(
         QStringLiteral("only"),
         QStringLiteral("Comma-separated subset: commands, responsiveness, idle, startup, "
-                       "settings."),
+                       "settings, plot."),
         QStringLiteral("list"));
     parser.addOptions({json, sim, exchanges, idleSeconds, startupRuns, only});
     parser.process(app);
@@ -274,10 +277,11 @@ int main(int argc, char* argv[]) {
     const int nIdleSeconds = qMax(1, parser.value(idleSeconds).toInt());
     const int nStartupRuns = qMax(1, parser.value(startupRuns).toInt());
     const QStringList wanted =
-        parser.isSet(only) ? parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts)
-                           : QStringList{QStringLiteral("commands"),
-                                         QStringLiteral("responsiveness"), QStringLiteral("idle"),
-                                         QStringLiteral("startup"), QStringLiteral("settings")};
+        parser.isSet(only)
+            ? parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts)
+            : QStringList{QStringLiteral("commands"), QStringLiteral("responsiveness"),
+                          QStringLiteral("idle"),     QStringLiteral("startup"),
+                          QStringLiteral("settings"), QStringLiteral("plot")};
 
     QJsonObject results;
     results.insert(QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
@@ -289,27 +293,31 @@ int main(int argc, char* argv[]) {
     results.insert(QStringLiteral("machine"), machine);
 
     if (wanted.contains(QStringLiteral("commands"))) {
-        progress(QStringLiteral("1/5 command timing (%1 exchanges of four commands)...")
+        progress(QStringLiteral("1/6 command timing (%1 exchanges of four commands)...")
                      .arg(nExchanges));
         results.insert(QStringLiteral("commands"), measureCommands(simPath, nExchanges));
     }
     if (wanted.contains(QStringLiteral("responsiveness"))) {
-        progress(QStringLiteral("2/5 responsiveness while waiting..."));
+        progress(QStringLiteral("2/6 responsiveness while waiting..."));
         results.insert(QStringLiteral("responsiveness"),
                        measureResponsiveness(simPath, nExchanges));
     }
     if (wanted.contains(QStringLiteral("idle"))) {
-        progress(QStringLiteral("3/5 idle cost (%1 s, connected and disconnected at once)...")
+        progress(QStringLiteral("3/6 idle cost (%1 s, connected and disconnected at once)...")
                      .arg(nIdleSeconds));
         results.insert(QStringLiteral("idle"), measureIdle(simPath, nIdleSeconds));
     }
     if (wanted.contains(QStringLiteral("startup"))) {
-        progress(QStringLiteral("4/5 start-up (%1 runs per settings file)...").arg(nStartupRuns));
+        progress(QStringLiteral("4/6 start-up (%1 runs per settings file)...").arg(nStartupRuns));
         results.insert(QStringLiteral("startup"), measureStartup(nStartupRuns));
     }
     if (wanted.contains(QStringLiteral("settings"))) {
-        progress(QStringLiteral("5/5 settings store scale..."));
+        progress(QStringLiteral("5/6 settings store scale..."));
         results.insert(QStringLiteral("settings"), measureSettingsScale());
+    }
+    if (wanted.contains(QStringLiteral("plot"))) {
+        progress(QStringLiteral("6/6 temperature plot (a log of 100,000 lines, adding points)..."));
+        results.insert(QStringLiteral("plot"), measurePlot());
     }
 
     const QStringList missed = printReport(results);

@@ -218,6 +218,45 @@ void settingsSection(const QJsonObject& o, QStringList& missed) {
         missed << QStringLiteral("settings store time");
 }
 
+void plotSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("6. Temperature plot"));
+    if (reportError(o, QStringLiteral("temperature plot"), missed))
+        return;
+    const bool logMet = o.value(QStringLiteral("logMet")).toBool();
+    line(QStringLiteral("   log of %1 lines opened and drawn: %2 s (max %3 s, median of %4)   "
+                        "target < %5 s  %6")
+             .arg(grouped(o.value(QStringLiteral("logLines")).toInt()))
+             .arg(fixed(o.value(QStringLiteral("logSeconds")).toDouble(), 3))
+             .arg(fixed(o.value(QStringLiteral("logMaxSeconds")).toDouble(), 3))
+             .arg(o.value(QStringLiteral("logRuns")).toInt())
+             .arg(fixed(o.value(QStringLiteral("logTargetSeconds")).toDouble(), 0))
+             .arg(verdict(logMet)));
+    const bool appendMet = o.value(QStringLiteral("appendMet")).toBool();
+    line(QStringLiteral("   one more point in the series, %1 / %2 held: %3 / %4 ns (x%5)")
+             .arg(grouped(o.value(QStringLiteral("fewPoints")).toInt()))
+             .arg(grouped(o.value(QStringLiteral("manyPoints")).toInt()))
+             .arg(fixed(o.value(QStringLiteral("modelFewNs")).toDouble(), 0))
+             .arg(fixed(o.value(QStringLiteral("modelManyNs")).toDouble(), 0))
+             .arg(fixed(o.value(QStringLiteral("modelGrowth")).toDouble(), 2)));
+    line(QStringLiteral("   the same, window open and following (2 h view), %1 / %2 / %3 held: "
+                        "%4 / %5 / %6 ms (full view x%7)")
+             .arg(grouped(o.value(QStringLiteral("fewPoints")).toInt()))
+             .arg(grouped(o.value(QStringLiteral("fullViewPoints")).toInt()))
+             .arg(grouped(o.value(QStringLiteral("manyPoints")).toInt()))
+             .arg(fixed(o.value(QStringLiteral("windowFewMs")).toDouble(), 2))
+             .arg(fixed(o.value(QStringLiteral("windowFullMs")).toDouble(), 2))
+             .arg(fixed(o.value(QStringLiteral("windowManyMs")).toDouble(), 2))
+             .arg(fixed(o.value(QStringLiteral("windowGrowth")).toDouble(), 2)));
+    line(QStringLiteral("   growth with the points held (series; window from a full view)   "
+                        "target <= x%1  %2")
+             .arg(fixed(o.value(QStringLiteral("maxGrowth")).toDouble(), 0))
+             .arg(verdict(appendMet)));
+    if (!logMet)
+        missed << QStringLiteral("temperature log load");
+    if (!appendMet)
+        missed << QStringLiteral("temperature plot point cost");
+}
+
 } // namespace
 
 QStringList printReport(const QJsonObject& results) {
@@ -233,11 +272,9 @@ QStringList printReport(const QJsonObject& results) {
     const struct {
         const char* key;
         void (*section)(const QJsonObject&, QStringList&);
-    } sections[] = {{"commands", commandsSection},
-                    {"responsiveness", responsivenessSection},
-                    {"idle", idleSection},
-                    {"startup", startupSection},
-                    {"settings", settingsSection}};
+    } sections[] = {{"commands", commandsSection}, {"responsiveness", responsivenessSection},
+                    {"idle", idleSection},         {"startup", startupSection},
+                    {"settings", settingsSection}, {"plot", plotSection}};
     for (const auto& s : sections) {
         const QString key = QLatin1String(s.key);
         if (!results.contains(key))

@@ -7,7 +7,7 @@ namespace tarnivel::bench {
 // What the parent asks a child process to do. The child composes the real main window on
 // the real seams in folder (settings file tarnivel.ini, COM links) and prints one result.
 struct ChildOptions {
-    QString mode;   // "startup" or "idle"
+    QString mode;   // "startup", "idle" or "plot"
     QString folder; // the program folder
     int seconds = 30;
     bool connect = false; // idle: connect to COM1 first

@@ -4,6 +4,10 @@
 TARNIVEL_PACKAGES=(qt6-base-dev qt6-serialport-dev qt6-multimedia-dev cmake ninja-build g++
     xvfb xauth imagemagick fonts-dejavu-core clang libclang-rt-14-dev python3 dpkg-dev file)
 
+# Qt Charts draws the temperature plot; Debian's Charts CMake package also needs Qt's OpenGL
+# development files to load.
+TARNIVEL_PACKAGES+=(qt6-charts-dev libqt6opengl6-dev)
+
 tarnivel_install_deps() {
     local missing=()
     local p

@@ -18,6 +18,7 @@
 #include "serialport.h"
 #include "soundplayer.h"
 #include "temperaturepanel.h"
+#include "temperatureplot.h"
 #include "twips.h"
 
 #include <QCloseEvent>
@@ -241,6 +242,8 @@ void frmTarnivel::BuildControls() {
         if (!(console_.link.LinkOpen() && console_.link.port().connectionLost()))
             lblStatus->setText(text);
     });
+    // The "Plot" button in the Temperature frame and the "Temperatures" window behind it.
+    new TemperaturePlot(console_, *temperatures, this);
 
     // ---- Pictures ------------------------------------------------------------------------
     picLogo1 = new QLabel(this);

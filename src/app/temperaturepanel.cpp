@@ -207,6 +207,7 @@ void TemperaturePanel::UpdateStatus() {
         WriteLogLine(celsius);
     else
         SetLogStatus(QString());
+    Q_EMIT statusUpdated(Now(), celsius, FanMode, !optFan[0]->isChecked());
 }
 
 void TemperaturePanel::cmdManual_Click() {

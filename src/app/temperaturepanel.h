@@ -68,6 +68,11 @@ Q_SIGNALS:
     // For the status line: emitted with a notice each time a log line is dropped, and with
     // "" once a line is written again (or logging is switched off).
     void logStatusChanged(const QString& text);
+    // At the end of every UpdateStatus, for whoever follows the temperatures over time (the
+    // plot): the readings in Celsius, the fan mode and whether the fan is now meant to run
+    // (what the log's Fan column says).
+    void statusUpdated(const QDateTime& when, const tarnivel::TemperatureReadings& celsius,
+                       int fanMode, bool fanOn);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -146,6 +146,14 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
         s.SensorLimit3 = RealValue(value, defaults.SensorLimit3);
     } else if (key == QLatin1String("LOGGING")) {
         s.Logging = FlagValue(value);
+    } else if (key == QLatin1String("PLOTTOP")) {
+        s.PlotTop = IntValue(value, defaults.PlotTop);
+    } else if (key == QLatin1String("PLOTLEFT")) {
+        s.PlotLeft = IntValue(value, defaults.PlotLeft);
+    } else if (key == QLatin1String("PLOTWIDTH")) {
+        s.PlotWidth = IntValue(value, defaults.PlotWidth);
+    } else if (key == QLatin1String("PLOTHEIGHT")) {
+        s.PlotHeight = IntValue(value, defaults.PlotHeight);
     }
 }
 
@@ -357,6 +365,10 @@ bool SaveSettings(const QString& path, const FocuserSettings& settings,
     key("SensorLimit2", FormatSettingsReal(s.SensorLimit2));
     key("SensorLimit3", FormatSettingsReal(s.SensorLimit3));
     key("Logging", FlagText(s.Logging));
+    key("PlotTop", number(s.PlotTop));
+    key("PlotLeft", number(s.PlotLeft));
+    key("PlotWidth", number(s.PlotWidth));
+    key("PlotHeight", number(s.PlotHeight));
     lines.Add(QString(), QString(), QString());
     lines.Add(kGroupPositions, QString(), QString());
     for (int i = 0; i < positions.ListCount(); ++i) {

@@ -32,6 +32,11 @@ struct FocuserSettings {
     double SensorLimit2 = 3;
     double SensorLimit3 = 3;
     bool Logging = false;
+    // The "Temperatures" window's place and size in twips; a width of 0: never shown yet.
+    int PlotTop = 0;
+    int PlotLeft = 0;
+    int PlotWidth = 0;
+    int PlotHeight = 0;
 };
 
 // Position updates per second as the poll cycle and the blocking goto divide by it: the

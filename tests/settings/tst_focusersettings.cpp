@@ -47,6 +47,10 @@ QVariant Field(const FocuserSettings& s, const QString& name) {
         {"SensorLimit2", s.SensorLimit2},
         {"SensorLimit3", s.SensorLimit3},
         {"Logging", s.Logging},
+        {"PlotTop", s.PlotTop},
+        {"PlotLeft", s.PlotLeft},
+        {"PlotWidth", s.PlotWidth},
+        {"PlotHeight", s.PlotHeight},
     };
     return all.value(name);
 }
@@ -146,6 +150,10 @@ void TestSettings::fileLayoutIsExact() {
     expected += KeyLine("SensorLimit2", "3");
     expected += KeyLine("SensorLimit3", "3");
     expected += KeyLine("Logging", "False");
+    expected += KeyLine("PlotTop", "0");
+    expected += KeyLine("PlotLeft", "0");
+    expected += KeyLine("PlotWidth", "0");
+    expected += KeyLine("PlotHeight", "0");
     expected += "\r\n[POSITIONS]\r\n";
     expected += KeyLine("Position", "1234,Focus A");
     QCOMPARE(readBytes(file), expected);
@@ -286,6 +294,12 @@ void TestSettings::valueConversion_data() {
                                           << "CompletionSound" << QVariant(true);
     QTest::newRow("Logging True") << "Logging = True"
                                   << "Logging" << QVariant(true);
+    QTest::newRow("PlotTop negative") << "PlotTop = -360"
+                                      << "PlotTop" << QVariant(-360);
+    QTest::newRow("PlotWidth rounds") << "PlotWidth = 11700.5"
+                                      << "PlotWidth" << QVariant(11700);
+    QTest::newRow("PlotHeight abc is 0") << "PlotHeight = abc"
+                                         << "PlotHeight" << QVariant(0);
     QTest::newRow("key in any case") << "scalefactor = 2924.414268"
                                      << "ScaleFactor" << QVariant(2924.414268);
     QTest::newRow("ScaleUnits keeps case") << "ScaleUnits = Mm"
