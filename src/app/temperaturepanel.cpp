@@ -16,6 +16,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
+#include <iterator>
 
 namespace tarnivel {
 
@@ -76,6 +78,7 @@ QString LimitText(double limit) {
 
 TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
     : QObject(parent), console_(console) {
+    limitCheck_ = new QuietCall([this] { ValidatePendingLimits(); }, this);
     Frame2 = new QGroupBox(QStringLiteral("Temperature"), parent);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     auto* temperatures = new QGridLayout(Frame2);
@@ -133,7 +136,7 @@ TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
         txtSensorLimit[i]->setAlignment(Qt::AlignRight);
         txtSensorLimit[i]->installEventFilter(this);
         connect(txtSensorLimit[i], &QLineEdit::returnPressed, this,
-                [this, i] { txtSensorLimit_Validate(i + 1); });
+                [this, i] { LimitBoxLeft(i + 1); });
         fans->addWidget(cmdAuto[i], i + 1, 0);
         fans->addWidget(txtSensorLimit[i], i + 1, 1, 1, 5);
     }
@@ -323,6 +326,31 @@ bool TemperaturePanel::txtSensorLimit_Validate(int n) {
     return false;
 }
 
+void TemperaturePanel::LimitBoxLeft(int n) {
+    if (n < 1 || n > 3)
+        return;
+    double value = 0;
+    if (ParseOperatorNumber(txtSensorLimit[n - 1]->text(), value)) {
+        LimitSetting(console_.settings, n) = value;
+        limitPending_[n - 1] = false;
+        return;
+    }
+    limitPending_[n - 1] = true;
+    limitCheck_->request();
+}
+
+void TemperaturePanel::ValidatePendingLimits() {
+    // One complaint at a time: the focus goes back into that box, and the others speak
+    // when the focus leaves them again.
+    bool pending[3];
+    std::copy(std::begin(limitPending_), std::end(limitPending_), std::begin(pending));
+    std::fill(std::begin(limitPending_), std::end(limitPending_), false);
+    for (int i = 0; i < 3; ++i) {
+        if (pending[i] && !txtSensorLimit_Validate(i + 1))
+            break;
+    }
+}
+
 bool TemperaturePanel::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut && !validating_) {
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
@@ -331,7 +359,7 @@ bool TemperaturePanel::eventFilter(QObject* watched, QEvent* event) {
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
             for (int i = 0; i < 3; ++i) {
                 if (watched == txtSensorLimit[i])
-                    txtSensorLimit_Validate(i + 1);
+                    LimitBoxLeft(i + 1);
             }
         }
     }

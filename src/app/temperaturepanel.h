@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quietcall.h"
 #include "temperaturelog.h"
 
 #include <QDateTime>
@@ -42,6 +43,10 @@ public:
     // operator and putting the focus back into the box, when the text is blank or not a
     // number; the limit then stays as it was.
     bool txtSensorLimit_Validate(int n);
+    // The focus left box n (or Enter was pressed in it): a number is taken at once, a
+    // rejected text is complained about at the next quiet moment, never in the middle of
+    // the click that took the focus away (STOP) or of a command's wait.
+    void LimitBoxLeft(int n);
 
     int FanMode = 0;
     int FanRequest = 0;
@@ -80,9 +85,12 @@ private:
     void LockLimits(bool locked);
     void WriteLogLine(const TemperatureReadings& celsius);
     void SetLogStatus(const QString& text);
+    void ValidatePendingLimits();
 
     Console& console_;
     bool validating_ = false;
+    bool limitPending_[3] = {};
+    QuietCall* limitCheck_ = nullptr;
     QString logStatus_;
 };
 

@@ -15,6 +15,7 @@
 #include "temperaturepanel.h"
 #include "twips.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -84,6 +85,8 @@ private Q_SLOTS:
     void disconnectSequence();
     void stopDuringGoto_data();
     void stopDuringGoto();
+    void stopWinsOverLimitBox_data();
+    void stopWinsOverLimitBox();
     void gotoSounds();
     void readoutDivider_data();
     void readoutDivider();
@@ -458,6 +461,59 @@ void TestFrmTarnivel::stopDuringGoto() {
     // No move and no end sound: STOP's silence was the last word.
     QCOMPARE(r.countMessage(23), 0);
     QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{QString(), false}}));
+}
+
+void TestFrmTarnivel::stopWinsOverLimitBox_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("letters") << "x"
+                             << "SensorLimit1 must be Numeric!";
+    QTest::newRow("nothing") << ""
+                             << "SensorLimit1 cannot be blank!";
+}
+
+void TestFrmTarnivel::stopWinsOverLimitBox() {
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    WindowRig r;
+    r.w->show();
+    QApplication::setActiveWindow(r.w.get());
+    QVERIFY(QTest::qWaitForWindowActive(r.w.get()));
+    r.connectTo(1);
+    r.tick();
+    r.w->txtAdjust->setText("0.5");
+    r.w->cmdIncrement->click();
+    for (int i = 0; i < 400 && r.rig->motion.GotoStage != 2; ++i)
+        r.tick();
+    QVERIFY(r.rig->sim.model.isMoving());
+    QLineEdit* box = r.w->temperatures->txtSensorLimit[0];
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Delete);
+    QTest::keyClicks(box, text);
+    QCOMPARE(box->text(), text);
+    r.clearFrames();
+    bool stoppedFirst = false;
+    r.rig->messages.onShow = [&](const ShownMessage&) {
+        stoppedFirst =
+            r.frames().contains("50 02 12 24 00 00 00 00") && !r.rig->sim.model.isMoving();
+    };
+
+    QTest::mousePress(r.w->cmdStop, Qt::LeftButton);
+    QTest::mouseRelease(r.w->cmdStop, Qt::LeftButton);
+    QCOMPARE(r.frames(), QStringList{"50 02 12 24 00 00 00 00"});
+    QVERIFY(!r.rig->sim.model.isMoving());
+    QVERIFY(r.rig->messages.shown.isEmpty());
+    // The ticks that end the goto run undisturbed; then the box speaks.
+    r.tick(2);
+    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    QVERIFY(r.w->cmdIncrement->isEnabled());
+    QVERIFY(r.rig->messages.shown.isEmpty());
+    r.settle();
+    QCOMPARE(r.rig->messages.texts(), QStringList{message});
+    QVERIFY(stoppedFirst);
+    QCOMPARE(r.w->focusWidget(), box);
+    QCOMPARE(r.rig->settings.SensorLimit1, 40.0);
 }
 
 void TestFrmTarnivel::gotoSounds() {
