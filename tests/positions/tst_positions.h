@@ -68,6 +68,8 @@ private Q_SLOTS:
     void editorOpensAtFormPlace();
     void nameSelectedOnFocus();
     void positionEntryFocusChoosesOption();
+    void tabbingThroughKeepsTheChoice_data();
+    void tabbingThroughKeepsTheChoice();
     void optionClicksAndReAlign();
     void entryErrors_data();
     void entryErrors();
