@@ -626,6 +626,8 @@ void frmTarnivel::ShowOptions() {
         dialog.Display();
 
         if (!dialog.Cancel) {
+            const double oldScaleFactor = s.ScaleFactor;
+            const QString oldUnits = s.ScaleUnits;
             if (dialog.ScaleFactor != s.ScaleFactor) {
                 s.ScaleFactor = dialog.ScaleFactor;
                 fraPositions->RefreshPositionRows();
@@ -647,6 +649,8 @@ void frmTarnivel::ShowOptions() {
             temperatures->UpdateSensorNames();
             s.Degrees = dialog.Degrees;
             s.Logging = dialog.Logging;
+            if (s.ScaleFactor != oldScaleFactor || s.ScaleUnits != oldUnits)
+                ConvertStepEntry(oldScaleFactor);
         }
     }
     unsetCursor();

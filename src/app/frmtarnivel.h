@@ -124,6 +124,8 @@ private:
     void StepMove(int sign);
     // The step entry as a number when it is a valid step (numeric and above 0).
     bool ReadStep(double& value) const;
+    // The step entry, given in the units of oldScaleFactor, in the present display units.
+    void ConvertStepEntry(double oldScaleFactor);
 
     Console& console_;
     QString settingsPath_;

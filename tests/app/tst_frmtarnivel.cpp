@@ -98,6 +98,8 @@ private Q_SLOTS:
     void optionsExchange_data();
     void optionsExchange();
     void optionsTickSkipsPolling();
+    void stepEntryFollowsUnits_data();
+    void stepEntryFollowsUnits();
     void closeWhileDisconnected();
     void closeWhileConnected();
     void closeMaximisedKeepsPosition();
@@ -697,6 +699,51 @@ void TestFrmTarnivel::optionsExchange() {
         QCOMPARE(r.w->fraPositions->title(), QStringLiteral("Saved Positions (%1)").arg(units));
         QCOMPARE(r.w->temperatures->lblSensor[1]->text(), QStringLiteral("Dome"));
     }
+}
+
+void TestFrmTarnivel::stepEntryFollowsUnits_data() {
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("unit"); // thou, mm, user
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("steps"); // of the next "+", 0 for none
+    const QByteArray user = "[TARNIVEL]\r\n   ScaleFactor = 1\r\n   ScaleUnits = user\r\n"
+                            "   Decimals = 6\r\n";
+    QTest::newRow("user to mm") << user << "50" << 1 << "0.000434" << 50;
+    // 0.5 mm = 57567 steps = 19.684968 thou, shown with the 3 decimals.
+    QTest::newRow("mm to thou") << QByteArray() << "0.5" << 0 << "19.685" << 57567;
+    QTest::newRow("letters stay") << user << "abc" << 1 << "abc" << 0;
+}
+
+void TestFrmTarnivel::stepEntryFollowsUnits() {
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, typed);
+    QFETCH(int, unit);
+    QFETCH(QString, shown);
+    QFETCH(int, steps);
+    WindowRig r(ReadyController(), settings);
+    r.w->show();
+    r.connectTo(1);
+    r.tick();
+    r.w->txtAdjust->selectAll();
+    QTest::keyClicks(r.w->txtAdjust, typed);
+    r.rig->console.RunModal = [&](QDialog& dialog) {
+        auto* units = dialog.findChild<QComboBox*>(QStringLiteral("cboScaleUnits"));
+        units->setCurrentIndex(unit);
+        Q_EMIT units->activated(unit);
+        dialog.findChild<QPushButton*>(QStringLiteral("cmdOk"))->click();
+    };
+    r.w->cmdOptions->click();
+    r.tick();
+    QCOMPARE(r.w->txtAdjust->text(), shown);
+
+    const int from = r.rig->motion.CurrentPosition;
+    r.w->cmdIncrement->click();
+    if (steps == 0) {
+        QVERIFY(r.rig->motion.GotoMode.isEmpty());
+        return;
+    }
+    QCOMPARE(r.rig->motion.GotoTarget, from + steps);
 }
 
 void TestFrmTarnivel::optionsTickSkipsPolling() {
