@@ -62,6 +62,7 @@ private Q_SLOTS:
     void gotoFromList();
     void doubleClickStartsGoto();
     void doubleClickWhileDisabledDoesNothing();
+    void questionsDefaultToNo();
 
     // The editor.
     void editorLayout();
