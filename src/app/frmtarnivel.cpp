@@ -48,6 +48,7 @@ constexpr int kHeaderTwips = 900;
 constexpr int kReachableStripPx = 40;
 
 const QColor kStopColour{192, 0, 0};
+const QColor kStopDisabledColour{206, 150, 150};
 
 const QString kOffText = QStringLiteral("---Off--");
 
@@ -164,11 +165,11 @@ void frmTarnivel::BuildControls() {
         f.setPointSizeF(font().pointSizeF() + 2);
         f.setBold(true);
         cmdStop->setFont(f);
-        SetBackColour(cmdStop, kStopColour);
+        // Disabled, it fades, so that it does not call for a press that cannot happen.
+        SetBackColour(cmdStop, kStopColour, kStopDisabledColour);
         QPalette p = cmdStop->palette();
         p.setColor(QPalette::ButtonText, Qt::white);
-        // Disabled, it fades, so that it does not call for a press that cannot happen.
-        p.setColor(QPalette::Disabled, QPalette::Button, QColor(206, 150, 150));
+        p.setColor(QPalette::Disabled, QPalette::Button, kStopDisabledColour);
         p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(240, 222, 222));
         cmdStop->setPalette(p);
         cmdStop->setMinimumHeight(44);

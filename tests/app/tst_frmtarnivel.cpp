@@ -82,6 +82,8 @@ private Q_SLOTS:
     void controlStates_data();
     void controlStates();
     void stateColours();
+    void renderedColours_data();
+    void renderedColours();
     void disconnectSequence();
     void stopDuringGoto_data();
     void stopDuringGoto();
@@ -377,6 +379,41 @@ void TestFrmTarnivel::stateColours() {
     r.tick();
     QCOMPARE(faceOf(r.w->cmdConnect), ColourOff);
     QCOMPARE(faceOf(r.w->cmdDisconnect), ColourOff);
+}
+
+void TestFrmTarnivel::renderedColours_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QColor>("colour");
+    const QColor on(192, 255, 192);
+    const QColor off(255, 192, 192);
+    QTest::newRow("Connect, disconnected") << "cmdConnect" << false << off;
+    QTest::newRow("Connect, connected") << "cmdConnect" << true << on;
+    QTest::newRow("Disconnect, connected") << "cmdDisconnect" << true << on;
+    QTest::newRow("jog button") << "cmdFastLeft" << true << off;
+    QTest::newRow("STOP") << "cmdStop" << true << QColor(192, 0, 0);
+    QTest::newRow("Manual, active") << "cmdManual" << true << on;
+    QTest::newRow("Auto, inactive") << "cmdAuto2" << true << off;
+    QTest::newRow("fan lamp, off") << "shpFanLED" << true << off;
+}
+
+// What the operator sees: a pixel of the drawn face, inside the border and clear of the
+// caption.
+void TestFrmTarnivel::renderedColours() {
+    QFETCH(QString, control);
+    QFETCH(bool, connected);
+    QFETCH(QColor, colour);
+    WindowRig r;
+    r.w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(r.w.get()));
+    if (connected)
+        r.connectTo(1);
+    auto* w = r.w->findChild<QWidget*>(control);
+    QVERIFY(w);
+    const QImage face = w->grab().toImage();
+    const bool lamp = control == QLatin1String("shpFanLED");
+    const QPoint at = lamp ? face.rect().center() : QPoint(5, face.height() / 2);
+    QCOMPARE(face.pixelColor(at), colour);
 }
 
 void TestFrmTarnivel::disconnectSequence() {
