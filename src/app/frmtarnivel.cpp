@@ -133,6 +133,7 @@ void frmTarnivel::BuildControls() {
     NumLED = new LedReadout(this);
     NumLED->setObjectName(QStringLiteral("NumLED"));
     NumLED->setText(kOffText);
+    NumLED->setLive(false);
     lblStatus = new QLabel(this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     lblStatus->setMinimumWidth(160);
@@ -564,6 +565,7 @@ void frmTarnivel::SetDisconnectedState() {
     console_.link.port().close();
     cboComPort->setEnabled(true);
     NumLED->setText(kOffText);
+    NumLED->setLive(false);
     SetBackColour(cmdConnect, ColourOff);
     SetBackColour(cmdDisconnect, ColourOff);
     fraPositions->setEnabled(false);

@@ -133,12 +133,15 @@ void frmTarnivel::NoteLostConnection() {
 
 void frmTarnivel::DisplayPosition() {
     const int p = console_.commands.GetPosition();
-    if (p == -1)
+    if (p == -1) {
+        NumLED->setLive(false);
         return;
+    }
     console_.motion.CurrentPosition = p;
     const FocuserSettings& s = console_.settings;
     // The readout has segments for a point only, whatever mark the operator's locale uses.
     NumLED->setText(FormatPositionText(p, s.ScaleFactor, s.Decimals, QLocale::c()));
+    NumLED->setLive(true);
 }
 
 void frmTarnivel::ClearGoto() {

@@ -10,6 +10,8 @@ namespace {
 // Segment display proportions: a digit cell is a little taller than wide.
 constexpr int kDigitWidth = 22;
 constexpr int kReadoutHeight = 46;
+const QColor kLiveSegments{90, 255, 120};
+const QColor kDimSegments{40, 105, 55};
 } // namespace
 
 LedReadout::LedReadout(QWidget* parent) : QLCDNumber(kMinDigits, parent) {
@@ -21,11 +23,22 @@ LedReadout::LedReadout(QWidget* parent) : QLCDNumber(kMinDigits, parent) {
     setLineWidth(2);
     QPalette p = palette();
     p.setColor(QPalette::Window, QColor(18, 24, 20));
-    p.setColor(QPalette::WindowText, QColor(90, 255, 120));
-    p.setColor(QPalette::Light, QColor(90, 255, 120));
     p.setColor(QPalette::Dark, QColor(30, 60, 36));
     setPalette(p);
     setAutoFillBackground(true);
+    live_ = false;
+    setLive(true);
+}
+
+void LedReadout::setLive(bool live) {
+    if (live == live_)
+        return;
+    live_ = live;
+    const QColor segments = live ? kLiveSegments : kDimSegments;
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, segments);
+    p.setColor(QPalette::Light, segments);
+    setPalette(p);
 }
 
 void LedReadout::setText(const QString& text) {

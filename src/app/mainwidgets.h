@@ -18,11 +18,16 @@ public:
     // Shows text; a longer text widens the display rather than losing its leading digits.
     void setText(const QString& text);
     const QString& text() const { return text_; }
+    // Bright while the text is a position just read; dimmed while the readout is off or
+    // stands frozen on a position the controller no longer confirms.
+    void setLive(bool live);
+    bool isLive() const { return live_; }
 
     QSize sizeHint() const override;
 
 private:
     QString text_;
+    bool live_ = true;
 };
 
 // A jog button: reports the press and the release of any mouse button. The release comes

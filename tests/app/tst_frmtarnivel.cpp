@@ -250,6 +250,7 @@ void TestFrmTarnivel::connectRefused() {
     QVERIFY(!r.w->fraManualAdjust->isEnabled());
     QCOMPARE(faceOf(r.w->cmdConnect), ColourOff);
     QCOMPARE(r.w->NumLED->text(), QStringLiteral("---Off--"));
+    QVERIFY(!r.w->NumLED->isLive());
     QVERIFY(!r.w->rateTimer->isArmed());
     QCOMPARE(r.rig->settings.COMport, comPort);
 }
@@ -666,9 +667,15 @@ void TestFrmTarnivel::failedReadKeepsReadout() {
     const QString shown = r.w->NumLED->text();
     r.rig->sim.model.setPosition(5000);
     r.rig->sim.port.setControllerAttached(false);
+    QVERIFY(r.w->NumLED->isLive());
     r.w->DisplayPosition();
     QCOMPARE(r.w->NumLED->text(), shown);
     QCOMPARE(r.rig->motion.CurrentPosition, 100000);
+    // Frozen, and drawn so; the first good read brings it back.
+    QVERIFY(!r.w->NumLED->isLive());
+    r.rig->sim.port.setControllerAttached(true);
+    r.w->DisplayPosition();
+    QVERIFY(r.w->NumLED->isLive());
 }
 
 void TestFrmTarnivel::optionsExchange_data() {
