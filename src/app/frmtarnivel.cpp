@@ -134,7 +134,7 @@ void frmTarnivel::BuildControls() {
     NumLED->setObjectName(QStringLiteral("NumLED"));
     NumLED->setText(kOffText);
     NumLED->setLive(false);
-    lblStatus = new QLabel(this);
+    lblStatus = new StatusLine(this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     lblStatus->setMinimumWidth(160);
     {

@@ -20,6 +20,7 @@ class JogButton;
 class LedReadout;
 class PositionsFrame;
 class RateTimer;
+class StatusLine;
 class TemperaturePanel;
 class UpDownControl;
 
@@ -83,7 +84,7 @@ public:
     QPushButton* cmdConnect = nullptr;
     QPushButton* cmdDisconnect = nullptr;
     LedReadout* NumLED = nullptr;
-    QLabel* lblStatus = nullptr;
+    StatusLine* lblStatus = nullptr;
     QGroupBox* fraManualAdjust = nullptr;
     JogButton* cmdFastLeft = nullptr;
     JogButton* cmdSlowLeft = nullptr;

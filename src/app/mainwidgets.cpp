@@ -1,5 +1,6 @@
 #include "mainwidgets.h"
 
+#include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOption>
@@ -51,6 +52,47 @@ void LedReadout::setText(const QString& text) {
 
 QSize LedReadout::sizeHint() const {
     return {digitCount() * kDigitWidth + 2 * frameWidth() + 8, kReadoutHeight};
+}
+
+StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void StatusLine::setText(const QString& text) {
+    text_ = text;
+    ShowFitting();
+}
+
+void StatusLine::setIdleToolTip(const QString& tip) {
+    idleTip_ = tip;
+    ShowFitting();
+}
+
+QSize StatusLine::sizeHint() const {
+    return minimumSizeHint();
+}
+
+QSize StatusLine::minimumSizeHint() const {
+    const QMargins m = contentsMargins();
+    return {minimumWidth(), fontMetrics().height() + m.top() + m.bottom()};
+}
+
+void StatusLine::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    ShowFitting();
+}
+
+void StatusLine::changeEvent(QEvent* event) {
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        ShowFitting();
+}
+
+void StatusLine::ShowFitting() {
+    const QString shown = fontMetrics().elidedText(text_, Qt::ElideRight, contentsRect().width());
+    QLabel::setText(shown);
+    setToolTip(shown == text_ ? idleTip_ : text_);
 }
 
 JogButton::JogButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {}

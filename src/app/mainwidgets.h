@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLCDNumber>
+#include <QLabel>
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
@@ -28,6 +29,35 @@ public:
 private:
     QString text_;
     bool live_ = true;
+};
+
+// The status line: one line whose width never follows its message, so that no message can
+// resize the window. A message wider than the line is shown cut with "…" and whole in the
+// tooltip. setText, text and clear hide QLabel's own and deal in the whole message; use
+// them through this type.
+class StatusLine : public QLabel {
+    Q_OBJECT
+public:
+    explicit StatusLine(QWidget* parent = nullptr);
+
+    void setText(const QString& text);
+    const QString& text() const { return text_; }
+    void clear() { setText(QString()); }
+    // Shown while the whole message fits.
+    void setIdleToolTip(const QString& tip);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void ShowFitting();
+
+    QString text_;
+    QString idleTip_;
 };
 
 // A jog button: reports the press and the release of any mouse button. The release comes

@@ -21,6 +21,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -108,6 +109,7 @@ private Q_SLOTS:
     void closeDuringProbeHonoured();
     void connectClearsStaleClose();
     void lostConnection();
+    void longStatusKeepsWindowSize();
     void unreadableSettingsLeftAlone();
 };
 
@@ -932,6 +934,22 @@ void TestFrmTarnivel::lostConnection() {
     r.connectTo(1);
     QVERIFY(r.rig->sim.link.LinkOpen());
     QCOMPARE(r.w->lblStatus->text(), QString());
+}
+
+void TestFrmTarnivel::longStatusKeepsWindowSize() {
+    WindowRig r;
+    r.w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(r.w.get()));
+    const QSize size = r.w->size();
+    const QString message = QStringLiteral("Temperature log not written: ") + QString(200, 'x');
+    r.w->lblStatus->setText(message);
+    r.w->layout()->activate();
+    QCOMPARE(r.w->size(), size);
+    const QString shown = static_cast<QLabel*>(r.w->lblStatus)->text();
+    QVERIFY(shown.startsWith(QStringLiteral("Temperature log")));
+    QVERIFY(shown.endsWith(QChar(0x2026)));
+    QCOMPARE(r.w->lblStatus->toolTip(), message);
+    QCOMPARE(r.w->lblStatus->text(), message);
 }
 
 void TestFrmTarnivel::unreadableSettingsLeftAlone() {
