@@ -462,6 +462,8 @@ void frmTarnivel::cmdConnect_Click() {
     DisconnectRequested = false;
     port.open(s.COMport);
     if (!port.isOpen()) {
+        // The box keeps its one sentence; which device and why go to the status line.
+        lblStatus->setText(port.openError());
         console_.messages.show(MsgIcon::Error, console_.appTitle,
                                QStringLiteral("Error attempting to open port"));
         cmdConnect->setEnabled(true);

@@ -221,12 +221,15 @@ void TestFrmTarnivel::connectRefused_data() {
     QTest::addColumn<int>("icon");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("framesSent");
+    QTest::addColumn<QString>("status");
     QTest::newRow("None chosen") << 0 << true << int(MsgIcon::Warning)
-                                 << QStringLiteral("Please choose a COM port!") << 0;
+                                 << QStringLiteral("Please choose a COM port!") << 0 << QString();
     QTest::newRow("port will not open")
-        << 2 << true << int(MsgIcon::Error) << QStringLiteral("Error attempting to open port") << 0;
+        << 2 << true << int(MsgIcon::Error) << QStringLiteral("Error attempting to open port") << 0
+        << QStringLiteral("COM2: No such device");
     QTest::newRow("no controller")
-        << 1 << false << int(MsgIcon::Error) << QStringLiteral("Cannot find focuser on port") << 0;
+        << 1 << false << int(MsgIcon::Error) << QStringLiteral("Cannot find focuser on port") << 0
+        << QString();
 }
 
 void TestFrmTarnivel::connectRefused() {
@@ -235,6 +238,7 @@ void TestFrmTarnivel::connectRefused() {
     QFETCH(int, icon);
     QFETCH(QString, text);
     QFETCH(int, framesSent);
+    QFETCH(QString, status);
     WindowRig r;
     r.rig->sim.port.setControllerAttached(attached);
     r.connectTo(comPort);
@@ -243,6 +247,7 @@ void TestFrmTarnivel::connectRefused() {
     QCOMPARE(int(r.rig->messages.shown[0].icon), icon);
     QCOMPARE(r.rig->messages.shown[0].title, kTitle);
     QCOMPARE(r.rig->messages.shown[0].text, text);
+    QCOMPARE(r.w->lblStatus->text(), status);
     QCOMPARE(r.frames().size(), framesSent);
     QVERIFY(!r.rig->sim.link.LinkOpen());
     QVERIFY(!r.rig->sim.port.isOpen());
