@@ -117,8 +117,13 @@ QString FormatPositionText(int raw, double scaleFactor, int decimals, const QLoc
 }
 
 QString FormatListEntry(const QString& name, const QString& valueText) {
-    return name.trimmed().leftJustified(20, QLatin1Char(' '), true) +
-           valueText.trimmed().rightJustified(10, QLatin1Char(' '), false);
+    const QString nameColumn = name.trimmed().leftJustified(20, QLatin1Char(' '), true);
+    const QString value = valueText.trimmed();
+    // A name filling its column and a value filling (or overflowing) its own would read as
+    // one word; the value then moves one place right. Field 0 stays the first 20 characters.
+    const bool runTogether = value.size() >= 10 && !nameColumn.endsWith(QLatin1Char(' '));
+    return nameColumn + (runTogether ? QStringLiteral(" ") : QString()) +
+           value.rightJustified(10, QLatin1Char(' '), false);
 }
 
 QString ListEntryField(const QString& row, int field) {

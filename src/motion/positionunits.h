@@ -32,7 +32,8 @@ QString FormatFixed(double value, int decimals, const QLocale& locale = QLocale(
 // The position in display units, right-aligned in (at least) 10 characters; never cut.
 QString FormatPositionText(int raw, double scaleFactor, int decimals,
                            const QLocale& locale = QLocale());
-// 20-character name column then 10-character (right-aligned, never cut) value column.
+// 20-character name column then 10-character (right-aligned, never cut) value column; a
+// blank always parts a name that fills its column from the value.
 QString FormatListEntry(const QString& name, const QString& valueText);
 QString ListEntryField(const QString& row, int field);
 
