@@ -91,6 +91,8 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
     console_.DisplayPosition = [this] { DisplayPosition(); };
     console_.EnableMotionControls = [this](bool enabled) { EnableMotionControls(enabled); };
     console_.gotos.setDisplayPosition([this] { DisplayPosition(); });
+    console_.gotos.setGotoFinished(
+        [this](int reached, int target) { GotoFinished(reached, target); });
 
     BuildControls();
     Form_Initialize();
@@ -102,6 +104,7 @@ frmTarnivel::~frmTarnivel() {
     console_.DisplayPosition = nullptr;
     console_.EnableMotionControls = nullptr;
     console_.gotos.setDisplayPosition(nullptr);
+    console_.gotos.setGotoFinished(nullptr);
 }
 
 double frmTarnivel::dpiX() const {

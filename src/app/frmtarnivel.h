@@ -51,6 +51,8 @@ public:
     void RateTimer_Timer();
     void DisplayPosition();
     void ClearGoto();
+    // A staged goto ran to its end; the status line says so when it stopped short.
+    void GotoFinished(int reached, int target);
 
     // ---- Manual and quick adjust ---------------------------------------------------------
     void JogPress(JogButton* button, int rate);

@@ -91,6 +91,8 @@ private Q_SLOTS:
     void stopWinsOverLimitBox_data();
     void stopWinsOverLimitBox();
     void gotoSounds();
+    void gotoEndingShortSaysSo_data();
+    void gotoEndingShortSaysSo();
     void readoutDivider_data();
     void readoutDivider();
     void statusDivider();
@@ -577,6 +579,31 @@ void TestFrmTarnivel::gotoSounds() {
         r.tick();
     QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{"BegSlew", true}, {"EndSlew", false}}));
     QCOMPARE(r.rig->sim.model.position(), quint32(100000 - 11513));
+}
+
+void TestFrmTarnivel::gotoEndingShortSaysSo_data() {
+    QTest::addColumn<qint64>("upperEndStop");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("end stop on the way")
+        << qint64(130000) << QStringLiteral("Goto stopped short at 1.129 mm (target 1.369 mm)");
+    QTest::newRow("target reached") << qint64(4000000) << QString();
+}
+
+void TestFrmTarnivel::gotoEndingShortSaysSo() {
+    QFETCH(qint64, upperEndStop);
+    QFETCH(QString, status);
+    sim::SimConfig config = ReadyController();
+    config.upperEndStop = upperEndStop;
+    WindowRig r(config);
+    r.connectTo(1);
+    r.tick();
+    r.w->lblStatus->setText(QStringLiteral("Goto stopped short at 0.500 mm (target 0.600 mm)"));
+    r.w->txtAdjust->setText("0.5"); // up 57567 steps to 157567
+    r.w->cmdIncrement->click();
+    for (int i = 0; i < 400 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+        r.tick();
+    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    QCOMPARE(r.w->lblStatus->text(), status);
 }
 
 void TestFrmTarnivel::readoutDivider_data() {
