@@ -307,6 +307,31 @@ void frmTarnivel::BuildControls() {
     // The window keeps the size its contents ask for, so the logo places stay right.
     grid->setSizeConstraint(QLayout::SetFixedSize);
 
+    const struct {
+        QWidget* control;
+        const char* tip;
+    } tips[] = {
+        {cboComPort, "The serial port the focuser controller hangs on"},
+        {cmdConnect, "Open the port and connect to the focuser controller"},
+        {cmdDisconnect, "Stop the focuser and close the connection"},
+        {NumLED, "Focuser position in the display units; dimmed while it is not being read"},
+        {cmdOptions, "Units, speeds, sounds, sensor names, limits and calibration"},
+        {cmdFastLeft, "Hold to move fast toward lower positions"},
+        {cmdSlowLeft, "Hold to move slowly toward lower positions"},
+        {cmdSlowRight, "Hold to move slowly toward higher positions"},
+        {cmdFastRight, "Hold to move fast toward higher positions"},
+        {cmdStop, "Stop all motion at once (Esc)"},
+        {txtAdjust, "Size of one step of + and -, in the display units"},
+        {UpDownAdjust, "Double the step (upper arrow) or halve it (lower arrow)"},
+        {cmdIncrement, "Move up by one step"},
+        {cmdDecrement, "Move down by one step"},
+        {picLogo, "Turns while the focuser moves"},
+    };
+    for (const auto& t : tips)
+        t.control->setToolTip(QString::fromUtf8(t.tip));
+    lblStatus->setIdleToolTip(
+        QStringLiteral("Notices about the port, the connection, gotos and the temperature log"));
+
     // STOP is the window's cancel button.
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     esc->setContext(Qt::WindowShortcut);
@@ -656,6 +681,7 @@ void frmTarnivel::ShowOptions() {
             s.SensorName3 = dialog.SensorName3;
             temperatures->UpdateSensorNames();
             s.Degrees = dialog.Degrees;
+            temperatures->UpdateToolTips();
             s.Logging = dialog.Logging;
             if (s.ScaleFactor != oldScaleFactor || s.ScaleUnits != oldUnits)
                 ConvertStepEntry(oldScaleFactor);

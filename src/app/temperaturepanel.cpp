@@ -154,6 +154,35 @@ void TemperaturePanel::LoadFromSettings() {
 void TemperaturePanel::UpdateSensorNames() {
     for (int n = 1; n <= 3; ++n)
         lblSensor[n - 1]->setText(SensorName(console_.settings, n));
+    UpdateToolTips();
+}
+
+void TemperaturePanel::UpdateToolTips() {
+    const FocuserSettings& s = console_.settings;
+    const QString unit = s.Degrees == 0 ? QStringLiteral("°C") : QStringLiteral("°F");
+    const QString reference = SensorName(s, 1);
+    for (int n = 1; n <= 3; ++n) {
+        const QString name = SensorName(s, n);
+        txtTemp[n - 1]->setToolTip(QStringLiteral("Temperature of ") + name);
+        if (n == 1) {
+            txtSensorLimit[0]->setToolTip(
+                QStringLiteral("Fan on while %1 is above this limit (%2)").arg(reference, unit));
+            cmdAuto[0]->setToolTip(
+                QStringLiteral("Automatic fan: on while %1 is above the limit beside this button")
+                    .arg(reference));
+        } else {
+            txtSensorLimit[n - 1]->setToolTip(
+                QStringLiteral("Fan on while %1 is more than this above %2 (%3)")
+                    .arg(reference, name, unit));
+            cmdAuto[n - 1]->setToolTip(QStringLiteral("Automatic fan: on while %1 is more than "
+                                                      "the limit beside this button above %2")
+                                           .arg(reference, name));
+        }
+    }
+    cmdManual->setToolTip(QStringLiteral("Switch the fan by hand with OFF and ON"));
+    optFan[0]->setToolTip(QStringLiteral("Fan off"));
+    optFan[1]->setToolTip(QStringLiteral("Fan on"));
+    shpFanLED->setToolTip(QStringLiteral("Fan lamp: green while the fan is switched on"));
 }
 
 void TemperaturePanel::UpdateStatus() {

@@ -29,6 +29,8 @@ public:
     void LoadFromSettings();
     // Sensor label captions after the options dialog changed the names.
     void UpdateSensorNames();
+    // Tooltips that name the sensors and the display unit.
+    void UpdateToolTips();
 
     // One temperature, fan and log cycle (at connect and every 500 \ Frequency ticks).
     void UpdateStatus();

@@ -15,6 +15,7 @@
 #include "temperaturepanel.h"
 #include "twips.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -72,6 +73,7 @@ class TestFrmTarnivel : public QObject {
 private Q_SLOTS:
     void startupFillsWindow();
     void startupPlacesLogos();
+    void everyControlSaysWhatItDoes();
     void fillPortList_data();
     void fillPortList();
     void windowOffEveryScreenComesBack();
@@ -175,6 +177,22 @@ void TestFrmTarnivel::startupPlacesLogos() {
     QVERIFY(!w.picLogo->pixmap().isNull());
     // Nothing of the frames lies under the logos.
     QVERIFY(w.Frame1->y() >= w.picLogo1->geometry().bottom());
+}
+
+void TestFrmTarnivel::everyControlSaysWhatItDoes() {
+    WindowRig r(ReadyController(), "[TARNIVEL]\r\n   Degrees = 1\r\n");
+    for (QWidget* w : r.w->findChildren<QWidget*>()) {
+        const bool operated = (w->focusPolicy() & Qt::TabFocus) ||
+                              qobject_cast<QAbstractButton*>(w) || w == r.w->UpDownAdjust;
+        if (operated && w != r.w->cmdDummy && !w->objectName().startsWith(QLatin1String("qt_")))
+            QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName()));
+    }
+    const TemperaturePanel& t = *r.w->temperatures;
+    QCOMPARE(t.txtSensorLimit[0]->toolTip(),
+             QStringLiteral("Fan on while Primary is above this limit (°F)"));
+    QCOMPARE(t.txtSensorLimit[2]->toolTip(),
+             QStringLiteral("Fan on while Primary is more than this above Secondary (°F)"));
+    QCOMPARE(t.txtTemp[1]->toolTip(), QStringLiteral("Temperature of Ambient"));
 }
 
 void TestFrmTarnivel::fillPortList_data() {
