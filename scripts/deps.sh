@@ -1,6 +1,8 @@
 # Sourced by the scripts: installs the Debian 12 packages the build and the tests need.
+# dpkg-dev and file, for the Debian package: CPack picks the programs out with file and has
+# dpkg-shlibdeps find the Debian packages of the libraries they link.
 TARNIVEL_PACKAGES=(qt6-base-dev qt6-serialport-dev qt6-multimedia-dev cmake ninja-build g++
-    xvfb xauth imagemagick fonts-dejavu-core clang libclang-rt-14-dev python3)
+    xvfb xauth imagemagick fonts-dejavu-core clang libclang-rt-14-dev python3 dpkg-dev file)
 
 tarnivel_install_deps() {
     local missing=()

@@ -397,7 +397,6 @@ void frmTarnivel::Form_Load() {
     console_.commands.Device = s.Device;
     console_.commands.Device2 = s.Device2;
 
-    DisplayFormat = BuildDisplayFormat(s.Decimals);
     PlaceWindow();
     SetUnitCaptions();
 
@@ -582,7 +581,7 @@ void frmTarnivel::RunDisconnect() {
     m.ActiveJogRate = 0;
     m.MotionDirection = 0;
     ClearGoto();
-    console_.commands.MoveAtRate(0);
+    console_.commands.Stop();
     console_.gotos.PlayEndSound();
     rateTimer->setInterval(0);
     SetDisconnectedState();
@@ -624,7 +623,9 @@ void frmTarnivel::cmdStop_Click() {
         // otherwise send a jog that was asked for just before STOP.
         m.MotionDirection = 0;
         m.JogRate = 0;
-        console_.commands.MoveAtRate(0);
+        // Sent from here even inside another command's wait; whatever was moving the
+        // focuser ends instead of sending its next move.
+        console_.commands.Stop();
         cmdStop->setEnabled(true);
     }
     console_.gotos.PlaySlewSound(QString(), false, false);
@@ -668,7 +669,6 @@ void frmTarnivel::ShowOptions() {
             s.ScaleUnits = dialog.ScaleUnits;
             if (dialog.Decimals != s.Decimals) {
                 s.Decimals = dialog.Decimals;
-                DisplayFormat = BuildDisplayFormat(s.Decimals);
                 fraPositions->RefreshPositionRows();
             }
             SetUnitCaptions();

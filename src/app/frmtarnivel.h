@@ -78,8 +78,6 @@ public:
     int StatusTicks = 0;
     int AnimationFrame = 0;
 
-    QString DisplayFormat;
-
     // Controls.
     QGroupBox* Frame1 = nullptr;
     QComboBox* cboComPort = nullptr;

@@ -97,6 +97,8 @@ void frmTarnivel::cmdDecrement_Click() {
 void frmTarnivel::StepMove(int sign) {
     const FocuserSettings& s = console_.settings;
     MotionState& m = console_.motion;
+    // Taken at the click: a STOP handled while events are pumped below cancels this move.
+    const quint64 stopCount = console_.link.StopCount();
     double step = 0;
     // A step the controller's counter cannot hold ("1e12") is as invalid as letters.
     if (!ReadStep(step) || !UnitsWithinStepRange(step, s.ScaleFactor)) {
@@ -108,7 +110,7 @@ void frmTarnivel::StepMove(int sign) {
     const int target = WrapSteps(SignedSteps(m.CurrentPosition) + sign * stepSteps);
     m.MotionDirection = DirectionTo(m.CurrentPosition, target);
     console_.platform.pumpEvents();
-    console_.gotos.StartGoto(target);
+    console_.gotos.StartGoto(target, stopCount);
     cmdDummy->setFocus();
 }
 

@@ -36,10 +36,17 @@ void frmTarnivel::RateTimer_Timer() {
     MotionState& m = console_.motion;
     GotoController& gotos = console_.gotos;
 
+    // Fired inside another command's wait (the editor's ReAlign, STOP's own command): any
+    // frame now would take that command's answer. The timer stays armed; the next tick
+    // does the work.
+    if (console_.link.Busy())
+        return;
+
     // The tick never re-enters itself, and a jog press or release arriving while its
     // commands wait is seen consistently at the next tick.
     rateTimer->setEnabled(false);
-    const int rate = m.JogRate;
+    int rate = m.JogRate;
+    const quint64 stopCount = console_.link.StopCount();
 
     NoteLostConnection();
 
@@ -66,6 +73,9 @@ void frmTarnivel::RateTimer_Timer() {
 
     if (m.GotoMode == kGotoModeGoto)
         gotos.RunStage();
+    // A STOP handled inside the goto's commands also ends a jog asked for before it.
+    if (console_.link.StoppedSince(stopCount))
+        rate = 0;
 
     if (!console_.link.LinkOpen()) {
         // A guard only: the timer does not run while disconnected.
@@ -83,11 +93,13 @@ void frmTarnivel::RateTimer_Timer() {
             else if (s.SlewingSound)
                 gotos.PlaySlewSound(QStringLiteral("BegSlew"), false, true);
             console_.commands.MoveAtRate(rate);
+            // STOP cut into the jog's own command and has the last word on the wire.
+            if (console_.link.StoppedSince(stopCount))
+                rate = 0;
             m.MotionDirection = sign(rate);
             m.ActiveJogRate = rate;
         }
 
-        // A Frequency below 1 can only come from a hand-edited file; it reads as 1.
         ++DisplayRefreshTicks;
         ++StatusTicks;
         if (m.CalibrationRunning) {
@@ -96,7 +108,7 @@ void frmTarnivel::RateTimer_Timer() {
                 DisplayRefreshTicks = 0;
             }
         } else {
-            const int frequency = qMax(1, s.Frequency);
+            const int frequency = PositionUpdateFrequency(s.Frequency);
             if (DisplayRefreshTicks >= kRefreshPerSecondBase / frequency) {
                 DisplayPosition();
                 DisplayRefreshTicks = 0;

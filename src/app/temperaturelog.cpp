@@ -58,9 +58,9 @@ QString FormatTenths(double value) {
 }
 
 QString FormatTenths(double value, const QLocale& locale) {
+    // The minus stays '-' (not the U+2212 of some locales), as in the limit boxes and the
+    // position readout; only the decimal mark is the locale's.
     QString text = FormatTenths(value);
-    if (text.startsWith(QLatin1Char('-')))
-        text.replace(0, 1, locale.negativeSign());
     const qsizetype point = text.indexOf(QLatin1Char('.'));
     if (point >= 0)
         text.replace(point, 1, locale.decimalPoint());

@@ -18,7 +18,7 @@ using TemperatureReadings = std::array<TemperatureReading, 3>;
 // be written in full, so 12.25 gives 12.2 and 12.35 gives 12.4), "." as decimal mark and
 // no grouping.
 QString FormatTenths(double value);
-// The same with the decimal mark and minus sign of `locale`.
+// The same with the decimal mark of `locale`; the minus sign stays '-'.
 QString FormatTenths(double value, const QLocale& locale);
 // What a temperature box shows: "n/a", or the value (already in the display unit) with
 // one decimal in the operator's locale followed by "°C" (degrees 0) or "°F".

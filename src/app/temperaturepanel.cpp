@@ -24,7 +24,6 @@ namespace tarnivel {
 namespace {
 
 constexpr int kLampSize = 16;
-constexpr int kLimitMaxLength = 12;
 
 // The round fan lamp; its fill is the button colour of its palette, so BackColour reads it.
 class FanLamp : public QWidget {
@@ -66,12 +65,13 @@ const QString& SensorName(const FocuserSettings& settings, int n) {
     }
 }
 
-// A limit as the operator would write it: no forced decimals, the locale's decimal mark,
-// no grouping (a group separator would not read back as the same number).
+// A limit as the operator would write it: no forced decimals, every digit (Auto takes the
+// box's text back), no grouping, and of the locale only the decimal mark: the minus stays
+// '-' where a locale writes U+2212.
 QString LimitText(double limit) {
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    return locale.toString(limit, 'f', QLocale::FloatingPointShortest);
+    QString text = QString::number(limit, 'f', QLocale::FloatingPointShortest);
+    text.replace(QLatin1Char('.'), QLocale().decimalPoint());
+    return text;
 }
 
 } // namespace
@@ -132,7 +132,6 @@ TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
         connect(cmdAuto[i], &QPushButton::clicked, this, [this, i] { cmdAuto_Click(i + 1); });
         txtSensorLimit[i] = new QLineEdit(Frame3);
         txtSensorLimit[i]->setObjectName(QStringLiteral("txtSensorLimit") + number);
-        txtSensorLimit[i]->setMaxLength(kLimitMaxLength);
         txtSensorLimit[i]->setAlignment(Qt::AlignRight);
         txtSensorLimit[i]->installEventFilter(this);
         connect(txtSensorLimit[i], &QLineEdit::returnPressed, this,
@@ -262,12 +261,15 @@ void TemperaturePanel::cmdAuto_Click(int n) {
     if (n < 1 || n > 3)
         return;
     // The boxes are about to be locked, and a locked box must show the limit the rule
-    // uses. One still holding rejected text is corrected first (it said why when the focus
-    // left it); the others' numbers are taken even if their focus never left.
+    // uses. One holding no number stops the click, gets the focus and gives the warning
+    // that leaving it gives, at the next quiet moment like that one (this click may run
+    // inside a command's wait); the others' numbers are taken even if their focus never left.
     double limits[3] = {};
     for (int i = 0; i < 3; ++i) {
         if (!ParseOperatorNumber(txtSensorLimit[i]->text(), limits[i])) {
             txtSensorLimit[i]->setFocus(Qt::OtherFocusReason);
+            limitPending_[i] = true;
+            limitCheck_->request();
             return;
         }
     }
@@ -336,8 +338,8 @@ bool TemperaturePanel::txtSensorLimit_Validate(int n) {
     const QString text = box->text();
     QString complaint;
     double value = 0;
-    // Blanks alone are as empty as no text to whoever looks at the box.
-    if (text.trimmed().isEmpty())
+    // A box of blanks is not blank in this sense: it holds text, just no number.
+    if (text.isEmpty())
         complaint = name + QStringLiteral(" cannot be blank!");
     else if (!ParseOperatorNumber(text, value))
         complaint = name + QStringLiteral(" must be Numeric!");

@@ -12,7 +12,9 @@ constexpr int kOneByte = 1;
 constexpr int kTwoBytes = 2;
 constexpr int kThreeBytes = 3;
 
-constexpr int kFanOnByte = 3; // what the fan bus writes and reports for "running"
+constexpr int kFanOnByte = 3; // what SetFan writes to switch the fans on
+// The fan bus reports the other way round: a reply of 3 means the fans are stopped.
+constexpr int kFanStoppedReply = 3;
 constexpr int kNoSensorByte = 0x7F;
 constexpr int kSixteenthsNegative = 0x8000;
 constexpr int kSixteenthsRange = 0x10000;
@@ -32,7 +34,8 @@ int FocuserCommands::GetPosition() {
 
 int FocuserCommands::GotoPosition(int raw) {
     qint32 unused = 0;
-    return link_.SendCommand(Device, msg::GotoPosition, raw, kThreeBytes, 0, unused);
+    return link_.SendCommand(Device, msg::GotoPosition, raw, kThreeBytes, 0, unused,
+                             Traffic::Motion);
 }
 
 int FocuserCommands::SetPosition(int raw) {
@@ -46,7 +49,8 @@ int FocuserCommands::IsSlewDone(qint32& done) {
 
 int FocuserCommands::ApproachPosition(int raw) {
     qint32 unused = 0;
-    return link_.SendCommand(Device, msg::ApproachPosition, raw, kThreeBytes, 0, unused);
+    return link_.SendCommand(Device, msg::ApproachPosition, raw, kThreeBytes, 0, unused,
+                             Traffic::Motion);
 }
 
 int FocuserCommands::LimitByte(int position, int adjust) {
@@ -81,11 +85,19 @@ int FocuserCommands::GetLimitMax(qint32& value) {
 }
 
 int FocuserCommands::MoveAtRate(int rate) {
+    return SendRate(rate, rate != 0 ? Traffic::Motion : Traffic::Ordinary);
+}
+
+int FocuserCommands::Stop() {
+    return SendRate(0, Traffic::Stop);
+}
+
+int FocuserCommands::SendRate(int rate, Traffic traffic) {
     qint32 unused = 0;
     const int id = rate >= 0 ? msg::MoveUp : msg::MoveDown;
     const qint64 magnitude = rate >= 0 ? static_cast<qint64>(rate) : -static_cast<qint64>(rate);
-    return link_.SendCommand(Device, id, static_cast<qint32>(magnitude & 0xFF), kOneByte, 0,
-                             unused);
+    return link_.SendCommand(Device, id, static_cast<qint32>(magnitude & 0xFF), kOneByte, 0, unused,
+                             traffic);
 }
 
 double FocuserCommands::DecodeTemperature(qint32 replyValue) {
@@ -123,7 +135,7 @@ int FocuserCommands::GetFanState(qint32& running) {
     qint32 value = running;
     const int result = link_.SendCommand(Device2, msg::GetFanState, 0, kNoData, kOneByte, value);
     // Mapped even after a failure, from the caller's preset.
-    running = value == kFanOnByte ? 0 : 1;
+    running = value == kFanStoppedReply ? 0 : 1;
     return result;
 }
 

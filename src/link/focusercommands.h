@@ -5,6 +5,7 @@
 namespace tarnivel {
 
 class FocuserLink;
+enum class Traffic;
 
 inline constexpr double kNotFittedTemperature = -9999.0;
 
@@ -60,6 +61,9 @@ public:
     int GetLimitMin(qint32& value);
     int GetLimitMax(qint32& value);
     int MoveAtRate(int rate);
+    // The operator's stop: the rate-0 frame of MoveAtRate(0), sent even inside another
+    // command's wait; no activity started before it moves the focuser again.
+    int Stop();
     // Degrees Celsius; kNotFittedTemperature when the slot is empty; 0.0 when the read
     // failed, which *ok reports as false.
     double GetTemperature(int sensor, bool* ok = nullptr);
@@ -92,6 +96,7 @@ public:
     FocuserLink& link() { return link_; }
 
 private:
+    int SendRate(int rate, Traffic traffic);
     int readRegister(int reg, qint32& value);
     int writeRegister(int reg, int value);
     int readRegister24(int firstRegister, qint32& value);

@@ -4,6 +4,7 @@
 #include "serialport.h"
 
 #include <QLoggingCategory>
+#include <QScopedValueRollback>
 #include <utility>
 
 // Off unless asked for (QT_LOGGING_RULES="tarnivel.link.debug=true"): a busy poll logs
@@ -44,11 +45,20 @@ QByteArray FocuserLink::CommandFrame(int device, int messageId, qint32 data, int
 }
 
 int FocuserLink::SendCommand(int device, int messageId, qint32 data, int nData, int nReply,
-                             qint32& value) {
+                             qint32& value, Traffic traffic) {
     if (!linkOpen_)
         return -1;
     if (nData < 0 || nData > kMaxDataBytes || nReply < 0 || nReply > kMaxReplyBytes)
         return -1;
+    if (Busy() && traffic != Traffic::Stop) {
+        // A handler run by the pump of another command's wait: its frame would take that
+        // command's answer away.
+        qCWarning(lcLink) << "message" << messageId << "refused inside another command's wait";
+        return -1;
+    }
+    if (traffic == Traffic::Stop)
+        ++stopCount_;
+    const quint64 stopsAtStart = stopCount_;
 
     const QByteArray frame = CommandFrame(device, messageId, data, nData, nReply);
     for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
@@ -57,9 +67,18 @@ int FocuserLink::SendCommand(int device, int messageId, qint32 data, int nData, 
         if (port_.isOpen())
             port_.discardInput();
         QByteArray reply;
+        const QScopedValueRollback<quint64> own(ownExchange_, ++exchanges_);
+        ++waiting_;
         // A successful exchange holds exactly nReply bytes.
-        if (Transact(frame, reply, nReply + 1, kReceiveLimit) != 0)
+        const int result = Transact(frame, reply, nReply + 1, kReceiveLimit);
+        --waiting_;
+        if (result != 0) {
+            // The motor has been told to stop after this frame: sending it again would
+            // undo the stop.
+            if (traffic == Traffic::Motion && StoppedSince(stopsAtStart))
+                return -1;
             continue;
+        }
         if (nReply >= 1) {
             qint32 decoded = 0;
             for (char c : std::as_const(reply))
@@ -114,6 +133,10 @@ int FocuserLink::ReceiveChar(char& out, int limit) {
     for (;;) {
         platform_.sleepMs(kCharPacingMs);
         PumpEvents();
+        // A stop went out inside this wait and took the line: what arrives from now on is
+        // no answer to this frame.
+        if (ownExchange_ != 0 && exchanges_ != ownExchange_)
+            return -1;
         counter += kPollCredit;
         // A port that closed itself (device gone) counts as an empty poll, so the wait ends
         // in the ordinary time-out.

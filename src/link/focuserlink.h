@@ -17,6 +17,14 @@ inline constexpr char kFrameMarker = 'P';
 inline constexpr char kTerminator = '#';
 inline constexpr int kFrameLength = 8;
 
+// What a frame does to the focuser, for the rules of the waits: a command's wait pumps
+// events, and the only handler that may put a frame on the wire there is a stop.
+enum class Traffic {
+    Ordinary, // reads, settings, a rate of 0 that is no operator's stop
+    Motion,   // sets the motor going: never sent again once a stop has cut into it
+    Stop,     // an operator's stop: sent at once, even inside another command's wait
+};
+
 // The only road to the focuser controller: one 8-byte frame out, reply bytes and '#' back,
 // paced 11 ms per character, tried at most twice.
 class FocuserLink {
@@ -27,8 +35,17 @@ public:
     void SetLinkOpen(bool open) { linkOpen_ = open; }
 
     // 0 on success, -1 on failure. value receives the decoded reply only on success with
-    // nReply >= 1; otherwise it keeps the caller's preset.
-    int SendCommand(int device, int messageId, qint32 data, int nData, int nReply, qint32& value);
+    // nReply >= 1; otherwise it keeps the caller's preset. Inside another command's wait
+    // only a stop is sent; anything else fails at once without a frame.
+    int SendCommand(int device, int messageId, qint32 data, int nData, int nReply, qint32& value,
+                    Traffic traffic = Traffic::Ordinary);
+
+    // A command is waiting for its answer (events pumped now run inside that wait).
+    bool Busy() const { return waiting_ > 0; }
+    // Stops sent so far. An activity notes the count when the operator starts it and may
+    // move the focuser only while the count is unchanged.
+    quint64 StopCount() const { return stopCount_; }
+    bool StoppedSince(quint64 count) const { return stopCount_ != count; }
     int Transact(const QByteArray& frame, QByteArray& reply, int count, int limit);
     void SendText(const QByteArray& text);
     int ReceiveChar(char& out, int limit);
@@ -43,6 +60,10 @@ private:
     SerialPort& port_;
     Platform& platform_;
     bool linkOpen_ = false;
+    int waiting_ = 0;
+    quint64 stopCount_ = 0;
+    quint64 exchanges_ = 0;   // exchanges started so far
+    quint64 ownExchange_ = 0; // the exchange whose answer ReceiveChar is reading, 0 for none
 };
 
 } // namespace tarnivel

@@ -1,6 +1,7 @@
 #include "gotocontroller.h"
 
 #include "focusercommands.h"
+#include "focuserlink.h"
 #include "focusersettings.h"
 #include "motionstate.h"
 #include "platform.h"
@@ -18,7 +19,6 @@ namespace {
 const QString kBegSlew = QStringLiteral("BegSlew");
 const QString kEndSlew = QStringLiteral("EndSlew");
 
-constexpr int kDefaultFrequency = 4;
 constexpr int kWaitPassTicks = 20; // a pass of the blocking wait lasts 20 / Frequency slices
 constexpr int kSettleSlices = 5;
 
@@ -68,7 +68,24 @@ void GotoController::ReadPosition() {
         motion_.CurrentPosition = p;
 }
 
-void GotoController::StartGoto(int target) {
+bool GotoController::EndIfStopped() {
+    if (motion_.GotoMode != kGotoModeGoto || !commands_.link().StoppedSince(gotoStopCount_))
+        return false;
+    qCDebug(lcGoto) << "goto to" << motion_.GotoTarget << "ended by a stop";
+    ClearGoto();
+    motion_.MotionDirection = 0;
+    motion_.GotoDone = true;
+    return true;
+}
+
+bool GotoController::StartGoto(int target, quint64 stopCount) {
+    if (commands_.link().StoppedSince(stopCount)) {
+        // The controls were taken away for this goto; GotoDone gives them back.
+        motion_.MotionDirection = 0;
+        motion_.GotoDone = true;
+        return false;
+    }
+    gotoStopCount_ = stopCount;
     motion_.GotoDone = false;
     const int c = SignedSteps(motion_.CurrentPosition);
     const int t = SignedSteps(target);
@@ -94,10 +111,11 @@ void GotoController::StartGoto(int target) {
     motion_.GotoStage = twoStages ? kStageStart : kStageFinalMove;
     qCDebug(lcGoto) << "goto" << target << "from" << motion_.CurrentPosition << "via"
                     << intermediate << "stage" << motion_.GotoStage;
+    return true;
 }
 
 void GotoController::RunStage() {
-    if (motion_.GotoMode != kGotoModeGoto)
+    if (motion_.GotoMode != kGotoModeGoto || EndIfStopped())
         return;
     switch (motion_.GotoStage) {
     case kStageStart: {
@@ -110,6 +128,9 @@ void GotoController::RunStage() {
             motion_.GotoStage = kStageFinalMove;
             return;
         }
+        // STOP may have been handled inside the position read.
+        if (EndIfStopped())
+            return;
         motion_.MotionDirection = outDirection;
         commands_.ApproachPosition(motion_.GotoIntermediate);
         motion_.GotoStage = kStageFirstMoveRunning;
@@ -126,6 +147,8 @@ void GotoController::RunStage() {
     }
     case kStageFinalMove: {
         ReadPosition();
+        if (EndIfStopped())
+            return;
         motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, motion_.GotoTarget);
         commands_.ApproachPosition(motion_.GotoTarget);
         motion_.GotoStage = kStageFinalMoveRunning;
@@ -151,28 +174,38 @@ void GotoController::ClearGoto() {
     motion_.GotoTarget = 0;
 }
 
-bool GotoController::GotoAndWait(int target) {
+bool GotoController::GotoAndWait(int target, quint64 stopCount) {
     const bool wasCalibrating = motion_.CalibrationRunning;
+    const auto interrupted = [&] {
+        return commands_.link().StoppedSince(stopCount) ||
+               (wasCalibrating && !motion_.CalibrationRunning);
+    };
     DisplayPosition();
     motion_.GotoDone = false;
     if (settings_.SlewingSound)
         PlaySlewSound(kBegSlew, false, true);
     DisplayPosition();
-    motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, target);
-    commands_.GotoPosition(target);
+    // A cancel handled inside the position reads comes before the move, not after it.
+    if (!interrupted()) {
+        motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, target);
+        commands_.GotoPosition(target);
+    }
 
-    // A Frequency below 1 can only come from an edited file; it must not divide by zero.
-    const int frequency = settings_.Frequency >= 1 ? settings_.Frequency : kDefaultFrequency;
+    const int frequency = PositionUpdateFrequency(settings_.Frequency);
     const int slices = RoundToInt(static_cast<double>(kWaitPassTicks) / frequency);
 
     qint32 done = 0;
     while (done == 0) {
         DisplayPosition();
-        if (wasCalibrating && !motion_.CalibrationRunning) {
-            // Cancelled: leave the controller without the half-made calibration's limits.
+        if (interrupted()) {
             motion_.JogRate = 0;
             motion_.MotionDirection = 0;
-            commands_.MoveAtRate(0);
+            if (!wasCalibrating) {
+                qCDebug(lcGoto) << "goto to" << target << "stopped";
+                return false;
+            }
+            // Cancelled: leave the controller without the half-made calibration's limits.
+            commands_.Stop();
             platform_.pumpEvents();
             commands_.SetAutoStop(1);
             commands_.SetLimitMax(0, 0);

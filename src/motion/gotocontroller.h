@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 #include <functional>
 
 namespace tarnivel {
@@ -27,14 +28,17 @@ public:
     // positions); they differ when an end stop or an active limit stopped it short.
     void setGotoFinished(std::function<void(int reached, int target)> gotoFinished);
 
-    // Sets up a staged goto; nothing is sent here.
-    void StartGoto(int target);
+    // Sets up a staged goto; nothing is sent here. stopCount is the link's StopCount()
+    // when the operator asked for the move: a stop since then (pressed while events were
+    // pumped on the way here) refuses the goto, which then ends like a stopped one.
+    bool StartGoto(int target, quint64 stopCount);
     // One step of the staged goto, run once per poll tick while GotoMode is "GOTO".
     void RunStage();
     void ClearGoto();
     // Moves in one move and waits for the controller to report it done. Returns false
-    // when a running calibration was cancelled meanwhile (motion stopped, limits cleared).
-    bool GotoAndWait(int target);
+    // when a running calibration was cancelled meanwhile (motion stopped, limits cleared)
+    // or a stop came after stopCount, the link's StopCount() when the activity began.
+    bool GotoAndWait(int target, quint64 stopCount);
 
     // name "" silences; "BegSlew"/"EndSlew" matched without regard to case.
     void PlaySlewSound(const QString& name, bool wait, bool repeat);
@@ -44,6 +48,8 @@ public:
 private:
     void DisplayPosition();
     void ReadPosition();
+    // After a stop the goto ends where it is; the next poll tick tidies up as after STOP.
+    bool EndIfStopped();
 
     FocuserCommands& commands_;
     const FocuserSettings& settings_;
@@ -52,6 +58,7 @@ private:
     Platform& platform_;
     std::function<void()> displayPosition_;
     std::function<void(int, int)> gotoFinished_;
+    quint64 gotoStopCount_ = 0;
 };
 
 } // namespace tarnivel

@@ -90,12 +90,6 @@ bool UnitsWithinStepRange(double value, double scaleFactor) {
     return std::isfinite(steps) && steps >= kMinSignedSteps && steps <= kMaxSignedSteps;
 }
 
-QString BuildDisplayFormat(int decimals) {
-    if (decimals <= 0)
-        return QStringLiteral("0");
-    return QStringLiteral("0.") + QString(ClampDecimals(decimals), QLatin1Char('0'));
-}
-
 QString FormatFixed(double value, int decimals, const QLocale& locale) {
     const int d = ClampDecimals(decimals);
     double v = RoundHalfEven(value, d);
@@ -116,9 +110,19 @@ QString FormatPositionText(int raw, double scaleFactor, int decimals, const QLoc
         .rightJustified(10, QLatin1Char(' '), false);
 }
 
+QString TrimSpaces(const QString& text) {
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text[start] == QLatin1Char(' '))
+        ++start;
+    while (end > start && text[end - 1] == QLatin1Char(' '))
+        --end;
+    return text.mid(start, end - start);
+}
+
 QString FormatListEntry(const QString& name, const QString& valueText) {
-    const QString nameColumn = name.trimmed().leftJustified(20, QLatin1Char(' '), true);
-    const QString value = valueText.trimmed();
+    const QString nameColumn = TrimSpaces(name).leftJustified(20, QLatin1Char(' '), true);
+    const QString value = TrimSpaces(valueText);
     // A name filling its column and a value filling (or overflowing) its own would read as
     // one word; the value then moves one place right. Field 0 stays the first 20 characters.
     const bool runTogether = value.size() >= 10 && !nameColumn.endsWith(QLatin1Char(' '));

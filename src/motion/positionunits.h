@@ -25,13 +25,14 @@ int UnitsToSteps(double value, double scaleFactor);
 // controller can reach); UnitsToSteps is only meaningful for such values.
 bool UnitsWithinStepRange(double value, double scaleFactor);
 
-// "0" or "0." followed by `decimals` zeros.
-QString BuildDisplayFormat(int decimals);
 // v with exactly `decimals` digits after the separator of `locale`, no grouping.
 QString FormatFixed(double value, int decimals, const QLocale& locale = QLocale());
 // The position in display units, right-aligned in (at least) 10 characters; never cut.
 QString FormatPositionText(int raw, double scaleFactor, int decimals,
                            const QLocale& locale = QLocale());
+// Without the spaces (U+0020 only) around it: a name keeps a tab or any other white space
+// the operator put in or around it.
+QString TrimSpaces(const QString& text);
 // 20-character name column then 10-character (right-aligned, never cut) value column; a
 // blank always parts a name that fills its column from the value.
 QString FormatListEntry(const QString& name, const QString& valueText);

@@ -179,7 +179,7 @@ Calibration::Outcome Calibration::FindMiddleByRate() {
     }
 
     // Issued while the rate motion still runs: the goto takes the motor over.
-    console_.gotos.GotoAndWait(0);
+    console_.gotos.GotoAndWait(0, stopCount_);
     return Running() ? Outcome::Done : Outcome::Cancelled;
 }
 
@@ -187,6 +187,7 @@ void Calibration::RunFull() {
     if (active_)
         return;
     active_ = true;
+    stopCount_ = console_.link.StopCount();
     FocuserCommands& c = console_.commands;
     MotionState& m = console_.motion;
 
@@ -234,6 +235,7 @@ void Calibration::RunQuick() {
     if (active_)
         return;
     active_ = true;
+    stopCount_ = console_.link.StopCount();
     FocuserCommands& c = console_.commands;
 
     Prepare(false);
@@ -264,7 +266,7 @@ void Calibration::RunQuick() {
     Pause(kPhasePauseMs);
     if (!Running())
         return End(Outcome::Cancelled);
-    console_.gotos.GotoAndWait(0);
+    console_.gotos.GotoAndWait(0, stopCount_);
     if (!Running())
         return End(Outcome::Cancelled);
     Complete(h, static_cast<int>(stored), false);
@@ -341,7 +343,7 @@ void Calibration::CancelClick() {
         return;
     // Cleared first: a second click inside the stop command's wait does nothing.
     console_.motion.CalibrationRunning = false;
-    console_.commands.MoveAtRate(0);
+    console_.commands.Stop();
     SetLabel(kLabelCancelled);
 }
 

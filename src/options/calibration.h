@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 namespace tarnivel {
 
@@ -63,6 +64,8 @@ private:
     Console& console_;
     frmOptions& dialog_;
     bool active_ = false;
+    // The link's StopCount() when this calibration began: its moves end at a later stop.
+    quint64 stopCount_ = 0;
 };
 
 } // namespace tarnivel

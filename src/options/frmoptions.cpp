@@ -4,6 +4,7 @@
 #include "calibration.h"
 #include "console.h"
 #include "focusercommands.h"
+#include "focusersettings.h"
 #include "messagebox.h"
 #include "motionstate.h"
 #include "positionunits.h"
@@ -21,10 +22,10 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStringList>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 
 namespace tarnivel {
 
@@ -273,13 +274,10 @@ void frmOptions::BuildControls() {
 }
 
 QString frmOptions::FormatScaleFactor(double value) {
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    const double a = std::fabs(value);
-    // Fixed notation reads best; only extreme factors fall back to an exponent.
-    if (a != 0 && (a >= 1e15 || a < 1e-6))
-        return locale.toString(value, 'g', QLocale::FloatingPointShortest);
-    return locale.toString(value, 'f', QLocale::FloatingPointShortest);
+    // The digits the settings file will hold; only the decimal mark is the operator's.
+    QString text = FormatSettingsReal(value);
+    text.replace(QLatin1Char('.'), QLocale().decimalPoint());
+    return text;
 }
 
 double frmOptions::ConvertScaleFactor(double factor, const QString& oldUnits,
@@ -428,9 +426,20 @@ void frmOptions::cboScaleUnits_Click() {
     ScaleUnits = newUnits;
 }
 
+bool frmOptions::RefusedDuringExchange(QCheckBox* box) {
+    if (!exchanging_)
+        return false;
+    // The click came inside another exchange's wait, where its frames would take that
+    // exchange's answer; the box goes back to what the controller was told last.
+    const QSignalBlocker quiet(box);
+    box->setChecked(!box->isChecked());
+    return true;
+}
+
 void frmOptions::chkLimits_Click() {
-    if (!FrameEnabled(fraLimits))
+    if (!FrameEnabled(fraLimits) || RefusedDuringExchange(chkLimits))
         return;
+    const QScopedValueRollback<bool> exchanging(exchanging_, true);
     FocuserCommands& c = console_.commands;
     if (chkLimits->isChecked()) {
         qint32 upper = 0;
@@ -446,8 +455,9 @@ void frmOptions::chkLimits_Click() {
 }
 
 void frmOptions::chkAutoStop_Click() {
-    if (!FrameEnabled(fraAutoStop))
+    if (!FrameEnabled(fraAutoStop) || RefusedDuringExchange(chkAutoStop))
         return;
+    const QScopedValueRollback<bool> exchanging(exchanging_, true);
     console_.commands.SetAutoStop(chkAutoStop->isChecked() ? 1 : 0);
 }
 

@@ -68,6 +68,7 @@ private:
     bool ValidateScaleFactor();
 
     void cboScaleUnits_Click();
+    bool RefusedDuringExchange(QCheckBox* box);
     void chkLimits_Click();
     void chkAutoStop_Click();
     void cmdShowStates_Click();

@@ -220,7 +220,7 @@ void frmEditPosition::EntryError(const QString& text, QLineEdit* focusTo) {
 
 bool frmEditPosition::NameTestPasses() {
     const QString typed = txtPositionName->text();
-    const QString name = typed.trimmed();
+    const QString name = TrimSpaces(typed);
     if (name.isEmpty()) {
         EntryError(QStringLiteral("Name is required"), txtPositionName);
         return false;
@@ -228,7 +228,7 @@ bool frmEditPosition::NameTestPasses() {
     if (PositionTable) {
         const int edited = PositionTable->ListIndex();
         for (int i = 0; i < PositionTable->ListCount(); ++i) {
-            const QString rowName = ListEntryField(PositionTable->List(i), 0).trimmed();
+            const QString rowName = TrimSpaces(ListEntryField(PositionTable->List(i), 0));
             if (rowName.compare(name, Qt::CaseInsensitive) != 0)
                 continue;
             if (IsEdit() && i == edited)
@@ -325,7 +325,7 @@ void frmEditPosition::RealignByDelta(int editedRow) {
 
 void frmEditPosition::Finish(const QString& position) {
     Cancel = false;
-    PositionName = txtPositionName->text().trimmed();
+    PositionName = TrimSpaces(txtPositionName->text());
     Position = position;
     accept();
 }

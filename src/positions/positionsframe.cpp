@@ -139,7 +139,7 @@ int PositionsFrame::NextDefaultPositionNumber() const {
     const SavedPositionList& list = console_.positions;
     int n = 1;
     for (int i = 0; i < list.ListCount(); ++i) {
-        const QString name = ListEntryField(list.List(i), 0).trimmed().toUpper();
+        const QString name = TrimSpaces(ListEntryField(list.List(i), 0)).toUpper();
         if (name == QStringLiteral("POSITION") + QString::number(n)) {
             ++n;
             i = -1; // the next number may be taken by a row already passed
@@ -191,7 +191,7 @@ void PositionsFrame::cmdEdit_Click() {
     const FocuserSettings& settings = console_.settings;
     const int selected = list.ListIndex();
     frmEditPosition editor(console_, window());
-    editor.PositionName = ListEntryField(list.List(selected), 0).trimmed();
+    editor.PositionName = TrimSpaces(ListEntryField(list.List(selected), 0));
     editor.OldPosition =
         FormatPositionText(list.ItemData(selected), settings.ScaleFactor, settings.Decimals)
             .trimmed();
@@ -215,7 +215,7 @@ void PositionsFrame::cmdDelete_Click() {
     const int old = list.ListIndex();
     if (old < 0)
         return;
-    const QString name = ListEntryField(list.List(old), 0).trimmed();
+    const QString name = TrimSpaces(ListEntryField(list.List(old), 0));
     const MsgAnswer answer = console_.messages.show(
         MsgIcon::None, QStringLiteral("Delete Position"),
         QStringLiteral("Are you sure you want to Delete '") + name + QStringLiteral("' ?"),
@@ -230,11 +230,13 @@ void PositionsFrame::cmdGoto_Click() {
     const SavedPositionList& list = console_.positions;
     if (list.ListIndex() < 0)
         return;
+    // Taken at the click: a STOP handled while events are pumped below cancels this move.
+    const quint64 stopCount = console_.link.StopCount();
     console_.EnableMotionControls(false);
     const int target = list.ItemData(list.ListIndex());
     console_.motion.MotionDirection = DirectionTo(console_.motion.CurrentPosition, target);
     console_.link.PumpEvents();
-    console_.gotos.StartGoto(target);
+    console_.gotos.StartGoto(target, stopCount);
 }
 
 void PositionsFrame::lstPosition_DblClick() {

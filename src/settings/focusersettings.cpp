@@ -23,6 +23,13 @@ constexpr int kMaxDecimals = 8;
 constexpr int kMaxComPort = 16;
 constexpr int kMinJogRate = 1;
 constexpr int kMaxJogRate = 9;
+constexpr int kMaxDeviceAddress = 255;
+
+// Reals in the file: at most 15 significant digits, written out in full from 0.0001 up
+// to (not including) 1E+15, with an exponent beyond.
+constexpr int kSettingsRealDigits = 15;
+constexpr int kPlainFromExponent = -4;
+constexpr int kPlainBelowExponent = 15;
 
 // An integer field: out-of-range values (and inf) are not something the file can have
 // meant, so the default stands rather than a clipped number.
@@ -38,6 +45,12 @@ int IntValue(const QString& text, int fallback) {
 int RateValue(const QString& text, int fallback) {
     const int rate = IntValue(text, fallback);
     return rate >= kMinJogRate && rate <= kMaxJogRate ? rate : fallback;
+}
+
+// A bus address travels as one byte: 274 would reach device 18 unannounced.
+int AddressValue(const QString& text, int fallback) {
+    const int address = IntValue(text, fallback);
+    return address >= 0 && address <= kMaxDeviceAddress ? address : fallback;
 }
 
 double RealValue(const QString& text, double fallback) {
@@ -89,16 +102,14 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
     } else if (key == QLatin1String("LEFT")) {
         s.Left = IntValue(value, s.Left);
     } else if (key == QLatin1String("DEVICE")) {
-        s.Device = IntValue(value, defaults.Device);
+        s.Device = AddressValue(value, defaults.Device);
     } else if (key == QLatin1String("DEVICE2")) {
-        s.Device2 = IntValue(value, defaults.Device2);
+        s.Device2 = AddressValue(value, defaults.Device2);
     } else if (key == QLatin1String("COMPORT")) {
         const int port = IntValue(value, defaults.COMport);
         s.COMport = (port >= 0 && port <= kMaxComPort) ? port : 0;
     } else if (key == QLatin1String("FREQUENCY")) {
-        // The poll cycle divides by it.
-        const int frequency = IntValue(value, defaults.Frequency);
-        s.Frequency = frequency >= 1 ? frequency : defaults.Frequency;
+        s.Frequency = PositionUpdateFrequency(IntValue(value, defaults.Frequency));
     } else if (key == QLatin1String("SCALEFACTOR")) {
         // Every position is divided by it.
         const double scale = RealValue(value, defaults.ScaleFactor);
@@ -139,6 +150,10 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
 }
 
 } // namespace
+
+int PositionUpdateFrequency(int frequency) {
+    return frequency >= 1 ? frequency : FocuserSettings().Frequency;
+}
 
 double LeadingNumber(const QString& text) {
     // Blanks are skipped wherever they stand ("30 000" reads as 30000).
@@ -220,19 +235,44 @@ double LeadingNumber(const QString& text) {
 QString FormatSettingsReal(double value) {
     if (value == 0.0)
         return QStringLiteral("0"); // no "-0"
-    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
-    int significant = 0;
-    bool leading = true;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('e'))
-            break;
-        if (!c.isDigit() || (leading && c == QLatin1Char('0')))
-            continue;
-        leading = false;
-        ++significant;
+    if (!std::isfinite(value))
+        return QString::number(value);
+    auto digitsOf = [](const QString& exponentForm, QString& digits, int& exponent) {
+        const qsizetype e = exponentForm.indexOf(QLatin1Char('e'));
+        digits = exponentForm.left(e);
+        digits.remove(QLatin1Char('.'));
+        exponent = exponentForm.mid(e + 1).toInt();
+    };
+    const double magnitude = std::fabs(value);
+    QString digits;
+    int exponent = 0;
+    digitsOf(QString::number(magnitude, 'e', QLocale::FloatingPointShortest), digits, exponent);
+    if (digits.size() > kSettingsRealDigits)
+        digitsOf(QString::number(magnitude, 'e', kSettingsRealDigits - 1), digits, exponent);
+    while (digits.size() > 1 && digits.endsWith(QLatin1Char('0')))
+        digits.chop(1);
+
+    QString text;
+    if (exponent >= kPlainFromExponent && exponent < kPlainBelowExponent) {
+        if (exponent < 0) {
+            text = QStringLiteral("0.") + QString(-exponent - 1, QLatin1Char('0')) + digits;
+        } else {
+            const int whole = exponent + 1;
+            if (digits.size() <= whole) {
+                text = digits + QString(whole - digits.size(), QLatin1Char('0'));
+            } else {
+                text = digits.left(whole) + QLatin1Char('.') + digits.mid(whole);
+            }
+        }
+    } else {
+        text = digits.left(1);
+        if (digits.size() > 1)
+            text += QLatin1Char('.') + digits.mid(1);
+        text += exponent < 0 ? QStringLiteral("E-") : QStringLiteral("E+");
+        text += QString::number(std::abs(exponent)).rightJustified(2, QLatin1Char('0'));
     }
-    if (significant > 15)
-        text = QString::number(value, 'g', 15);
+    if (value < 0)
+        text.prepend(QLatin1Char('-'));
     return text;
 }
 
@@ -320,7 +360,7 @@ bool SaveSettings(const QString& path, const FocuserSettings& settings,
     lines.Add(QString(), QString(), QString());
     lines.Add(kGroupPositions, QString(), QString());
     for (int i = 0; i < positions.ListCount(); ++i) {
-        const QString name = ListEntryField(positions.List(i), 0).trimmed();
+        const QString name = TrimSpaces(ListEntryField(positions.List(i), 0));
         lines.Add(kGroupPositions, kKeyPosition,
                   QString::number(positions.ItemData(i)) + QLatin1Char(',') + name);
     }

@@ -34,6 +34,11 @@ struct FocuserSettings {
     bool Logging = false;
 };
 
+// Position updates per second as the poll cycle and the blocking goto divide by it: the
+// loader lets nothing below 1 through, and settings set in memory are held to the same
+// rule (below 1 counts as the default 4).
+int PositionUpdateFrequency(int frequency);
+
 // What the loader found besides the values.
 struct LoadResult {
     bool fileExisted = false;
@@ -70,8 +75,9 @@ void AddSavedPosition(const QString& value, const FocuserSettings& settings,
 // The number at the start of a settings value: blanks skipped, "." as decimal point, an
 // optional exponent, "&H"/"&O" for hexadecimal/octal; 0 when the text starts otherwise.
 double LeadingNumber(const QString& text);
-// A real as the settings file holds it: shortest text that reads back as the same value
-// (at most 15 significant digits), "." as decimal point whatever the regional settings.
+// A real as the settings file holds it: the shortest text that reads back as the same value
+// (at most 15 significant digits), "." as decimal point whatever the regional settings;
+// plain digits from 0.0001 up to below 1E+15 in magnitude, "1.5E-05" / "1E+15" beyond.
 QString FormatSettingsReal(double value);
 
 } // namespace tarnivel

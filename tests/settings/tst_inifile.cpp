@@ -117,6 +117,9 @@ void TestSettings::loadFile_data() {
                                             QString::fromUtf8("[P]|NAME|Caf\u00e9 \u00f6")};
     QTest::newRow("UTF-8 byte-order mark")
         << QByteArray("\xef\xbb\xbf[A]\r\nk=v\r\n") << QStringList{"[A]|[A]|", "[A]|K|v"};
+    QTest::newRow("UTF-8 mark before a Latin-1 byte")
+        << QByteArray("\xef\xbb\xbf[A]\r\nName=Caf\xe9\r\n")
+        << QStringList{"[A]|[A]|", QString::fromUtf8("[A]|NAME|Caf\u00e9")};
 }
 
 void TestSettings::loadFile() {

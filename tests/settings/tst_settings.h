@@ -56,7 +56,7 @@ private Q_SLOTS:
     void saveOnExitSilencesTheSound();
     void saveFailureKeepsOldSettings();
     void commaLocaleKeepsPointInFile();
-    void manyPositionsLoadQuickly();
+    void manyPositionsLoadSorted();
 
     // Saved-positions list
     void sortedInsert_data();

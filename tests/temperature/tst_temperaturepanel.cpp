@@ -146,6 +146,9 @@ private Q_SLOTS:
         QTest::newRow("negative") << "C" << -1.25 << "-1.25";
         QTest::newRow("no grouping") << "en_US" << 12345.5 << "12345.5";
         QTest::newRow("german comma") << "de_DE" << 2.5 << "2,5";
+        QTest::newRow("swedish minus is '-'") << "sv_SE" << -1.25 << "-1,25";
+        QTest::newRow("1E+15 in full") << "C" << 1e15 << "1000000000000000";
+        QTest::newRow("every digit") << "C" << 0.1 + 0.2 << "0.30000000000000004";
     }
     void loadsNamesAndLimits() {
         QFETCH(QString, locale);
@@ -163,6 +166,10 @@ private Q_SLOTS:
         rig->settings.SensorName3 = QStringLiteral("Tube");
         panel->UpdateSensorNames();
         QCOMPARE(panel->lblSensor[2]->text(), QStringLiteral("Tube"));
+        // Auto takes the shown text back: the limit must survive it unchanged.
+        panel->cmdAuto_Click(1);
+        QCOMPARE(panel->FanMode, 1);
+        QCOMPARE(rig->settings.SensorLimit1, limit);
     }
 
     void display_data() {
@@ -172,6 +179,8 @@ private Q_SLOTS:
         QTest::newRow("celsius") << 0 << "C" << QStringList{"21.2°C", "-12.3°C", "n/a"};
         QTest::newRow("fahrenheit") << 1 << "C" << QStringList{"70.2°F", "9.9°F", "n/a"};
         QTest::newRow("comma locale") << 0 << "de_DE" << QStringList{"21,2°C", "-12,3°C", "n/a"};
+        QTest::newRow("swedish minus is '-'")
+            << 0 << "sv_SE" << QStringList{"21,2°C", "-12,3°C", "n/a"};
     }
     void display() {
         QFETCH(int, degrees);
@@ -501,7 +510,7 @@ private Q_SLOTS:
                                  << "SensorLimit3 cannot be blank!" << 3.0;
         QTest::newRow("only blanks") << 1 << "C"
                                      << "   "
-                                     << "SensorLimit1 cannot be blank!" << 40.0;
+                                     << "SensorLimit1 must be Numeric!" << 40.0;
         QTest::newRow("1 letters") << 1 << "C"
                                    << "warm"
                                    << "SensorLimit1 must be Numeric!" << 40.0;
@@ -675,11 +684,27 @@ private Q_SLOTS:
         QCOMPARE(rig->settings.SensorLimit1, 41.5);
     }
 
+    void autoRefusedWhileALimitIsWrong_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("letters") << "x"
+                                 << "SensorLimit3 must be Numeric!";
+        QTest::newRow("empty") << ""
+                               << "SensorLimit3 cannot be blank!";
+        QTest::newRow("blanks") << "  "
+                                << "SensorLimit3 must be Numeric!";
+    }
     void autoRefusedWhileALimitIsWrong() {
+        QFETCH(QString, text);
+        QFETCH(QString, message);
         showWindow();
         connectPanel();
-        panel->txtSensorLimit[2]->setText(QStringLiteral("x"));
+        panel->txtSensorLimit[2]->setText(text);
         QTest::mouseClick(panel->cmdAuto[0], Qt::LeftButton);
+        QVERIFY(rig->messages.shown.isEmpty());
+        test::Settle(window.get());
+        QCOMPARE(rig->messages.texts(), QStringList{message});
+        QCOMPARE(rig->messages.shown[0].icon, MsgIcon::Warning);
         QCOMPARE(panel->FanMode, 0);
         QVERIFY(panel->cmdAuto[0]->isEnabled());
         QCOMPARE(QApplication::focusWidget(), panel->txtSensorLimit[2]);

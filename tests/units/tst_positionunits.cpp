@@ -50,8 +50,6 @@ private Q_SLOTS:
     void unitsWithinStepRange_data();
     void unitsWithinStepRange();
 
-    void buildDisplayFormat_data();
-    void buildDisplayFormat();
     void formatPositionText_data();
     void formatPositionText();
     void formatPositionTextFollowsDefaultLocale();
@@ -262,22 +260,6 @@ void TestPositionUnits::unitsWithinStepRange() {
     QCOMPARE(UnitsWithinStepRange(value, scale), expected);
 }
 
-void TestPositionUnits::buildDisplayFormat_data() {
-    QTest::addColumn<int>("decimals");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("0") << 0 << "0";
-    QTest::newRow("1") << 1 << "0.0";
-    QTest::newRow("3") << 3 << "0.000";
-    QTest::newRow("8") << 8 << "0.00000000";
-    QTest::newRow("negative") << -2 << "0";
-}
-
-void TestPositionUnits::buildDisplayFormat() {
-    QFETCH(int, decimals);
-    QFETCH(QString, expected);
-    QCOMPARE(BuildDisplayFormat(decimals), expected);
-}
-
 void TestPositionUnits::formatPositionText_data() {
     QTest::addColumn<int>("raw");
     QTest::addColumn<double>("scale");
@@ -328,6 +310,9 @@ void TestPositionUnits::formatListEntry_data() {
     QTest::newRow("surrounding blanks trimmed") << "  Focus A  "
                                                 << "  1.250 "
                                                 << "Focus A" + Spaces(13) + Spaces(5) + "1.250";
+    QTest::newRow("only spaces trimmed") << "\tFocus A\t "
+                                         << "1.250"
+                                         << "\tFocus A\t" + Spaces(11) + Spaces(5) + "1.250";
     QTest::newRow("25-character name cut to 20") << "ABCDEFGHIJKLMNOPQRSTUVWXY"
                                                  << "0.000"
                                                  << "ABCDEFGHIJKLMNOPQRST" + Spaces(5) + "0.000";
