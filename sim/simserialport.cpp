@@ -14,8 +14,11 @@ void SimSerialPort::sync() {
 bool SimSerialPort::open(int comPort) {
     if (isOpen())
         close();
-    if (!present_ || !openable_.contains(comPort))
+    openError_.clear();
+    if (!present_ || !openable_.contains(comPort)) {
+        openError_ = QStringLiteral("COM%1: No such device").arg(comPort);
         return false;
+    }
     sync();
     openedPort_ = comPort;
     ++openCount_;

@@ -25,6 +25,7 @@ public:
     int readByte() override;
     void discardInput() override;
     bool connectionLost() const override { return lost_; }
+    QString openError() const override { return openError_; }
 
     // COM numbers that exist and open (default only 1); others fail to open.
     void setOpenablePorts(const QList<int>& ports) { openable_ = ports; }
@@ -57,6 +58,7 @@ private:
     bool attached_ = true;
     bool present_ = true;
     bool lost_ = false;
+    QString openError_;
     int openedPort_ = 0;
     int openCount_ = 0;
     QByteArray written_;

@@ -49,6 +49,7 @@ constexpr int kHeaderTwips = 900;
 constexpr int kReachableStripPx = 40;
 
 const QColor kStopColour{192, 0, 0};
+const QColor kStopDisabledColour{206, 150, 150};
 
 const QString kOffText = QStringLiteral("---Off--");
 
@@ -91,6 +92,8 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
     console_.DisplayPosition = [this] { DisplayPosition(); };
     console_.EnableMotionControls = [this](bool enabled) { EnableMotionControls(enabled); };
     console_.gotos.setDisplayPosition([this] { DisplayPosition(); });
+    console_.gotos.setGotoFinished(
+        [this](int reached, int target) { GotoFinished(reached, target); });
 
     BuildControls();
     Form_Initialize();
@@ -102,6 +105,7 @@ frmTarnivel::~frmTarnivel() {
     console_.DisplayPosition = nullptr;
     console_.EnableMotionControls = nullptr;
     console_.gotos.setDisplayPosition(nullptr);
+    console_.gotos.setGotoFinished(nullptr);
 }
 
 double frmTarnivel::dpiX() const {
@@ -133,7 +137,8 @@ void frmTarnivel::BuildControls() {
     NumLED = new LedReadout(this);
     NumLED->setObjectName(QStringLiteral("NumLED"));
     NumLED->setText(kOffText);
-    lblStatus = new QLabel(this);
+    NumLED->setLive(false);
+    lblStatus = new StatusLine(this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     lblStatus->setMinimumWidth(160);
     {
@@ -165,11 +170,11 @@ void frmTarnivel::BuildControls() {
         f.setPointSizeF(font().pointSizeF() + 2);
         f.setBold(true);
         cmdStop->setFont(f);
-        SetBackColour(cmdStop, kStopColour);
+        // Disabled, it fades, so that it does not call for a press that cannot happen.
+        SetBackColour(cmdStop, kStopColour, kStopDisabledColour);
         QPalette p = cmdStop->palette();
         p.setColor(QPalette::ButtonText, Qt::white);
-        // Disabled, it fades, so that it does not call for a press that cannot happen.
-        p.setColor(QPalette::Disabled, QPalette::Button, QColor(206, 150, 150));
+        p.setColor(QPalette::Disabled, QPalette::Button, kStopDisabledColour);
         p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(240, 222, 222));
         cmdStop->setPalette(p);
         cmdStop->setMinimumHeight(44);
@@ -304,6 +309,31 @@ void frmTarnivel::BuildControls() {
     grid->setColumnStretch(1, 1);
     // The window keeps the size its contents ask for, so the logo places stay right.
     grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    const struct {
+        QWidget* control;
+        const char* tip;
+    } tips[] = {
+        {cboComPort, "The serial port the focuser controller hangs on"},
+        {cmdConnect, "Open the port and connect to the focuser controller"},
+        {cmdDisconnect, "Stop the focuser and close the connection"},
+        {NumLED, "Focuser position in the display units; dimmed while it is not being read"},
+        {cmdOptions, "Units, speeds, sounds, sensor names, limits and calibration"},
+        {cmdFastLeft, "Hold to move fast toward lower positions"},
+        {cmdSlowLeft, "Hold to move slowly toward lower positions"},
+        {cmdSlowRight, "Hold to move slowly toward higher positions"},
+        {cmdFastRight, "Hold to move fast toward higher positions"},
+        {cmdStop, "Stop all motion at once (Esc)"},
+        {txtAdjust, "Size of one step of + and -, in the display units"},
+        {UpDownAdjust, "Double the step (upper arrow) or halve it (lower arrow)"},
+        {cmdIncrement, "Move up by one step"},
+        {cmdDecrement, "Move down by one step"},
+        {picLogo, "Turns while the focuser moves"},
+    };
+    for (const auto& t : tips)
+        t.control->setToolTip(QString::fromUtf8(t.tip));
+    lblStatus->setIdleToolTip(
+        QStringLiteral("Notices about the port, the connection, gotos and the temperature log"));
 
     // STOP is the window's cancel button.
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -462,6 +492,8 @@ void frmTarnivel::cmdConnect_Click() {
     DisconnectRequested = false;
     port.open(s.COMport);
     if (!port.isOpen()) {
+        // The box keeps its one sentence; which device and why go to the status line.
+        lblStatus->setText(port.openError());
         console_.messages.show(MsgIcon::Error, console_.appTitle,
                                QStringLiteral("Error attempting to open port"));
         cmdConnect->setEnabled(true);
@@ -565,6 +597,7 @@ void frmTarnivel::SetDisconnectedState() {
     console_.link.port().close();
     cboComPort->setEnabled(true);
     NumLED->setText(kOffText);
+    NumLED->setLive(false);
     SetBackColour(cmdConnect, ColourOff);
     SetBackColour(cmdDisconnect, ColourOff);
     fraPositions->setEnabled(false);
@@ -630,6 +663,8 @@ void frmTarnivel::ShowOptions() {
         dialog.Display();
 
         if (!dialog.Cancel) {
+            const double oldScaleFactor = s.ScaleFactor;
+            const QString oldUnits = s.ScaleUnits;
             if (dialog.ScaleFactor != s.ScaleFactor) {
                 s.ScaleFactor = dialog.ScaleFactor;
                 fraPositions->RefreshPositionRows();
@@ -649,7 +684,10 @@ void frmTarnivel::ShowOptions() {
             s.SensorName3 = dialog.SensorName3;
             temperatures->UpdateSensorNames();
             s.Degrees = dialog.Degrees;
+            temperatures->UpdateToolTips();
             s.Logging = dialog.Logging;
+            if (s.ScaleFactor != oldScaleFactor || s.ScaleUnits != oldUnits)
+                ConvertStepEntry(oldScaleFactor);
         }
     }
     unsetCursor();

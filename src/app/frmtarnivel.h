@@ -20,6 +20,7 @@ class JogButton;
 class LedReadout;
 class PositionsFrame;
 class RateTimer;
+class StatusLine;
 class TemperaturePanel;
 class UpDownControl;
 
@@ -50,6 +51,8 @@ public:
     void RateTimer_Timer();
     void DisplayPosition();
     void ClearGoto();
+    // A staged goto ran to its end; the status line says so when it stopped short.
+    void GotoFinished(int reached, int target);
 
     // ---- Manual and quick adjust ---------------------------------------------------------
     void JogPress(JogButton* button, int rate);
@@ -81,7 +84,7 @@ public:
     QPushButton* cmdConnect = nullptr;
     QPushButton* cmdDisconnect = nullptr;
     LedReadout* NumLED = nullptr;
-    QLabel* lblStatus = nullptr;
+    StatusLine* lblStatus = nullptr;
     QGroupBox* fraManualAdjust = nullptr;
     JogButton* cmdFastLeft = nullptr;
     JogButton* cmdSlowLeft = nullptr;
@@ -122,6 +125,8 @@ private:
     void StepMove(int sign);
     // The step entry as a number when it is a valid step (numeric and above 0).
     bool ReadStep(double& value) const;
+    // The step entry, given in the units of oldScaleFactor, in the present display units.
+    void ConvertStepEntry(double oldScaleFactor);
 
     Console& console_;
     QString settingsPath_;

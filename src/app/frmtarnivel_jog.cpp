@@ -23,6 +23,16 @@ namespace {
 constexpr double kStepSixteenth = 0.0625;
 constexpr double kMaxStep = 100000;
 constexpr int kStepTextDigits = 15;
+
+// Shortest plain decimal text, written with the operator's decimal mark so that it reads
+// back the way the operator types.
+QString StepText(double value) {
+    QString text = QString::number(value, 'g', kStepTextDigits);
+    const QString point = QLocale().decimalPoint();
+    if (point != QStringLiteral("."))
+        text.replace(QLatin1Char('.'), point);
+    return text;
+}
 } // namespace
 
 void frmTarnivel::JogPress(JogButton* button, int rate) {
@@ -62,13 +72,18 @@ void frmTarnivel::UpDownAdjust_Press(int y) {
         g = kMaxStep;
     if (g < kStepSixteenth)
         g = kStepSixteenth;
-    // Shortest plain decimal text, written with the operator's decimal mark so that it
-    // reads back the way the operator types.
-    QString text = QString::number(g, 'g', kStepTextDigits);
-    const QString point = QLocale().decimalPoint();
-    if (point != QStringLiteral("."))
-        text.replace(QLatin1Char('.'), point);
-    txtAdjust->setText(text);
+    txtAdjust->setText(StepText(g));
+}
+
+void frmTarnivel::ConvertStepEntry(double oldScaleFactor) {
+    // The step means a distance: kept in steps, it would become a move of another size in
+    // the new units (50 "user" steps read as 50 mm is millions of steps).
+    const FocuserSettings& s = console_.settings;
+    double step = 0;
+    if (!ReadStep(step) || !UnitsWithinStepRange(step, oldScaleFactor))
+        return;
+    const int raw = UnitsToSteps(step, oldScaleFactor);
+    txtAdjust->setText(StepText(StepsToUnits(raw, s.ScaleFactor, s.Decimals)));
 }
 
 void frmTarnivel::cmdIncrement_Click() {

@@ -145,16 +145,35 @@ void frmTarnivel::NoteLostConnection() {
 
 void frmTarnivel::DisplayPosition() {
     const int p = console_.commands.GetPosition();
-    if (p == -1)
+    if (p == -1) {
+        NumLED->setLive(false);
         return;
+    }
     console_.motion.CurrentPosition = p;
     const FocuserSettings& s = console_.settings;
     // The readout has segments for a point only, whatever mark the operator's locale uses.
     NumLED->setText(FormatPositionText(p, s.ScaleFactor, s.Decimals, QLocale::c()));
+    NumLED->setLive(true);
 }
 
 void frmTarnivel::ClearGoto() {
     console_.gotos.ClearGoto();
+}
+
+void frmTarnivel::GotoFinished(int reached, int target) {
+    // Compared as the operator reads them: a step or two off the target is not "short".
+    const FocuserSettings& s = console_.settings;
+    const QString at = FormatPositionText(reached, s.ScaleFactor, s.Decimals).trimmed();
+    const QString aim = FormatPositionText(target, s.ScaleFactor, s.Decimals).trimmed();
+    const QString kShort = QStringLiteral("Goto stopped short");
+    if (at == aim) {
+        if (lblStatus->text().startsWith(kShort))
+            lblStatus->clear();
+        return;
+    }
+    // An end stop or an active limit ended the move; the readout alone would not tell.
+    lblStatus->setText(
+        QStringLiteral("%1 at %2 %4 (target %3 %4)").arg(kShort, at, aim, s.ScaleUnits));
 }
 
 } // namespace tarnivel

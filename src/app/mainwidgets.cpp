@@ -1,5 +1,6 @@
 #include "mainwidgets.h"
 
+#include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOption>
@@ -10,6 +11,8 @@ namespace {
 // Segment display proportions: a digit cell is a little taller than wide.
 constexpr int kDigitWidth = 22;
 constexpr int kReadoutHeight = 46;
+const QColor kLiveSegments{90, 255, 120};
+const QColor kDimSegments{40, 105, 55};
 } // namespace
 
 LedReadout::LedReadout(QWidget* parent) : QLCDNumber(kMinDigits, parent) {
@@ -21,11 +24,22 @@ LedReadout::LedReadout(QWidget* parent) : QLCDNumber(kMinDigits, parent) {
     setLineWidth(2);
     QPalette p = palette();
     p.setColor(QPalette::Window, QColor(18, 24, 20));
-    p.setColor(QPalette::WindowText, QColor(90, 255, 120));
-    p.setColor(QPalette::Light, QColor(90, 255, 120));
     p.setColor(QPalette::Dark, QColor(30, 60, 36));
     setPalette(p);
     setAutoFillBackground(true);
+    live_ = false;
+    setLive(true);
+}
+
+void LedReadout::setLive(bool live) {
+    if (live == live_)
+        return;
+    live_ = live;
+    const QColor segments = live ? kLiveSegments : kDimSegments;
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, segments);
+    p.setColor(QPalette::Light, segments);
+    setPalette(p);
 }
 
 void LedReadout::setText(const QString& text) {
@@ -38,6 +52,47 @@ void LedReadout::setText(const QString& text) {
 
 QSize LedReadout::sizeHint() const {
     return {digitCount() * kDigitWidth + 2 * frameWidth() + 8, kReadoutHeight};
+}
+
+StatusLine::StatusLine(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void StatusLine::setText(const QString& text) {
+    text_ = text;
+    ShowFitting();
+}
+
+void StatusLine::setIdleToolTip(const QString& tip) {
+    idleTip_ = tip;
+    ShowFitting();
+}
+
+QSize StatusLine::sizeHint() const {
+    return minimumSizeHint();
+}
+
+QSize StatusLine::minimumSizeHint() const {
+    const QMargins m = contentsMargins();
+    return {minimumWidth(), fontMetrics().height() + m.top() + m.bottom()};
+}
+
+void StatusLine::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    ShowFitting();
+}
+
+void StatusLine::changeEvent(QEvent* event) {
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        ShowFitting();
+}
+
+void StatusLine::ShowFitting() {
+    const QString shown = fontMetrics().elidedText(text_, Qt::ElideRight, contentsRect().width());
+    QLabel::setText(shown);
+    setToolTip(shown == text_ ? idleTip_ : text_);
 }
 
 JogButton::JogButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLCDNumber>
+#include <QLabel>
 #include <QPushButton>
 #include <QString>
 #include <QWidget>
@@ -18,11 +19,45 @@ public:
     // Shows text; a longer text widens the display rather than losing its leading digits.
     void setText(const QString& text);
     const QString& text() const { return text_; }
+    // Bright while the text is a position just read; dimmed while the readout is off or
+    // stands frozen on a position the controller no longer confirms.
+    void setLive(bool live);
+    bool isLive() const { return live_; }
 
     QSize sizeHint() const override;
 
 private:
     QString text_;
+    bool live_ = true;
+};
+
+// The status line: one line whose width never follows its message, so that no message can
+// resize the window. A message wider than the line is shown cut with "…" and whole in the
+// tooltip. setText, text and clear hide QLabel's own and deal in the whole message; use
+// them through this type.
+class StatusLine : public QLabel {
+    Q_OBJECT
+public:
+    explicit StatusLine(QWidget* parent = nullptr);
+
+    void setText(const QString& text);
+    const QString& text() const { return text_; }
+    void clear() { setText(QString()); }
+    // Shown while the whole message fits.
+    void setIdleToolTip(const QString& tip);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void ShowFitting();
+
+    QString text_;
+    QString idleTip_;
 };
 
 // A jog button: reports the press and the release of any mouse button. The release comes

@@ -16,6 +16,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
+#include <iterator>
 
 namespace tarnivel {
 
@@ -76,6 +78,7 @@ QString LimitText(double limit) {
 
 TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
     : QObject(parent), console_(console) {
+    limitCheck_ = new QuietCall([this] { ValidatePendingLimits(); }, this);
     Frame2 = new QGroupBox(QStringLiteral("Temperature"), parent);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     auto* temperatures = new QGridLayout(Frame2);
@@ -132,7 +135,7 @@ TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
         txtSensorLimit[i]->setAlignment(Qt::AlignRight);
         txtSensorLimit[i]->installEventFilter(this);
         connect(txtSensorLimit[i], &QLineEdit::returnPressed, this,
-                [this, i] { txtSensorLimit_Validate(i + 1); });
+                [this, i] { LimitBoxLeft(i + 1); });
         fans->addWidget(cmdAuto[i], i + 1, 0);
         fans->addWidget(txtSensorLimit[i], i + 1, 1, 1, 5);
     }
@@ -150,6 +153,35 @@ void TemperaturePanel::LoadFromSettings() {
 void TemperaturePanel::UpdateSensorNames() {
     for (int n = 1; n <= 3; ++n)
         lblSensor[n - 1]->setText(SensorName(console_.settings, n));
+    UpdateToolTips();
+}
+
+void TemperaturePanel::UpdateToolTips() {
+    const FocuserSettings& s = console_.settings;
+    const QString unit = s.Degrees == 0 ? QStringLiteral("°C") : QStringLiteral("°F");
+    const QString reference = SensorName(s, 1);
+    for (int n = 1; n <= 3; ++n) {
+        const QString name = SensorName(s, n);
+        txtTemp[n - 1]->setToolTip(QStringLiteral("Temperature of ") + name);
+        if (n == 1) {
+            txtSensorLimit[0]->setToolTip(
+                QStringLiteral("Fan on while %1 is above this limit (%2)").arg(reference, unit));
+            cmdAuto[0]->setToolTip(
+                QStringLiteral("Automatic fan: on while %1 is above the limit beside this button")
+                    .arg(reference));
+        } else {
+            txtSensorLimit[n - 1]->setToolTip(
+                QStringLiteral("Fan on while %1 is more than this above %2 (%3)")
+                    .arg(reference, name, unit));
+            cmdAuto[n - 1]->setToolTip(QStringLiteral("Automatic fan: on while %1 is more than "
+                                                      "the limit beside this button above %2")
+                                           .arg(reference, name));
+        }
+    }
+    cmdManual->setToolTip(QStringLiteral("Switch the fan by hand with OFF and ON"));
+    optFan[0]->setToolTip(QStringLiteral("Fan off"));
+    optFan[1]->setToolTip(QStringLiteral("Fan on"));
+    shpFanLED->setToolTip(QStringLiteral("Fan lamp: green while the fan is switched on"));
 }
 
 void TemperaturePanel::UpdateStatus() {
@@ -230,12 +262,15 @@ void TemperaturePanel::cmdAuto_Click(int n) {
     if (n < 1 || n > 3)
         return;
     // The boxes are about to be locked, and a locked box must show the limit the rule
-    // uses. One holding no number stops the click with the warning that leaving it gives,
-    // and gets the focus; the others' numbers are taken even if their focus never left.
+    // uses. One holding no number stops the click, gets the focus and gives the warning
+    // that leaving it gives, at the next quiet moment like that one (this click may run
+    // inside a command's wait); the others' numbers are taken even if their focus never left.
     double limits[3] = {};
     for (int i = 0; i < 3; ++i) {
         if (!ParseOperatorNumber(txtSensorLimit[i]->text(), limits[i])) {
-            txtSensorLimit_Validate(i + 1);
+            txtSensorLimit[i]->setFocus(Qt::OtherFocusReason);
+            limitPending_[i] = true;
+            limitCheck_->request();
             return;
         }
     }
@@ -323,6 +358,31 @@ bool TemperaturePanel::txtSensorLimit_Validate(int n) {
     return false;
 }
 
+void TemperaturePanel::LimitBoxLeft(int n) {
+    if (n < 1 || n > 3)
+        return;
+    double value = 0;
+    if (ParseOperatorNumber(txtSensorLimit[n - 1]->text(), value)) {
+        LimitSetting(console_.settings, n) = value;
+        limitPending_[n - 1] = false;
+        return;
+    }
+    limitPending_[n - 1] = true;
+    limitCheck_->request();
+}
+
+void TemperaturePanel::ValidatePendingLimits() {
+    // One complaint at a time: the focus goes back into that box, and the others speak
+    // when the focus leaves them again.
+    bool pending[3];
+    std::copy(std::begin(limitPending_), std::end(limitPending_), std::begin(pending));
+    std::fill(std::begin(limitPending_), std::end(limitPending_), false);
+    for (int i = 0; i < 3; ++i) {
+        if (pending[i] && !txtSensorLimit_Validate(i + 1))
+            break;
+    }
+}
+
 bool TemperaturePanel::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusOut && !validating_) {
         const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
@@ -331,7 +391,7 @@ bool TemperaturePanel::eventFilter(QObject* watched, QEvent* event) {
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
             for (int i = 0; i < 3; ++i) {
                 if (watched == txtSensorLimit[i])
-                    txtSensorLimit_Validate(i + 1);
+                    LimitBoxLeft(i + 1);
             }
         }
     }

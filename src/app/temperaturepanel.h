@@ -1,5 +1,6 @@
 #pragma once
 
+#include "quietcall.h"
 #include "temperaturelog.h"
 
 #include <QDateTime>
@@ -28,6 +29,8 @@ public:
     void LoadFromSettings();
     // Sensor label captions after the options dialog changed the names.
     void UpdateSensorNames();
+    // Tooltips that name the sensors and the display unit.
+    void UpdateToolTips();
 
     // One temperature, fan and log cycle (at connect and every 500 \ Frequency ticks).
     void UpdateStatus();
@@ -42,6 +45,10 @@ public:
     // operator and putting the focus back into the box, when the text is blank or not a
     // number; the limit then stays as it was.
     bool txtSensorLimit_Validate(int n);
+    // The focus left box n (or Enter was pressed in it): a number is taken at once, a
+    // rejected text is complained about at the next quiet moment, never in the middle of
+    // the click that took the focus away (STOP) or of a command's wait.
+    void LimitBoxLeft(int n);
 
     int FanMode = 0;
     int FanRequest = 0;
@@ -85,9 +92,12 @@ private:
     void LockLimits(bool locked);
     void WriteLogLine(const TemperatureReadings& celsius);
     void SetLogStatus(const QString& text);
+    void ValidatePendingLimits();
 
     Console& console_;
     bool validating_ = false;
+    bool limitPending_[3] = {};
+    QuietCall* limitCheck_ = nullptr;
     QString logStatus_;
 };
 

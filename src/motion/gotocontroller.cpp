@@ -47,6 +47,10 @@ void GotoController::setDisplayPosition(std::function<void()> displayPosition) {
     displayPosition_ = std::move(displayPosition);
 }
 
+void GotoController::setGotoFinished(std::function<void(int, int)> gotoFinished) {
+    gotoFinished_ = std::move(gotoFinished);
+}
+
 void GotoController::DisplayPosition() {
     if (displayPosition_) {
         displayPosition_();
@@ -153,6 +157,8 @@ void GotoController::RunStage() {
     case kStageFinish:
         PlayEndSound();
         DisplayPosition();
+        if (gotoFinished_)
+            gotoFinished_(motion_.CurrentPosition, motion_.GotoTarget);
         ClearGoto();
         motion_.GotoDone = true;
         return;

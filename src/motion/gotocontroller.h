@@ -24,6 +24,9 @@ public:
 
     // Reads the position and shows it (the main window's readout); used by the waits.
     void setDisplayPosition(std::function<void()> displayPosition);
+    // Told where a staged goto that ran to its end stopped and where it was sent (raw
+    // positions); they differ when an end stop or an active limit stopped it short.
+    void setGotoFinished(std::function<void(int reached, int target)> gotoFinished);
 
     // Sets up a staged goto; nothing is sent here. stopCount is the link's StopCount()
     // when the operator asked for the move: a stop since then (pressed while events were
@@ -54,6 +57,7 @@ private:
     SoundPlayer& sound_;
     Platform& platform_;
     std::function<void()> displayPosition_;
+    std::function<void(int, int)> gotoFinished_;
     quint64 gotoStopCount_ = 0;
 };
 

@@ -121,8 +121,13 @@ QString TrimSpaces(const QString& text) {
 }
 
 QString FormatListEntry(const QString& name, const QString& valueText) {
-    return TrimSpaces(name).leftJustified(20, QLatin1Char(' '), true) +
-           TrimSpaces(valueText).rightJustified(10, QLatin1Char(' '), false);
+    const QString nameColumn = TrimSpaces(name).leftJustified(20, QLatin1Char(' '), true);
+    const QString value = TrimSpaces(valueText);
+    // A name filling its column and a value filling (or overflowing) its own would read as
+    // one word; the value then moves one place right. Field 0 stays the first 20 characters.
+    const bool runTogether = value.size() >= 10 && !nameColumn.endsWith(QLatin1Char(' '));
+    return nameColumn + (runTogether ? QStringLiteral(" ") : QString()) +
+           value.rightJustified(10, QLatin1Char(' '), false);
 }
 
 QString ListEntryField(const QString& row, int field) {

@@ -33,7 +33,8 @@ QString FormatPositionText(int raw, double scaleFactor, int decimals,
 // Without the spaces (U+0020 only) around it: a name keeps a tab or any other white space
 // the operator put in or around it.
 QString TrimSpaces(const QString& text);
-// 20-character name column then 10-character (right-aligned, never cut) value column.
+// 20-character name column then 10-character (right-aligned, never cut) value column; a
+// blank always parts a name that fills its column from the value.
 QString FormatListEntry(const QString& name, const QString& valueText);
 QString ListEntryField(const QString& row, int field);
 

@@ -217,6 +217,49 @@ void frmOptions::BuildControls() {
     outer->addLayout(bottom);
     outer->setSizeConstraint(QLayout::SetFixedSize);
 
+    // Reading order: the left column top to bottom, row by row, then the right column,
+    // then the buttons.
+    const QList<QWidget*> tabOrder = {
+        cboScaleUnits,     txtScaleFactor,     cboSlowSlewSpeed, cboFastSlewSpeed, cboDecimals,
+        chkSlewingSound,   chkCompletionSound, chkLimits,        chkAutoStop,      cmdReset,
+        txtSensor1,        txtSensor2,         txtSensor3,       cboDegrees,       chkLogging,
+        cmdQuickCalibrate, cmdCancelCalibrate, cmdCalibrate,     cmdShowStates,    cmdOk,
+        cmdCancel};
+    for (int i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
+
+    const struct {
+        QWidget* control;
+        const char* tip;
+    } tips[] = {
+        {cboScaleUnits, "Units of the readout, the step and the saved positions"},
+        {txtScaleFactor, "Focuser steps per unit; choosing other units converts it"},
+        {cboSlowSlewSpeed, "Rate of the slow jog buttons < and >"},
+        {cboFastSlewSpeed, "Rate of the fast jog buttons < < and > >"},
+        {cboDecimals, "Digits after the point on the readout and in the list"},
+        {chkSlewingSound, "Play a sound while the focuser moves"},
+        {chkCompletionSound, "Play a sound when a move ends"},
+        {chkLimits, "Let the controller enforce the travel limits found by the calibration"},
+        {chkAutoStop, "The controller's auto-stop; every connect switches it on"},
+        {cmdReset, "Make the present focuser position read zero"},
+        {txtSensor1, "Name of temperature sensor 1, the one the automatic fan rules compare"},
+        {txtSensor2, "Name of temperature sensor 2"},
+        {txtSensor3, "Name of temperature sensor 3"},
+        {cboDegrees, "Show temperatures and fan limits in Celsius or Fahrenheit"},
+        {chkLogging, "Append every temperature reading to this file beside the settings"},
+        {cmdQuickCalibrate,
+         "Find the lower end stop and reuse the travel measured by the last full calibration"},
+        {cmdCancelCalibrate, "Stop the calibration under way"},
+        {cmdCalibrate, "Drive to both end stops, measure the travel and put zero in its middle"},
+        {cmdShowStates, "Show the controller's limits, auto-stop and calibration data"},
+        {lblCalibrate, "Progress of the calibration"},
+        {lblVersion, "Versions of this program and of the focuser's firmware"},
+        {cmdOk, "Keep these settings"},
+        {cmdCancel, "Close without changing any setting"},
+    };
+    for (const auto& t : tips)
+        t.control->setToolTip(QString::fromUtf8(t.tip));
+
     connect(cboScaleUnits, &QComboBox::activated, this, [this] { cboScaleUnits_Click(); });
     connect(chkLimits, &QCheckBox::toggled, this, [this] { chkLimits_Click(); });
     connect(chkAutoStop, &QCheckBox::toggled, this, [this] { chkAutoStop_Click(); });

@@ -43,6 +43,14 @@ QString RealignByCounterQuestion() {
            kLineBreak + kLineBreak + QStringLiteral("Are you sure you want to do this?");
 }
 
+// A click into a position entry chooses it, and so does the focus the dialog itself puts
+// there after an entry error. Focus that only passes through (Tab, Shift+Tab, the window
+// coming back to the front) chooses nothing: tabbing on to "Set Value" must not swap the
+// row's saved position for the focuser's present one.
+bool ChoosesByFocus(Qt::FocusReason reason) {
+    return reason == Qt::MouseFocusReason || reason == Qt::OtherFocusReason;
+}
+
 } // namespace
 
 frmEditPosition::frmEditPosition(Console& console, QWidget* parent)
@@ -110,6 +118,8 @@ frmEditPosition::frmEditPosition(Console& console, QWidget* parent)
     connect(cmdReAlign, &QPushButton::clicked, this, [this] { cmdReAlign_Click(); });
     connect(optUseOld, &QRadioButton::clicked, this, [this] { optUseOld_Click(); });
     connect(optUseNew, &QRadioButton::clicked, this, [this] { optUseNew_Click(); });
+    // Typing a position chooses it as much as clicking into it does.
+    connect(txtNewPosition, &QLineEdit::textEdited, this, [this] { ChooseNew(); });
     for (QLineEdit* entry : {txtPositionName, txtOldPosition, txtNewPosition})
         entry->installEventFilter(this);
 
@@ -157,12 +167,11 @@ bool frmEditPosition::eventFilter(QObject* watched, QEvent* event) {
             txtPositionName->selectAll();
             selectNameOnRelease_ =
                 static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason;
-        } else if (watched == txtOldPosition) {
-            optUseOld->setChecked(true);
-            optUseOld_Click();
-        } else if (watched == txtNewPosition) {
-            optUseNew->setChecked(true);
-            optUseNew_Click();
+        } else if (ChoosesByFocus(static_cast<QFocusEvent*>(event)->reason())) {
+            if (watched == txtOldPosition)
+                ChooseOld();
+            else if (watched == txtNewPosition)
+                ChooseNew();
         }
     } else if (event->type() == QEvent::MouseButtonRelease && watched == txtPositionName &&
                selectNameOnRelease_) {
@@ -172,6 +181,16 @@ bool frmEditPosition::eventFilter(QObject* watched, QEvent* event) {
             txtPositionName->selectAll();
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void frmEditPosition::ChooseOld() {
+    optUseOld->setChecked(true);
+    optUseOld_Click();
+}
+
+void frmEditPosition::ChooseNew() {
+    optUseNew->setChecked(true);
+    optUseNew_Click();
 }
 
 void frmEditPosition::optUseOld_Click() {

@@ -72,6 +72,9 @@ private:
     // after a failure.
     bool PositionEntryPasses(QLineEdit* entry);
     void EntryError(const QString& text, QLineEdit* focusTo);
+    // Selects the option of that entry as its click would.
+    void ChooseOld();
+    void ChooseNew();
     bool IsEdit() const { return Action == QLatin1String("E"); }
     void RealignByDelta(int editedRow);
     void Finish(const QString& position);

@@ -83,6 +83,13 @@ PositionsFrame::PositionsFrame(Console& console, QWidget* parent)
     cmdEdit = MakeButton(QStringLiteral("cmdEdit"), QStringLiteral("Edit"), this);
     cmdDelete = MakeButton(QStringLiteral("cmdDelete"), QStringLiteral("Delete"), this);
 
+    lstPosition->setToolTip(QStringLiteral("Saved positions; double-click one to go there"));
+    cmdGoto->setToolTip(QStringLiteral("Go to the selected position"));
+    cmdAdd->setToolTip(QStringLiteral("Save the focuser's present position under a name"));
+    cmdEdit->setToolTip(
+        QStringLiteral("Rename the selected position, change its value or realign the table"));
+    cmdDelete->setToolTip(QStringLiteral("Delete the selected position"));
+
     auto* buttons = new QHBoxLayout;
     for (QPushButton* button : {cmdGoto, cmdAdd, cmdEdit, cmdDelete})
         buttons->addWidget(button);

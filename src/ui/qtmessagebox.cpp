@@ -28,7 +28,10 @@ MsgAnswer QtMessageBox::show(MsgIcon icon, const QString& title, const QString& 
     }
     if (buttons == MsgButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        // Every question the console asks is about to destroy something (a saved position,
+        // the table's alignment, the focuser's count): Enter must not say yes for the operator.
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
     }
     box.setStandardButtons(QMessageBox::Ok);

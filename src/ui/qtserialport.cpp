@@ -1,5 +1,6 @@
 #include "qtserialport.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcPort, "tarnivel.port")
@@ -9,6 +10,18 @@ namespace tarnivel {
 namespace {
 constexpr int kInputBufferBytes = 1024;
 constexpr int kWriteFlushMs = 100;
+
+QString OpenErrorText(const QString& device, QSerialPort::SerialPortError error,
+                      const QString& reason) {
+    // A COMn link beside the settings names the device it stands for.
+    const QFileInfo info(device);
+    const QString shown = info.isSymLink() ? info.symLinkTarget() : device;
+    QString text = shown + QStringLiteral(": ") + reason;
+    // Serial devices belong to the group dialout; a user outside it is refused.
+    if (error == QSerialPort::PermissionError)
+        text += QStringLiteral(" \u2014 is your user in the dialout group?");
+    return text;
+}
 } // namespace
 
 QtSerialPort::QtSerialPort(ProgramFolder folder, QObject* parent)
@@ -19,9 +32,11 @@ QtSerialPort::QtSerialPort(ProgramFolder folder, QObject* parent)
 bool QtSerialPort::open(int comPort) {
     if (port_.isOpen())
         port_.close();
+    openError_.clear();
     if (comPort < 1)
         return false;
-    port_.setPortName(folder_.comPortDevice(comPort));
+    const QString device = folder_.comPortDevice(comPort);
+    port_.setPortName(device);
     port_.setBaudRate(QSerialPort::Baud9600);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
@@ -30,6 +45,7 @@ bool QtSerialPort::open(int comPort) {
     port_.setReadBufferSize(kInputBufferBytes);
     if (!port_.open(QIODevice::ReadWrite)) {
         qCDebug(lcPort) << "cannot open" << port_.portName() << port_.errorString();
+        openError_ = OpenErrorText(device, port_.error(), port_.errorString());
         return false;
     }
     // A line can hold bytes from an earlier session.

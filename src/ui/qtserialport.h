@@ -22,6 +22,7 @@ public:
     int readByte() override;
     void discardInput() override;
     bool connectionLost() const override { return lost_; }
+    QString openError() const override { return openError_; }
 
     QString deviceName() const { return port_.portName(); }
 
@@ -31,6 +32,7 @@ private:
     ProgramFolder folder_;
     QSerialPort port_;
     bool lost_ = false;
+    QString openError_;
 };
 
 } // namespace tarnivel

@@ -13,6 +13,10 @@ public:
 
     // Opens the port behind "COMn" (n >= 1). Returns whether the port is open afterwards.
     virtual bool open(int comPort) = 0;
+    // Why the last open() failed, for the operator: the device COMn stands for and the
+    // system's reason ("/dev/ttyS0: Permission denied"); empty when it did not fail or
+    // nothing more is known.
+    virtual QString openError() const { return QString(); }
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 

@@ -15,11 +15,14 @@
 #include "temperaturepanel.h"
 #include "twips.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -70,6 +73,7 @@ class TestFrmTarnivel : public QObject {
 private Q_SLOTS:
     void startupFillsWindow();
     void startupPlacesLogos();
+    void everyControlSaysWhatItDoes();
     void fillPortList_data();
     void fillPortList();
     void windowOffEveryScreenComesBack();
@@ -81,10 +85,16 @@ private Q_SLOTS:
     void controlStates_data();
     void controlStates();
     void stateColours();
+    void renderedColours_data();
+    void renderedColours();
     void disconnectSequence();
     void stopDuringGoto_data();
     void stopDuringGoto();
+    void stopWinsOverLimitBox_data();
+    void stopWinsOverLimitBox();
     void gotoSounds();
+    void gotoEndingShortSaysSo_data();
+    void gotoEndingShortSaysSo();
     void readoutDivider_data();
     void readoutDivider();
     void statusDivider();
@@ -95,12 +105,15 @@ private Q_SLOTS:
     void optionsExchange_data();
     void optionsExchange();
     void optionsTickSkipsPolling();
+    void stepEntryFollowsUnits_data();
+    void stepEntryFollowsUnits();
     void closeWhileDisconnected();
     void closeWhileConnected();
     void closeMaximisedKeepsPosition();
     void closeDuringProbeHonoured();
     void connectClearsStaleClose();
     void lostConnection();
+    void longStatusKeepsWindowSize();
     void unreadableSettingsLeftAlone();
 };
 
@@ -165,6 +178,22 @@ void TestFrmTarnivel::startupPlacesLogos() {
     QVERIFY(w.Frame1->y() >= w.picLogo1->geometry().bottom());
 }
 
+void TestFrmTarnivel::everyControlSaysWhatItDoes() {
+    WindowRig r(ReadyController(), "[TARNIVEL]\r\n   Degrees = 1\r\n");
+    for (QWidget* w : r.w->findChildren<QWidget*>()) {
+        const bool operated = (w->focusPolicy() & Qt::TabFocus) ||
+                              qobject_cast<QAbstractButton*>(w) || w == r.w->UpDownAdjust;
+        if (operated && w != r.w->cmdDummy && !w->objectName().startsWith(QLatin1String("qt_")))
+            QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName()));
+    }
+    const TemperaturePanel& t = *r.w->temperatures;
+    QCOMPARE(t.txtSensorLimit[0]->toolTip(),
+             QStringLiteral("Fan on while Primary is above this limit (°F)"));
+    QCOMPARE(t.txtSensorLimit[2]->toolTip(),
+             QStringLiteral("Fan on while Primary is more than this above Secondary (°F)"));
+    QCOMPARE(t.txtTemp[1]->toolTip(), QStringLiteral("Temperature of Ambient"));
+}
+
 void TestFrmTarnivel::fillPortList_data() {
     QTest::addColumn<int>("selected");
     QTest::addColumn<int>("index");
@@ -211,12 +240,15 @@ void TestFrmTarnivel::connectRefused_data() {
     QTest::addColumn<int>("icon");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("framesSent");
+    QTest::addColumn<QString>("status");
     QTest::newRow("None chosen") << 0 << true << int(MsgIcon::Warning)
-                                 << QStringLiteral("Please choose a COM port!") << 0;
+                                 << QStringLiteral("Please choose a COM port!") << 0 << QString();
     QTest::newRow("port will not open")
-        << 2 << true << int(MsgIcon::Error) << QStringLiteral("Error attempting to open port") << 0;
+        << 2 << true << int(MsgIcon::Error) << QStringLiteral("Error attempting to open port") << 0
+        << QStringLiteral("COM2: No such device");
     QTest::newRow("no controller")
-        << 1 << false << int(MsgIcon::Error) << QStringLiteral("Cannot find focuser on port") << 0;
+        << 1 << false << int(MsgIcon::Error) << QStringLiteral("Cannot find focuser on port") << 0
+        << QString();
 }
 
 void TestFrmTarnivel::connectRefused() {
@@ -225,6 +257,7 @@ void TestFrmTarnivel::connectRefused() {
     QFETCH(int, icon);
     QFETCH(QString, text);
     QFETCH(int, framesSent);
+    QFETCH(QString, status);
     WindowRig r;
     r.rig->sim.port.setControllerAttached(attached);
     r.connectTo(comPort);
@@ -233,6 +266,7 @@ void TestFrmTarnivel::connectRefused() {
     QCOMPARE(int(r.rig->messages.shown[0].icon), icon);
     QCOMPARE(r.rig->messages.shown[0].title, kTitle);
     QCOMPARE(r.rig->messages.shown[0].text, text);
+    QCOMPARE(r.w->lblStatus->text(), status);
     QCOMPARE(r.frames().size(), framesSent);
     QVERIFY(!r.rig->sim.link.LinkOpen());
     QVERIFY(!r.rig->sim.port.isOpen());
@@ -242,6 +276,7 @@ void TestFrmTarnivel::connectRefused() {
     QVERIFY(!r.w->fraManualAdjust->isEnabled());
     QCOMPARE(faceOf(r.w->cmdConnect), ColourOff);
     QCOMPARE(r.w->NumLED->text(), QStringLiteral("---Off--"));
+    QVERIFY(!r.w->NumLED->isLive());
     QVERIFY(!r.w->rateTimer->isArmed());
     QCOMPARE(r.rig->settings.COMport, comPort);
 }
@@ -373,6 +408,41 @@ void TestFrmTarnivel::stateColours() {
     QCOMPARE(faceOf(r.w->cmdDisconnect), ColourOff);
 }
 
+void TestFrmTarnivel::renderedColours_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QColor>("colour");
+    const QColor on(192, 255, 192);
+    const QColor off(255, 192, 192);
+    QTest::newRow("Connect, disconnected") << "cmdConnect" << false << off;
+    QTest::newRow("Connect, connected") << "cmdConnect" << true << on;
+    QTest::newRow("Disconnect, connected") << "cmdDisconnect" << true << on;
+    QTest::newRow("jog button") << "cmdFastLeft" << true << off;
+    QTest::newRow("STOP") << "cmdStop" << true << QColor(192, 0, 0);
+    QTest::newRow("Manual, active") << "cmdManual" << true << on;
+    QTest::newRow("Auto, inactive") << "cmdAuto2" << true << off;
+    QTest::newRow("fan lamp, off") << "shpFanLED" << true << off;
+}
+
+// What the operator sees: a pixel of the drawn face, inside the border and clear of the
+// caption.
+void TestFrmTarnivel::renderedColours() {
+    QFETCH(QString, control);
+    QFETCH(bool, connected);
+    QFETCH(QColor, colour);
+    WindowRig r;
+    r.w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(r.w.get()));
+    if (connected)
+        r.connectTo(1);
+    auto* w = r.w->findChild<QWidget*>(control);
+    QVERIFY(w);
+    const QImage face = w->grab().toImage();
+    const bool lamp = control == QLatin1String("shpFanLED");
+    const QPoint at = lamp ? face.rect().center() : QPoint(5, face.height() / 2);
+    QCOMPARE(face.pixelColor(at), colour);
+}
+
 void TestFrmTarnivel::disconnectSequence() {
     WindowRig r;
     r.rig->settings.CompletionSound = true;
@@ -459,6 +529,59 @@ void TestFrmTarnivel::stopDuringGoto() {
     QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{QString(), false}}));
 }
 
+void TestFrmTarnivel::stopWinsOverLimitBox_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("letters") << "x"
+                             << "SensorLimit1 must be Numeric!";
+    QTest::newRow("nothing") << ""
+                             << "SensorLimit1 cannot be blank!";
+}
+
+void TestFrmTarnivel::stopWinsOverLimitBox() {
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    WindowRig r;
+    r.w->show();
+    QApplication::setActiveWindow(r.w.get());
+    QVERIFY(QTest::qWaitForWindowActive(r.w.get()));
+    r.connectTo(1);
+    r.tick();
+    r.w->txtAdjust->setText("0.5");
+    r.w->cmdIncrement->click();
+    for (int i = 0; i < 400 && r.rig->motion.GotoStage != 2; ++i)
+        r.tick();
+    QVERIFY(r.rig->sim.model.isMoving());
+    QLineEdit* box = r.w->temperatures->txtSensorLimit[0];
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Delete);
+    QTest::keyClicks(box, text);
+    QCOMPARE(box->text(), text);
+    r.clearFrames();
+    bool stoppedFirst = false;
+    r.rig->messages.onShow = [&](const ShownMessage&) {
+        stoppedFirst =
+            r.frames().contains("50 02 12 24 00 00 00 00") && !r.rig->sim.model.isMoving();
+    };
+
+    QTest::mousePress(r.w->cmdStop, Qt::LeftButton);
+    QTest::mouseRelease(r.w->cmdStop, Qt::LeftButton);
+    QCOMPARE(r.frames(), QStringList{"50 02 12 24 00 00 00 00"});
+    QVERIFY(!r.rig->sim.model.isMoving());
+    QVERIFY(r.rig->messages.shown.isEmpty());
+    // The ticks that end the goto run undisturbed; then the box speaks.
+    r.tick(2);
+    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    QVERIFY(r.w->cmdIncrement->isEnabled());
+    QVERIFY(r.rig->messages.shown.isEmpty());
+    r.settle();
+    QCOMPARE(r.rig->messages.texts(), QStringList{message});
+    QVERIFY(stoppedFirst);
+    QCOMPARE(r.w->focusWidget(), box);
+    QCOMPARE(r.rig->settings.SensorLimit1, 40.0);
+}
+
 void TestFrmTarnivel::gotoSounds() {
     WindowRig r;
     r.rig->settings.SlewingSound = true;
@@ -473,6 +596,31 @@ void TestFrmTarnivel::gotoSounds() {
         r.tick();
     QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{"BegSlew", true}, {"EndSlew", false}}));
     QCOMPARE(r.rig->sim.model.position(), quint32(100000 - 11513));
+}
+
+void TestFrmTarnivel::gotoEndingShortSaysSo_data() {
+    QTest::addColumn<qint64>("upperEndStop");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("end stop on the way")
+        << qint64(130000) << QStringLiteral("Goto stopped short at 1.129 mm (target 1.369 mm)");
+    QTest::newRow("target reached") << qint64(4000000) << QString();
+}
+
+void TestFrmTarnivel::gotoEndingShortSaysSo() {
+    QFETCH(qint64, upperEndStop);
+    QFETCH(QString, status);
+    sim::SimConfig config = ReadyController();
+    config.upperEndStop = upperEndStop;
+    WindowRig r(config);
+    r.connectTo(1);
+    r.tick();
+    r.w->lblStatus->setText(QStringLiteral("Goto stopped short at 0.500 mm (target 0.600 mm)"));
+    r.w->txtAdjust->setText("0.5"); // up 57567 steps to 157567
+    r.w->cmdIncrement->click();
+    for (int i = 0; i < 400 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+        r.tick();
+    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    QCOMPARE(r.w->lblStatus->text(), status);
 }
 
 void TestFrmTarnivel::readoutDivider_data() {
@@ -570,9 +718,15 @@ void TestFrmTarnivel::failedReadKeepsReadout() {
     const QString shown = r.w->NumLED->text();
     r.rig->sim.model.setPosition(5000);
     r.rig->sim.port.setControllerAttached(false);
+    QVERIFY(r.w->NumLED->isLive());
     r.w->DisplayPosition();
     QCOMPARE(r.w->NumLED->text(), shown);
     QCOMPARE(r.rig->motion.CurrentPosition, 100000);
+    // Frozen, and drawn so; the first good read brings it back.
+    QVERIFY(!r.w->NumLED->isLive());
+    r.rig->sim.port.setControllerAttached(true);
+    r.w->DisplayPosition();
+    QVERIFY(r.w->NumLED->isLive());
 }
 
 void TestFrmTarnivel::optionsExchange_data() {
@@ -682,6 +836,51 @@ void TestFrmTarnivel::optionsExchange() {
         QCOMPARE(labels[1]->text(), QStringLiteral("Dome"));
         QCOMPARE(labels[2]->text(), QStringLiteral("Tube"));
     }
+}
+
+void TestFrmTarnivel::stepEntryFollowsUnits_data() {
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("unit"); // thou, mm, user
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("steps"); // of the next "+", 0 for none
+    const QByteArray user = "[TARNIVEL]\r\n   ScaleFactor = 1\r\n   ScaleUnits = user\r\n"
+                            "   Decimals = 6\r\n";
+    QTest::newRow("user to mm") << user << "50" << 1 << "0.000434" << 50;
+    // 0.5 mm = 57567 steps = 19.684968 thou, shown with the 3 decimals.
+    QTest::newRow("mm to thou") << QByteArray() << "0.5" << 0 << "19.685" << 57567;
+    QTest::newRow("letters stay") << user << "abc" << 1 << "abc" << 0;
+}
+
+void TestFrmTarnivel::stepEntryFollowsUnits() {
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, typed);
+    QFETCH(int, unit);
+    QFETCH(QString, shown);
+    QFETCH(int, steps);
+    WindowRig r(ReadyController(), settings);
+    r.w->show();
+    r.connectTo(1);
+    r.tick();
+    r.w->txtAdjust->selectAll();
+    QTest::keyClicks(r.w->txtAdjust, typed);
+    r.rig->console.RunModal = [&](QDialog& dialog) {
+        auto* units = dialog.findChild<QComboBox*>(QStringLiteral("cboScaleUnits"));
+        units->setCurrentIndex(unit);
+        Q_EMIT units->activated(unit);
+        dialog.findChild<QPushButton*>(QStringLiteral("cmdOk"))->click();
+    };
+    r.w->cmdOptions->click();
+    r.tick();
+    QCOMPARE(r.w->txtAdjust->text(), shown);
+
+    const int from = r.rig->motion.CurrentPosition;
+    r.w->cmdIncrement->click();
+    if (steps == 0) {
+        QVERIFY(r.rig->motion.GotoMode.isEmpty());
+        return;
+    }
+    QCOMPARE(r.rig->motion.GotoTarget, from + steps);
 }
 
 void TestFrmTarnivel::optionsTickSkipsPolling() {
@@ -826,6 +1025,22 @@ void TestFrmTarnivel::lostConnection() {
     r.connectTo(1);
     QVERIFY(r.rig->sim.link.LinkOpen());
     QCOMPARE(r.w->lblStatus->text(), QString());
+}
+
+void TestFrmTarnivel::longStatusKeepsWindowSize() {
+    WindowRig r;
+    r.w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(r.w.get()));
+    const QSize size = r.w->size();
+    const QString message = QStringLiteral("Temperature log not written: ") + QString(200, 'x');
+    r.w->lblStatus->setText(message);
+    r.w->layout()->activate();
+    QCOMPARE(r.w->size(), size);
+    const QString shown = static_cast<QLabel*>(r.w->lblStatus)->text();
+    QVERIFY(shown.startsWith(QStringLiteral("Temperature log")));
+    QVERIFY(shown.endsWith(QChar(0x2026)));
+    QCOMPARE(r.w->lblStatus->toolTip(), message);
+    QCOMPARE(r.w->lblStatus->text(), message);
 }
 
 void TestFrmTarnivel::unreadableSettingsLeftAlone() {

@@ -2,6 +2,7 @@
 
 #include "focuserlink.h"
 #include "ratetimer.h"
+#include "settle.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -55,6 +56,10 @@ int WindowRig::tick(int n) {
             ++ran;
     }
     return ran;
+}
+
+void WindowRig::settle() {
+    Settle(w.get());
 }
 
 QStringList WindowRig::frames() const {

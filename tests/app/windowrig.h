@@ -28,6 +28,9 @@ struct WindowRig {
     void connectTo(int comPort = 1);
     // 50 ms of virtual time, then the timer's tick when it is armed. Returns the ticks run.
     int tick(int n = 1);
+    // Lets the event loop wait for input, as it does between the operator's actions, until
+    // the window has no call waiting for such a quiet moment.
+    void settle();
 
     QStringList frames() const;
     void clearFrames();

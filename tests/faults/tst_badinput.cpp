@@ -242,6 +242,7 @@ void TestBadInput::limitBox() {
     else
         QTest::keyClicks(box, text);
     r.w->cboComPort->setFocus(); // the operator leaves the box
+    r.settle();
     QCOMPARE(r.rig->settings.SensorLimit1, limit);
     if (message.isEmpty()) {
         QVERIFY(r.rig->messages.shown.isEmpty());

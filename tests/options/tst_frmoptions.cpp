@@ -96,6 +96,30 @@ void TestFrmOptions::controls() {
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Tarnivel Options"));
 }
 
+// Tab walks the dialog in reading order, and every control it reaches says what it does.
+void TestFrmOptions::tabOrderAndTips() {
+    OptionsRig o;
+    frmOptions dialog(o.rig.console);
+    auto* first = dialog.findChild<QWidget*>(QStringLiteral("cboScaleUnits"));
+    QStringList chain;
+    QWidget* w = first;
+    do {
+        if (w->focusPolicy() & Qt::TabFocus) {
+            chain << w->objectName();
+            QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName()));
+        }
+        w = w->nextInFocusChain();
+    } while (w != first && chain.size() < 40);
+    const QStringList expected = {
+        "cboScaleUnits",      "txtScaleFactor",  "cboSlowSlewSpeed",   "cboFastSlewSpeed",
+        "cboDecimals",        "chkSlewingSound", "chkCompletionSound", "chkLimits",
+        "chkAutoStop",        "cmdReset",        "txtSensor1",         "txtSensor2",
+        "txtSensor3",         "cboDegrees",      "chkLogging",         "cmdQuickCalibrate",
+        "cmdCancelCalibrate", "cmdCalibrate",    "cmdShowStates",      "cmdOk",
+        "cmdCancel"};
+    QCOMPARE(chain, expected);
+}
+
 void TestFrmOptions::displayFillsControls() {
     OptionsRig o;
     o.rig.settings.ScaleFactor = 2924.414268;

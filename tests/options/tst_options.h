@@ -7,6 +7,7 @@ class TestFrmOptions : public QObject {
 private Q_SLOTS:
     void controls_data();
     void controls();
+    void tabOrderAndTips();
     void displayFillsControls();
     void listPositions_data();
     void listPositions();

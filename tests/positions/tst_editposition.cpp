@@ -166,19 +166,58 @@ void TestPositions::positionEntryFocusChoosesOption() {
     });
     r.frame->cmdAdd_Click();
 
-    // In Edit the keyboard does the same.
+    // Typing a new position chooses it; the keyboard's focus alone does not.
     AddTwoRows(r);
     r.onEditor([&](frmEditPosition& e) {
         QVERIFY(e.optUseOld->isChecked());
         e.txtNewPosition->setFocus(Qt::TabFocusReason);
-        QVERIFY(e.optUseNew->isChecked());
-        QVERIFY(e.cmdReAlign->isEnabled());
         e.txtOldPosition->setFocus(Qt::BacktabFocusReason);
         QVERIFY(e.optUseOld->isChecked());
+        QTest::keyClicks(e.txtNewPosition, "5");
+        QVERIFY(e.optUseNew->isChecked());
+        QVERIFY(e.cmdReAlign->isEnabled());
         e.close();
     });
     r.frame->cmdEdit_Click();
     QCOMPARE(r.editorRuns, 2);
+}
+
+void TestPositions::tabbingThroughKeepsTheChoice_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QList<int>>("rows");
+    // The edited row keeps its old 0.009 mm (1000 steps, rounded to the display); an added
+    // one takes the present 0.500 mm.
+    QTest::newRow("Edit") << "E" << QStringList{"beta", "focus"} << QList<int>{1036, 2000};
+    QTest::newRow("Add") << "A" << QStringList{"alpha", "beta", "focus"}
+                         << QList<int>{1000, 57567, 2000};
+}
+
+void TestPositions::tabbingThroughKeepsTheChoice() {
+    QFETCH(QString, action);
+    QFETCH(QStringList, names);
+    QFETCH(QList<int>, rows);
+    PositionsRig r;
+    AddTwoRows(r);
+    r.rig.motion.CurrentPosition = 57567;
+    QStringList passed;
+    r.onEditor([&](frmEditPosition& e) {
+        QTest::keyClicks(e.txtPositionName, "beta");
+        for (int i = 0; i < 10 && !e.cmdOk->hasFocus(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            passed << FocusName();
+        }
+        QTest::keyClick(e.cmdOk, Qt::Key_Space);
+    });
+    if (action == QLatin1String("E"))
+        r.frame->cmdEdit_Click();
+    else
+        r.frame->cmdAdd_Click();
+    QVERIFY2(passed.contains("txtOldPosition") && passed.contains("txtNewPosition"),
+             qPrintable(passed.join(' ')));
+    QVERIFY(r.rig.messages.shown.isEmpty());
+    QCOMPARE(r.names(), names);
+    QCOMPARE(r.itemData(), rows);
 }
 
 void TestPositions::optionClicksAndReAlign() {

@@ -62,12 +62,15 @@ private Q_SLOTS:
     void gotoFromList();
     void doubleClickStartsGoto();
     void doubleClickWhileDisabledDoesNothing();
+    void questionsDefaultToNo();
 
     // The editor.
     void editorLayout();
     void editorOpensAtFormPlace();
     void nameSelectedOnFocus();
     void positionEntryFocusChoosesOption();
+    void tabbingThroughKeepsTheChoice_data();
+    void tabbingThroughKeepsTheChoice();
     void optionClicksAndReAlign();
     void entryErrors_data();
     void entryErrors();

@@ -3,7 +3,9 @@
 #include "tst_positions.h"
 
 #include "positionunits.h"
+#include "qtmessagebox.h"
 
+#include <QApplication>
 #include <QFontInfo>
 #include <QItemSelectionModel>
 #include <QLineEdit>
@@ -12,6 +14,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 
 namespace tarnivel::test {
 
@@ -398,6 +401,21 @@ void TestPositions::doubleClickWhileDisabledDoesNothing() {
     r.frame->lstPosition_DblClick();
     QVERIFY(r.rig.motionControlsCalls.isEmpty());
     QVERIFY(r.rig.motion.GotoMode.isEmpty());
+}
+
+// Delete, both ReAlign questions and Reset ask through the one real box: Enter answers No.
+void TestPositions::questionsDefaultToNo() {
+    QtMessageBox boxes;
+    QTimer enter;
+    QObject::connect(&enter, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            QTest::keyClick(modal, Qt::Key_Return);
+    });
+    enter.start(10);
+    const MsgAnswer answer =
+        boxes.show(MsgIcon::None, QStringLiteral("Delete Position"),
+                   QStringLiteral("Are you sure you want to Delete 'alpha' ?"), MsgButtons::YesNo);
+    QCOMPARE(int(answer), int(MsgAnswer::No));
 }
 
 } // namespace tarnivel::test

@@ -1,6 +1,7 @@
 #include "colours.h"
 #include "consolerig.h"
 #include "qtmessagebox.h"
+#include "settle.h"
 #include "temperaturepanel.h"
 
 #include <QApplication>
@@ -553,6 +554,7 @@ private Q_SLOTS:
             focusAtMessage = QApplication::focusWidget();
         };
         elsewhere->setFocus(); // the operator leaves the box
+        test::Settle(window.get());
 
         const double limits[3] = {rig->settings.SensorLimit1, rig->settings.SensorLimit2,
                                   rig->settings.SensorLimit3};
@@ -571,11 +573,13 @@ private Q_SLOTS:
 
         // Still wrong: leaving again says so again, once.
         elsewhere->setFocus();
+        test::Settle(window.get());
         QCOMPARE(rig->messages.shown.size(), 2);
         QCOMPARE(QApplication::focusWidget(), box);
         // Corrected: the focus may go.
         box->setText(QStringLiteral("7"));
         elsewhere->setFocus();
+        test::Settle(window.get());
         QCOMPARE(rig->messages.shown.size(), 2);
         QCOMPARE(QApplication::focusWidget(), elsewhere);
         const double after[3] = {rig->settings.SensorLimit1, rig->settings.SensorLimit2,
@@ -589,8 +593,10 @@ private Q_SLOTS:
         box->setFocus();
         box->setText(QStringLiteral("abc"));
         QTest::keyClick(box, Qt::Key_Return);
+        test::Settle(window.get());
         QCOMPARE(rig->messages.texts(), QStringList{"SensorLimit2 must be Numeric!"});
         QTest::keyClick(box, Qt::Key_Tab);
+        test::Settle(window.get());
         QCOMPARE(rig->messages.shown.size(), 2);
         QCOMPARE(QApplication::focusWidget(), box);
         box->setText(QStringLiteral("4.25"));
@@ -606,6 +612,7 @@ private Q_SLOTS:
         box->setText(QString());
         QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
         QApplication::sendEvent(box, &away);
+        test::Settle(window.get());
         QVERIFY(rig->messages.shown.isEmpty());
     }
 
@@ -659,6 +666,7 @@ private Q_SLOTS:
         box->setFocus();
         box->setText(QString());
         other->setFocus();
+        test::Settle(&realWindow);
         QTest::qWait(300); // let any further box show up
         closer.stop();
         QCOMPARE(shown, 1);
@@ -693,6 +701,8 @@ private Q_SLOTS:
         connectPanel();
         panel->txtSensorLimit[2]->setText(text);
         QTest::mouseClick(panel->cmdAuto[0], Qt::LeftButton);
+        QVERIFY(rig->messages.shown.isEmpty());
+        test::Settle(window.get());
         QCOMPARE(rig->messages.texts(), QStringList{message});
         QCOMPARE(rig->messages.shown[0].icon, MsgIcon::Warning);
         QCOMPARE(panel->FanMode, 0);

@@ -324,6 +324,15 @@ void TestPositionUnits::formatListEntry_data() {
     QTest::newRow("ten-character value") << "n"
                                          << "12.5000000"
                                          << "n" + Spaces(19) + "12.5000000";
+    QTest::newRow("full name, long value") << "Focus with a very long name"
+                                           << "287836.00000000"
+                                           << "Focus with a very lo 287836.00000000";
+    QTest::newRow("full name, ten-character value") << "ABCDEFGHIJKLMNOPQRST"
+                                                    << "12.5000000"
+                                                    << "ABCDEFGHIJKLMNOPQRST 12.5000000";
+    QTest::newRow("full name, short value") << "ABCDEFGHIJKLMNOPQRST"
+                                            << "1.250"
+                                            << "ABCDEFGHIJKLMNOPQRST" + Spaces(5) + "1.250";
 }
 
 void TestPositionUnits::formatListEntry() {
