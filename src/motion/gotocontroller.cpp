@@ -146,6 +146,11 @@ void GotoController::ClearGoto() {
 }
 
 bool GotoController::GotoAndWait(int target) {
+    InlinePacer pacer(platform_);
+    return GotoAndWaitPaced(target, pacer).RunToEnd();
+}
+
+Sequence<bool> GotoController::GotoAndWaitPaced(int target, Pacer& pacer) {
     const bool wasCalibrating = motion_.CalibrationRunning;
     DisplayPosition();
     motion_.GotoDone = false;
@@ -167,32 +172,32 @@ bool GotoController::GotoAndWait(int target) {
             motion_.JogRate = 0;
             motion_.MotionDirection = 0;
             commands_.MoveAtRate(0);
-            platform_.pumpEvents();
+            co_await PumpEvents(pacer);
             commands_.SetAutoStop(1);
             commands_.SetLimitMax(0, 0);
             commands_.SetLimitMin(0, 0);
             commands_.SetRealLimitMax(0);
             commands_.SetRealLimitMin(0);
             qCDebug(lcGoto) << "goto to" << target << "cancelled with the calibration";
-            return false;
+            co_return false;
         }
         // A failed query leaves done at 0, so the wait simply asks again.
         commands_.IsSlewDone(done);
         for (int i = 0; i < slices; ++i) {
-            platform_.pumpEvents();
-            platform_.sleepMs(kGotoWaitSliceMs);
+            co_await PumpEvents(pacer);
+            co_await Pause(pacer, kGotoWaitSliceMs);
         }
     }
     for (int i = 0; i < kSettleSlices; ++i) {
-        platform_.pumpEvents();
-        platform_.sleepMs(kGotoSettleSliceMs);
+        co_await PumpEvents(pacer);
+        co_await Pause(pacer, kGotoSettleSliceMs);
     }
     if (!wasCalibrating)
         PlayEndSound();
     DisplayPosition();
     motion_.JogRate = 0;
     motion_.GotoDone = false;
-    return true;
+    co_return true;
 }
 
 void GotoController::PlaySlewSound(const QString& name, bool wait, bool repeat) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sequence.h"
+
 #include <QString>
 #include <functional>
 
@@ -32,6 +34,8 @@ public:
     // Moves in one move and waits for the controller to report it done. Returns false
     // when a running calibration was cancelled meanwhile (motion stopped, limits cleared).
     bool GotoAndWait(int target);
+    // The same goto with its waits spent by pacer (the driver's timer steps).
+    Sequence<bool> GotoAndWaitPaced(int target, Pacer& pacer);
 
     // name "" silences; "BegSlew"/"EndSlew" matched without regard to case.
     void PlaySlewSound(const QString& name, bool wait, bool repeat);
