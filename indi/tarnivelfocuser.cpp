@@ -21,6 +21,7 @@ namespace {
 const char* const kGroup = "Tarnivel";
 constexpr int kTickBaseMs = 1000;    // the position is read Frequency times a second
 constexpr int kStatusBaseMs = 25000; // temperatures and fan every 25 / Frequency seconds
+constexpr int kGotoTickMs = 50;      // the window's tick, so a goto advances as fast as there
 constexpr int kSpeedSlow = 1;
 constexpr int kSpeedFast = 2;
 
@@ -110,7 +111,14 @@ TarnivelFocuser::TarnivelFocuser()
                   FOCUSER_CAN_SYNC | FOCUSER_HAS_VARIABLE_SPEED | FOCUSER_HAS_BACKLASH);
     setSupportedConnections(CONNECTION_NONE);
     console_.DisplayPosition = [this] { DisplayPosition(); };
-    gotos_.setDisplayPosition([this] { DisplayPosition(); });
+    gotos_.setDisplayPosition([this] {
+        // Inside a goto tick the read goes to the next tick: one command per tick, so an
+        // abort never waits behind two.
+        if (deferRead_)
+            positionDue_ = true;
+        else
+            DisplayPosition();
+    });
     pacer_.afterStep = [this] { AfterCalibrationStep(); };
     chorePacer_.afterStep = [this] { AfterChoreStep(); };
     LoadSettingsFile();
@@ -457,9 +465,16 @@ void TarnivelFocuser::TimerHit() {
         ScheduleTick(PollMs());
         return;
     }
-    if (motion_.GotoMode == kGotoModeGoto) {
+    if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
+        positionDue_ = false;
+        DisplayPosition();
+    } else if (motion_.GotoMode == kGotoModeGoto) {
+        deferRead_ = true;
         gotos_.RunStage();
+        deferRead_ = false;
         if (motion_.GotoDone) {
+            positionDue_ = false;
+            DisplayPosition();
             motion_.GotoDone = false;
             motion_.JogRate = 0;
             motion_.MotionDirection = 0;
@@ -478,12 +493,12 @@ void TarnivelFocuser::TimerHit() {
     } else {
         DisplayPosition();
     }
-    statusMs_ += PollMs();
-    if (statusMs_ >= kStatusBaseMs / qMax(1, settings_.Frequency) && !chore_.Valid()) {
-        statusMs_ = 0;
+    const qint64 now = platform_.nowMs();
+    if (now - lastStatusMs_ >= kStatusBaseMs / qMax(1, settings_.Frequency) && !chore_.Valid()) {
+        lastStatusMs_ = now;
         StartChore(StatusSteps(chorePacer_));
     }
-    ScheduleTick(PollMs());
+    ScheduleTick(motion_.GotoMode == kGotoModeGoto ? kGotoTickMs : PollMs());
 }
 
 void TarnivelFocuser::DisplayPosition() {
@@ -566,6 +581,7 @@ void TarnivelFocuser::StopEverything() {
     }
     EndJog();
     gotos_.ClearGoto();
+    positionDue_ = false;
     motion_.GotoDone = false;
     motion_.JogRate = 0;
     motion_.MotionDirection = 0;
@@ -803,7 +819,7 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
         FanModeSP.s = IPS_OK;
         IDSetSwitch(&FanModeSP, nullptr);
         // The new mode shows at the next tick, not after a whole status period.
-        statusMs_ = kStatusBaseMs;
+        lastStatusMs_ = 0;
         return true;
     }
     if (std::strcmp(name, SavedSP.name) == 0 && !SavedS.empty()) {

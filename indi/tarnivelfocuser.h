@@ -118,11 +118,13 @@ private:
     TimerPacer chorePacer_;
     Sequence<bool> chore_;
     bool ready_ = false;
+    bool deferRead_ = false;
+    bool positionDue_ = false;
     PositionMap map_ = PositionMap::FromController(false, 0);
 
     int tickTimer_ = -1;
     int jogTimer_ = -1;
-    int statusMs_ = 0;
+    qint64 lastStatusMs_ = 0;
     bool answering_ = true;
     IPState publishedState_ = IPS_IDLE;
     bool lostReported_ = false;
