@@ -1,6 +1,6 @@
 # Sourced by the scripts: installs the Debian 12 packages the build and the tests need.
 TARNIVEL_PACKAGES=(qt6-base-dev qt6-serialport-dev qt6-multimedia-dev cmake ninja-build g++
-    xvfb xauth imagemagick fonts-dejavu-core clang libclang-rt-14-dev python3)
+    xvfb xauth imagemagick fonts-dejavu-core clang libclang-rt-14-dev python3 libindi-dev)
 
 tarnivel_install_deps() {
     local missing=()

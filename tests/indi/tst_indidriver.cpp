@@ -382,6 +382,24 @@ void TestIndiDriver::conversation_data() {
                   // 8000 steps are too short for the controller's block-wise limits: they stay off.
                   {Step::WaitOn, "TARNIVEL_AUTO_STOP.ON", 1}};
 
+    // Abort inside the edge search: the motor stops at once, the calibration takes its cancel
+    // ending and nothing moves afterwards (no counter set, no goto to the middle).
+    QTest::newRow("calibration aborted")
+        << (fast + QStringList{QStringLiteral("--rate-speeds"),
+                               QStringLiteral("100,200,300,400,500,600,700,800,900")})
+        << Script{{Step::Mark, {}},
+                  {Step::SetSwitch, "TARNIVEL_CALIBRATE.QUICK"},
+                  {Step::WaitFrame, {}, 0, frame(0x25, 9, 1)},
+                  {Step::Settle, {}, 500},
+                  {Step::SetSwitch, "FOCUS_ABORT_MOTION.ABORT"},
+                  {Step::WaitText, "TARNIVEL_CALIBRATION.TEXT", 0, "Cancelled!"},
+                  {Step::WaitState, "TARNIVEL_CALIBRATE", IPS_ALERT},
+                  {Step::WaitFrame, {}, 0, frame(0x24, 0, 1)},
+                  {Step::Settle, {}, 1500},
+                  {Step::Frames, {}, 0x04, {}},
+                  {Step::Frames, {}, 0x02, {}},
+                  {Step::Frames, {}, 0x17, {}}};
+
     QTest::newRow("pulled port")
         << fast
         << Script{{Step::PullPort, {}},
