@@ -382,6 +382,17 @@ void TestIndiDriver::conversation_data() {
                   // 8000 steps are too short for the controller's block-wise limits: they stay off.
                   {Step::WaitOn, "TARNIVEL_AUTO_STOP.ON", 1}};
 
+    // The controller falls silent for 3.5 seconds at its first slew-done query: the position
+    // turns to Alert, and the goto goes on to its end once it answers again.
+    QTest::newRow("silent controller")
+        << (fast + QStringList{QStringLiteral("--fault"), QStringLiteral("19:go-silent"),
+                               QStringLiteral("--recover-ms"), QStringLiteral("3500")})
+        << Script{{Step::SetNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 2000},
+                  {Step::WaitState, "ABS_FOCUS_POSITION", IPS_ALERT},
+                  {Step::Message, {}, 0, "Focuser not responding"},
+                  {Step::WaitState, "ABS_FOCUS_POSITION", IPS_OK},
+                  {Step::WaitNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 2000}};
+
     // Abort inside the edge search: the motor stops at once, the calibration takes its cancel
     // ending and nothing moves afterwards (no counter set, no goto to the middle).
     QTest::newRow("calibration aborted")
