@@ -79,8 +79,6 @@ double& SensorLimit(FocuserSettings& s, int n) {
     return n == 1 ? s.SensorLimit1 : n == 2 ? s.SensorLimit2 : s.SensorLimit3;
 }
 
-// INDI keeps the names and labels it is given as pointers or fixed arrays; these live as
-// long as the driver.
 QByteArray Utf8(const QString& text) {
     return text.toUtf8();
 }
