@@ -6,6 +6,7 @@
 // main window in DIR and prints one RESULT line for the parent.
 
 #include "benchutil.h"
+#include "driverbench.h"
 #include "linkbench.h"
 #include "plotbench.h"
 #include "report.h"
@@ -267,9 +268,12 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption only(
         QStringLiteral("only"),
         QStringLiteral("Comma-separated subset: commands, responsiveness, idle, startup, "
-                       "settings, plot."),
+                       "settings, plot, driver."),
         QStringLiteral("list"));
-    parser.addOptions({json, sim, exchanges, idleSeconds, startupRuns, only});
+    const QCommandLineOption driver(QStringLiteral("driver"),
+                                    QStringLiteral("The indi_tarnivel_focus driver."),
+                                    QStringLiteral("file"), QStringLiteral(TARNIVEL_DRIVER_PATH));
+    parser.addOptions({json, sim, exchanges, idleSeconds, startupRuns, only, driver});
     parser.process(app);
 
     const QString simPath = parser.value(sim);
@@ -281,7 +285,8 @@ int main(int argc, char* argv[]) {
             ? parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts)
             : QStringList{QStringLiteral("commands"), QStringLiteral("responsiveness"),
                           QStringLiteral("idle"),     QStringLiteral("startup"),
-                          QStringLiteral("settings"), QStringLiteral("plot")};
+                          QStringLiteral("settings"), QStringLiteral("plot"),
+                          QStringLiteral("driver")};
 
     QJsonObject results;
     results.insert(QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
@@ -293,31 +298,36 @@ int main(int argc, char* argv[]) {
     results.insert(QStringLiteral("machine"), machine);
 
     if (wanted.contains(QStringLiteral("commands"))) {
-        progress(QStringLiteral("1/6 command timing (%1 exchanges of four commands)...")
+        progress(QStringLiteral("1/7 command timing (%1 exchanges of four commands)...")
                      .arg(nExchanges));
         results.insert(QStringLiteral("commands"), measureCommands(simPath, nExchanges));
     }
     if (wanted.contains(QStringLiteral("responsiveness"))) {
-        progress(QStringLiteral("2/6 responsiveness while waiting..."));
+        progress(QStringLiteral("2/7 responsiveness while waiting..."));
         results.insert(QStringLiteral("responsiveness"),
                        measureResponsiveness(simPath, nExchanges));
     }
     if (wanted.contains(QStringLiteral("idle"))) {
-        progress(QStringLiteral("3/6 idle cost (%1 s, connected and disconnected at once)...")
+        progress(QStringLiteral("3/7 idle cost (%1 s, connected and disconnected at once)...")
                      .arg(nIdleSeconds));
         results.insert(QStringLiteral("idle"), measureIdle(simPath, nIdleSeconds));
     }
     if (wanted.contains(QStringLiteral("startup"))) {
-        progress(QStringLiteral("4/6 start-up (%1 runs per settings file)...").arg(nStartupRuns));
+        progress(QStringLiteral("4/7 start-up (%1 runs per settings file)...").arg(nStartupRuns));
         results.insert(QStringLiteral("startup"), measureStartup(nStartupRuns));
     }
     if (wanted.contains(QStringLiteral("settings"))) {
-        progress(QStringLiteral("5/6 settings store scale..."));
+        progress(QStringLiteral("5/7 settings store scale..."));
         results.insert(QStringLiteral("settings"), measureSettingsScale());
     }
     if (wanted.contains(QStringLiteral("plot"))) {
-        progress(QStringLiteral("6/6 temperature plot (a log of 100,000 lines, adding points)..."));
+        progress(QStringLiteral("6/7 temperature plot (a log of 100,000 lines, adding points)..."));
         results.insert(QStringLiteral("plot"), measurePlot());
+    }
+    if (wanted.contains(QStringLiteral("driver"))) {
+        progress(QStringLiteral("7/7 INDI driver (%1 s idle, gotos, aborts)...").arg(nIdleSeconds));
+        results.insert(QStringLiteral("driver"),
+                       measureDriver(simPath, parser.value(driver), nIdleSeconds));
     }
 
     const QStringList missed = printReport(results);

@@ -257,6 +257,68 @@ void plotSection(const QJsonObject& o, QStringList& missed) {
         missed << QStringLiteral("temperature plot point cost");
 }
 
+void driverSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("7. INDI driver (indi_tarnivel_focus on its standard input and output)"));
+    if (reportError(o, QStringLiteral("driver"), missed))
+        return;
+    const QJsonObject idle = o.value(QStringLiteral("idle")).toObject();
+    const bool idleMet = idle.value(QStringLiteral("met")).toBool();
+    line(QStringLiteral("   idle, connected and polling    %1 % of a core (%2 s CPU in %3 s, %4 "
+                        "exchanges)   target <= %5 %  %6")
+             .arg(fixed(idle.value(QStringLiteral("corePercent")).toDouble(), 3))
+             .arg(fixed(idle.value(QStringLiteral("cpuSeconds")).toDouble(), 3))
+             .arg(fixed(idle.value(QStringLiteral("wallSeconds")).toDouble(), 1))
+             .arg(idle.value(QStringLiteral("exchanges")).toInt())
+             .arg(idle.value(QStringLiteral("targetPercent")).toDouble())
+             .arg(verdict(idleMet)));
+    if (!idleMet)
+        missed << QStringLiteral("driver idle cost");
+    const auto timed = [&missed](const QString& label, const QJsonObject& t, const QString& name) {
+        const bool met = t.value(QStringLiteral("met")).toBool();
+        line(QStringLiteral("   %1 %2 ms median (%3 to %4, %5 runs)   target <= %6 ms  %7")
+                 .arg(label, -30)
+                 .arg(fixed(t.value(QStringLiteral("medianMs")).toDouble(), 1))
+                 .arg(fixed(t.value(QStringLiteral("minMs")).toDouble(), 1))
+                 .arg(fixed(t.value(QStringLiteral("maxMs")).toDouble(), 1))
+                 .arg(t.value(QStringLiteral("runs")).toInt())
+                 .arg(fixed(t.value(QStringLiteral("targetMs")).toDouble(), 0))
+                 .arg(verdict(met)));
+        if (!met)
+            missed << name;
+    };
+    timed(QStringLiteral("new position to motion frame"),
+          o.value(QStringLiteral("firstMotionFrame")).toObject(),
+          QStringLiteral("driver motion latency"));
+    timed(QStringLiteral("abort to stop frame"), o.value(QStringLiteral("abortToStop")).toObject(),
+          QStringLiteral("driver abort latency"));
+    line(QStringLiteral("   goto overhead (request to done, minus the motion), median ms:"));
+    const auto overhead = [&o](const QString& who, const QString& key) {
+        const QJsonObject g = o.value(key).toObject();
+        if (g.contains(QStringLiteral("error"))) {
+            line(QStringLiteral("     %1 not measured: %2")
+                     .arg(who, -8)
+                     .arg(g.value(QStringLiteral("error")).toString()));
+            return;
+        }
+        line(QStringLiteral("     %1 one move %2 (floor %3), two moves %4 (floor %5)")
+                 .arg(who, -8)
+                 .arg(fixed(g.value(QStringLiteral("oneMove"))
+                                .toObject()
+                                .value(QStringLiteral("medianMs"))
+                                .toDouble(),
+                            0))
+                 .arg(fixed(o.value(QStringLiteral("oneMoveFloorMs")).toDouble(), 0))
+                 .arg(fixed(g.value(QStringLiteral("twoMoves"))
+                                .toObject()
+                                .value(QStringLiteral("medianMs"))
+                                .toDouble(),
+                            0))
+                 .arg(fixed(o.value(QStringLiteral("twoMoveFloorMs")).toDouble(), 0)));
+    };
+    overhead(QStringLiteral("console"), QStringLiteral("consoleGotos"));
+    overhead(QStringLiteral("driver"), QStringLiteral("driverGotos"));
+}
+
 } // namespace
 
 QStringList printReport(const QJsonObject& results) {
@@ -274,7 +336,8 @@ QStringList printReport(const QJsonObject& results) {
         void (*section)(const QJsonObject&, QStringList&);
     } sections[] = {{"commands", commandsSection}, {"responsiveness", responsivenessSection},
                     {"idle", idleSection},         {"startup", startupSection},
-                    {"settings", settingsSection}, {"plot", plotSection}};
+                    {"settings", settingsSection}, {"plot", plotSection},
+                    {"driver", driverSection}};
     for (const auto& s : sections) {
         const QString key = QLatin1String(s.key);
         if (!results.contains(key))

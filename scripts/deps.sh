@@ -8,6 +8,10 @@ TARNIVEL_PACKAGES=(qt6-base-dev qt6-serialport-dev qt6-multimedia-dev cmake ninj
 # development files to load.
 TARNIVEL_PACKAGES+=(qt6-charts-dev libqt6opengl6-dev)
 
+# The INDI driver builds on the INDI library's headers and libindidriver; its tests' client
+# on libindiclient (both in libindi-dev, which brings no drivers).
+TARNIVEL_PACKAGES+=(libindi-dev)
+
 tarnivel_install_deps() {
     local missing=()
     local p

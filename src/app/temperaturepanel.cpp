@@ -2,6 +2,7 @@
 
 #include "colours.h"
 #include "console.h"
+#include "fanrule.h"
 #include "focusercommands.h"
 #include "focusersettings.h"
 #include "messagebox.h"
@@ -207,33 +208,20 @@ void TemperaturePanel::UpdateStatus() {
     commands.GetFanState(running);
 
     // The commands above pump events, so the mode is read only now, once.
-    const int mode = FanMode;
-    if (mode >= 1 && mode <= 3) {
-        const TemperatureReading& reference = celsius[0];
-        const TemperatureReading& other = celsius[mode - 1];
-        if (!reference || !other) {
+    const FanVerdict verdict = DecideFan(FanMode, celsius, degrees, console_.settings);
+    if (verdict == FanVerdict::SensorMissing) {
+        FillLamp(ColourOff);
+        SelectFan(0);
+    } else if (verdict == FanVerdict::Run) {
+        SelectFan(1);
+        if (FanCommandDue(verdict, running))
+            FillLamp(ColourOn);
+    } else if (verdict == FanVerdict::Rest) {
+        SelectFan(0);
+        if (FanCommandDue(verdict, running))
             FillLamp(ColourOff);
-            SelectFan(0);
-            commands.SetFan(false);
-        } else {
-            double value = toDisplay(*reference);
-            if (mode != 1)
-                value -= toDisplay(*other);
-            if (value > LimitSetting(console_.settings, mode)) {
-                SelectFan(1);
-                if (running == 0) {
-                    FillLamp(ColourOn);
-                    commands.SetFan(true);
-                }
-            } else {
-                SelectFan(0);
-                if (running == 1) {
-                    FillLamp(ColourOff);
-                    commands.SetFan(false);
-                }
-            }
-        }
     }
+    SendFanCommand(commands, verdict, running);
 
     if (console_.settings.Logging)
         WriteLogLine(celsius);

@@ -175,6 +175,11 @@ void GotoController::ClearGoto() {
 }
 
 bool GotoController::GotoAndWait(int target, quint64 stopCount) {
+    InlinePacer pacer(platform_);
+    return GotoAndWaitPaced(target, stopCount, pacer).RunToEnd();
+}
+
+Sequence<bool> GotoController::GotoAndWaitPaced(int target, quint64 stopCount, Pacer& pacer) {
     const bool wasCalibrating = motion_.CalibrationRunning;
     const auto interrupted = [&] {
         return commands_.link().StoppedSince(stopCount) ||
@@ -202,36 +207,36 @@ bool GotoController::GotoAndWait(int target, quint64 stopCount) {
             motion_.MotionDirection = 0;
             if (!wasCalibrating) {
                 qCDebug(lcGoto) << "goto to" << target << "stopped";
-                return false;
+                co_return false;
             }
             // Cancelled: leave the controller without the half-made calibration's limits.
             commands_.Stop();
-            platform_.pumpEvents();
+            co_await PumpEvents(pacer);
             commands_.SetAutoStop(1);
             commands_.SetLimitMax(0, 0);
             commands_.SetLimitMin(0, 0);
             commands_.SetRealLimitMax(0);
             commands_.SetRealLimitMin(0);
             qCDebug(lcGoto) << "goto to" << target << "cancelled with the calibration";
-            return false;
+            co_return false;
         }
         // A failed query leaves done at 0, so the wait simply asks again.
         commands_.IsSlewDone(done);
         for (int i = 0; i < slices; ++i) {
-            platform_.pumpEvents();
-            platform_.sleepMs(kGotoWaitSliceMs);
+            co_await PumpEvents(pacer);
+            co_await Pause(pacer, kGotoWaitSliceMs);
         }
     }
     for (int i = 0; i < kSettleSlices; ++i) {
-        platform_.pumpEvents();
-        platform_.sleepMs(kGotoSettleSliceMs);
+        co_await PumpEvents(pacer);
+        co_await Pause(pacer, kGotoSettleSliceMs);
     }
     if (!wasCalibrating)
         PlayEndSound();
     DisplayPosition();
     motion_.JogRate = 0;
     motion_.GotoDone = false;
-    return true;
+    co_return true;
 }
 
 void GotoController::PlaySlewSound(const QString& name, bool wait, bool repeat) {

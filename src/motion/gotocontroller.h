@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sequence.h"
+
 #include <QString>
 #include <QtGlobal>
 #include <functional>
@@ -39,6 +41,8 @@ public:
     // when a running calibration was cancelled meanwhile (motion stopped, limits cleared)
     // or a stop came after stopCount, the link's StopCount() when the activity began.
     bool GotoAndWait(int target, quint64 stopCount);
+    // The same goto with its waits spent by pacer (the driver's timer steps).
+    Sequence<bool> GotoAndWaitPaced(int target, quint64 stopCount, Pacer& pacer);
 
     // name "" silences; "BegSlew"/"EndSlew" matched without regard to case.
     void PlaySlewSound(const QString& name, bool wait, bool repeat);

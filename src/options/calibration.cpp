@@ -3,16 +3,10 @@
 #include "console.h"
 #include "focusercommands.h"
 #include "focuserlink.h"
-#include "frmoptions.h"
 #include "gotocontroller.h"
 #include "motionstate.h"
 #include "platform.h"
 #include "positionunits.h"
-
-#include <QCheckBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
 
 namespace tarnivel {
 
@@ -21,23 +15,15 @@ namespace {
 constexpr int kNoPosition = -1;
 } // namespace
 
-Calibration::Calibration(Console& console, frmOptions& dialog)
-    : console_(console), dialog_(dialog) {}
+Calibration::Calibration(Console& console, CalibrationObserver& view)
+    : console_(console), view_(view) {}
 
 bool Calibration::Running() const {
     return console_.motion.CalibrationRunning;
 }
 
-void Calibration::Pause(int ms) {
-    console_.platform.sleepMs(ms);
-}
-
-void Calibration::PumpEvents() {
-    console_.link.PumpEvents();
-}
-
 void Calibration::EdgeSound() {
-    if (dialog_.CompletionSound)
+    if (view_.CompletionSound())
         console_.gotos.PlaySlewSound(QStringLiteral("EndSlew"), false, false);
     else
         Silence();
@@ -48,11 +34,11 @@ void Calibration::Silence() {
 }
 
 void Calibration::SetLabel(const QString& text) {
-    dialog_.lblCalibrate->setText(text);
+    view_.SetProgressText(text);
 }
 
 void Calibration::AppendLine(const QString& line) {
-    SetLabel(dialog_.lblCalibrate->text() + QStringLiteral("\r\n") + line);
+    SetLabel(view_.ProgressText() + QStringLiteral("\r\n") + line);
 }
 
 bool Calibration::DisplayPosition() {
@@ -70,14 +56,9 @@ bool Calibration::DisplayPosition() {
 
 void Calibration::Prepare(bool full) {
     FocuserCommands& c = console_.commands;
-    dialog_.EnableOptionControls(false);
-    // The state report talks to the controller too; its frames must not land between
-    // the calibration's.
-    dialog_.cmdShowStates->setEnabled(false);
+    view_.CalibrationStarting();
     console_.motion.CalibrationRunning = true;
-    dialog_.cmdCancelCalibrate->setVisible(true);
-    dialog_.fraLimits->setEnabled(false);
-    dialog_.chkLimits->setChecked(false);
+    view_.ShowLimits(false);
     c.SetLimitMax(0, 0);
     c.SetLimitMin(0, 0);
     if (full) {
@@ -85,26 +66,26 @@ void Calibration::Prepare(bool full) {
         c.SetRealLimitMin(0);
     }
     c.SetAutoStop(1);
-    dialog_.chkAutoStop->setChecked(true);
+    view_.ShowAutoStop(true);
     c.SetCalibrated(0);
 }
 
-Calibration::Outcome Calibration::EdgeSearch(int rate, bool rightEdge) {
+Sequence<Calibration::Outcome> Calibration::EdgeSearch(Pacer& pacer, int rate, bool rightEdge) {
     FocuserCommands& c = console_.commands;
     Platform& clock = console_.platform;
     MotionState& m = console_.motion;
 
     // A cancel that came during the preparation stops before anything moves.
     if (!Running())
-        return Outcome::Cancelled;
+        co_return Outcome::Cancelled;
 
     m.JogRate = rate;
     c.MoveAtRate(rate);
-    PumpEvents();
+    co_await PumpEvents(pacer);
     if (rightEdge) {
         // The search starts on the lower end stop: give the motor time to leave it.
-        Pause(kSettlePauseMs);
-        PumpEvents();
+        co_await Pause(pacer, kSettlePauseMs);
+        co_await PumpEvents(pacer);
     }
 
     bool answered = DisplayPosition();
@@ -115,77 +96,90 @@ Calibration::Outcome Calibration::EdgeSearch(int rate, bool rightEdge) {
 
     for (;;) {
         if (!Running())
-            return Outcome::Cancelled;
+            co_return Outcome::Cancelled;
         if (rearmArmed && clock.nowMs() - rearmSince >= kRightEdgeRearmMs) {
             c.SetAutoStop(1);
-            dialog_.chkAutoStop->setChecked(true);
+            view_.ShowAutoStop(true);
             rearmArmed = false;
         }
         answered = DisplayPosition() || answered;
         if (m.CurrentPosition == last) {
             if (clock.nowMs() - stillSince >= kEdgeStillMs) {
-                PumpEvents();
-                Pause(kEdgePollMs);
+                co_await PumpEvents(pacer);
+                co_await Pause(pacer, kEdgePollMs);
                 break;
             }
         } else {
             last = m.CurrentPosition;
             stillSince = clock.nowMs();
         }
-        PumpEvents();
-        Pause(kEdgePollMs);
+        co_await PumpEvents(pacer);
+        co_await Pause(pacer, kEdgePollMs);
     }
 
     // A silent controller also "stands still"; without a single answer this is no edge.
     if (!answered)
-        return Outcome::NotResponding;
+        co_return Outcome::NotResponding;
 
     m.JogRate = 0;
     c.MoveAtRate(0);
     EdgeSound();
-    PumpEvents();
-    Pause(kSettlePauseMs);
-    return Outcome::Done;
+    co_await PumpEvents(pacer);
+    co_await Pause(pacer, kSettlePauseMs);
+    co_return Outcome::Done;
 }
 
-Calibration::Outcome Calibration::FindMiddleByRate() {
+Sequence<Calibration::Outcome> Calibration::FindMiddleByRate(Pacer& pacer) {
     FocuserCommands& c = console_.commands;
     Platform& clock = console_.platform;
     MotionState& m = console_.motion;
 
     if (!Running())
-        return Outcome::Cancelled;
+        co_return Outcome::Cancelled;
 
     m.JogRate = -kCalibrationRate;
     c.MoveAtRate(-kCalibrationRate);
-    PumpEvents();
-    Pause(kSettlePauseMs);
-    PumpEvents();
+    co_await PumpEvents(pacer);
+    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpEvents(pacer);
     DisplayPosition();
     const qint64 since = clock.nowMs();
     for (;;) {
         if (!Running())
-            return Outcome::Cancelled;
+            co_return Outcome::Cancelled;
         DisplayPosition();
         const bool leave = clock.nowMs() - since >= kMiddleRunMs;
         if (leave) {
             c.SetAutoStop(1);
-            dialog_.chkAutoStop->setChecked(true);
+            view_.ShowAutoStop(true);
         }
-        PumpEvents();
-        Pause(kEdgePollMs);
+        co_await PumpEvents(pacer);
+        co_await Pause(pacer, kEdgePollMs);
         if (leave)
             break;
     }
 
+    // A cancel seen in the last pause: the goto would move the focuser after the stop.
+    if (!Running())
+        co_return Outcome::Cancelled;
     // Issued while the rate motion still runs: the goto takes the motor over.
-    console_.gotos.GotoAndWait(0, stopCount_);
-    return Running() ? Outcome::Done : Outcome::Cancelled;
+    co_await console_.gotos.GotoAndWaitPaced(0, stopCount_, pacer);
+    co_return Running() ? Outcome::Done : Outcome::Cancelled;
 }
 
 void Calibration::RunFull() {
+    InlinePacer pacer(console_.platform);
+    Full(pacer).RunToEnd();
+}
+
+void Calibration::RunQuick() {
+    InlinePacer pacer(console_.platform);
+    Quick(pacer).RunToEnd();
+}
+
+Sequence<bool> Calibration::Full(Pacer& pacer) {
     if (active_)
-        return;
+        co_return false;
     active_ = true;
     stopCount_ = console_.link.StopCount();
     FocuserCommands& c = console_.commands;
@@ -193,47 +187,48 @@ void Calibration::RunFull() {
 
     Prepare(true);
     SetLabel(kLabelLeftEdge);
-    Pause(kPhasePauseMs);
+    co_await Pause(pacer, kPhasePauseMs);
 
-    Outcome o = EdgeSearch(-kCalibrationRate, false);
+    Outcome o = co_await EdgeSearch(pacer, -kCalibrationRate, false);
     if (o != Outcome::Done)
-        return End(o);
+        co_return co_await End(pacer, o);
     // The lower end stop becomes position 0.
     c.SetPosition(0);
     DisplayPosition();
 
     AppendLine(kLabelRightEdge);
     c.SetAutoStop(0);
-    dialog_.chkAutoStop->setChecked(false);
-    Pause(kPhasePauseMs);
-    o = EdgeSearch(kCalibrationRate, true);
+    view_.ShowAutoStop(false);
+    co_await Pause(pacer, kPhasePauseMs);
+    o = co_await EdgeSearch(pacer, kCalibrationRate, true);
     if (o != Outcome::Done)
-        return End(o);
+        co_return co_await End(pacer, o);
 
     const int travel = m.CurrentPosition;
     if (SignedSteps(travel) <= 0)
-        return End(Outcome::NoTravel);
+        co_return co_await End(pacer, Outcome::NoTravel);
     const int half = RoundToInt(travel / 2.0);
     // The upper end stop now reads +half, so 0 is the middle of the travel.
     c.SetPosition(half);
     DisplayPosition();
-    PumpEvents();
-    Pause(kSettlePauseMs);
-    PumpEvents();
+    co_await PumpEvents(pacer);
+    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpEvents(pacer);
     c.SetAutoStop(0);
-    dialog_.chkAutoStop->setChecked(false);
-    Pause(kPhasePauseMs);
+    view_.ShowAutoStop(false);
+    co_await Pause(pacer, kPhasePauseMs);
     AppendLine(kLabelMiddle);
 
-    o = FindMiddleByRate();
+    o = co_await FindMiddleByRate(pacer);
     if (o != Outcome::Done)
-        return End(o);
+        co_return co_await End(pacer, o);
     Complete(half, travel, true);
+    co_return true;
 }
 
-void Calibration::RunQuick() {
+Sequence<bool> Calibration::Quick(Pacer& pacer) {
     if (active_)
-        return;
+        co_return false;
     active_ = true;
     stopCount_ = console_.link.StopCount();
     FocuserCommands& c = console_.commands;
@@ -244,32 +239,33 @@ void Calibration::RunQuick() {
     SetLabel(kLabelLeftEdge);
     // Without the stored travel there is no middle to centre on.
     if (read != 0)
-        return End(Outcome::NotResponding);
+        co_return co_await End(pacer, Outcome::NotResponding);
     if (stored <= 0)
-        return End(Outcome::NoTravel);
-    Pause(kPhasePauseMs);
+        co_return co_await End(pacer, Outcome::NoTravel);
+    co_await Pause(pacer, kPhasePauseMs);
 
-    const Outcome o = EdgeSearch(-kCalibrationRate, false);
+    const Outcome o = co_await EdgeSearch(pacer, -kCalibrationRate, false);
     if (o != Outcome::Done)
-        return End(o);
+        co_return co_await End(pacer, o);
     const int h = RoundToInt(stored / 2.0);
     // The lower end stop becomes -h, so that 0 is again the middle of the stored travel.
     c.SetPosition(WrapSteps(-h));
     DisplayPosition();
-    PumpEvents();
-    Pause(kSettlePauseMs);
-    PumpEvents();
+    co_await PumpEvents(pacer);
+    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpEvents(pacer);
 
     c.SetAutoStop(1);
-    dialog_.chkAutoStop->setChecked(true);
+    view_.ShowAutoStop(true);
     AppendLine(kLabelMiddle);
-    Pause(kPhasePauseMs);
+    co_await Pause(pacer, kPhasePauseMs);
     if (!Running())
-        return End(Outcome::Cancelled);
-    console_.gotos.GotoAndWait(0, stopCount_);
+        co_return co_await End(pacer, Outcome::Cancelled);
+    co_await console_.gotos.GotoAndWaitPaced(0, stopCount_, pacer);
     if (!Running())
-        return End(Outcome::Cancelled);
+        co_return co_await End(pacer, Outcome::Cancelled);
     Complete(h, static_cast<int>(stored), false);
+    co_return true;
 }
 
 void Calibration::Complete(int half, int travel, bool full) {
@@ -277,7 +273,7 @@ void Calibration::Complete(int half, int travel, bool full) {
     MotionState& m = console_.motion;
 
     // Too late to cancel: the remaining steps only store what was measured.
-    dialog_.cmdCancelCalibrate->setVisible(false);
+    view_.CancelWithdrawn();
     m.JogRate = 0;
     m.MotionDirection = 0;
     c.MoveAtRate(0);
@@ -291,21 +287,20 @@ void Calibration::Complete(int half, int travel, bool full) {
     c.SetRealLimitMax(upper);
     c.SetRealLimitMin(lower);
     c.SetAutoStop(1);
-    dialog_.chkAutoStop->setChecked(true);
+    view_.ShowAutoStop(true);
     if (full)
         c.SetMaxTravel(travel);
     c.SetCalibrated(1);
-    dialog_.chkLimits->setChecked(true);
+    view_.ShowLimits(true);
     SetLabel(kLabelComplete);
     m.CalibrationRunning = false;
     DisplayPosition();
-    dialog_.EnableOptionControls(true);
-    dialog_.cmdShowStates->setEnabled(true);
+    view_.CalibrationEnded();
     Silence();
     active_ = false;
 }
 
-void Calibration::End(Outcome outcome) {
+Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
     FocuserCommands& c = console_.commands;
     MotionState& m = console_.motion;
 
@@ -319,22 +314,27 @@ void Calibration::End(Outcome outcome) {
         SetLabel(kLabelCancelled);
     m.CalibrationRunning = false;
 
-    dialog_.cmdCancelCalibrate->setVisible(false);
+    view_.CancelWithdrawn();
     m.JogRate = 0;
     m.MotionDirection = 0;
     c.MoveAtRate(0);
     EdgeSound();
-    PumpEvents();
+    co_await PumpEvents(pacer);
     c.SetAutoStop(1);
-    dialog_.chkAutoStop->setChecked(true);
+    view_.ShowAutoStop(true);
     c.SetLimitMax(0, 0);
     c.SetLimitMin(0, 0);
     c.SetRealLimitMax(0);
     c.SetRealLimitMin(0);
     DisplayPosition();
-    dialog_.EnableOptionControls(true);
-    dialog_.cmdShowStates->setEnabled(true);
+    view_.CalibrationEnded();
     Silence();
+    active_ = false;
+    co_return false;
+}
+
+void Calibration::Abandon() {
+    console_.motion.CalibrationRunning = false;
     active_ = false;
 }
 

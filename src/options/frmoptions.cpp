@@ -2,6 +2,7 @@
 
 #include "busycursor.h"
 #include "calibration.h"
+#include "calibrationview.h"
 #include "console.h"
 #include "focusercommands.h"
 #include "focusersettings.h"
@@ -67,7 +68,8 @@ template <typename W> W* Named(W* w, const char* name) {
 
 frmOptions::frmOptions(Console& console, QWidget* parent)
     : QDialog(parent), console_(console),
-      calibration_(std::make_unique<Calibration>(console, *this)) {
+      calibrationView_(std::make_unique<CalibrationView>(*this)),
+      calibration_(std::make_unique<Calibration>(console, *calibrationView_)) {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Tarnivel Options"));
     setModal(true);

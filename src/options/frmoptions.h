@@ -15,6 +15,7 @@ namespace tarnivel {
 
 struct Console;
 class Calibration;
+class CalibrationView;
 
 // "Tarnivel Options": settings passed in and out through properties, the controller's
 // limits, auto-stop, reset and state report, and the calibrations.
@@ -59,7 +60,7 @@ public:
                                      const QString& newUnits);
 
 private:
-    friend class Calibration;
+    friend class CalibrationView;
 
     void BuildControls();
     int UnitsIndex(const QString& name) const;
@@ -80,6 +81,7 @@ private:
     void cmdCancelCalibrate_Click();
 
     Console& console_;
+    std::unique_ptr<CalibrationView> calibrationView_;
     std::unique_ptr<Calibration> calibration_;
     bool fillingUnits_ = false;
     // Set while a handler of this dialog talks to the controller: a second exchange

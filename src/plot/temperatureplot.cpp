@@ -25,6 +25,8 @@ TemperaturePlot::TemperaturePlot(Console& console, TemperaturePanel& panel, QWid
     cmdPlot = new QPushButton(QStringLiteral("Plot"), panel.Frame2);
     cmdPlot->setObjectName(QStringLiteral("cmdPlot"));
     cmdPlot->setAutoDefault(false);
+    cmdPlot->setToolTip(QStringLiteral("Show the three temperatures, the fan and the running "
+                                       "rule over time in the Temperatures window"));
     // Below the three readings, so the frame's rows keep their places.
     if (auto* grid = qobject_cast<QGridLayout*>(panel.Frame2->layout()))
         grid->addWidget(cmdPlot, grid->rowCount(), 1, Qt::AlignRight);

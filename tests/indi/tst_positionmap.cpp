@@ -1,0 +1,74 @@
+// The mapping between the controller's signed 24-bit counter and INDI's unsigned positions,
+// both ways, at the ends and across the wrap of the counter.
+#include "positionmap.h"
+
+#include <QtTest>
+
+using namespace tarnivel;
+
+class TestPositionMap : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void bothWays_data();
+    void bothWays();
+    void beyondTheEnds_data();
+    void beyondTheEnds();
+};
+
+void TestPositionMap::bothWays_data() {
+    QTest::addColumn<bool>("calibrated");
+    QTest::addColumn<int>("travel");
+    QTest::addColumn<int>("raw");
+    QTest::addColumn<uint>("indi");
+    QTest::addColumn<uint>("max");
+
+    // Travel 8000: the upper end stop reads +4000, the lower one -4000.
+    QTest::newRow("8000, lower end") << true << 8000 << 16773216 << 0u << 8000u;
+    QTest::newRow("8000, middle") << true << 8000 << 0 << 4000u << 8000u;
+    QTest::newRow("8000, just below 0") << true << 8000 << 16777215 << 3999u << 8000u;
+    QTest::newRow("8000, upper end") << true << 8000 << 4000 << 8000u << 8000u;
+    // Odd travel: half 500 (halves to even), so the lower end stop reads -501.
+    QTest::newRow("1001, lower end") << true << 1001 << 16776715 << 0u << 1001u;
+    QTest::newRow("1001, upper end") << true << 1001 << 500 << 1001u << 1001u;
+    // Odd travel whose half rounds up: 1003 gives 502, the lower end stop -501.
+    QTest::newRow("1003, lower end") << true << 1003 << 16776715 << 0u << 1003u;
+    QTest::newRow("1003, upper end") << true << 1003 << 502 << 1003u << 1003u;
+    // Not calibrated: the whole signed range, -8388607 at 0.
+    QTest::newRow("uncalibrated, lowest") << false << 8000 << 8388609 << 0u << 16777215u;
+    QTest::newRow("uncalibrated, -1") << false << 0 << 16777215 << 8388606u << 16777215u;
+    QTest::newRow("uncalibrated, 0") << false << 0 << 0 << 8388607u << 16777215u;
+    QTest::newRow("uncalibrated, highest") << false << 0 << 8388608 << 16777215u << 16777215u;
+    // A calibrated flag with no travel stored anchors on nothing either.
+    QTest::newRow("flag without travel") << true << 0 << 0 << 8388607u << 16777215u;
+}
+
+void TestPositionMap::bothWays() {
+    QFETCH(bool, calibrated);
+    QFETCH(int, travel);
+    QFETCH(int, raw);
+    QFETCH(uint, indi);
+    QFETCH(uint, max);
+    const PositionMap map = PositionMap::FromController(calibrated, travel);
+    QCOMPARE(map.Max(), max);
+    QCOMPARE(map.ToIndi(raw), indi);
+    QCOMPARE(map.ToRaw(indi), raw);
+}
+
+void TestPositionMap::beyondTheEnds_data() {
+    QTest::addColumn<int>("raw");
+    QTest::addColumn<uint>("indi");
+    QTest::newRow("below the lower end stop") << 16773215 << 0u;
+    QTest::newRow("above the upper end stop") << 4001 << 8000u;
+}
+
+void TestPositionMap::beyondTheEnds() {
+    QFETCH(int, raw);
+    QFETCH(uint, indi);
+    const PositionMap map = PositionMap::FromController(true, 8000);
+    QCOMPARE(map.ToIndi(raw), indi);
+    // An INDI position past the maximum goes no further than the upper end stop.
+    QCOMPARE(map.ToRaw(8001), 4000);
+}
+
+QTEST_GUILESS_MAIN(TestPositionMap)
+#include "tst_positionmap.moc"
