@@ -117,4 +117,16 @@ void printResult(const QJsonObject& result) {
     std::fflush(stdout);
 }
 
+QJsonObject failure(const QString& why) {
+    QJsonObject o;
+    o.insert(QStringLiteral("error"), why);
+    return o;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}
+
 } // namespace tarnivel::bench

@@ -45,6 +45,11 @@ QJsonObject runChild(const QStringList& args, int timeoutMs);
 void startChild(QProcess& child, const QStringList& args);
 QJsonObject finishChild(QProcess& child, int timeoutMs);
 
+// A result that says only why the measurement could not be made.
+QJsonObject failure(const QString& why);
+// Replaces the file with bytes; false when it could not be written whole.
+bool writeFile(const QString& path, const QByteArray& bytes);
+
 // What a child prints for the parent to read.
 void printResult(const QJsonObject& result);
 

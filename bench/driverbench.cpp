@@ -57,18 +57,6 @@ const QByteArray kCalibrated = "register40=1\nregister41=0\nregister42=31\nregis
 const QString kApproachTag = QStringLiteral("50 04 12 17 ");
 const QString kStopFrame = QStringLiteral("50 02 12 24 00 00 00 00");
 
-QJsonObject failure(const QString& why) {
-    QJsonObject o;
-    o.insert(QStringLiteral("error"), why);
-    return o;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
 double cpuSeconds(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))

@@ -64,12 +64,6 @@ struct LinkRig {
     }
 };
 
-QJsonObject failure(const QString& why) {
-    QJsonObject o;
-    o.insert(QStringLiteral("error"), why);
-    return o;
-}
-
 // The real platform, watched for receive phases. Sending sleeps without pumping; receiving
 // sleeps and pumps in turn. A phase begins with the sleep before its first pump and ends with
 // its last pump, where the next frame (a retry) starts sleeping without one.

@@ -44,18 +44,6 @@ void progress(const QString& text) {
     std::fflush(stderr);
 }
 
-QJsonObject failure(const QString& why) {
-    QJsonObject o;
-    o.insert(QStringLiteral("error"), why);
-    return o;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
 // A settings file that chooses COM1, where the simulator puts its link.
 const QByteArray kCom1Settings = "[TARNIVEL]\r\n   COMport              = 1\r\n";
 

@@ -703,20 +703,6 @@ void TarnivelFocuser::ApplyOvershoot() {
     settings_.Overshoot = overshootEnabled_ ? overshootSteps_ : 0;
 }
 
-void TarnivelFocuser::SetLimitsActive(bool on) {
-    if (on) {
-        qint32 upper = 0;
-        qint32 lower = 0;
-        commands_.GetRealLimitMax(upper);
-        commands_.GetRealLimitMin(lower);
-        commands_.SetLimitMax(upper, -1);
-        commands_.SetLimitMin(lower, +1);
-    } else {
-        commands_.SetLimitMax(0, 0);
-        commands_.SetLimitMin(0, 0);
-    }
-}
-
 void TarnivelFocuser::StartCalibration(bool full) {
     if (full) {
         calibrationRun_ = calibration_.Full(pacer_);
@@ -865,7 +851,7 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
         if (svp == &AutoStopSP)
             commands_.SetAutoStop(on ? 1 : 0);
         else
-            SetLimitsActive(on);
+            commands_.SetActiveLimits(on);
         svp->s = IPS_OK;
         IDSetSwitch(svp, nullptr);
         return true;

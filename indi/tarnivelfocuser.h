@@ -82,7 +82,6 @@ private:
     void AfterChoreStep();
     void RebuildMap();
     void ApplyOvershoot();
-    void SetLimitsActive(bool on);
     void StartCalibration(bool full);
     void AfterCalibrationStep();
     void ScheduleTick(int ms);

@@ -442,18 +442,7 @@ void frmOptions::chkLimits_Click() {
     if (!FrameEnabled(fraLimits) || RefusedDuringExchange(chkLimits))
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
-    FocuserCommands& c = console_.commands;
-    if (chkLimits->isChecked()) {
-        qint32 upper = 0;
-        qint32 lower = 0;
-        c.GetRealLimitMax(upper);
-        c.GetRealLimitMin(lower);
-        c.SetLimitMax(upper, -1);
-        c.SetLimitMin(lower, +1);
-    } else {
-        c.SetLimitMax(0, 0);
-        c.SetLimitMin(0, 0);
-    }
+    console_.commands.SetActiveLimits(chkLimits->isChecked());
 }
 
 void frmOptions::chkAutoStop_Click() {
