@@ -150,6 +150,17 @@ private:
     sim::SimToolProcess process_;
 };
 
+// A calibrated controller at 5000 with room both ways, so that connecting brings up no
+// warning; gotos and approaches at `speed` steps per second.
+bool startCalibrated(SimTool& sim, const QString& speed, const QStringList& extra = {}) {
+    const QStringList args{QStringLiteral("--start"),          QStringLiteral("5000"),
+                           QStringLiteral("--lower"),          QStringLiteral("-200000"),
+                           QStringLiteral("--upper"),          QStringLiteral("200000"),
+                           QStringLiteral("--slew-speed"),     speed,
+                           QStringLiteral("--approach-speed"), speed};
+    return sim.start(args + extra, "register40=1\nautoStop=1\n");
+}
+
 // The program's message boxes are real and modal: this answers each with its default button
 // and keeps its text, so that a test sees every box instead of hanging on one.
 class ModalWatcher : public QObject {
@@ -381,14 +392,7 @@ void TestEndToEnd::stepGotoAndCloseWhileConnected() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     SimTool sim(dir.path());
-    // A calibrated controller: connecting brings up no warning.
-    QVERIFY2(
-        sim.start({QStringLiteral("--start"), QStringLiteral("5000"), QStringLiteral("--lower"),
-                   QStringLiteral("-200000"), QStringLiteral("--upper"), QStringLiteral("200000"),
-                   QStringLiteral("--slew-speed"), QStringLiteral("100000"),
-                   QStringLiteral("--approach-speed"), QStringLiteral("100000")},
-                  "register40=1\nautoStop=1\n"),
-        qPrintable(sim.log()));
+    QVERIFY2(startCalibrated(sim, QStringLiteral("100000")), qPrintable(sim.log()));
     const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
     QVERIFY(writeFile(folder.settingsPath(), settingsFile("   Position             = "
                                                           "20000,Focus A\r\n")));
@@ -452,14 +456,9 @@ void TestEndToEnd::earlyStopEndsTheGoto() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     SimTool sim(dir.path());
-    QVERIFY2(
-        sim.start({QStringLiteral("--start"), QStringLiteral("5000"), QStringLiteral("--lower"),
-                   QStringLiteral("-200000"), QStringLiteral("--upper"), QStringLiteral("200000"),
-                   QStringLiteral("--slew-speed"), QStringLiteral("2000"),
-                   QStringLiteral("--approach-speed"), QStringLiteral("2000"),
-                   QStringLiteral("--reply-delay"), QStringLiteral("200")},
-                  "register40=1\nautoStop=1\n"),
-        qPrintable(sim.log()));
+    QVERIFY2(startCalibrated(sim, QStringLiteral("2000"),
+                             {QStringLiteral("--reply-delay"), QStringLiteral("200")}),
+             qPrintable(sim.log()));
     const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
     QVERIFY(writeFile(folder.settingsPath(), settingsFile({})));
 
