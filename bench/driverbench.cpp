@@ -1,16 +1,16 @@
 #include "driverbench.h"
 
 #include "benchutil.h"
-#include "focusercommands.h"
-#include "focuserlink.h"
-#include "focusersettings.h"
-#include "gotocontroller.h"
-#include "motionstate.h"
-#include "programfolder.h"
-#include "qtplatform.h"
-#include "qtserialport.h"
-#include "simtoolprocess.h"
-#include "soundplayer.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "core/settings/focusersettings.h"
+#include "core/motion/gotocontroller.h"
+#include "core/motion/motionstate.h"
+#include "core/settings/programfolder.h"
+#include "platform/qt/qtplatform.h"
+#include "platform/qt/qtserialport.h"
+#include "sim/simtoolprocess.h"
+#include "core/seams/soundplayer.h"
 
 #include <QCoreApplication>
 #include <QDir>

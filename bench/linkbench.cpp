@@ -1,13 +1,13 @@
 #include "linkbench.h"
 
 #include "benchutil.h"
-#include "focusercommands.h"
-#include "focuserlink.h"
-#include "platform.h"
-#include "programfolder.h"
-#include "qtplatform.h"
-#include "qtserialport.h"
-#include "simtoolprocess.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "core/seams/platform.h"
+#include "core/settings/programfolder.h"
+#include "platform/qt/qtplatform.h"
+#include "platform/qt/qtserialport.h"
+#include "sim/simtoolprocess.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

@@ -11,7 +11,7 @@
 #include "plotbench.h"
 #include "report.h"
 #include "settingsbench.h"
-#include "simtoolprocess.h"
+#include "sim/simtoolprocess.h"
 #include "windowchild.h"
 
 #include <QCommandLineParser>

@@ -1,11 +1,11 @@
 #include "plotbench.h"
 
-#include "application.h"
+#include "window/app/application.h"
 #include "benchutil.h"
-#include "frmtemperatures.h"
-#include "programfolder.h"
-#include "temperaturelog.h"
-#include "temperatureplot.h"
+#include "window/plot/frmtemperatures.h"
+#include "core/settings/programfolder.h"
+#include "core/device/temperaturelog.h"
+#include "window/plot/temperatureplot.h"
 
 #include <QApplication>
 #include <QChartView>

@@ -1,9 +1,9 @@
 #include "settingsbench.h"
 
 #include "benchutil.h"
-#include "focusersettings.h"
-#include "positionunits.h"
-#include "savedpositionlist.h"
+#include "core/settings/focusersettings.h"
+#include "core/motion/positionunits.h"
+#include "core/settings/savedpositionlist.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,9 +1,9 @@
 // Any byte stream as the controller's answers: the link never crashes, never reads past
 // what it was given, keeps every preset on failure and decodes only in-range values.
-#include "focusercommands.h"
-#include "focuserlink.h"
-#include "platform.h"
-#include "serialport.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "core/seams/platform.h"
+#include "core/seams/serialport.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -3,9 +3,9 @@
 // counter), and a file saved from them loads back to the same settings and the same
 // positions. Rows with equal names may come back in another order: a hand-made file can
 // format its rows under several scales, and the list sorts by the row text.
-#include "focusersettings.h"
+#include "core/settings/focusersettings.h"
 #include "fuzzfiles.h"
-#include "savedpositionlist.h"
+#include "core/settings/savedpositionlist.h"
 
 #include <QCoreApplication>
 #include <algorithm>

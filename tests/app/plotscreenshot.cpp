@@ -5,9 +5,9 @@
 
 #include "windowrig.h"
 
-#include "frmtemperatures.h"
-#include "temperaturepanel.h"
-#include "temperatureplot.h"
+#include "window/plot/frmtemperatures.h"
+#include "window/app/temperaturepanel.h"
+#include "window/plot/temperatureplot.h"
 
 #include <QApplication>
 #include <QPixmap>

@@ -4,9 +4,9 @@
 
 #include "windowrig.h"
 
-#include "focusersettings.h"
-#include "mainwidgets.h"
-#include "ratetimer.h"
+#include "core/settings/focusersettings.h"
+#include "window/app/mainwidgets.h"
+#include "window/app/ratetimer.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -3,17 +3,17 @@
 
 #include "windowrig.h"
 
-#include "colours.h"
-#include "focusercommands.h"
-#include "focuserlink.h"
-#include "frmoptions.h"
-#include "mainwidgets.h"
-#include "positionsframe.h"
-#include "positionunits.h"
-#include "ratetimer.h"
-#include "savedpositionlist.h"
-#include "temperaturepanel.h"
-#include "twips.h"
+#include "window/ui/colours.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "window/options/frmoptions.h"
+#include "window/app/mainwidgets.h"
+#include "window/positions/positionsframe.h"
+#include "core/motion/positionunits.h"
+#include "window/app/ratetimer.h"
+#include "core/settings/savedpositionlist.h"
+#include "window/app/temperaturepanel.h"
+#include "window/ui/twips.h"
 
 #include <QAbstractButton>
 #include <QApplication>

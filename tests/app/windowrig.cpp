@@ -1,7 +1,7 @@
 #include "windowrig.h"
 
-#include "focuserlink.h"
-#include "ratetimer.h"
+#include "core/link/focuserlink.h"
+#include "window/app/ratetimer.h"
 #include "settle.h"
 
 #include <QComboBox>

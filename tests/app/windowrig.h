@@ -4,7 +4,7 @@
 // the poll timer in manual mode and a tick that advances virtual time like the real one.
 
 #include "consolerig.h"
-#include "frmtarnivel.h"
+#include "window/app/frmtarnivel.h"
 
 #include <QByteArray>
 #include <QStringList>

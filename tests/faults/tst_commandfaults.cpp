@@ -2,8 +2,8 @@
 // what each operation hands back (result code, value or the caller's preset) and how many
 // frames it cost. One table, operation x fault.
 
-#include "focusercommands.h"
-#include "focuserlink.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
 #include "simrig.h"
 
 #include <QtTest>

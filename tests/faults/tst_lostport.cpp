@@ -4,11 +4,11 @@
 // time-out, the status line says so, STOP and Disconnect still work, and once the tool
 // runs again on the same link a reconnect works. Bounded to a few seconds of real time.
 
-#include "frmtarnivel.h"
-#include "mainwidgets.h"
-#include "ratetimer.h"
+#include "window/app/frmtarnivel.h"
+#include "window/app/mainwidgets.h"
+#include "window/app/ratetimer.h"
 #include "realconsolerig.h"
-#include "simtoolprocess.h"
+#include "sim/simtoolprocess.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>

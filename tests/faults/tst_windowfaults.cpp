@@ -7,17 +7,17 @@
 
 #include "windowrig.h"
 
-#include "calibration.h"
-#include "focuserlink.h"
-#include "frmeditposition.h"
-#include "frmoptions.h"
-#include "mainwidgets.h"
-#include "motionstate.h"
-#include "positionsframe.h"
-#include "positionunits.h"
-#include "ratetimer.h"
-#include "savedpositionlist.h"
-#include "temperaturepanel.h"
+#include "core/device/calibration.h"
+#include "core/link/focuserlink.h"
+#include "window/positions/frmeditposition.h"
+#include "window/options/frmoptions.h"
+#include "window/app/mainwidgets.h"
+#include "core/motion/motionstate.h"
+#include "window/positions/positionsframe.h"
+#include "core/motion/positionunits.h"
+#include "window/app/ratetimer.h"
+#include "core/settings/savedpositionlist.h"
+#include "window/app/temperaturepanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>

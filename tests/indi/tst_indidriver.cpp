@@ -4,7 +4,7 @@
 // is one scripted conversation; the frames the simulator saw are checked where they are the
 // point (the final approach, the stop).
 
-#include "simtoolprocess.h"
+#include "sim/simtoolprocess.h"
 
 #include <baseclient.h>
 #include <basedevice.h>

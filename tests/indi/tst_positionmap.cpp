@@ -1,6 +1,6 @@
 // The mapping between the controller's signed 24-bit counter and INDI's unsigned positions,
 // both ways, at the ends and across the wrap of the counter.
-#include "positionmap.h"
+#include "core/device/positionmap.h"
 
 #include <QtTest>
 

@@ -5,9 +5,9 @@
 // time. Every written byte is recorded with the virtual time and the number of event pumps
 // seen so far, so tests can check pacing and that no pump falls inside a frame.
 
-#include "focusercommands.h"
-#include "focuserlink.h"
-#include "serialport.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "core/seams/serialport.h"
 #include "virtualplatform.h"
 
 #include <QByteArray>

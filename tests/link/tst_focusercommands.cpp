@@ -1,5 +1,5 @@
-#include "focusercommands.h"
-#include "focuserlink.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
 #include "scriptedport.h"
 #include "virtualplatform.h"
 

@@ -1,4 +1,4 @@
-#include "focuserlink.h"
+#include "core/link/focuserlink.h"
 #include "scriptedport.h"
 #include "virtualplatform.h"
 

@@ -1,7 +1,7 @@
 #include "optionsrig.h"
 
-#include "focuserlink.h"
-#include "positionunits.h"
+#include "core/link/focuserlink.h"
+#include "core/motion/positionunits.h"
 
 #include <QtTest>
 

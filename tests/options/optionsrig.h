@@ -1,7 +1,7 @@
 #pragma once
 
 #include "consolerig.h"
-#include "frmoptions.h"
+#include "window/options/frmoptions.h"
 
 #include <QAbstractButton>
 #include <QStringList>

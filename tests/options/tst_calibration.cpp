@@ -1,8 +1,8 @@
 #include "tst_options.h"
 
-#include "calibration.h"
+#include "core/device/calibration.h"
 #include "optionsrig.h"
-#include "positionunits.h"
+#include "core/motion/positionunits.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 #include "consolerig.h"
-#include "frmtemperatures.h"
-#include "temperaturepanel.h"
-#include "temperatureplot.h"
+#include "window/plot/frmtemperatures.h"
+#include "window/app/temperaturepanel.h"
+#include "window/plot/temperatureplot.h"
 
 #include <QApplication>
 #include <QFile>

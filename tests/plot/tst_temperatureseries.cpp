@@ -1,4 +1,4 @@
-#include "temperatureseries.h"
+#include "window/plot/temperatureseries.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>

@@ -2,7 +2,7 @@
 
 #include "tst_positions.h"
 
-#include "positionunits.h"
+#include "core/motion/positionunits.h"
 
 #include <QApplication>
 #include <QGroupBox>

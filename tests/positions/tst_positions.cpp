@@ -1,6 +1,6 @@
 #include "tst_positions.h"
 
-#include "positionunits.h"
+#include "core/motion/positionunits.h"
 
 #include <QApplication>
 #include <QItemSelectionModel>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "consolerig.h"
-#include "frmeditposition.h"
-#include "positionsframe.h"
+#include "window/positions/frmeditposition.h"
+#include "window/positions/positionsframe.h"
 
 #include <QObject>
 #include <QStringList>

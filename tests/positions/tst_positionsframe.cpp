@@ -2,8 +2,8 @@
 
 #include "tst_positions.h"
 
-#include "positionunits.h"
-#include "qtmessagebox.h"
+#include "core/motion/positionunits.h"
+#include "platform/qt/qtmessagebox.h"
 
 #include <QApplication>
 #include <QFontInfo>

@@ -1,8 +1,8 @@
-#include "focusersettings.h"
-#include "positionunits.h"
-#include "programfolder.h"
+#include "core/settings/focusersettings.h"
+#include "core/motion/positionunits.h"
+#include "core/settings/programfolder.h"
 #include "recorders.h"
-#include "savedpositionlist.h"
+#include "core/settings/savedpositionlist.h"
 #include "tst_settings.h"
 
 #include <QDir>

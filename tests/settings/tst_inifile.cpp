@@ -1,4 +1,4 @@
-#include "inifile.h"
+#include "core/settings/inifile.h"
 #include "tst_settings.h"
 
 #include <QDir>

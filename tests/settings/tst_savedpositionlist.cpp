@@ -1,4 +1,4 @@
-#include "savedpositionlist.h"
+#include "core/settings/savedpositionlist.h"
 #include "tst_settings.h"
 
 #include <QSignalSpy>

@@ -1,12 +1,12 @@
 // tarnivel-sim on a real pseudo-terminal, reached by the console's own serial port and link on
 // the real clock. Bounded to a few seconds.
 
-#include "focusercommands.h"
-#include "focuserlink.h"
-#include "programfolder.h"
-#include "qtplatform.h"
-#include "qtserialport.h"
-#include "simtoolprocess.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "core/settings/programfolder.h"
+#include "platform/qt/qtplatform.h"
+#include "platform/qt/qtserialport.h"
+#include "sim/simtoolprocess.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -3,12 +3,12 @@
 // Everything a window or dialog test needs: the simulated controller on virtual time,
 // the shared state, recording seams and the Console that ties them together.
 
-#include "console.h"
-#include "focusersettings.h"
-#include "gotocontroller.h"
-#include "motionstate.h"
+#include "window/app/console.h"
+#include "core/settings/focusersettings.h"
+#include "core/motion/gotocontroller.h"
+#include "core/motion/motionstate.h"
 #include "recorders.h"
-#include "savedpositionlist.h"
+#include "core/settings/savedpositionlist.h"
 #include "simrig.h"
 
 #include <QList>

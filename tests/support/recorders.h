@@ -1,8 +1,8 @@
 #pragma once
 
-#include "busycursor.h"
-#include "messagebox.h"
-#include "soundplayer.h"
+#include "window/ui/busycursor.h"
+#include "window/ui/messagebox.h"
+#include "core/seams/soundplayer.h"
 
 #include <QList>
 #include <QString>

@@ -3,7 +3,7 @@
 // Lets the event loop wait for input, as it does between the operator's actions, until no
 // call under `root` waits for such a quiet moment any more.
 
-#include "quietcall.h"
+#include "window/ui/quietcall.h"
 
 #include <QEventLoop>
 #include <QList>

@@ -3,10 +3,10 @@
 // A focuser link wired to the simulated controller on virtual time. The simulator work
 // implements this (simrig.cpp); its API is what every room's tests build on.
 
-#include "controllermodel.h"
-#include "focusercommands.h"
-#include "focuserlink.h"
-#include "simserialport.h"
+#include "sim/controllermodel.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "sim/simserialport.h"
 #include "virtualplatform.h"
 
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform.h"
+#include "core/seams/platform.h"
 
 #include <functional>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "temperaturelog.h"
+#include "core/device/temperaturelog.h"
 
 #include <QDir>
 #include <QFile>

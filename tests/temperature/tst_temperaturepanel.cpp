@@ -1,8 +1,8 @@
-#include "colours.h"
+#include "window/ui/colours.h"
 #include "consolerig.h"
-#include "qtmessagebox.h"
+#include "platform/qt/qtmessagebox.h"
 #include "settle.h"
-#include "temperaturepanel.h"
+#include "window/app/temperaturepanel.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
 // Which device "COMn" opens: a link in the program's folder first, the n-th serial line
 // otherwise.
-#include "programfolder.h"
+#include "core/settings/programfolder.h"
 
 #include <QFile>
 #include <QTemporaryDir>

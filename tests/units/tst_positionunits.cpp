@@ -1,4 +1,4 @@
-#include "positionunits.h"
+#include "core/motion/positionunits.h"
 
 #include <QtTest>
 #include <climits>

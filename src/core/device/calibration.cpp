@@ -1,0 +1,350 @@
+#include "core/device/calibration.h"
+
+#include "window/app/console.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "core/motion/gotocontroller.h"
+#include "core/motion/motionstate.h"
+#include "core/seams/platform.h"
+#include "core/motion/positionunits.h"
+
+namespace tarnivel {
+
+namespace {
+// GetPosition's failure value; never a raw position.
+constexpr int kNoPosition = -1;
+} // namespace
+
+Calibration::Calibration(Console& console, CalibrationObserver& view)
+    : console_(console), view_(view) {}
+
+bool Calibration::Running() const {
+    return console_.motion.CalibrationRunning;
+}
+
+void Calibration::EdgeSound() {
+    if (view_.CompletionSound())
+        console_.gotos.PlaySlewSound(QStringLiteral("EndSlew"), false, false);
+    else
+        Silence();
+}
+
+void Calibration::Silence() {
+    console_.gotos.PlaySlewSound(QString(), false, false);
+}
+
+void Calibration::SetLabel(const QString& text) {
+    view_.SetProgressText(text);
+}
+
+void Calibration::AppendLine(const QString& line) {
+    SetLabel(view_.ProgressText() + QStringLiteral("\r\n") + line);
+}
+
+bool Calibration::DisplayPosition() {
+    // The window's readout keeps CurrentPosition when a read fails; a value no read can
+    // produce shows whether this one got through.
+    const int before = console_.motion.CurrentPosition;
+    console_.motion.CurrentPosition = kNoPosition;
+    console_.DisplayPosition();
+    if (console_.motion.CurrentPosition == kNoPosition) {
+        console_.motion.CurrentPosition = before;
+        return false;
+    }
+    return true;
+}
+
+void Calibration::Prepare(bool full) {
+    FocuserCommands& c = console_.commands;
+    view_.CalibrationStarting();
+    console_.motion.CalibrationRunning = true;
+    view_.ShowLimits(false);
+    c.SetLimitMax(0, 0);
+    c.SetLimitMin(0, 0);
+    if (full) {
+        c.SetRealLimitMax(0);
+        c.SetRealLimitMin(0);
+    }
+    c.SetAutoStop(1);
+    view_.ShowAutoStop(true);
+    c.SetCalibrated(0);
+}
+
+Sequence<Calibration::Outcome> Calibration::EdgeSearch(Pacer& pacer, int rate, bool rightEdge) {
+    FocuserCommands& c = console_.commands;
+    Platform& clock = console_.platform;
+    MotionState& m = console_.motion;
+
+    // A cancel that came during the preparation stops before anything moves.
+    if (!Running())
+        co_return Outcome::Cancelled;
+
+    m.JogRate = rate;
+    c.MoveAtRate(rate);
+    co_await PumpEvents(pacer);
+    if (rightEdge) {
+        // The search starts on the lower end stop: give the motor time to leave it.
+        co_await Pause(pacer, kSettlePauseMs);
+        co_await PumpEvents(pacer);
+    }
+
+    bool answered = DisplayPosition();
+    int last = m.CurrentPosition;
+    qint64 stillSince = clock.nowMs();
+    const qint64 rearmSince = clock.nowMs();
+    bool rearmArmed = rightEdge;
+
+    for (;;) {
+        if (!Running())
+            co_return Outcome::Cancelled;
+        if (rearmArmed && clock.nowMs() - rearmSince >= kRightEdgeRearmMs) {
+            c.SetAutoStop(1);
+            view_.ShowAutoStop(true);
+            rearmArmed = false;
+        }
+        answered = DisplayPosition() || answered;
+        if (m.CurrentPosition == last) {
+            if (clock.nowMs() - stillSince >= kEdgeStillMs) {
+                co_await PumpEvents(pacer);
+                co_await Pause(pacer, kEdgePollMs);
+                break;
+            }
+        } else {
+            last = m.CurrentPosition;
+            stillSince = clock.nowMs();
+        }
+        co_await PumpEvents(pacer);
+        co_await Pause(pacer, kEdgePollMs);
+    }
+
+    // A silent controller also "stands still"; without a single answer this is no edge.
+    if (!answered)
+        co_return Outcome::NotResponding;
+
+    m.JogRate = 0;
+    c.MoveAtRate(0);
+    EdgeSound();
+    co_await PumpEvents(pacer);
+    co_await Pause(pacer, kSettlePauseMs);
+    co_return Outcome::Done;
+}
+
+Sequence<Calibration::Outcome> Calibration::FindMiddleByRate(Pacer& pacer) {
+    FocuserCommands& c = console_.commands;
+    Platform& clock = console_.platform;
+    MotionState& m = console_.motion;
+
+    if (!Running())
+        co_return Outcome::Cancelled;
+
+    m.JogRate = -kCalibrationRate;
+    c.MoveAtRate(-kCalibrationRate);
+    co_await PumpEvents(pacer);
+    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpEvents(pacer);
+    DisplayPosition();
+    const qint64 since = clock.nowMs();
+    for (;;) {
+        if (!Running())
+            co_return Outcome::Cancelled;
+        DisplayPosition();
+        const bool leave = clock.nowMs() - since >= kMiddleRunMs;
+        if (leave) {
+            c.SetAutoStop(1);
+            view_.ShowAutoStop(true);
+        }
+        co_await PumpEvents(pacer);
+        co_await Pause(pacer, kEdgePollMs);
+        if (leave)
+            break;
+    }
+
+    // A cancel seen in the last pause: the goto would move the focuser after the stop.
+    if (!Running())
+        co_return Outcome::Cancelled;
+    // Issued while the rate motion still runs: the goto takes the motor over.
+    co_await console_.gotos.GotoAndWaitPaced(0, stopCount_, pacer);
+    co_return Running() ? Outcome::Done : Outcome::Cancelled;
+}
+
+void Calibration::RunFull() {
+    InlinePacer pacer(console_.platform);
+    Full(pacer).RunToEnd();
+}
+
+void Calibration::RunQuick() {
+    InlinePacer pacer(console_.platform);
+    Quick(pacer).RunToEnd();
+}
+
+Sequence<bool> Calibration::Full(Pacer& pacer) {
+    if (active_)
+        co_return false;
+    active_ = true;
+    stopCount_ = console_.link.StopCount();
+    FocuserCommands& c = console_.commands;
+    MotionState& m = console_.motion;
+
+    Prepare(true);
+    SetLabel(kLabelLeftEdge);
+    co_await Pause(pacer, kPhasePauseMs);
+
+    Outcome o = co_await EdgeSearch(pacer, -kCalibrationRate, false);
+    if (o != Outcome::Done)
+        co_return co_await End(pacer, o);
+    // The lower end stop becomes position 0.
+    c.SetPosition(0);
+    DisplayPosition();
+
+    AppendLine(kLabelRightEdge);
+    c.SetAutoStop(0);
+    view_.ShowAutoStop(false);
+    co_await Pause(pacer, kPhasePauseMs);
+    o = co_await EdgeSearch(pacer, kCalibrationRate, true);
+    if (o != Outcome::Done)
+        co_return co_await End(pacer, o);
+
+    const int travel = m.CurrentPosition;
+    if (SignedSteps(travel) <= 0)
+        co_return co_await End(pacer, Outcome::NoTravel);
+    const int half = RoundToInt(travel / 2.0);
+    // The upper end stop now reads +half, so 0 is the middle of the travel.
+    c.SetPosition(half);
+    DisplayPosition();
+    co_await PumpEvents(pacer);
+    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpEvents(pacer);
+    c.SetAutoStop(0);
+    view_.ShowAutoStop(false);
+    co_await Pause(pacer, kPhasePauseMs);
+    AppendLine(kLabelMiddle);
+
+    o = co_await FindMiddleByRate(pacer);
+    if (o != Outcome::Done)
+        co_return co_await End(pacer, o);
+    Complete(half, travel, true);
+    co_return true;
+}
+
+Sequence<bool> Calibration::Quick(Pacer& pacer) {
+    if (active_)
+        co_return false;
+    active_ = true;
+    stopCount_ = console_.link.StopCount();
+    FocuserCommands& c = console_.commands;
+
+    Prepare(false);
+    qint32 stored = 0;
+    const int read = c.GetMaxTravel(stored);
+    SetLabel(kLabelLeftEdge);
+    // Without the stored travel there is no middle to centre on.
+    if (read != 0)
+        co_return co_await End(pacer, Outcome::NotResponding);
+    if (stored <= 0)
+        co_return co_await End(pacer, Outcome::NoTravel);
+    co_await Pause(pacer, kPhasePauseMs);
+
+    const Outcome o = co_await EdgeSearch(pacer, -kCalibrationRate, false);
+    if (o != Outcome::Done)
+        co_return co_await End(pacer, o);
+    const int h = RoundToInt(stored / 2.0);
+    // The lower end stop becomes -h, so that 0 is again the middle of the stored travel.
+    c.SetPosition(WrapSteps(-h));
+    DisplayPosition();
+    co_await PumpEvents(pacer);
+    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpEvents(pacer);
+
+    c.SetAutoStop(1);
+    view_.ShowAutoStop(true);
+    AppendLine(kLabelMiddle);
+    co_await Pause(pacer, kPhasePauseMs);
+    if (!Running())
+        co_return co_await End(pacer, Outcome::Cancelled);
+    co_await console_.gotos.GotoAndWaitPaced(0, stopCount_, pacer);
+    if (!Running())
+        co_return co_await End(pacer, Outcome::Cancelled);
+    Complete(h, static_cast<int>(stored), false);
+    co_return true;
+}
+
+void Calibration::Complete(int half, int travel, bool full) {
+    FocuserCommands& c = console_.commands;
+    MotionState& m = console_.motion;
+
+    // Too late to cancel: the remaining steps only store what was measured.
+    view_.CancelWithdrawn();
+    m.JogRate = 0;
+    m.MotionDirection = 0;
+    c.MoveAtRate(0);
+    EdgeSound();
+    // Both calibrations store the limits of the scale they have just centred; the quick
+    // one must not reuse real limits stored in a scale that a Reset has shifted since.
+    const int upper = WrapSteps(half);
+    const int lower = WrapSteps(-half);
+    c.SetLimitMax(upper, -1);
+    c.SetLimitMin(lower, +1);
+    c.SetRealLimitMax(upper);
+    c.SetRealLimitMin(lower);
+    c.SetAutoStop(1);
+    view_.ShowAutoStop(true);
+    if (full)
+        c.SetMaxTravel(travel);
+    c.SetCalibrated(1);
+    view_.ShowLimits(true);
+    SetLabel(kLabelComplete);
+    m.CalibrationRunning = false;
+    DisplayPosition();
+    view_.CalibrationEnded();
+    Silence();
+    active_ = false;
+}
+
+Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
+    FocuserCommands& c = console_.commands;
+    MotionState& m = console_.motion;
+
+    // Written again for a cancel: a click that came inside one of the calibration's own
+    // commands may have been followed by a progress line.
+    if (outcome == Outcome::NotResponding)
+        SetLabel(kLabelNotResponding);
+    else if (outcome == Outcome::NoTravel)
+        SetLabel(kLabelNoTravel);
+    else
+        SetLabel(kLabelCancelled);
+    m.CalibrationRunning = false;
+
+    view_.CancelWithdrawn();
+    m.JogRate = 0;
+    m.MotionDirection = 0;
+    c.MoveAtRate(0);
+    EdgeSound();
+    co_await PumpEvents(pacer);
+    c.SetAutoStop(1);
+    view_.ShowAutoStop(true);
+    c.SetLimitMax(0, 0);
+    c.SetLimitMin(0, 0);
+    c.SetRealLimitMax(0);
+    c.SetRealLimitMin(0);
+    DisplayPosition();
+    view_.CalibrationEnded();
+    Silence();
+    active_ = false;
+    co_return false;
+}
+
+void Calibration::Abandon() {
+    console_.motion.CalibrationRunning = false;
+    active_ = false;
+}
+
+void Calibration::CancelClick() {
+    if (!Running())
+        return;
+    // Cleared first: a second click inside the stop command's wait does nothing.
+    console_.motion.CalibrationRunning = false;
+    console_.commands.Stop();
+    SetLabel(kLabelCancelled);
+}
+
+} // namespace tarnivel

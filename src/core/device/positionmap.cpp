@@ -1,0 +1,29 @@
+#include "core/device/positionmap.h"
+
+#include "core/motion/positionunits.h"
+
+namespace tarnivel {
+
+PositionMap PositionMap::FromController(bool calibrated, qint32 travel) {
+    // A travel wider than the counter can only come from a damaged register.
+    if (!calibrated || travel <= 0 || travel >= kRawSteps)
+        return PositionMap(-static_cast<qint64>(kMinSignedSteps), kRawSteps - 1);
+    const int half = RoundToInt(travel / 2.0);
+    return PositionMap(travel - half, static_cast<quint32>(travel));
+}
+
+quint32 PositionMap::ToIndi(int raw) const {
+    const qint64 indi = SignedSteps(raw) + offset_;
+    if (indi < 0)
+        return 0;
+    if (indi > max_)
+        return max_;
+    return static_cast<quint32>(indi);
+}
+
+int PositionMap::ToRaw(quint32 indi) const {
+    const qint64 position = static_cast<qint64>(qMin(indi, max_)) - offset_;
+    return WrapSteps(static_cast<int>(position));
+}
+
+} // namespace tarnivel

@@ -1,0 +1,262 @@
+#include "core/link/focusercommands.h"
+
+#include "core/link/focuserlink.h"
+
+namespace tarnivel {
+
+namespace {
+
+// Data and reply sizes of the catalogue.
+constexpr int kNoData = 0;
+constexpr int kOneByte = 1;
+constexpr int kTwoBytes = 2;
+constexpr int kThreeBytes = 3;
+
+constexpr int kFanOnByte = 3; // what SetFan writes to switch the fans on
+// The fan bus reports the other way round: a reply of 3 means the fans are stopped.
+constexpr int kFanStoppedReply = 3;
+constexpr int kNoSensorByte = 0x7F;
+constexpr int kSixteenthsNegative = 0x8000;
+constexpr int kSixteenthsRange = 0x10000;
+constexpr int kSixteenthsPerDegree = 16;
+constexpr int kTenThousandthsPerSixteenth = 625;
+
+} // namespace
+
+FocuserCommands::FocuserCommands(FocuserLink& link) : link_(link) {}
+
+int FocuserCommands::GetPosition() {
+    qint32 value = 0;
+    if (link_.SendCommand(Device, msg::GetPosition, 0, kNoData, kThreeBytes, value) != 0)
+        return -1;
+    return value;
+}
+
+int FocuserCommands::GotoPosition(int raw) {
+    qint32 unused = 0;
+    return link_.SendCommand(Device, msg::GotoPosition, raw, kThreeBytes, 0, unused,
+                             Traffic::Motion);
+}
+
+int FocuserCommands::SetPosition(int raw) {
+    qint32 unused = 0;
+    return link_.SendCommand(Device, msg::SetPosition, raw, kThreeBytes, 0, unused);
+}
+
+int FocuserCommands::IsSlewDone(qint32& done) {
+    return link_.SendCommand(Device, msg::IsSlewDone, 0, kNoData, kOneByte, done);
+}
+
+int FocuserCommands::ApproachPosition(int raw) {
+    qint32 unused = 0;
+    return link_.SendCommand(Device, msg::ApproachPosition, raw, kThreeBytes, 0, unused,
+                             Traffic::Motion);
+}
+
+int FocuserCommands::LimitByte(int position, int adjust) {
+    if (position == 0)
+        return 0;
+    // A real limit within one 65536-step block of either end would wrap to the opposite
+    // end of the travel (-1 reads as 255); no active limit is safer than a wrong one.
+    const qint64 byte = static_cast<qint64>(position) / 65536 + adjust;
+    if (byte < 1 || byte > 255)
+        return 0;
+    return static_cast<int>(byte);
+}
+
+int FocuserCommands::SetLimitMin(int position, int adjust) {
+    qint32 unused = 0;
+    return link_.SendCommand(Device, msg::SetLimitMin, LimitByte(position, adjust), kOneByte, 0,
+                             unused);
+}
+
+int FocuserCommands::SetLimitMax(int position, int adjust) {
+    qint32 unused = 0;
+    return link_.SendCommand(Device, msg::SetLimitMax, LimitByte(position, adjust), kOneByte, 0,
+                             unused);
+}
+
+int FocuserCommands::SetActiveLimits(bool on) {
+    qint32 upper = 0;
+    qint32 lower = 0;
+    int result = 0;
+    if (on) {
+        result |= GetRealLimitMax(upper);
+        result |= GetRealLimitMin(lower);
+    }
+    result |= SetLimitMax(upper, on ? -1 : 0);
+    result |= SetLimitMin(lower, on ? +1 : 0);
+    return result != 0 ? -1 : 0;
+}
+
+int FocuserCommands::GetLimitMin(qint32& value) {
+    return link_.SendCommand(Device, msg::GetLimitMin, 0, kNoData, kThreeBytes, value);
+}
+
+int FocuserCommands::GetLimitMax(qint32& value) {
+    return link_.SendCommand(Device, msg::GetLimitMax, 0, kNoData, kThreeBytes, value);
+}
+
+int FocuserCommands::MoveAtRate(int rate) {
+    return SendRate(rate, rate != 0 ? Traffic::Motion : Traffic::Ordinary);
+}
+
+int FocuserCommands::Stop() {
+    return SendRate(0, Traffic::Stop);
+}
+
+int FocuserCommands::SendRate(int rate, Traffic traffic) {
+    qint32 unused = 0;
+    const int id = rate >= 0 ? msg::MoveUp : msg::MoveDown;
+    const qint64 magnitude = rate >= 0 ? static_cast<qint64>(rate) : -static_cast<qint64>(rate);
+    return link_.SendCommand(Device, id, static_cast<qint32>(magnitude & 0xFF), kOneByte, 0, unused,
+                             traffic);
+}
+
+double FocuserCommands::DecodeTemperature(qint32 replyValue) {
+    const int first = (replyValue / 256) % 256;
+    const int second = replyValue % 256;
+    if (first == kNoSensorByte && second == kNoSensorByte)
+        return kNotFittedTemperature;
+    // The only little-endian value of the protocol.
+    int sixteenths = second * 256 + first;
+    const bool negative = sixteenths >= kSixteenthsNegative;
+    if (negative)
+        sixteenths = kSixteenthsRange - sixteenths;
+    const int whole = sixteenths / kSixteenthsPerDegree;
+    const int tenths = ((sixteenths % kSixteenthsPerDegree) * kTenThousandthsPerSixteenth) / 1000;
+    const double t = tenths / 10.0 + whole;
+    return negative ? -t : t;
+}
+
+double FocuserCommands::GetTemperature(int sensor, bool* ok) {
+    // A failed read decodes from the preset 0 as 0.0 degrees; ok tells it from a real 0.0.
+    qint32 value = 0;
+    const int result =
+        link_.SendCommand(Device, msg::GetTemperature, sensor - 1, kOneByte, kTwoBytes, value);
+    if (ok)
+        *ok = result == 0;
+    return DecodeTemperature(value);
+}
+
+int FocuserCommands::SetFan(bool on) {
+    qint32 unused = 0;
+    return link_.SendCommand(Device2, msg::SetFan, on ? kFanOnByte : 0, kOneByte, 0, unused);
+}
+
+int FocuserCommands::GetFanState(qint32& running) {
+    qint32 value = running;
+    const int result = link_.SendCommand(Device2, msg::GetFanState, 0, kNoData, kOneByte, value);
+    // Mapped even after a failure, from the caller's preset.
+    running = value == kFanStoppedReply ? 0 : 1;
+    return result;
+}
+
+int FocuserCommands::GetSensorCount(qint32& count) {
+    return link_.SendCommand(Device, msg::GetSensorCount, 0, kNoData, kOneByte, count);
+}
+
+int FocuserCommands::GetSensorSlot(int n, qint32& slot) {
+    const int result =
+        link_.SendCommand(Device, msg::GetSensorSlot, n - 1, kOneByte, kOneByte, slot);
+    // The controller counts slots from 0; the caller's preset moves up by one on failure too.
+    slot = slot + 1;
+    return result;
+}
+
+int FocuserCommands::readRegister(int reg, qint32& value) {
+    return link_.SendCommand(Device, msg::ReadMemory, reg, kOneByte, kOneByte, value);
+}
+
+int FocuserCommands::writeRegister(int reg, int value) {
+    qint32 unused = 0;
+    return link_.SendCommand(Device, msg::WriteMemory, reg * 256 + (value & 0xFF), kTwoBytes, 0,
+                             unused);
+}
+
+int FocuserCommands::GetCalibrated(qint32& value) {
+    return readRegister(reg::Calibrated, value);
+}
+
+int FocuserCommands::SetCalibrated(int value) {
+    return writeRegister(reg::Calibrated, value);
+}
+
+int FocuserCommands::readRegister24(int firstRegister, qint32& value) {
+    int result = 0;
+    qint32 bytes[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        if (readRegister(firstRegister + i, bytes[i]) != 0)
+            result = -1;
+    }
+    value = (bytes[0] & 0xFF) * 65536 + (bytes[1] & 0xFF) * 256 + (bytes[2] & 0xFF);
+    return result;
+}
+
+int FocuserCommands::writeRegister24(int firstRegister, int value) {
+    const auto bits = static_cast<quint32>(value);
+    const int bytes[3] = {static_cast<int>((bits >> 16) & 0xFF),
+                          static_cast<int>((bits >> 8) & 0xFF), static_cast<int>(bits & 0xFF)};
+    int result = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (writeRegister(firstRegister + i, bytes[i]) != 0)
+            result = -1;
+    }
+    return result;
+}
+
+int FocuserCommands::GetMaxTravel(qint32& value) {
+    return readRegister24(reg::MaxTravel, value);
+}
+
+int FocuserCommands::SetMaxTravel(int value) {
+    return writeRegister24(reg::MaxTravel, value);
+}
+
+int FocuserCommands::GetRealLimitMin(qint32& value) {
+    return readRegister24(reg::RealLimitMin, value);
+}
+
+int FocuserCommands::SetRealLimitMin(int value) {
+    return writeRegister24(reg::RealLimitMin, value);
+}
+
+int FocuserCommands::GetRealLimitMax(qint32& value) {
+    return readRegister24(reg::RealLimitMax, value);
+}
+
+int FocuserCommands::SetRealLimitMax(int value) {
+    return writeRegister24(reg::RealLimitMax, value);
+}
+
+int FocuserCommands::GetAutoStop(qint32& value) {
+    return link_.SendCommand(Device, msg::GetAutoStop, 0, kNoData, kOneByte, value);
+}
+
+int FocuserCommands::SetAutoStop(int value) {
+    qint32 unused = 0;
+    return link_.SendCommand(Device, msg::SetAutoStop, value, kOneByte, 0, unused);
+}
+
+int FocuserCommands::GetFirmwareVersion(qint32& major, qint32& minor) {
+    qint32 value = 0;
+    const int result =
+        link_.SendCommand(Device, msg::GetFirmwareVersion, 0, kNoData, kTwoBytes, value);
+    if (result == 0) {
+        major = value / 256;
+        minor = value % 256;
+    }
+    return result;
+}
+
+bool FocuserCommands::ProbeFocuser() {
+    qint32 major = 0;
+    qint32 minor = 0;
+    return GetFirmwareVersion(major, minor) == 0;
+}
+
+double FocuserCommands::CelsiusToFahrenheit(double celsius) {
+    return celsius * 9 / 5 + 32;
+}
+
+} // namespace tarnivel

@@ -1,0 +1,159 @@
+#include "core/link/focuserlink.h"
+
+#include "core/seams/platform.h"
+#include "core/seams/serialport.h"
+
+#include <QLoggingCategory>
+#include <QScopedValueRollback>
+#include <utility>
+
+// Off unless asked for (QT_LOGGING_RULES="tarnivel.link.debug=true"): a busy poll logs
+// several frames a second.
+Q_LOGGING_CATEGORY(lcLink, "tarnivel.link", QtInfoMsg)
+
+namespace tarnivel {
+
+namespace {
+
+constexpr int kMaxDataBytes = 3;
+constexpr int kMaxReplyBytes = 3;
+
+QByteArray hex(const QByteArray& bytes) {
+    return bytes.toHex(' ');
+}
+
+} // namespace
+
+FocuserLink::FocuserLink(SerialPort& port, Platform& platform) : port_(port), platform_(platform) {}
+
+QByteArray FocuserLink::CommandFrame(int device, int messageId, qint32 data, int nData,
+                                     int nReply) {
+    QByteArray frame(kFrameLength, '\0');
+    frame[0] = kFrameMarker;
+    frame[1] = static_cast<char>(nData + 1);
+    frame[2] = static_cast<char>(device & 0xFF);
+    frame[3] = static_cast<char>(messageId & 0xFF);
+    // Most significant byte first. A negative value goes out in two's complement: the
+    // catalogue never sends one, and this keeps every byte defined.
+    const auto bits = static_cast<quint32>(data);
+    for (int i = 0; i < nData && i < kMaxDataBytes; ++i) {
+        const int shift = 8 * (nData - 1 - i);
+        frame[4 + i] = static_cast<char>((bits >> shift) & 0xFF);
+    }
+    frame[7] = static_cast<char>(nReply);
+    return frame;
+}
+
+int FocuserLink::SendCommand(int device, int messageId, qint32 data, int nData, int nReply,
+                             qint32& value, Traffic traffic) {
+    if (!linkOpen_)
+        return -1;
+    if (nData < 0 || nData > kMaxDataBytes || nReply < 0 || nReply > kMaxReplyBytes)
+        return -1;
+    if (Busy() && traffic != Traffic::Stop) {
+        // A handler run by the pump of another command's wait: its frame would take that
+        // command's answer away.
+        qCWarning(lcLink) << "message" << messageId << "refused inside another command's wait";
+        return -1;
+    }
+    if (traffic == Traffic::Stop)
+        ++stopCount_;
+    const quint64 stopsAtStart = stopCount_;
+
+    const QByteArray frame = CommandFrame(device, messageId, data, nData, nReply);
+    for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
+        // Whatever is already waiting belongs to an earlier, late or broken answer; read as
+        // the start of this answer it would shift every byte.
+        if (port_.isOpen())
+            port_.discardInput();
+        QByteArray reply;
+        const QScopedValueRollback<quint64> own(ownExchange_, ++exchanges_);
+        ++waiting_;
+        // A successful exchange holds exactly nReply bytes.
+        const int result = Transact(frame, reply, nReply + 1, kReceiveLimit);
+        --waiting_;
+        if (result != 0) {
+            // The motor has been told to stop after this frame: sending it again would
+            // undo the stop.
+            if (traffic == Traffic::Motion && StoppedSince(stopsAtStart))
+                return -1;
+            continue;
+        }
+        if (nReply >= 1) {
+            qint32 decoded = 0;
+            for (char c : std::as_const(reply))
+                decoded = decoded * 256 + static_cast<quint8>(c);
+            value = decoded;
+        }
+        return 0;
+    }
+    return -1;
+}
+
+int FocuserLink::Transact(const QByteArray& frame, QByteArray& reply, int count, int limit) {
+    qCDebug(lcLink) << "frame" << hex(frame);
+    SendText(frame);
+    reply.clear();
+    // The last byte is kept until it proves to be the terminator, so that the log shows
+    // every byte that came.
+    for (int i = 1; i <= count; ++i) {
+        char c = 0;
+        if (ReceiveChar(c, limit) != 0) {
+            qCDebug(lcLink) << "answer" << hex(reply) << "then time-out";
+            return -1;
+        }
+        reply.append(c);
+    }
+    if (count >= 1 && reply.back() != kTerminator) {
+        // The controller's answer is shorter or longer than asked for; drop one more
+        // character so that a simply late byte does not open the next answer.
+        char extra = 0;
+        if (ReceiveChar(extra, limit) == 0)
+            reply.append(extra);
+        qCDebug(lcLink) << "answer" << hex(reply) << "without terminator";
+        return -1;
+    }
+    qCDebug(lcLink) << "answer" << hex(reply);
+    reply.chop(1);
+    return 0;
+}
+
+void FocuserLink::SendText(const QByteArray& text) {
+    // Only a sleep between the bytes, never an event pump: a handler dispatched here
+    // could put its own frame between two bytes of this one.
+    for (char c : text) {
+        if (port_.isOpen())
+            port_.writeByte(static_cast<quint8>(c));
+        platform_.sleepMs(kCharPacingMs);
+    }
+}
+
+int FocuserLink::ReceiveChar(char& out, int limit) {
+    qint64 counter = 0;
+    for (;;) {
+        platform_.sleepMs(kCharPacingMs);
+        PumpEvents();
+        // A stop went out inside this wait and took the line: what arrives from now on is
+        // no answer to this frame.
+        if (ownExchange_ != 0 && exchanges_ != ownExchange_)
+            return -1;
+        counter += kPollCredit;
+        // A port that closed itself (device gone) counts as an empty poll, so the wait ends
+        // in the ordinary time-out.
+        if (port_.isOpen() && port_.bytesWaiting() > 0) {
+            const int b = port_.readByte();
+            if (b >= 0) {
+                out = static_cast<char>(b);
+                return 0;
+            }
+        }
+        if (counter >= limit)
+            return -1;
+    }
+}
+
+void FocuserLink::PumpEvents() {
+    platform_.pumpEvents();
+}
+
+} // namespace tarnivel

@@ -1,0 +1,259 @@
+#include "core/motion/gotocontroller.h"
+
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "core/settings/focusersettings.h"
+#include "core/motion/motionstate.h"
+#include "core/seams/platform.h"
+#include "core/motion/positionunits.h"
+#include "core/seams/soundplayer.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcGoto, "tarnivel.motion", QtInfoMsg)
+
+namespace tarnivel {
+
+namespace {
+
+const QString kBegSlew = QStringLiteral("BegSlew");
+const QString kEndSlew = QStringLiteral("EndSlew");
+
+constexpr int kWaitPassTicks = 20; // a pass of the blocking wait lasts 20 / Frequency slices
+constexpr int kSettleSlices = 5;
+
+// Stages of the staged goto.
+constexpr int kStageIdle = 0;
+constexpr int kStageStart = 1;
+constexpr int kStageFirstMoveRunning = 2;
+constexpr int kStageFinalMove = 3;
+constexpr int kStageFinalMoveRunning = 4;
+constexpr int kStageFinish = 5;
+
+// Target plus or minus the overshoot, back on the 24-bit counter. The sum is taken in 64 bits
+// because an absurd overshoot from an edited settings file must not overflow.
+int WrapSum(qint64 signedSteps) {
+    return static_cast<int>(((signedSteps % kRawSteps) + kRawSteps) % kRawSteps);
+}
+
+} // namespace
+
+GotoController::GotoController(FocuserCommands& commands, const FocuserSettings& settings,
+                               MotionState& motion, SoundPlayer& sound, Platform& platform)
+    : commands_(commands), settings_(settings), motion_(motion), sound_(sound),
+      platform_(platform) {}
+
+void GotoController::setDisplayPosition(std::function<void()> displayPosition) {
+    displayPosition_ = std::move(displayPosition);
+}
+
+void GotoController::setGotoFinished(std::function<void(int, int)> gotoFinished) {
+    gotoFinished_ = std::move(gotoFinished);
+}
+
+void GotoController::DisplayPosition() {
+    if (displayPosition_) {
+        displayPosition_();
+        return;
+    }
+    // Without a readout the position is still kept current for the direction decisions.
+    ReadPosition();
+}
+
+void GotoController::ReadPosition() {
+    // A failed read keeps the last good position: -1 would read as a position just below
+    // zero and send the focuser the wrong way.
+    const int p = commands_.GetPosition();
+    if (p != -1)
+        motion_.CurrentPosition = p;
+}
+
+bool GotoController::EndIfStopped() {
+    if (motion_.GotoMode != kGotoModeGoto || !commands_.link().StoppedSince(gotoStopCount_))
+        return false;
+    qCDebug(lcGoto) << "goto to" << motion_.GotoTarget << "ended by a stop";
+    ClearGoto();
+    motion_.MotionDirection = 0;
+    motion_.GotoDone = true;
+    return true;
+}
+
+bool GotoController::StartGoto(int target, quint64 stopCount) {
+    if (commands_.link().StoppedSince(stopCount)) {
+        // The controls were taken away for this goto; GotoDone gives them back.
+        motion_.MotionDirection = 0;
+        motion_.GotoDone = true;
+        return false;
+    }
+    gotoStopCount_ = stopCount;
+    motion_.GotoDone = false;
+    const int c = SignedSteps(motion_.CurrentPosition);
+    const int t = SignedSteps(target);
+    // The overshoot point is needed only when the focuser would otherwise arrive from the
+    // wrong side; standing on the target counts as the wrong side.
+    const int overshoot = settings_.Overshoot;
+    bool twoStages = false;
+    if (settings_.Approach == 0)
+        twoStages = overshoot > 0 && c >= t; // the final move runs upward
+    else
+        twoStages = overshoot > 0 && c <= t; // the final move runs downward
+    int intermediate = 0;
+    if (twoStages) {
+        const qint64 below = static_cast<qint64>(t) - overshoot;
+        const qint64 above = static_cast<qint64>(t) + overshoot;
+        intermediate = WrapSum(settings_.Approach == 0 ? below : above);
+    }
+    if (settings_.SlewingSound)
+        PlaySlewSound(kBegSlew, false, true);
+    motion_.GotoMode = kGotoModeGoto;
+    motion_.GotoIntermediate = intermediate;
+    motion_.GotoTarget = target;
+    motion_.GotoStage = twoStages ? kStageStart : kStageFinalMove;
+    qCDebug(lcGoto) << "goto" << target << "from" << motion_.CurrentPosition << "via"
+                    << intermediate << "stage" << motion_.GotoStage;
+    return true;
+}
+
+void GotoController::RunStage() {
+    if (motion_.GotoMode != kGotoModeGoto || EndIfStopped())
+        return;
+    switch (motion_.GotoStage) {
+    case kStageStart: {
+        ReadPosition();
+        const int finalDirection = DirectionTo(motion_.GotoIntermediate, motion_.GotoTarget);
+        const int outDirection = DirectionTo(motion_.CurrentPosition, motion_.GotoIntermediate);
+        if (finalDirection == outDirection) {
+            // The focuser already lies beyond the overshoot point: the final move alone
+            // arrives from the approach side.
+            motion_.GotoStage = kStageFinalMove;
+            return;
+        }
+        // STOP may have been handled inside the position read.
+        if (EndIfStopped())
+            return;
+        motion_.MotionDirection = outDirection;
+        commands_.ApproachPosition(motion_.GotoIntermediate);
+        motion_.GotoStage = kStageFirstMoveRunning;
+        return;
+    }
+    case kStageFirstMoveRunning:
+    case kStageFinalMoveRunning: {
+        qint32 done = 0;
+        commands_.IsSlewDone(done);
+        DisplayPosition();
+        if (done != 0)
+            motion_.GotoStage += 1;
+        return;
+    }
+    case kStageFinalMove: {
+        ReadPosition();
+        if (EndIfStopped())
+            return;
+        motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, motion_.GotoTarget);
+        commands_.ApproachPosition(motion_.GotoTarget);
+        motion_.GotoStage = kStageFinalMoveRunning;
+        return;
+    }
+    case kStageFinish:
+        PlayEndSound();
+        DisplayPosition();
+        if (gotoFinished_)
+            gotoFinished_(motion_.CurrentPosition, motion_.GotoTarget);
+        ClearGoto();
+        motion_.GotoDone = true;
+        return;
+    default:
+        return;
+    }
+}
+
+void GotoController::ClearGoto() {
+    motion_.GotoMode.clear();
+    motion_.GotoStage = kStageIdle;
+    motion_.GotoIntermediate = 0;
+    motion_.GotoTarget = 0;
+}
+
+bool GotoController::GotoAndWait(int target, quint64 stopCount) {
+    InlinePacer pacer(platform_);
+    return GotoAndWaitPaced(target, stopCount, pacer).RunToEnd();
+}
+
+Sequence<bool> GotoController::GotoAndWaitPaced(int target, quint64 stopCount, Pacer& pacer) {
+    const bool wasCalibrating = motion_.CalibrationRunning;
+    const auto interrupted = [&] {
+        return commands_.link().StoppedSince(stopCount) ||
+               (wasCalibrating && !motion_.CalibrationRunning);
+    };
+    DisplayPosition();
+    motion_.GotoDone = false;
+    if (settings_.SlewingSound)
+        PlaySlewSound(kBegSlew, false, true);
+    DisplayPosition();
+    // A cancel handled inside the position reads comes before the move, not after it.
+    if (!interrupted()) {
+        motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, target);
+        commands_.GotoPosition(target);
+    }
+
+    const int frequency = PositionUpdateFrequency(settings_.Frequency);
+    const int slices = RoundToInt(static_cast<double>(kWaitPassTicks) / frequency);
+
+    qint32 done = 0;
+    while (done == 0) {
+        DisplayPosition();
+        if (interrupted()) {
+            motion_.JogRate = 0;
+            motion_.MotionDirection = 0;
+            if (!wasCalibrating) {
+                qCDebug(lcGoto) << "goto to" << target << "stopped";
+                co_return false;
+            }
+            // Cancelled: leave the controller without the half-made calibration's limits.
+            commands_.Stop();
+            co_await PumpEvents(pacer);
+            commands_.SetAutoStop(1);
+            commands_.SetLimitMax(0, 0);
+            commands_.SetLimitMin(0, 0);
+            commands_.SetRealLimitMax(0);
+            commands_.SetRealLimitMin(0);
+            qCDebug(lcGoto) << "goto to" << target << "cancelled with the calibration";
+            co_return false;
+        }
+        // A failed query leaves done at 0, so the wait simply asks again.
+        commands_.IsSlewDone(done);
+        for (int i = 0; i < slices; ++i) {
+            co_await PumpEvents(pacer);
+            co_await Pause(pacer, kGotoWaitSliceMs);
+        }
+    }
+    for (int i = 0; i < kSettleSlices; ++i) {
+        co_await PumpEvents(pacer);
+        co_await Pause(pacer, kGotoSettleSliceMs);
+    }
+    if (!wasCalibrating)
+        PlayEndSound();
+    DisplayPosition();
+    motion_.JogRate = 0;
+    motion_.GotoDone = false;
+    co_return true;
+}
+
+void GotoController::PlaySlewSound(const QString& name, bool wait, bool repeat) {
+    // Every sound plays asynchronously; nothing in the console waits for one to end.
+    Q_UNUSED(wait);
+    if (name.compare(kBegSlew, Qt::CaseInsensitive) == 0) {
+        sound_.play(kBegSlew, repeat);
+    } else if (name.compare(kEndSlew, Qt::CaseInsensitive) == 0) {
+        sound_.play(kEndSlew, repeat);
+    } else {
+        // The empty name, like any name without a sound, only silences.
+        sound_.stop();
+    }
+}
+
+void GotoController::PlayEndSound() {
+    PlaySlewSound(settings_.CompletionSound ? kEndSlew : QString(), false, false);
+}
+
+} // namespace tarnivel

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "core/motion/sequence.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+
+namespace tarnivel {
+
+class FocuserCommands;
+class Platform;
+class SoundPlayer;
+struct FocuserSettings;
+struct MotionState;
+
+inline constexpr int kGotoWaitSliceMs = 20;
+inline constexpr int kGotoSettleSliceMs = 10;
+
+// The staged goto with its final approach from one side, the blocking single-move goto
+// of the calibration, and the slew sounds.
+class GotoController {
+public:
+    GotoController(FocuserCommands& commands, const FocuserSettings& settings, MotionState& motion,
+                   SoundPlayer& sound, Platform& platform);
+
+    // Reads the position and shows it (the main window's readout); used by the waits.
+    void setDisplayPosition(std::function<void()> displayPosition);
+    // Told where a staged goto that ran to its end stopped and where it was sent (raw
+    // positions); they differ when an end stop or an active limit stopped it short.
+    void setGotoFinished(std::function<void(int reached, int target)> gotoFinished);
+
+    // Sets up a staged goto; nothing is sent here. stopCount is the link's StopCount()
+    // when the operator asked for the move: a stop since then (pressed while events were
+    // pumped on the way here) refuses the goto, which then ends like a stopped one.
+    bool StartGoto(int target, quint64 stopCount);
+    // One step of the staged goto, run once per poll tick while GotoMode is "GOTO".
+    void RunStage();
+    void ClearGoto();
+    // Moves in one move and waits for the controller to report it done. Returns false
+    // when a running calibration was cancelled meanwhile (motion stopped, limits cleared)
+    // or a stop came after stopCount, the link's StopCount() when the activity began.
+    bool GotoAndWait(int target, quint64 stopCount);
+    // The same goto with its waits spent by pacer (the driver's timer steps).
+    Sequence<bool> GotoAndWaitPaced(int target, quint64 stopCount, Pacer& pacer);
+
+    // name "" silences; "BegSlew"/"EndSlew" matched without regard to case.
+    void PlaySlewSound(const QString& name, bool wait, bool repeat);
+    // "EndSlew" once when CompletionSound is on, otherwise silence.
+    void PlayEndSound();
+
+private:
+    void DisplayPosition();
+    void ReadPosition();
+    // After a stop the goto ends where it is; the next poll tick tidies up as after STOP.
+    bool EndIfStopped();
+
+    FocuserCommands& commands_;
+    const FocuserSettings& settings_;
+    MotionState& motion_;
+    SoundPlayer& sound_;
+    Platform& platform_;
+    std::function<void()> displayPosition_;
+    std::function<void(int, int)> gotoFinished_;
+    quint64 gotoStopCount_ = 0;
+};
+
+} // namespace tarnivel

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "core/seams/platform.h"
+
+#include <coroutine>
+#include <exception>
+#include <optional>
+#include <utility>
+
+namespace tarnivel {
+
+// How the waits of a long sequence (a calibration, the blocking goto) are spent. The window
+// waits in place, sleeping and pumping its events; the INDI driver hands each wait back to its
+// event loop as a timer, so an abort arriving meanwhile is seen at once.
+class Pacer {
+public:
+    static constexpr int kPumpOnly = -1;
+
+    virtual ~Pacer() = default;
+    // Waits ms milliseconds (kPumpOnly: gives waiting events a turn) and returns true, or
+    // returns false when the wait is to be spent elsewhere: then Resume follows.
+    virtual bool WaitInPlace(int ms) = 0;
+    virtual void Resume(int ms, std::coroutine_handle<> next) = 0;
+};
+
+// Sleeps and pumps on the platform: the window's waits, byte for byte as before.
+class InlinePacer final : public Pacer {
+public:
+    explicit InlinePacer(Platform& platform) : platform_(platform) {}
+    bool WaitInPlace(int ms) override {
+        if (ms == kPumpOnly)
+            platform_.pumpEvents();
+        else
+            platform_.sleepMs(ms);
+        return true;
+    }
+    void Resume(int, std::coroutine_handle<> next) override { next.resume(); }
+
+private:
+    Platform& platform_;
+};
+
+struct PacedWait {
+    Pacer& pacer;
+    int ms;
+    bool await_ready() { return pacer.WaitInPlace(ms); }
+    void await_suspend(std::coroutine_handle<> next) { pacer.Resume(ms, next); }
+    void await_resume() const noexcept {}
+};
+
+inline PacedWait Pause(Pacer& pacer, int ms) {
+    return PacedWait{pacer, ms};
+}
+
+inline PacedWait PumpEvents(Pacer& pacer) {
+    return PacedWait{pacer, Pacer::kPumpOnly};
+}
+
+// A sequence that may wait: started with Start(), awaited from another sequence, finished
+// when Done(). It does not start before it is started or awaited.
+template <typename T> class [[nodiscard]] Sequence {
+public:
+    struct promise_type {
+        std::optional<T> value;
+        std::coroutine_handle<> continuation;
+
+        Sequence get_return_object() {
+            return Sequence(std::coroutine_handle<promise_type>::from_promise(*this));
+        }
+        std::suspend_always initial_suspend() noexcept { return {}; }
+        struct Final {
+            bool await_ready() noexcept { return false; }
+            std::coroutine_handle<> await_suspend(std::coroutine_handle<promise_type> h) noexcept {
+                const std::coroutine_handle<> next = h.promise().continuation;
+                return next ? next : std::noop_coroutine();
+            }
+            void await_resume() noexcept {}
+        };
+        Final final_suspend() noexcept { return {}; }
+        void return_value(T v) { value = std::move(v); }
+        void unhandled_exception() { std::terminate(); }
+    };
+
+    Sequence() = default;
+    Sequence(Sequence&& other) noexcept : handle_(std::exchange(other.handle_, {})) {}
+    Sequence& operator=(Sequence&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            handle_ = std::exchange(other.handle_, {});
+        }
+        return *this;
+    }
+    Sequence(const Sequence&) = delete;
+    Sequence& operator=(const Sequence&) = delete;
+    ~Sequence() { Reset(); }
+
+    void Start() {
+        if (handle_ && !handle_.done())
+            handle_.resume();
+    }
+    bool Valid() const { return static_cast<bool>(handle_); }
+    bool Done() const { return !handle_ || handle_.done(); }
+    // The result once Done(); T{} for a sequence that never ran.
+    T Result() const {
+        if (handle_ && handle_.done() && handle_.promise().value)
+            return *handle_.promise().value;
+        return T{};
+    }
+    // Drops a sequence wherever it waits; whoever paces it must not resume it afterwards.
+    void Reset() {
+        if (handle_)
+            handle_.destroy();
+        handle_ = {};
+    }
+
+    bool await_ready() const noexcept { return false; }
+    std::coroutine_handle<> await_suspend(std::coroutine_handle<> caller) {
+        handle_.promise().continuation = caller;
+        return handle_;
+    }
+    T await_resume() { return Result(); }
+
+    // Starts the sequence with waits spent in place and returns its result.
+    T RunToEnd() {
+        Start();
+        return Result();
+    }
+
+private:
+    explicit Sequence(std::coroutine_handle<promise_type> h) : handle_(h) {}
+    std::coroutine_handle<promise_type> handle_;
+};
+
+} // namespace tarnivel

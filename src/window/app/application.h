@@ -1,0 +1,58 @@
+#pragma once
+
+// The program as it runs: the real seams, the shared state and the main window, built in
+// one place so that main() and the end-to-end tests compose exactly the same program.
+
+#include "window/app/console.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "core/settings/focusersettings.h"
+#include "window/app/frmtarnivel.h"
+#include "core/motion/gotocontroller.h"
+#include "core/motion/motionstate.h"
+#include "core/settings/programfolder.h"
+#include "platform/qt/qtbusycursor.h"
+#include "platform/qt/qtmessagebox.h"
+#include "platform/qt/qtplatform.h"
+#include "platform/qt/qtserialport.h"
+#include "platform/qt/qtsoundplayer.h"
+#include "core/settings/savedpositionlist.h"
+
+namespace tarnivel {
+
+// The state colours are palette colours, which the platform's native styles may ignore;
+// the program draws with Fusion wherever it runs.
+void UseProgramStyle();
+
+class Application {
+public:
+    // Everything the program keeps (settings, temperature log, COMn links) lives in folder.
+    // The main window loads the settings here; it is not shown yet.
+    explicit Application(const ProgramFolder& folder);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    const ProgramFolder& folder() const { return folder_; }
+    Console& console() { return console_; }
+    frmTarnivel& window() { return window_; }
+
+private:
+    // Declared in the order they must be built: each one uses those above it.
+    ProgramFolder folder_;
+    QtPlatform platform_;
+    QtSerialPort port_;
+    FocuserLink link_;
+    FocuserCommands commands_;
+    FocuserSettings settings_;
+    MotionState motion_;
+    SavedPositionList positions_;
+    QtSoundPlayer sound_;
+    QtMessageBox messages_;
+    QtBusyCursor cursor_;
+    GotoController gotos_;
+    Console console_;
+    frmTarnivel window_;
+};
+
+} // namespace tarnivel

@@ -1,0 +1,728 @@
+#include "window/app/frmtarnivel.h"
+
+#include "window/ui/busycursor.h"
+#include "window/ui/colours.h"
+#include "window/app/console.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "window/options/frmoptions.h"
+#include "core/motion/gotocontroller.h"
+#include "window/app/logoart.h"
+#include "window/app/mainwidgets.h"
+#include "window/ui/messagebox.h"
+#include "core/motion/motionstate.h"
+#include "window/positions/positionsframe.h"
+#include "core/motion/positionunits.h"
+#include "window/app/ratetimer.h"
+#include "core/settings/savedpositionlist.h"
+#include "core/seams/serialport.h"
+#include "core/seams/soundplayer.h"
+#include "window/app/temperaturepanel.h"
+#include "window/plot/temperatureplot.h"
+#include "window/ui/twips.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFont>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace tarnivel {
+
+namespace {
+
+constexpr int kComPorts = 16;
+constexpr int kPollIntervalMs = 50;
+constexpr int kLogoTopTwips = 120;
+constexpr int kIndicatorTopTwips = 80;
+// Room above the frames for the logos and the moving indicator.
+constexpr int kHeaderTwips = 900;
+// Part of the window's top edge that must lie on some screen for it to be reachable.
+constexpr int kReachableStripPx = 40;
+
+const QColor kStopColour{192, 0, 0};
+const QColor kStopDisabledColour{206, 150, 150};
+
+const QString kOffText = QStringLiteral("---Off--");
+
+QPushButton* makeButton(const QString& name, const QString& caption, QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+JogButton* makeJogButton(const QString& name, const QString& caption, QWidget* parent) {
+    auto* b = new JogButton(caption, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    b->setMinimumSize(46, 38);
+    QFont f = b->font();
+    f.setBold(true);
+    b->setFont(f);
+    SetBackColour(b, ColourOff);
+    return b;
+}
+
+double screenDpiX(const QScreen* screen) {
+    return screen ? screen->logicalDotsPerInchX() : 96.0;
+}
+double screenDpiY(const QScreen* screen) {
+    return screen ? screen->logicalDotsPerInchY() : 96.0;
+}
+
+} // namespace
+
+frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent)
+    : QWidget(parent), console_(console), settingsPath_(std::move(settingsPath)) {
+    setObjectName(QStringLiteral("frmTarnivel"));
+    setWindowTitle(QStringLiteral("Tarnivel"));
+    rateTimer = new RateTimer(this);
+    rateTimer->setObjectName(QStringLiteral("RateTimer"));
+    connect(rateTimer, &RateTimer::timeout, this, &frmTarnivel::RateTimer_Timer);
+
+    console_.DisplayPosition = [this] { DisplayPosition(); };
+    console_.EnableMotionControls = [this](bool enabled) { EnableMotionControls(enabled); };
+    console_.gotos.setDisplayPosition([this] { DisplayPosition(); });
+    console_.gotos.setGotoFinished(
+        [this](int reached, int target) { GotoFinished(reached, target); });
+
+    BuildControls();
+    Form_Initialize();
+    Form_Load();
+}
+
+frmTarnivel::~frmTarnivel() {
+    // The shared console outlives the window; leave it nothing that points here.
+    console_.DisplayPosition = nullptr;
+    console_.EnableMotionControls = nullptr;
+    console_.gotos.setDisplayPosition(nullptr);
+    console_.gotos.setGotoFinished(nullptr);
+}
+
+double frmTarnivel::dpiX() const {
+    return screenDpiX(screen());
+}
+double frmTarnivel::dpiY() const {
+    return screenDpiY(screen());
+}
+
+void frmTarnivel::BuildControls() {
+    // ---- COM port -----------------------------------------------------------------------
+    Frame1 = new QGroupBox(QStringLiteral("COM Port"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    cboComPort = new QComboBox(Frame1);
+    cboComPort->setObjectName(QStringLiteral("cboComPort"));
+    cboComPort->setMinimumContentsLength(6);
+    cmdConnect = makeButton(QStringLiteral("cmdConnect"), QStringLiteral("Connect"), Frame1);
+    cmdDisconnect =
+        makeButton(QStringLiteral("cmdDisconnect"), QStringLiteral("Disconnect"), Frame1);
+    SetBackColour(cmdConnect, ColourOff);
+    SetBackColour(cmdDisconnect, ColourOff);
+    cmdDisconnect->setEnabled(false);
+    auto* portLayout = new QGridLayout(Frame1);
+    portLayout->addWidget(cboComPort, 0, 0, 1, 2);
+    portLayout->addWidget(cmdConnect, 1, 0);
+    portLayout->addWidget(cmdDisconnect, 1, 1);
+
+    // ---- Readout, status, options -------------------------------------------------------
+    NumLED = new LedReadout(this);
+    NumLED->setObjectName(QStringLiteral("NumLED"));
+    NumLED->setText(kOffText);
+    NumLED->setLive(false);
+    lblStatus = new StatusLine(this);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setMinimumWidth(160);
+    {
+        QFont f = lblStatus->font();
+        f.setBold(true);
+        lblStatus->setFont(f);
+        QPalette p = lblStatus->palette();
+        p.setColor(QPalette::WindowText, QColor(160, 0, 0));
+        lblStatus->setPalette(p);
+    }
+    cmdOptions = makeButton(QStringLiteral("cmdOptions"), QStringLiteral("Options"), this);
+    cmdOptions->setEnabled(false);
+
+    // ---- Manual adjust ------------------------------------------------------------------
+    fraManualAdjust = new QGroupBox(QStringLiteral("Manual Adjust"), this);
+    fraManualAdjust->setObjectName(QStringLiteral("fraManualAdjust"));
+    fraManualAdjust->setEnabled(false);
+    cmdFastLeft =
+        makeJogButton(QStringLiteral("cmdFastLeft"), QStringLiteral("< <"), fraManualAdjust);
+    cmdSlowLeft =
+        makeJogButton(QStringLiteral("cmdSlowLeft"), QStringLiteral("<"), fraManualAdjust);
+    cmdSlowRight =
+        makeJogButton(QStringLiteral("cmdSlowRight"), QStringLiteral(">"), fraManualAdjust);
+    cmdFastRight =
+        makeJogButton(QStringLiteral("cmdFastRight"), QStringLiteral("> >"), fraManualAdjust);
+    cmdStop = makeButton(QStringLiteral("cmdStop"), QStringLiteral("STOP"), fraManualAdjust);
+    {
+        QFont f(QStringLiteral("Arial"));
+        f.setPointSizeF(font().pointSizeF() + 2);
+        f.setBold(true);
+        cmdStop->setFont(f);
+        // Disabled, it fades, so that it does not call for a press that cannot happen.
+        SetBackColour(cmdStop, kStopColour, kStopDisabledColour);
+        QPalette p = cmdStop->palette();
+        p.setColor(QPalette::ButtonText, Qt::white);
+        p.setColor(QPalette::Disabled, QPalette::Button, kStopDisabledColour);
+        p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(240, 222, 222));
+        cmdStop->setPalette(p);
+        cmdStop->setMinimumHeight(44);
+        cmdStop->setEnabled(false);
+    }
+    // Jog buttons in a row, slow ones inside, with a wide STOP under them.
+    auto* jogLayout = new QGridLayout(fraManualAdjust);
+    jogLayout->addWidget(cmdFastLeft, 0, 0);
+    jogLayout->addWidget(cmdSlowLeft, 0, 1);
+    jogLayout->addWidget(cmdSlowRight, 0, 2);
+    jogLayout->addWidget(cmdFastRight, 0, 3);
+    jogLayout->addWidget(cmdStop, 1, 0, 1, 4);
+    jogLayout->setVerticalSpacing(8);
+
+    const struct {
+        JogButton* button;
+        int sign;
+        bool fast;
+    } jogs[] = {{cmdFastLeft, -1, true},
+                {cmdSlowLeft, -1, false},
+                {cmdSlowRight, 1, false},
+                {cmdFastRight, 1, true}};
+    for (const auto& j : jogs) {
+        JogButton* b = j.button;
+        const int sign = j.sign;
+        const bool fast = j.fast;
+        connect(b, &JogButton::jogPressed, this, [this, b, sign, fast] {
+            const FocuserSettings& s = console_.settings;
+            JogPress(b, sign * (fast ? s.FastSlewSpeed : s.SlowSlewSpeed));
+        });
+        connect(b, &JogButton::jogReleased, this, [this, b] { JogRelease(b); });
+    }
+
+    // ---- Quick adjust -------------------------------------------------------------------
+    fraQuickAdjust = new QGroupBox(QStringLiteral("Quick Adjust"), this);
+    fraQuickAdjust->setObjectName(QStringLiteral("fraQuickAdjust"));
+    fraQuickAdjust->setEnabled(false);
+    txtAdjust = new QLineEdit(QStringLiteral("1"), fraQuickAdjust);
+    txtAdjust->setObjectName(QStringLiteral("txtAdjust"));
+    txtAdjust->setAlignment(Qt::AlignCenter);
+    txtAdjust->setMinimumWidth(70);
+    UpDownAdjust = new UpDownControl(fraQuickAdjust);
+    UpDownAdjust->setObjectName(QStringLiteral("UpDownAdjust"));
+    cmdDecrement = makeButton(QStringLiteral("cmdDecrement"), QStringLiteral("-"), fraQuickAdjust);
+    cmdIncrement = makeButton(QStringLiteral("cmdIncrement"), QStringLiteral("+"), fraQuickAdjust);
+    for (QPushButton* b : {cmdDecrement, cmdIncrement}) {
+        QFont f = b->font();
+        f.setBold(true);
+        f.setPointSizeF(f.pointSizeF() + 2);
+        b->setFont(f);
+        b->setMinimumSize(40, 30);
+    }
+    auto* quickLayout = new QHBoxLayout(fraQuickAdjust);
+    quickLayout->addWidget(cmdDecrement);
+    quickLayout->addWidget(txtAdjust, 1);
+    quickLayout->setSpacing(4);
+    quickLayout->addWidget(UpDownAdjust);
+    quickLayout->addSpacing(4);
+    quickLayout->addWidget(cmdIncrement);
+    connect(UpDownAdjust, &UpDownControl::pressedAt, this, &frmTarnivel::UpDownAdjust_Press);
+    connect(cmdIncrement, &QPushButton::clicked, this, &frmTarnivel::cmdIncrement_Click);
+    connect(cmdDecrement, &QPushButton::clicked, this, &frmTarnivel::cmdDecrement_Click);
+
+    // ---- Saved positions, temperatures and fans (their own rooms) -----------------------
+    fraPositions = new PositionsFrame(console_, this);
+    fraPositions->setEnabled(false);
+    temperatures = new TemperaturePanel(console_, this);
+    // The log's notices share the status line; a lost connection matters more.
+    connect(temperatures, &TemperaturePanel::logStatusChanged, this, [this](const QString& text) {
+        if (!(console_.link.LinkOpen() && console_.link.port().connectionLost()))
+            lblStatus->setText(text);
+    });
+    // The "Plot" button in the Temperature frame and the "Temperatures" window behind it.
+    new TemperaturePlot(console_, *temperatures, this);
+
+    // ---- Pictures ------------------------------------------------------------------------
+    picLogo1 = new QLabel(this);
+    picLogo1->setObjectName(QStringLiteral("picLogo1"));
+    picLogo1->setPixmap(DrawTelescopeLogo(false));
+    picLogo2 = new QLabel(this);
+    picLogo2->setObjectName(QStringLiteral("picLogo2"));
+    picLogo2->setPixmap(DrawTelescopeLogo(true));
+    imgLogo = DrawIndicatorFrames();
+    picLogo = new QLabel(this);
+    picLogo->setObjectName(QStringLiteral("picLogo"));
+    picLogo->setPixmap(imgLogo.at(0));
+    for (QLabel* l : {picLogo1, picLogo2, picLogo})
+        l->resize(l->sizeHint());
+    auto* title = new QLabel(QStringLiteral("Tarnivel"), this);
+    title->setObjectName(QStringLiteral("lblTitle"));
+    {
+        QFont f = title->font();
+        f.setPointSizeF(f.pointSizeF() + 7);
+        f.setBold(true);
+        f.setLetterSpacing(QFont::PercentageSpacing, 112);
+        title->setFont(f);
+        QPalette p = title->palette();
+        p.setColor(QPalette::WindowText, QColor(30, 60, 130));
+        title->setPalette(p);
+    }
+
+    // Focus sink: takes the keyboard focus after a motion button was used, so that no
+    // moving button keeps it. It is on the window (focus needs a shown widget) but has
+    // no size, and Tab never stops on it.
+    cmdDummy = makeButton(QStringLiteral("cmdDummy"), QStringLiteral("Dummy"), this);
+    cmdDummy->setFocusPolicy(Qt::NoFocus);
+    cmdDummy->setGeometry(0, 0, 0, 0);
+    cmdDummy->setFlat(true);
+
+    // ---- Layout ---------------------------------------------------------------------------
+    auto* readout = new QVBoxLayout;
+    readout->addWidget(NumLED, 1);
+    auto* statusRow = new QHBoxLayout;
+    statusRow->addWidget(lblStatus, 1);
+    statusRow->addWidget(cmdOptions);
+    readout->addLayout(statusRow);
+
+    auto* grid = new QGridLayout(this);
+    const int headerPx = TwipsToPixels(kHeaderTwips, dpiY());
+    grid->setContentsMargins(10, headerPx, 10, 10);
+    grid->setHorizontalSpacing(10);
+    grid->setVerticalSpacing(8);
+    grid->addWidget(Frame1, 0, 0);
+    grid->addLayout(readout, 0, 1);
+    grid->addWidget(fraManualAdjust, 1, 0);
+    grid->addWidget(fraQuickAdjust, 2, 0);
+    grid->addWidget(fraPositions, 1, 1, 3, 1);
+    grid->addWidget(temperatures->Frame2, 4, 0);
+    grid->addWidget(temperatures->Frame3, 4, 1);
+    grid->setRowStretch(3, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    // The window keeps the size its contents ask for, so the logo places stay right.
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+
+    const struct {
+        QWidget* control;
+        const char* tip;
+    } tips[] = {
+        {cboComPort, "The serial port the focuser controller hangs on"},
+        {cmdConnect, "Open the port and connect to the focuser controller"},
+        {cmdDisconnect, "Stop the focuser and close the connection"},
+        {NumLED, "Focuser position in the display units; dimmed while it is not being read"},
+        {cmdOptions, "Units, speeds, sounds, sensor names, limits and calibration"},
+        {cmdFastLeft, "Hold to move fast toward lower positions"},
+        {cmdSlowLeft, "Hold to move slowly toward lower positions"},
+        {cmdSlowRight, "Hold to move slowly toward higher positions"},
+        {cmdFastRight, "Hold to move fast toward higher positions"},
+        {cmdStop, "Stop all motion at once (Esc)"},
+        {txtAdjust, "Size of one step of + and -, in the display units"},
+        {UpDownAdjust, "Double the step (upper arrow) or halve it (lower arrow)"},
+        {cmdIncrement, "Move up by one step"},
+        {cmdDecrement, "Move down by one step"},
+        {picLogo, "Turns while the focuser moves"},
+    };
+    for (const auto& t : tips)
+        t.control->setToolTip(QString::fromUtf8(t.tip));
+    lblStatus->setIdleToolTip(
+        QStringLiteral("Notices about the port, the connection, gotos and the temperature log"));
+
+    // STOP is the window's cancel button.
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    esc->setContext(Qt::WindowShortcut);
+    connect(esc, &QShortcut::activated, this, [this] {
+        if (cmdStop->isEnabled())
+            cmdStop->click();
+    });
+
+    connect(cboComPort, &QComboBox::currentIndexChanged, this, [this] { cboComPort_Click(); });
+    connect(cmdConnect, &QPushButton::clicked, this, &frmTarnivel::cmdConnect_Click);
+    connect(cmdDisconnect, &QPushButton::clicked, this, &frmTarnivel::cmdDisconnect_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &frmTarnivel::cmdStop_Click);
+    connect(cmdOptions, &QPushButton::clicked, this, &frmTarnivel::cmdOptions_Click);
+}
+
+void frmTarnivel::Form_Initialize() {
+    layout()->activate();
+    PlaceLogos();
+}
+
+void frmTarnivel::PlaceLogos() {
+    const double dx = dpiX();
+    const double dy = dpiY();
+    const int clientTwips = PixelsToTwips(width(), dx);
+    const int logoTop = TwipsToPixels(kLogoTopTwips, dy);
+    picLogo1->move(0, logoTop);
+    picLogo2->move(width() - picLogo2->width(), logoTop);
+    const int indicatorTwips = PixelsToTwips(picLogo->width(), dx);
+    const int leftTwips = (clientTwips - indicatorTwips) / 2;
+    picLogo->move(TwipsToPixels(leftTwips, dx), TwipsToPixels(kIndicatorTopTwips, dy));
+    // The name sits between the left logo and the indicator.
+    if (auto* title = findChild<QLabel*>(QStringLiteral("lblTitle"))) {
+        title->resize(title->sizeHint());
+        const int room = picLogo->x() - picLogo1->width();
+        title->move(picLogo1->width() + qMax(0, (room - title->width()) / 2),
+                    picLogo->y() + (picLogo->height() - title->height()) / 2);
+        title->setVisible(room >= title->width());
+    }
+}
+
+void frmTarnivel::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    PlaceLogos();
+}
+
+void frmTarnivel::Form_Load() {
+    FocuserSettings& s = console_.settings;
+    MotionState& m = console_.motion;
+
+    // The defaults centre the window on the primary screen.
+    WindowGeometryTwips geometry;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const double dx = screenDpiX(primary);
+    const double dy = screenDpiY(primary);
+    if (primary) {
+        geometry.screenWidth = primary->geometry().width() * kTwipsPerInch / dx;
+        geometry.screenHeight = primary->geometry().height() * kTwipsPerInch / dy;
+    }
+    const QSize size = layout()->totalSizeHint();
+    geometry.windowWidth = size.width() * kTwipsPerInch / dx;
+    geometry.windowHeight = size.height() * kTwipsPerInch / dy;
+    loadResult_ = LoadSettings(settingsPath_, s, console_.positions, geometry);
+    console_.commands.Device = s.Device;
+    console_.commands.Device2 = s.Device2;
+
+    PlaceWindow();
+    SetUnitCaptions();
+
+    temperatures->LoadFromSettings();
+
+    console_.link.SetLinkOpen(false);
+    m.JogRate = 0;
+    m.ActiveJogRate = 0;
+    m.MotionDirection = 0;
+    FillPortList(s.COMport);
+
+    if (loadResult_.unreadable) {
+        console_.messages.show(
+            MsgIcon::Warning, console_.appTitle,
+            QStringLiteral("The settings file %1 could not be read.\r\n\r\nThe program starts "
+                           "with the default settings and leaves that file as it is when it "
+                           "closes.")
+                .arg(settingsPath_));
+    }
+}
+
+void frmTarnivel::PlaceWindow() {
+    const FocuserSettings& s = console_.settings;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    QPoint pos(TwipsToPixels(s.Left, screenDpiX(primary)),
+               TwipsToPixels(s.Top, screenDpiY(primary)));
+    const QSize size = layout()->totalSizeHint();
+
+    // A position saved on a screen that is no longer there would put the window out of
+    // reach: its title strip must lie on some screen.
+    const QRect strip(pos.x() + kReachableStripPx / 2, pos.y(),
+                      qMax(1, size.width() - kReachableStripPx), kReachableStripPx);
+    bool reachable = false;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect overlap = screen->availableGeometry().intersected(strip);
+        if (overlap.width() >= kReachableStripPx && overlap.height() >= kReachableStripPx / 2) {
+            reachable = true;
+            break;
+        }
+    }
+    if (!reachable && primary) {
+        const QRect area = primary->availableGeometry();
+        pos.setX(qBound(area.left(), pos.x(), qMax(area.left(), area.right() + 1 - size.width())));
+        pos.setY(qBound(area.top(), pos.y(), qMax(area.top(), area.bottom() + 1 - size.height())));
+    }
+    move(pos);
+}
+
+void frmTarnivel::SetUnitCaptions() {
+    const QString& units = console_.settings.ScaleUnits;
+    fraPositions->SetUnits(units);
+    fraQuickAdjust->setTitle(QStringLiteral("Quick Adjust (") + units + QStringLiteral(")"));
+}
+
+void frmTarnivel::FillPortList(int selectedIndex) {
+    {
+        const QSignalBlocker block(cboComPort);
+        cboComPort->clear();
+        cboComPort->addItem(QStringLiteral("None"));
+        for (int n = 1; n <= kComPorts; ++n)
+            cboComPort->addItem(QStringLiteral("COM%1").arg(n));
+        // A port number the list cannot show leaves "None" chosen.
+        cboComPort->setCurrentIndex(selectedIndex >= 0 && selectedIndex <= kComPorts ? selectedIndex
+                                                                                     : 0);
+    }
+    cboComPort_Click();
+}
+
+void frmTarnivel::cboComPort_Click() {
+    const int index = cboComPort->currentIndex();
+    if (index >= 0)
+        console_.settings.COMport = index;
+}
+
+void frmTarnivel::cmdConnect_Click() {
+    FocuserSettings& s = console_.settings;
+    FocuserLink& link = console_.link;
+    SerialPort& port = link.port();
+
+    cmdConnect->setEnabled(false);
+    // A close asked for during an earlier attempt belongs to that attempt.
+    CloseRequested = false;
+    s.COMport = cboComPort->currentIndex();
+    if (s.COMport < 1) {
+        console_.messages.show(MsgIcon::Warning, console_.appTitle,
+                               QStringLiteral("Please choose a COM port!"));
+        cmdConnect->setEnabled(true);
+        return;
+    }
+    DisconnectRequested = false;
+    port.open(s.COMport);
+    if (!port.isOpen()) {
+        // The box keeps its one sentence; which device and why go to the status line.
+        lblStatus->setText(port.openError());
+        console_.messages.show(MsgIcon::Error, console_.appTitle,
+                               QStringLiteral("Error attempting to open port"));
+        cmdConnect->setEnabled(true);
+        return;
+    }
+    link.SetLinkOpen(true);
+    if (!console_.commands.ProbeFocuser()) {
+        console_.messages.show(MsgIcon::Error, console_.appTitle,
+                               QStringLiteral("Cannot find focuser on port"));
+        port.close();
+        link.SetLinkOpen(false);
+        cmdConnect->setEnabled(true);
+        // The operator closed the window while the probe ran; with no connection left to
+        // take down, the close goes ahead now.
+        if (CloseRequested) {
+            DisconnectRequested = false;
+            UnloadWindow();
+        }
+        return;
+    }
+
+    cboComPort->setEnabled(false);
+    SetBackColour(cmdConnect, ColourOn);
+    SetBackColour(cmdDisconnect, ColourOn);
+    console_.cursor.setBusy(true);
+    lblStatus->clear();
+
+    // A failed read keeps the last known place, as the readout does.
+    const int p = console_.commands.GetPosition();
+    if (p != -1)
+        console_.motion.CurrentPosition = p;
+
+    fraPositions->setEnabled(true);
+    fraQuickAdjust->setEnabled(true);
+    fraManualAdjust->setEnabled(true);
+    cmdStop->setEnabled(true);
+    cmdOptions->setEnabled(true);
+
+    CheckControllerState();
+    temperatures->UpdateStatus();
+    temperatures->cmdManual_Click();
+
+    rateTimer->setInterval(kPollIntervalMs);
+    rateTimer->setEnabled(true);
+
+    console_.cursor.setBusy(false);
+    cmdDisconnect->setEnabled(true);
+}
+
+void frmTarnivel::CheckControllerState() {
+    FocuserCommands& c = console_.commands;
+    qint32 count = 0;
+    c.GetSensorCount(count);
+    for (int n = 1; n <= count; ++n) {
+        qint32 slot = 0;
+        c.GetSensorSlot(n, slot);
+    }
+    qint32 calibrated = 0;
+    qint32 autoStop = 0;
+    qint32 limitMin = 0;
+    qint32 limitMax = 0;
+    c.GetCalibrated(calibrated);
+    c.GetAutoStop(autoStop);
+    c.GetLimitMin(limitMin);
+    c.GetLimitMax(limitMax);
+    if (autoStop == 0)
+        c.SetAutoStop(1);
+    if (calibrated != 0)
+        return;
+    // The operator reads and answers the box; the wait cursor would say otherwise.
+    console_.cursor.setBusy(false);
+    console_.messages.show(MsgIcon::Warning, console_.appTitle,
+                           QStringLiteral("Warning: Focuser requires Calibrating before using."
+                                          "\r\n\r\n"
+                                          "Click on Options and then proceed with Calibrate."));
+    console_.cursor.setBusy(true);
+}
+
+void frmTarnivel::cmdDisconnect_Click() {
+    cmdDisconnect->setEnabled(false);
+    DisconnectRequested = true;
+}
+
+void frmTarnivel::RunDisconnect() {
+    MotionState& m = console_.motion;
+    m.GotoDone = false;
+    m.JogRate = 0;
+    m.ActiveJogRate = 0;
+    m.MotionDirection = 0;
+    ClearGoto();
+    console_.commands.Stop();
+    console_.gotos.PlayEndSound();
+    rateTimer->setInterval(0);
+    SetDisconnectedState();
+    DisconnectRequested = false;
+    if (CloseRequested)
+        UnloadWindow();
+}
+
+void frmTarnivel::SetDisconnectedState() {
+    console_.link.port().close();
+    cboComPort->setEnabled(true);
+    NumLED->setText(kOffText);
+    NumLED->setLive(false);
+    SetBackColour(cmdConnect, ColourOff);
+    SetBackColour(cmdDisconnect, ColourOff);
+    fraPositions->setEnabled(false);
+    fraQuickAdjust->setEnabled(false);
+    fraManualAdjust->setEnabled(false);
+    cmdStop->setEnabled(false);
+    cmdOptions->setEnabled(false);
+    temperatures->SetDisconnectedState();
+    cmdConnect->setEnabled(true);
+    console_.link.SetLinkOpen(false);
+}
+
+void frmTarnivel::EnableMotionControls(bool enabled) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{cmdFastLeft, cmdSlowLeft, cmdSlowRight, cmdFastRight,
+                                         cmdDisconnect, cmdOptions, fraQuickAdjust, fraPositions})
+        w->setEnabled(enabled);
+}
+
+void frmTarnivel::cmdStop_Click() {
+    MotionState& m = console_.motion;
+    if (console_.link.LinkOpen()) {
+        cmdStop->setEnabled(false);
+        m.GotoDone = true;
+        // Cleared before the stop command: a poll tick can run inside its wait, and would
+        // otherwise send a jog that was asked for just before STOP.
+        m.MotionDirection = 0;
+        m.JogRate = 0;
+        // Sent from here even inside another command's wait; whatever was moving the
+        // focuser ends instead of sending its next move.
+        console_.commands.Stop();
+        cmdStop->setEnabled(true);
+    }
+    console_.gotos.PlaySlewSound(QString(), false, false);
+    cmdDummy->setFocus();
+}
+
+void frmTarnivel::cmdOptions_Click() {
+    OptionsRequested = true;
+}
+
+void frmTarnivel::ShowOptions() {
+    FocuserSettings& s = console_.settings;
+    // The wait cursor belongs to the main window only; the dialog keeps the normal one.
+    setCursor(Qt::WaitCursor);
+    {
+        frmOptions dialog(console_, this);
+        dialog.ScaleFactor = s.ScaleFactor;
+        dialog.ScaleUnits = s.ScaleUnits;
+        dialog.Decimals = s.Decimals;
+        dialog.SlowSlewSpeed = s.SlowSlewSpeed;
+        dialog.FastSlewSpeed = s.FastSlewSpeed;
+        dialog.SlewingSound = s.SlewingSound;
+        dialog.CompletionSound = s.CompletionSound;
+        dialog.SensorName1 = s.SensorName1;
+        dialog.SensorName2 = s.SensorName2;
+        dialog.SensorName3 = s.SensorName3;
+        dialog.Degrees = s.Degrees;
+        dialog.Logging = s.Logging;
+        dialog.FormTop =
+            PixelsToTwips(y(), dpiY()) + PixelsToTwips(frameGeometry().height(), dpiY()) / 2;
+
+        dialog.Display();
+
+        if (!dialog.Cancel) {
+            const double oldScaleFactor = s.ScaleFactor;
+            const QString oldUnits = s.ScaleUnits;
+            if (dialog.ScaleFactor != s.ScaleFactor) {
+                s.ScaleFactor = dialog.ScaleFactor;
+                fraPositions->RefreshPositionRows();
+            }
+            s.ScaleUnits = dialog.ScaleUnits;
+            if (dialog.Decimals != s.Decimals) {
+                s.Decimals = dialog.Decimals;
+                fraPositions->RefreshPositionRows();
+            }
+            SetUnitCaptions();
+            s.SlowSlewSpeed = dialog.SlowSlewSpeed;
+            s.FastSlewSpeed = dialog.FastSlewSpeed;
+            s.SlewingSound = dialog.SlewingSound;
+            s.CompletionSound = dialog.CompletionSound;
+            s.SensorName1 = dialog.SensorName1;
+            s.SensorName2 = dialog.SensorName2;
+            s.SensorName3 = dialog.SensorName3;
+            temperatures->UpdateSensorNames();
+            s.Degrees = dialog.Degrees;
+            temperatures->UpdateToolTips();
+            s.Logging = dialog.Logging;
+            if (s.ScaleFactor != oldScaleFactor || s.ScaleUnits != oldUnits)
+                ConvertStepEntry(oldScaleFactor);
+        }
+    }
+    unsetCursor();
+    OptionsRequested = false;
+}
+
+void frmTarnivel::closeEvent(QCloseEvent* event) {
+    if (unloading_ || !console_.link.LinkOpen()) {
+        Form_Unload();
+        event->accept();
+        return;
+    }
+    // The connection comes down first, between two ticks; the tick then closes the window.
+    event->ignore();
+    DisconnectRequested = true;
+    CloseRequested = true;
+}
+
+void frmTarnivel::UnloadWindow() {
+    unloading_ = true;
+    close();
+    unloading_ = false;
+}
+
+void frmTarnivel::Form_Unload() {
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    rateTimer->setInterval(0);
+    FocuserSettings& s = console_.settings;
+    if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
+        s.Top = PixelsToTwips(y(), dpiY());
+        s.Left = PixelsToTwips(x(), dpiX());
+    }
+    SaveSettingsOnExit(settingsPath_, s, console_.positions, console_.sound, loadResult_);
+}
+
+} // namespace tarnivel

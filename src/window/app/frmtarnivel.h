@@ -1,0 +1,138 @@
+#pragma once
+
+#include "core/settings/focusersettings.h"
+
+#include <QList>
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tarnivel {
+
+struct Console;
+class JogButton;
+class LedReadout;
+class PositionsFrame;
+class RateTimer;
+class StatusLine;
+class TemperaturePanel;
+class UpDownControl;
+
+// The console's main window: connection, position readout, jogging, step moves, saved
+// positions, temperatures and fans, all driven by one poll timer (RateTimer).
+class frmTarnivel : public QWidget {
+    Q_OBJECT
+public:
+    // settingsPath: the settings file, read here (start-up) and written when the window
+    // unloads.
+    frmTarnivel(Console& console, QString settingsPath, QWidget* parent = nullptr);
+    ~frmTarnivel() override;
+
+    // ---- Start-up, connection and control states ----------------------------------------
+    void FillPortList(int selectedIndex);
+    void cboComPort_Click();
+    void cmdConnect_Click();
+    void CheckControllerState();
+    void cmdDisconnect_Click();
+    void SetDisconnectedState();
+    void EnableMotionControls(bool enabled);
+    void cmdStop_Click();
+    void cmdOptions_Click();
+    // The options exchange; run by the poll tick only.
+    void ShowOptions();
+
+    // ---- Poll cycle ------------------------------------------------------------------------
+    void RateTimer_Timer();
+    void DisplayPosition();
+    void ClearGoto();
+    // A staged goto ran to its end; the status line says so when it stopped short.
+    void GotoFinished(int reached, int target);
+
+    // ---- Manual and quick adjust ---------------------------------------------------------
+    void JogPress(JogButton* button, int rate);
+    void JogRelease(JogButton* button);
+    void UpDownAdjust_Press(int y);
+    void cmdIncrement_Click();
+    void cmdDecrement_Click();
+
+    const LoadResult& loadResult() const { return loadResult_; }
+    bool unloaded() const { return unloaded_; }
+    const QString& settingsPath() const { return settingsPath_; }
+    // Logical resolution used for twips (the window's screen).
+    double dpiX() const;
+    double dpiY() const;
+
+    // Deferred requests, acted on by the next poll tick.
+    bool DisconnectRequested = false;
+    bool CloseRequested = false;
+    bool OptionsRequested = false;
+
+    // Poll counters (never reset by connect or disconnect).
+    int DisplayRefreshTicks = 0;
+    int StatusTicks = 0;
+    int AnimationFrame = 0;
+
+    // Controls.
+    QGroupBox* Frame1 = nullptr;
+    QComboBox* cboComPort = nullptr;
+    QPushButton* cmdConnect = nullptr;
+    QPushButton* cmdDisconnect = nullptr;
+    LedReadout* NumLED = nullptr;
+    StatusLine* lblStatus = nullptr;
+    QGroupBox* fraManualAdjust = nullptr;
+    JogButton* cmdFastLeft = nullptr;
+    JogButton* cmdSlowLeft = nullptr;
+    JogButton* cmdSlowRight = nullptr;
+    JogButton* cmdFastRight = nullptr;
+    QPushButton* cmdStop = nullptr;
+    QPushButton* cmdOptions = nullptr;
+    QGroupBox* fraQuickAdjust = nullptr;
+    QLineEdit* txtAdjust = nullptr;
+    UpDownControl* UpDownAdjust = nullptr;
+    QPushButton* cmdIncrement = nullptr;
+    QPushButton* cmdDecrement = nullptr;
+    PositionsFrame* fraPositions = nullptr;
+    TemperaturePanel* temperatures = nullptr; // Frame2 and Frame3
+    QLabel* picLogo1 = nullptr;
+    QLabel* picLogo2 = nullptr;
+    QLabel* picLogo = nullptr;
+    QList<QPixmap> imgLogo; // the moving indicator's eight frames
+    QPushButton* cmdDummy = nullptr;
+    RateTimer* rateTimer = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void BuildControls();
+    void Form_Initialize();
+    void Form_Load();
+    void PlaceLogos();
+    void PlaceWindow();
+    void Form_Unload();
+    // An unload the program orders itself (after the deferred disconnect of a close).
+    void UnloadWindow();
+    void RunDisconnect();
+    void SetUnitCaptions();
+    void NoteLostConnection();
+    void StepMove(int sign);
+    // The step entry as a number when it is a valid step (numeric and above 0).
+    bool ReadStep(double& value) const;
+    // The step entry, given in the units of oldScaleFactor, in the present display units.
+    void ConvertStepEntry(double oldScaleFactor);
+
+    Console& console_;
+    QString settingsPath_;
+    LoadResult loadResult_;
+    bool unloading_ = false;
+    bool unloaded_ = false;
+};
+
+} // namespace tarnivel

@@ -1,0 +1,179 @@
+// The poll cycle: one run of RateTimer drives the deferred requests, the staged goto, the
+// jog, the readout, the temperature update, the moving indicator and the fan command.
+
+#include "window/app/frmtarnivel.h"
+
+#include "window/app/console.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "core/motion/gotocontroller.h"
+#include "window/app/logoart.h"
+#include "window/app/mainwidgets.h"
+#include "core/motion/motionstate.h"
+#include "core/motion/positionunits.h"
+#include "window/app/ratetimer.h"
+#include "core/seams/serialport.h"
+#include "window/app/temperaturepanel.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+
+namespace tarnivel {
+
+namespace {
+constexpr int kCalibrationRefreshTicks = 5;
+constexpr int kRefreshPerSecondBase = 20; // ticks per second at the nominal 50 ms
+constexpr int kStatusBase = 500;
+
+int sign(int v) {
+    return (v > 0) - (v < 0);
+}
+} // namespace
+
+void frmTarnivel::RateTimer_Timer() {
+    FocuserSettings& s = console_.settings;
+    MotionState& m = console_.motion;
+    GotoController& gotos = console_.gotos;
+
+    // Fired inside another command's wait (the editor's ReAlign, STOP's own command): any
+    // frame now would take that command's answer. The timer stays armed; the next tick
+    // does the work.
+    if (console_.link.Busy())
+        return;
+
+    // The tick never re-enters itself, and a jog press or release arriving while its
+    // commands wait is seen consistently at the next tick.
+    rateTimer->setEnabled(false);
+    int rate = m.JogRate;
+    const quint64 stopCount = console_.link.StopCount();
+
+    NoteLostConnection();
+
+    if (DisconnectRequested) {
+        RunDisconnect();
+        return;
+    }
+
+    if (m.GotoDone) {
+        m.GotoDone = false;
+        m.JogRate = 0;
+        m.MotionDirection = 0;
+        ClearGoto();
+        EnableMotionControls(true);
+        cmdDummy->setFocus();
+    }
+
+    // The dialog is modal and the poll cycle stays stopped while it is open.
+    if (OptionsRequested) {
+        ShowOptions();
+        rateTimer->setEnabled(true);
+        return;
+    }
+
+    if (m.GotoMode == kGotoModeGoto)
+        gotos.RunStage();
+    // A STOP handled inside the goto's commands also ends a jog asked for before it.
+    if (console_.link.StoppedSince(stopCount))
+        rate = 0;
+
+    if (!console_.link.LinkOpen()) {
+        // A guard only: the timer does not run while disconnected.
+        if (m.ActiveJogRate != 0) {
+            console_.commands.MoveAtRate(0);
+            m.MotionDirection = 0;
+            gotos.PlayEndSound();
+        }
+        m.JogRate = 0;
+        m.ActiveJogRate = 0;
+    } else {
+        if (rate != m.ActiveJogRate) {
+            if (rate == 0)
+                gotos.PlayEndSound();
+            else if (s.SlewingSound)
+                gotos.PlaySlewSound(QStringLiteral("BegSlew"), false, true);
+            console_.commands.MoveAtRate(rate);
+            // STOP cut into the jog's own command and has the last word on the wire.
+            if (console_.link.StoppedSince(stopCount))
+                rate = 0;
+            m.MotionDirection = sign(rate);
+            m.ActiveJogRate = rate;
+        }
+
+        ++DisplayRefreshTicks;
+        ++StatusTicks;
+        if (m.CalibrationRunning) {
+            if (DisplayRefreshTicks >= kCalibrationRefreshTicks) {
+                DisplayPosition();
+                DisplayRefreshTicks = 0;
+            }
+        } else {
+            const int frequency = PositionUpdateFrequency(s.Frequency);
+            if (DisplayRefreshTicks >= kRefreshPerSecondBase / frequency) {
+                DisplayPosition();
+                DisplayRefreshTicks = 0;
+            }
+            if (StatusTicks >= kStatusBase / frequency) {
+                temperatures->UpdateStatus();
+                StatusTicks = 0;
+            }
+        }
+
+        if (m.MotionDirection != 0) {
+            if (m.MotionDirection > 0)
+                AnimationFrame = (AnimationFrame + 1) % kIndicatorFrames;
+            else if (--AnimationFrame < 0)
+                AnimationFrame = kIndicatorFrames - 1;
+            picLogo->setPixmap(imgLogo.at(AnimationFrame));
+        }
+
+        temperatures->SendQueuedFanCommand();
+    }
+
+    if (rateTimer->interval() > 0)
+        rateTimer->setEnabled(true);
+}
+
+void frmTarnivel::NoteLostConnection() {
+    // The port closed itself (device gone): commands now time out like on a closed port.
+    // Say so, but leave the teardown to the operator.
+    const QString kLost = QStringLiteral("Focuser connection lost");
+    if (console_.link.LinkOpen() && console_.link.port().connectionLost() &&
+        lblStatus->text() != kLost)
+        lblStatus->setText(kLost);
+}
+
+void frmTarnivel::DisplayPosition() {
+    const int p = console_.commands.GetPosition();
+    if (p == -1) {
+        NumLED->setLive(false);
+        return;
+    }
+    console_.motion.CurrentPosition = p;
+    const FocuserSettings& s = console_.settings;
+    // The readout has segments for a point only, whatever mark the operator's locale uses.
+    NumLED->setText(FormatPositionText(p, s.ScaleFactor, s.Decimals, QLocale::c()));
+    NumLED->setLive(true);
+}
+
+void frmTarnivel::ClearGoto() {
+    console_.gotos.ClearGoto();
+}
+
+void frmTarnivel::GotoFinished(int reached, int target) {
+    // Compared as the operator reads them: a step or two off the target is not "short".
+    const FocuserSettings& s = console_.settings;
+    const QString at = FormatPositionText(reached, s.ScaleFactor, s.Decimals).trimmed();
+    const QString aim = FormatPositionText(target, s.ScaleFactor, s.Decimals).trimmed();
+    const QString kShort = QStringLiteral("Goto stopped short");
+    if (at == aim) {
+        if (lblStatus->text().startsWith(kShort))
+            lblStatus->clear();
+        return;
+    }
+    // An end stop or an active limit ended the move; the readout alone would not tell.
+    lblStatus->setText(
+        QStringLiteral("%1 at %2 %4 (target %3 %4)").arg(kShort, at, aim, s.ScaleUnits));
+}
+
+} // namespace tarnivel

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "window/plot/temperatureseries.h"
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+class QAreaSeries;
+class QChart;
+class QChartView;
+class QDateTimeAxis;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QValueAxis;
+
+namespace tarnivel {
+
+struct Console;
+
+// The "Temperatures" window: the three sensors over time in the display unit, the fan's on
+// periods shaded behind them and, while an automatic rule runs, what it compares with its
+// limit. It shows the live readings (live) or a temperature log opened from a file.
+class frmTemperatures : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr qint64 kDefaultSpanMs = 2LL * 60 * 60 * 1000;
+    static constexpr qint64 kMinSpanMs = 60LL * 1000;
+    static constexpr qint64 kMinFollowMs = 10LL * 60 * 1000;
+    static constexpr qint64 kMaxSpanMs = 60LL * 24 * 60 * 60 * 1000;
+
+    frmTemperatures(Console& console, const TemperatureSeries& live, QWidget* parent = nullptr);
+
+    // Redraws from the shown series (after a new live sample, a change of unit or names).
+    void Refresh();
+    // The view again ends at the newest live point (and a log on show goes away).
+    void Follow();
+    // factor > 1 widens the time range, around the time centre.
+    void ZoomBy(double factor, qint64 centre);
+    void ScrollBy(qint64 msecs);
+    // Loads a temperature log and shows it, whole. Tells the operator when it cannot be read.
+    LogImport OpenLog(const QString& path);
+    // Writes the plot as a PNG; false (and the operator told) when it cannot be written.
+    bool SaveImage(const QString& path);
+
+    bool following() const { return following_; }
+    bool showingLog() const { return showingLog_; }
+    qint64 viewLeft() const { return left_; }
+    qint64 viewRight() const { return right_; }
+    const TemperatureSeries& logSeries() const { return log_; }
+
+    // The file choosers; tests answer them. An empty answer cancels.
+    std::function<QString(QWidget*)> AskLogPath;
+    std::function<QString(QWidget*)> AskImagePath;
+
+    QChart* chart = nullptr;
+    QChartView* chartView = nullptr; // scrolled by dragging, zoomed by the wheel
+    QLineSeries* curves[kPlotCurveCount] = {};
+    QLineSeries* fanUpper = nullptr;
+    QAreaSeries* fanArea = nullptr;
+    QDateTimeAxis* timeAxis = nullptr;
+    QValueAxis* temperatureAxis = nullptr;
+    QValueAxis* differenceAxis = nullptr;
+    QValueAxis* fanAxis = nullptr;
+    QPushButton* cmdFollow = nullptr;
+    QPushButton* cmdOpenLog = nullptr;
+    QPushButton* cmdSaveImage = nullptr;
+    QLabel* lblSource = nullptr;
+
+protected:
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void PlaceFromSettings();
+    // Into the settings while shown in its normal state (hiding: the last chance).
+    void StoreGeometry(bool hiding = false);
+    void SetView(qint64 left, qint64 right);
+    const TemperatureSeries& Shown() const { return showingLog_ ? log_ : live_; }
+    void cmdOpenLog_Click();
+    void cmdSaveImage_Click();
+
+    Console& console_;
+    const TemperatureSeries& live_;
+    TemperatureSeries log_{0};
+    bool showingLog_ = false;
+    bool following_ = true;
+    qint64 span_ = kDefaultSpanMs;
+    qint64 left_ = 0;
+    qint64 right_ = 0;
+};
+
+} // namespace tarnivel
