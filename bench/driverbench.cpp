@@ -3,14 +3,14 @@
 #include "benchutil.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
-#include "core/settings/focusersettings.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
+#include "core/seams/soundplayer.h"
+#include "core/settings/focusersettings.h"
 #include "core/settings/programfolder.h"
 #include "platform/qt/qtplatform.h"
 #include "platform/qt/qtserialport.h"
 #include "sim/simtoolprocess.h"
-#include "core/seams/soundplayer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "plotbench.h"
 
-#include "window/app/application.h"
 #include "benchutil.h"
-#include "window/plot/frmtemperatures.h"
-#include "core/settings/programfolder.h"
 #include "core/device/temperaturelog.h"
+#include "core/settings/programfolder.h"
+#include "window/app/application.h"
+#include "window/plot/frmtemperatures.h"
 #include "window/plot/temperatureplot.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "settingsbench.h"
 
 #include "benchutil.h"
-#include "core/settings/focusersettings.h"
 #include "core/motion/positionunits.h"
+#include "core/settings/focusersettings.h"
 #include "core/settings/savedpositionlist.h"
 
 #include <QElapsedTimer>

@@ -1,12 +1,12 @@
 #include "windowchild.h"
 
-#include "window/app/application.h"
 #include "benchutil.h"
 #include "core/link/focuserlink.h"
-#include "window/app/frmtarnivel.h"
 #include "core/settings/programfolder.h"
-#include "window/app/ratetimer.h"
 #include "core/settings/savedpositionlist.h"
+#include "window/app/application.h"
+#include "window/app/frmtarnivel.h"
+#include "window/app/ratetimer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

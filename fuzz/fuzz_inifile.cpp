@@ -1,7 +1,7 @@
 // Any bytes as an INI file: loading never crashes, every line it keeps has a key, and the
 // text written from a loaded document loads back to the same lines.
-#include "fuzzfiles.h"
 #include "core/settings/inifile.h"
+#include "fuzzfiles.h"
 
 #include <cstdlib>
 

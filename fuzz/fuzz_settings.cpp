@@ -4,8 +4,8 @@
 // positions. Rows with equal names may come back in another order: a hand-made file can
 // format its rows under several scales, and the list sorts by the row text.
 #include "core/settings/focusersettings.h"
-#include "fuzzfiles.h"
 #include "core/settings/savedpositionlist.h"
+#include "fuzzfiles.h"
 
 #include <QCoreApplication>
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/seams/platform.h"
 #include "core/motion/sequence.h"
+#include "core/seams/platform.h"
 
 #include <functional>
 

@@ -1,21 +1,21 @@
 #pragma once
 
-#include "window/ui/busycursor.h"
 #include "core/device/calibration.h"
-#include "window/app/console.h"
-#include "indi/driverplatform.h"
-#include "indi/fdserialport.h"
+#include "core/device/positionmap.h"
+#include "core/device/temperaturelog.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
-#include "core/settings/focusersettings.h"
 #include "core/motion/gotocontroller.h"
-#include "window/ui/messagebox.h"
 #include "core/motion/motionstate.h"
-#include "core/device/positionmap.h"
+#include "core/seams/soundplayer.h"
+#include "core/settings/focusersettings.h"
 #include "core/settings/programfolder.h"
 #include "core/settings/savedpositionlist.h"
-#include "core/seams/soundplayer.h"
-#include "core/device/temperaturelog.h"
+#include "indi/driverplatform.h"
+#include "indi/fdserialport.h"
+#include "window/app/console.h"
+#include "window/ui/busycursor.h"
+#include "window/ui/messagebox.h"
 
 #include <indifocuser.h>
 

@@ -4,9 +4,9 @@
 // at the clock's current time; answer bytes become readable once their arrival time has
 // passed on that clock, so on virtual time a slow answer costs no real time.
 
-#include "sim/controllermodel.h"
 #include "core/seams/platform.h"
 #include "core/seams/serialport.h"
+#include "sim/controllermodel.h"
 
 #include <QByteArray>
 #include <QList>

@@ -5,8 +5,8 @@
 
 #include "windowrig.h"
 
-#include "window/plot/frmtemperatures.h"
 #include "window/app/temperaturepanel.h"
+#include "window/plot/frmtemperatures.h"
 #include "window/plot/temperatureplot.h"
 
 #include <QApplication>

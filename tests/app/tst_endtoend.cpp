@@ -1,11 +1,11 @@
 // The main window on the real seams against the tarnivel-sim tool on a pseudo-terminal, on
 // the real clock: connect, read the position, jog, disconnect. Bounded to a few seconds.
 
+#include "realconsolerig.h"
+#include "sim/simtoolprocess.h"
 #include "window/app/frmtarnivel.h"
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"
-#include "realconsolerig.h"
-#include "sim/simtoolprocess.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -3,16 +3,16 @@
 
 #include "windowrig.h"
 
-#include "window/ui/colours.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
-#include "window/options/frmoptions.h"
-#include "window/app/mainwidgets.h"
-#include "window/positions/positionsframe.h"
 #include "core/motion/positionunits.h"
-#include "window/app/ratetimer.h"
 #include "core/settings/savedpositionlist.h"
+#include "window/app/mainwidgets.h"
+#include "window/app/ratetimer.h"
 #include "window/app/temperaturepanel.h"
+#include "window/options/frmoptions.h"
+#include "window/positions/positionsframe.h"
+#include "window/ui/colours.h"
 #include "window/ui/twips.h"
 
 #include <QAbstractButton>

@@ -2,11 +2,11 @@
 
 #include "windowrig.h"
 
-#include "window/ui/colours.h"
 #include "core/link/focuserlink.h"
-#include "window/app/mainwidgets.h"
 #include "core/motion/positionunits.h"
+#include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"
+#include "window/ui/colours.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #include "windowrig.h"
 
 #include "core/link/focuserlink.h"
-#include "window/app/ratetimer.h"
 #include "settle.h"
+#include "window/app/ratetimer.h"
 
 #include <QComboBox>
 #include <QDir>

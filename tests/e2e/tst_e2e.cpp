@@ -4,16 +4,16 @@
 // Every wait is bounded; the whole run takes about half a minute, most of it the calibration's
 // fixed pauses.
 
-#include "window/app/application.h"
 #include "core/link/focusercommands.h"
-#include "window/options/frmoptions.h"
-#include "window/app/frmtarnivel.h"
-#include "window/app/mainwidgets.h"
 #include "core/motion/motionstate.h"
-#include "window/positions/positionsframe.h"
 #include "core/motion/positionunits.h"
 #include "core/settings/programfolder.h"
 #include "sim/simtoolprocess.h"
+#include "window/app/application.h"
+#include "window/app/frmtarnivel.h"
+#include "window/app/mainwidgets.h"
+#include "window/options/frmoptions.h"
+#include "window/positions/positionsframe.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -7,15 +7,15 @@
 #include "windowrig.h"
 
 #include "core/link/focuserlink.h"
-#include "window/positions/frmeditposition.h"
-#include "window/options/frmoptions.h"
-#include "window/app/mainwidgets.h"
 #include "core/motion/motionstate.h"
-#include "window/positions/positionsframe.h"
 #include "core/motion/positionunits.h"
-#include "window/app/ratetimer.h"
 #include "core/settings/savedpositionlist.h"
+#include "window/app/mainwidgets.h"
+#include "window/app/ratetimer.h"
 #include "window/app/temperaturepanel.h"
+#include "window/options/frmoptions.h"
+#include "window/positions/frmeditposition.h"
+#include "window/positions/positionsframe.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -4,11 +4,11 @@
 // time-out, the status line says so, STOP and Disconnect still work, and once the tool
 // runs again on the same link a reconnect works. Bounded to a few seconds of real time.
 
+#include "realconsolerig.h"
+#include "sim/simtoolprocess.h"
 #include "window/app/frmtarnivel.h"
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"
-#include "realconsolerig.h"
-#include "sim/simtoolprocess.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>

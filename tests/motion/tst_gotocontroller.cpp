@@ -1,6 +1,6 @@
-#include "core/settings/focusersettings.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
+#include "core/settings/focusersettings.h"
 #include "recorders.h"
 #include "simrig.h"
 

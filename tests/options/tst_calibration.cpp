@@ -1,8 +1,8 @@
 #include "tst_options.h"
 
 #include "core/device/calibration.h"
-#include "optionsrig.h"
 #include "core/motion/positionunits.h"
+#include "optionsrig.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -1,8 +1,8 @@
 #include "tst_options.h"
 
+#include "core/motion/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "optionsrig.h"
-#include "core/motion/positionunits.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "consolerig.h"
-#include "window/plot/frmtemperatures.h"
 #include "window/app/temperaturepanel.h"
+#include "window/plot/frmtemperatures.h"
 #include "window/plot/temperatureplot.h"
 
 #include <QApplication>

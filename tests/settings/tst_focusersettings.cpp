@@ -1,8 +1,8 @@
-#include "core/settings/focusersettings.h"
 #include "core/motion/positionunits.h"
+#include "core/settings/focusersettings.h"
 #include "core/settings/programfolder.h"
-#include "recorders.h"
 #include "core/settings/savedpositionlist.h"
+#include "recorders.h"
 #include "tst_settings.h"
 
 #include <QDir>

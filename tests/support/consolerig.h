@@ -3,13 +3,13 @@
 // Everything a window or dialog test needs: the simulated controller on virtual time,
 // the shared state, recording seams and the Console that ties them together.
 
-#include "window/app/console.h"
-#include "core/settings/focusersettings.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
-#include "recorders.h"
+#include "core/settings/focusersettings.h"
 #include "core/settings/savedpositionlist.h"
+#include "recorders.h"
 #include "simrig.h"
+#include "window/app/console.h"
 
 #include <QList>
 #include <QTemporaryDir>

@@ -5,17 +5,17 @@
 // recording sound, message and cursor seams. The main window fills in DisplayPosition and
 // EnableMotionControls; dialogs run modally.
 
-#include "window/app/console.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
-#include "core/settings/focusersettings.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
+#include "core/settings/focusersettings.h"
 #include "core/settings/programfolder.h"
+#include "core/settings/savedpositionlist.h"
 #include "platform/qt/qtplatform.h"
 #include "platform/qt/qtserialport.h"
 #include "recorders.h"
-#include "core/settings/savedpositionlist.h"
+#include "window/app/console.h"
 
 namespace tarnivel::test {
 

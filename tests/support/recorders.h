@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/seams/soundplayer.h"
 #include "window/ui/busycursor.h"
 #include "window/ui/messagebox.h"
-#include "core/seams/soundplayer.h"
 
 #include <QList>
 #include <QString>

@@ -3,9 +3,9 @@
 // A focuser link wired to the simulated controller on virtual time. The simulator work
 // implements this (simrig.cpp); its API is what every room's tests build on.
 
-#include "sim/controllermodel.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
+#include "sim/controllermodel.h"
 #include "sim/simserialport.h"
 #include "virtualplatform.h"
 

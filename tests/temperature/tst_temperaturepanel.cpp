@@ -1,8 +1,8 @@
-#include "window/ui/colours.h"
 #include "consolerig.h"
 #include "platform/qt/qtmessagebox.h"
 #include "settle.h"
 #include "window/app/temperaturepanel.h"
+#include "window/ui/colours.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 #include "core/device/calibration.h"
 
-#include "window/app/console.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
-#include "core/seams/platform.h"
 #include "core/motion/positionunits.h"
+#include "core/seams/platform.h"
+#include "window/app/console.h"
 
 namespace tarnivel {
 

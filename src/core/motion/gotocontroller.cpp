@@ -2,11 +2,11 @@
 
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
-#include "core/settings/focusersettings.h"
 #include "core/motion/motionstate.h"
-#include "core/seams/platform.h"
 #include "core/motion/positionunits.h"
+#include "core/seams/platform.h"
 #include "core/seams/soundplayer.h"
+#include "core/settings/focusersettings.h"
 
 #include <QLoggingCategory>
 

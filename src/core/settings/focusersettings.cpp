@@ -1,9 +1,9 @@
 #include "core/settings/focusersettings.h"
 
-#include "core/settings/inifile.h"
 #include "core/motion/positionunits.h"
-#include "core/settings/savedpositionlist.h"
 #include "core/seams/soundplayer.h"
+#include "core/settings/inifile.h"
+#include "core/settings/savedpositionlist.h"
 
 #include <QLocale>
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/settings/programfolder.h"
 #include "core/seams/serialport.h"
+#include "core/settings/programfolder.h"
 
 #include <QObject>
 #include <QSerialPort>

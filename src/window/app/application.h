@@ -3,20 +3,20 @@
 // The program as it runs: the real seams, the shared state and the main window, built in
 // one place so that main() and the end-to-end tests compose exactly the same program.
 
-#include "window/app/console.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
-#include "core/settings/focusersettings.h"
-#include "window/app/frmtarnivel.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
+#include "core/settings/focusersettings.h"
 #include "core/settings/programfolder.h"
+#include "core/settings/savedpositionlist.h"
 #include "platform/qt/qtbusycursor.h"
 #include "platform/qt/qtmessagebox.h"
 #include "platform/qt/qtplatform.h"
 #include "platform/qt/qtserialport.h"
 #include "platform/qt/qtsoundplayer.h"
-#include "core/settings/savedpositionlist.h"
+#include "window/app/console.h"
+#include "window/app/frmtarnivel.h"
 
 namespace tarnivel {
 

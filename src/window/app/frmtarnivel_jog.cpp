@@ -3,14 +3,14 @@
 
 #include "window/app/frmtarnivel.h"
 
-#include "window/ui/colours.h"
-#include "window/app/console.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
-#include "window/app/mainwidgets.h"
 #include "core/motion/motionstate.h"
-#include "core/seams/platform.h"
 #include "core/motion/positionunits.h"
+#include "core/seams/platform.h"
+#include "window/app/console.h"
+#include "window/app/mainwidgets.h"
+#include "window/ui/colours.h"
 
 #include <QLineEdit>
 #include <QLocale>

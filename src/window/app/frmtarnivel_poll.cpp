@@ -3,16 +3,16 @@
 
 #include "window/app/frmtarnivel.h"
 
-#include "window/app/console.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
-#include "window/app/logoart.h"
-#include "window/app/mainwidgets.h"
 #include "core/motion/motionstate.h"
 #include "core/motion/positionunits.h"
-#include "window/app/ratetimer.h"
 #include "core/seams/serialport.h"
+#include "window/app/console.h"
+#include "window/app/logoart.h"
+#include "window/app/mainwidgets.h"
+#include "window/app/ratetimer.h"
 #include "window/app/temperaturepanel.h"
 
 #include <QLabel>

@@ -1,7 +1,7 @@
 // The composition root: the program in its folder, shown until its window unloads.
 
-#include "window/app/application.h"
 #include "core/settings/programfolder.h"
+#include "window/app/application.h"
 
 #include <QApplication>
 

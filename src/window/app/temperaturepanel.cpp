@@ -1,12 +1,12 @@
 #include "window/app/temperaturepanel.h"
 
-#include "window/ui/colours.h"
-#include "window/app/console.h"
 #include "core/device/fanrule.h"
 #include "core/link/focusercommands.h"
-#include "core/settings/focusersettings.h"
-#include "window/ui/messagebox.h"
 #include "core/motion/positionunits.h"
+#include "core/settings/focusersettings.h"
+#include "window/app/console.h"
+#include "window/ui/colours.h"
+#include "window/ui/messagebox.h"
 
 #include <QEvent>
 #include <QFocusEvent>

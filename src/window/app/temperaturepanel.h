@@ -1,7 +1,7 @@
 #pragma once
 
-#include "window/ui/quietcall.h"
 #include "core/device/temperaturelog.h"
+#include "window/ui/quietcall.h"
 
 #include <QDateTime>
 #include <QObject>

@@ -1,14 +1,14 @@
 #include "window/options/frmoptions.h"
 
-#include "window/ui/busycursor.h"
 #include "core/device/calibration.h"
-#include "window/options/calibrationview.h"
-#include "window/app/console.h"
 #include "core/link/focusercommands.h"
-#include "core/settings/focusersettings.h"
-#include "window/ui/messagebox.h"
 #include "core/motion/motionstate.h"
 #include "core/motion/positionunits.h"
+#include "core/settings/focusersettings.h"
+#include "window/app/console.h"
+#include "window/options/calibrationview.h"
+#include "window/ui/busycursor.h"
+#include "window/ui/messagebox.h"
 #include "window/ui/twips.h"
 
 #include <QCheckBox>

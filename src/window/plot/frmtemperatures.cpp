@@ -1,7 +1,7 @@
 #include "window/plot/frmtemperatures.h"
 
-#include "window/app/console.h"
 #include "core/settings/focusersettings.h"
+#include "window/app/console.h"
 #include "window/ui/messagebox.h"
 #include "window/ui/twips.h"
 

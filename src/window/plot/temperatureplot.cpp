@@ -1,9 +1,9 @@
 #include "window/plot/temperatureplot.h"
 
-#include "window/app/console.h"
 #include "core/settings/focusersettings.h"
-#include "window/plot/frmtemperatures.h"
+#include "window/app/console.h"
 #include "window/app/temperaturepanel.h"
+#include "window/plot/frmtemperatures.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

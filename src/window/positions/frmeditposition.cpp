@@ -1,12 +1,12 @@
 #include "window/positions/frmeditposition.h"
 
-#include "window/app/console.h"
 #include "core/link/focusercommands.h"
-#include "core/settings/focusersettings.h"
-#include "window/ui/messagebox.h"
 #include "core/motion/motionstate.h"
 #include "core/motion/positionunits.h"
+#include "core/settings/focusersettings.h"
 #include "core/settings/savedpositionlist.h"
+#include "window/app/console.h"
+#include "window/ui/messagebox.h"
 
 #include <QEvent>
 #include <QFocusEvent>

@@ -1,14 +1,14 @@
 #include "window/positions/positionsframe.h"
 
-#include "window/app/console.h"
 #include "core/link/focuserlink.h"
-#include "core/settings/focusersettings.h"
-#include "window/positions/frmeditposition.h"
 #include "core/motion/gotocontroller.h"
-#include "window/ui/messagebox.h"
 #include "core/motion/motionstate.h"
 #include "core/motion/positionunits.h"
+#include "core/settings/focusersettings.h"
 #include "core/settings/savedpositionlist.h"
+#include "window/app/console.h"
+#include "window/positions/frmeditposition.h"
+#include "window/ui/messagebox.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>
