@@ -105,16 +105,14 @@ Sequence<Calibration::Outcome> Calibration::EdgeSearch(Pacer& pacer, int rate, b
         answered = DisplayPosition() || answered;
         if (m.CurrentPosition == last) {
             if (clock.nowMs() - stillSince >= kEdgeStillMs) {
-                co_await PumpEvents(pacer);
-                co_await Pause(pacer, kEdgePollMs);
+                co_await PumpThenPause(pacer, kEdgePollMs);
                 break;
             }
         } else {
             last = m.CurrentPosition;
             stillSince = clock.nowMs();
         }
-        co_await PumpEvents(pacer);
-        co_await Pause(pacer, kEdgePollMs);
+        co_await PumpThenPause(pacer, kEdgePollMs);
     }
 
     // A silent controller also "stands still"; without a single answer this is no edge.
@@ -124,8 +122,7 @@ Sequence<Calibration::Outcome> Calibration::EdgeSearch(Pacer& pacer, int rate, b
     m.JogRate = 0;
     c.MoveAtRate(0);
     EdgeSound();
-    co_await PumpEvents(pacer);
-    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpThenPause(pacer, kSettlePauseMs);
     co_return Outcome::Done;
 }
 
@@ -139,8 +136,7 @@ Sequence<Calibration::Outcome> Calibration::FindMiddleByRate(Pacer& pacer) {
 
     m.JogRate = -kCalibrationRate;
     c.MoveAtRate(-kCalibrationRate);
-    co_await PumpEvents(pacer);
-    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpThenPause(pacer, kSettlePauseMs);
     co_await PumpEvents(pacer);
     DisplayPosition();
     const qint64 since = clock.nowMs();
@@ -153,8 +149,7 @@ Sequence<Calibration::Outcome> Calibration::FindMiddleByRate(Pacer& pacer) {
             c.SetAutoStop(1);
             view_.ShowAutoStop(true);
         }
-        co_await PumpEvents(pacer);
-        co_await Pause(pacer, kEdgePollMs);
+        co_await PumpThenPause(pacer, kEdgePollMs);
         if (leave)
             break;
     }
@@ -211,8 +206,7 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
     // The upper end stop now reads +half, so 0 is the middle of the travel.
     c.SetPosition(half);
     DisplayPosition();
-    co_await PumpEvents(pacer);
-    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpThenPause(pacer, kSettlePauseMs);
     co_await PumpEvents(pacer);
     c.SetAutoStop(0);
     view_.ShowAutoStop(false);
@@ -251,8 +245,7 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     // The lower end stop becomes -h, so that 0 is again the middle of the stored travel.
     c.SetPosition(WrapSteps(-h));
     DisplayPosition();
-    co_await PumpEvents(pacer);
-    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpThenPause(pacer, kSettlePauseMs);
     co_await PumpEvents(pacer);
 
     c.SetAutoStop(1);
