@@ -186,9 +186,9 @@ void TestPositions::tabbingThroughKeepsTheChoice_data() {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QList<int>>("rows");
-    // The edited row keeps its old 0.009 mm (1000 steps, rounded to the display); an added
-    // one takes the present 0.500 mm.
-    QTest::newRow("Edit") << "E" << QStringList{"beta", "focus"} << QList<int>{1036, 2000};
+    // The edited row keeps its old 1000 steps (shown as 0.009 mm); an added one takes the
+    // present 0.500 mm.
+    QTest::newRow("Edit") << "E" << QStringList{"beta", "focus"} << QList<int>{1000, 2000};
     QTest::newRow("Add") << "A" << QStringList{"alpha", "beta", "focus"}
                          << QList<int>{1000, 57567, 2000};
 }
@@ -641,12 +641,15 @@ void TestPositions::realignByCounter() {
 
 void TestPositions::realignByCounterRefused_data() {
     QTest::addColumn<bool>("silent");
-    QTest::newRow("controller not calibrated") << false;
-    QTest::newRow("flag cannot be read") << true;
+    QTest::addColumn<QString>("message");
+    QTest::newRow("controller not calibrated") << false << "Please Calibrate your focuser first.";
+    QTest::newRow("flag cannot be read")
+        << true << "The focuser did not answer; nothing was realigned.";
 }
 
 void TestPositions::realignByCounterRefused() {
     QFETCH(bool, silent);
+    QFETCH(QString, message);
     PositionsRig r;
     AddTwoRows(r);
     r.rig.sim.clearFrames();
@@ -657,7 +660,7 @@ void TestPositions::realignByCounterRefused() {
         const ShownMessage& m = r.rig.messages.shown.first();
         QCOMPARE(m.icon, MsgIcon::Warning);
         QCOMPARE(m.title, QStringLiteral("tarnivel"));
-        QCOMPARE(m.text, QStringLiteral("Please Calibrate your focuser first."));
+        QCOMPARE(m.text, message);
         QVERIFY(e.isVisible());
         QVERIFY(e.Cancel);
         PressEscape();
@@ -669,6 +672,28 @@ void TestPositions::realignByCounterRefused() {
         QCOMPARE(f, kGetCalibrated); // no SetPosition
     QCOMPARE(r.rig.sim.model.position(), 0u);
     QCOMPARE(r.itemData(), (QList<int>{1000, 2000}));
+}
+
+void TestPositions::realignWaitsForTheLink() {
+    PositionsRig r;
+    r.rig.sim.model.setMemory(0x40, 1);
+    AddTwoRows(r);
+    bool clicked = false;
+    r.rig.sim.platform.onPump([&] {
+        if (clicked || !r.rig.sim.link.Busy())
+            return;
+        clicked = true;
+        QTest::mouseClick(r.frame->findChild<frmEditPosition*>()->cmdReAlign, Qt::LeftButton);
+    });
+    r.onEditor([&](frmEditPosition& e) {
+        r.rig.sim.commands.GetPosition(); // the poll tick's read, with the click in its wait
+        QVERIFY(clicked);
+        QVERIFY(r.rig.messages.shown.isEmpty());
+        QTRY_VERIFY(!e.isVisible());
+    });
+    r.frame->cmdEdit_Click();
+    QCOMPARE(r.rig.messages.shown.size(), 1);
+    QCOMPARE(r.rig.messages.shown.first().text, RealignQuestion(false));
 }
 
 void TestPositions::localeRoundTrip_data() {
@@ -709,7 +734,7 @@ void TestPositions::localeRoundTrip() {
         QTest::mouseClick(e.cmdOk, Qt::LeftButton);
     });
     r.frame->cmdEdit_Click();
-    QCOMPARE(r.rig.positions.ItemData(0), 115250);
+    QCOMPARE(r.rig.positions.ItemData(0), 115200);
     QCOMPARE(ListEntryField(r.rig.positions.List(0), 1).trimmed(), shown);
 
     // A typed value.
@@ -723,7 +748,7 @@ void TestPositions::localeRoundTrip() {
     r.frame->cmdEdit_Click();
     if (stored < 0) {
         QCOMPARE(r.rig.messages.texts(), QStringList{"Invalid Position"});
-        QCOMPARE(r.rig.positions.ItemData(0), 115250);
+        QCOMPARE(r.rig.positions.ItemData(0), 115200);
     } else {
         QVERIFY(r.rig.messages.shown.isEmpty());
         QCOMPARE(r.rig.positions.ItemData(0), stored);
