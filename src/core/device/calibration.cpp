@@ -56,6 +56,7 @@ bool Calibration::DisplayPosition() {
 
 void Calibration::Prepare(bool full) {
     FocuserCommands& c = device_.commands();
+    quick_ = !full;
     view_.CalibrationStarting();
     device_.motion().CalibrationRunning = true;
     view_.ShowLimits(false);
@@ -180,6 +181,7 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
     FocuserCommands& c = device_.commands();
     MotionState& m = device_.motion();
 
+    keepStored_ = false;
     Prepare(true);
     SetLabel(kLabelLeftEdge);
     co_await Pause(pacer, kPhasePauseMs);
@@ -227,6 +229,7 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     stopCount_ = device_.link().StopCount();
     FocuserCommands& c = device_.commands();
 
+    keepStored_ = true;
     Prepare(false);
     qint32 stored = 0;
     const int read = c.GetMaxTravel(stored);
@@ -243,6 +246,7 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
         co_return co_await End(pacer, o);
     const int h = RoundToInt(stored / 2.0);
     // The lower end stop becomes -h, so that 0 is again the middle of the stored travel.
+    keepStored_ = false;
     c.SetPosition(WrapSteps(-h));
     DisplayPosition();
     co_await PumpThenPause(pacer, kSettlePauseMs);
@@ -317,10 +321,19 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
     view_.ShowAutoStop(true);
     c.SetLimitMax(0, 0);
     c.SetLimitMin(0, 0);
-    c.SetRealLimitMax(0);
-    c.SetRealLimitMin(0);
+    // A cancelled quick calibration that has not yet moved the counter leaves the stored
+    // calibration as valid as it was; no need for a full one.
+    const bool keep = keepStored_ && outcome == Outcome::Cancelled;
+    if (keep) {
+        c.SetCalibrated(1);
+    } else {
+        c.SetRealLimitMax(0);
+        c.SetRealLimitMin(0);
+    }
     DisplayPosition();
     view_.CalibrationEnded();
+    if (quick_ && !keepStored_)
+        view_.CalibrationLost();
     Silence();
     active_ = false;
     co_return false;

@@ -126,10 +126,13 @@ bool FocuserDevice::LoadSettings(const ProgramFolder& folder, QString* error) {
 // ---- Shared rules ----------------------------------------------------------------------
 
 void FocuserDevice::DisplayPosition() {
-    if (readout_) {
+    if (readout_)
         readout_();
-        return;
-    }
+    else
+        ReadPosition();
+}
+
+void FocuserDevice::ReadPosition() {
     const int p = commands_.GetPosition();
     if (p != -1)
         motion_.CurrentPosition = p;
@@ -140,6 +143,7 @@ Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int
     for (int n = 1; n <= 3; ++n) {
         bool ok = false;
         const double t = commands_.GetTemperature(n, &ok);
+        report.answered[n - 1] = ok;
         co_await PumpEvents(pacer);
         // A failed read yields 0.0, a temperature nobody measured: treat it as no reading.
         if (ok && t != kNotFittedTemperature)

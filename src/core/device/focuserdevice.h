@@ -40,7 +40,8 @@ struct Outcome {
 
 // One reading of the temperature-and-fan cycle.
 struct StatusReport {
-    TemperatureReadings celsius; // empty for a sensor not fitted or a failed read
+    TemperatureReadings celsius;    // empty for a sensor not fitted or a failed read
+    std::array<bool, 3> answered{}; // the controller answered the read (fitted or not)
     FanVerdict verdict = FanVerdict::Manual;
     qint32 running = 0;       // what the controller said of the fan (1 running)
     bool commandSent = false; // a fan command went out for the verdict
@@ -157,7 +158,10 @@ public:
     // Reads the position and shows it: the front end's readout when it set one, else the
     // device's own read (a failed read keeps the last good position).
     void SetReadout(std::function<void()> readout) { readout_ = std::move(readout); }
+    const std::function<void()>& Readout() const { return readout_; }
     void DisplayPosition();
+    // The device's own read, without a readout.
+    void ReadPosition();
 
     // The temperature-and-fan cycle: the three sensors, the fan's state, the automatic rule
     // of the fan mode (asked once the reads are done) and its fan command. Waits (one
