@@ -461,7 +461,8 @@ void frmOptions::chkLimits_Click() {
     if (!FrameEnabled(fraLimits) || RefusedDuringExchange(chkLimits))
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
-    console_.commands.SetActiveLimits(chkLimits->isChecked());
+    InlinePacer pacer(console_.platform);
+    console_.device.SwitchActiveLimits(pacer, chkLimits->isChecked()).RunToEnd();
 }
 
 void frmOptions::chkAutoStop_Click() {
