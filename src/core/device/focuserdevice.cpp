@@ -761,7 +761,8 @@ Sequence<bool> FocuserDevice::LimitsSteps(Pacer& pacer, bool on) {
     co_await PumpEvents(pacer);
     if (calibrationRun_.Valid())
         co_return false;
-    if (co_await SwitchActiveLimits(pacer, on) == 0)
+    const int switched = co_await SwitchActiveLimits(pacer, on);
+    if (switched == 0)
         state_.limitsOn = on;
     else
         Tell(kSilentText, true);
