@@ -1,6 +1,7 @@
 // The device core as the served front ends drive it: its verbs on a virtual event loop against
 // the simulated controller, and the rules every front end shares.
 #include "core/device/focuserdevice.h"
+#include "frames.h"
 #include "recorders.h"
 #include "simrig.h"
 #include "virtualscheduler.h"
@@ -12,9 +13,6 @@ using namespace tarnivel::test;
 
 namespace {
 
-const QString kStopFrame = QStringLiteral("50 02 12 24 00 00 00 00");
-const QString kFanOnFrame = QStringLiteral("50 02 13 27 03 00 00 00");
-const QString kFanOffFrame = QStringLiteral("50 02 13 27 00 00 00 00");
 const QString kLimitMaxPrefix = QStringLiteral("50 02 12 1B");
 
 // Travel 8000 centred on 0: MaxTravel 0x001F40, real limits -4000 (0xFFF060) and +4000.
