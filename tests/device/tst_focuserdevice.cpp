@@ -60,6 +60,8 @@ class TestFocuserDevice : public QObject {
 private Q_SLOTS:
     void scaleFromTheController_data();
     void scaleFromTheController();
+    void shiftCounter_data();
+    void shiftCounter();
     void sync_data();
     void sync();
     void statusCycle_data();
@@ -102,6 +104,44 @@ void TestFocuserDevice::scaleFromTheController() {
     QVERIFY(r.device.State().scaleKnown);
     QCOMPARE(r.device.State().clientMax, maxAfterRetry);
     QCOMPARE(r.device.State().clientPosition, positionAfterRetry);
+}
+
+void TestFocuserDevice::shiftCounter_data() {
+    QTest::addColumn<int>("lostReads"); // ReadMemory answers lost
+    QTest::addColumn<bool>("shifted");
+    QTest::addColumn<QByteArray>("realLimits"); // registers 0x44..0x49 afterwards
+    QTest::addColumn<quint32>("counter");
+
+    // Reset at +1500: the limits -4000/+4000 become -5500 (0xFFEA84) and +2500 (0x0009C4).
+    QTest::newRow("reset moves the stored limits with the counter")
+        << 0 << true << QByteArray::fromHex("FFEA840009C4") << 0u;
+    QTest::newRow("unreadable limits: nothing changes")
+        << 2 << false << QByteArray::fromHex("FFF060000FA0") << 1500u;
+}
+
+void TestFocuserDevice::shiftCounter() {
+    QFETCH(int, lostReads);
+    QFETCH(bool, shifted);
+    QFETCH(QByteArray, realLimits);
+    QFETCH(quint32, counter);
+    SimRig sim(Controller(true));
+    RecordingSoundPlayer sound;
+    FocuserDevice device(sim.commands, sound);
+    sim.connect();
+    sim.model.setPosition(1500);
+    device.ReadPosition();
+    if (lostReads > 0)
+        sim.model.injectFault(sim::FaultRule{48, sim::Fault::NoAnswer, lostReads, -1});
+    const Outcome o = device.ShiftCounter(0, false);
+    QCOMPARE(o.ok(), shifted);
+    QCOMPARE(o.reason, shifted ? QString()
+                               : QStringLiteral("The focuser did not answer; the position was "
+                                                "not reset."));
+    QByteArray registers;
+    for (int reg = 0x44; reg <= 0x49; ++reg)
+        registers.append(static_cast<char>(sim.model.memory(reg)));
+    QCOMPARE(registers.toHex(), realLimits.toHex());
+    QCOMPARE(sim.model.position(), counter);
 }
 
 void TestFocuserDevice::sync_data() {

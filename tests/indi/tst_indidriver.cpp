@@ -297,6 +297,7 @@ void TestIndiDriver::conversation_data() {
                                           {Step::SetSwitch, "FOCUS_MOTION.FOCUS_OUTWARD"},
                                           {Step::SetNumber, "FOCUS_TIMER.FOCUS_TIMER_VALUE", 300},
                                           {Step::Settle, {}, 1500},
+                                          {Step::WaitState, "FOCUS_TIMER", IPS_OK},
                                           {Step::Frames,
                                            {},
                                            0x24,
