@@ -421,16 +421,7 @@ Outcome FocuserDevice::Jog(int direction, bool fast, int ms) {
     return Outcome::started();
 }
 
-Outcome FocuserDevice::Stop() {
-    if (scheduler_ == nullptr)
-        return Outcome::refused(QStringLiteral("This front end stops in place."));
-    // The stop goes out first, before any bookkeeping; as a stop it also ends whatever was
-    // moving the focuser before it (a goto's next stage, a calibration's next move).
-    if (calibrationRun_.Valid())
-        calibration_->CancelClick();
-    else if (state_.connected && !link_.port().connectionLost())
-        commands_.Stop();
-    calibrationPending_ = false;
+void FocuserDevice::EndMotionAsStopped() {
     if (jogTimer_ != -1)
         scheduler_->Cancel(jogTimer_);
     jogTimer_ = -1;
@@ -444,6 +435,19 @@ Outcome FocuserDevice::Stop() {
     }
     positionDue_ = false;
     FinishGoto();
+}
+
+Outcome FocuserDevice::Stop() {
+    if (scheduler_ == nullptr)
+        return Outcome::refused(QStringLiteral("This front end stops in place."));
+    // The stop goes out first, before any bookkeeping; as a stop it also ends whatever was
+    // moving the focuser before it (a goto's next stage, a calibration's next move).
+    if (calibrationRun_.Valid())
+        calibration_->CancelClick();
+    else if (state_.connected && !link_.port().connectionLost())
+        commands_.Stop();
+    calibrationPending_ = false;
+    EndMotionAsStopped();
     if (calibrationRun_.Valid() && pacer_->Waiting())
         pacer_->ResumeNow();
     Notify();
@@ -594,18 +598,7 @@ bool FocuserDevice::Reachable() {
     if (!lostReported_) {
         lostReported_ = true;
         state_.lost = true;
-        if (jogTimer_ != -1)
-            scheduler_->Cancel(jogTimer_);
-        jogTimer_ = -1;
-        state_.jogging = false;
-        if (motion_.GotoMode == kGotoModeGoto) {
-            GotoEnd end;
-            end.reached = motion_.CurrentPosition;
-            end.target = motion_.GotoTarget;
-            end.stopped = true;
-            state_.lastGoto = end;
-        }
-        FinishGoto();
+        EndMotionAsStopped();
         Tell(kLostText, true);
         Notify();
     }

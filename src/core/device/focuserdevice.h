@@ -242,6 +242,8 @@ private:
     void Tell(const QString& text, bool error);
     Outcome MotionAllowed() const;
     void EndJog();
+    // A goto or a jog ends where it is, as after a stop, without sending anything.
+    void EndMotionAsStopped();
     void StartGotoRaw(int raw);
     void ServedReadout();
     void UpdateClientPosition();
