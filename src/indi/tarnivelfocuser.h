@@ -14,7 +14,6 @@
 #include "core/settings/savedpositionlist.h"
 #include "indi/driverplatform.h"
 #include "indi/fdserialport.h"
-#include "window/app/console.h"
 
 #include <indifocuser.h>
 

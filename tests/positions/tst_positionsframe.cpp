@@ -3,7 +3,7 @@
 #include "tst_positions.h"
 
 #include "core/motion/positionunits.h"
-#include "platform/qt/qtmessagebox.h"
+#include "window/ui/qtmessagebox.h"
 
 #include <QApplication>
 #include <QFontInfo>

@@ -1,5 +1,5 @@
 #include "consolerig.h"
-#include "platform/qt/qtmessagebox.h"
+#include "window/ui/qtmessagebox.h"
 #include "settle.h"
 #include "window/app/temperaturepanel.h"
 #include "window/ui/colours.h"

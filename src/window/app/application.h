@@ -5,8 +5,8 @@
 
 #include "core/device/focuserdevice.h"
 #include "core/settings/programfolder.h"
-#include "platform/qt/qtbusycursor.h"
-#include "platform/qt/qtmessagebox.h"
+#include "window/ui/qtbusycursor.h"
+#include "window/ui/qtmessagebox.h"
 #include "platform/qt/qtplatform.h"
 #include "platform/qt/qtserialport.h"
 #include "platform/qt/qtsoundplayer.h"

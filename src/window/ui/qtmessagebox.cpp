@@ -1,4 +1,4 @@
-#include "platform/qt/qtmessagebox.h"
+#include "window/ui/qtmessagebox.h"
 
 #include <QEventLoop>
 #include <QMessageBox>

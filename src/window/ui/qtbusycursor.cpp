@@ -1,4 +1,4 @@
-#include "platform/qt/qtbusycursor.h"
+#include "window/ui/qtbusycursor.h"
 
 #include <QCursor>
 #include <QGuiApplication>
