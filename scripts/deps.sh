@@ -16,6 +16,9 @@ TARNIVEL_PACKAGES+=(libindi-dev)
 # WebSockets development files, which it does not pull in.
 TARNIVEL_PACKAGES+=(qt6-httpserver-dev qt6-websockets-dev)
 
+# The end-to-end test has Debian's own checkers judge the packages and the menu entry.
+TARNIVEL_PACKAGES+=(lintian desktop-file-utils)
+
 tarnivel_install_deps() {
     local missing=()
     local p

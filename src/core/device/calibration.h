@@ -7,7 +7,7 @@
 
 namespace tarnivel {
 
-struct Console;
+class FocuserDevice;
 
 inline constexpr int kCalibrationRate = 9;
 inline constexpr int kEdgeStillMs = 1000; // no change for this long marks an end stop
@@ -50,7 +50,7 @@ public:
 // options dialog runs them in place; the driver spends their waits on its event loop.
 class Calibration {
 public:
-    Calibration(Console& console, CalibrationObserver& view);
+    Calibration(FocuserDevice& device, CalibrationObserver& view);
 
     // Measures the travel between both end stops and centres the scale on it.
     void RunFull();
@@ -85,7 +85,7 @@ private:
     void AppendLine(const QString& line);
     void SetLabel(const QString& text);
 
-    Console& console_;
+    FocuserDevice& device_;
     CalibrationObserver& view_;
     bool active_ = false;
     // The link's StopCount() when this calibration began: its moves end at a later stop.

@@ -89,7 +89,7 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
     rateTimer->setObjectName(QStringLiteral("RateTimer"));
     connect(rateTimer, &RateTimer::timeout, this, &frmTarnivel::RateTimer_Timer);
 
-    console_.DisplayPosition = [this] { DisplayPosition(); };
+    console_.device.SetReadout([this] { DisplayPosition(); });
     console_.EnableMotionControls = [this](bool enabled) { EnableMotionControls(enabled); };
     console_.gotos.setDisplayPosition([this] { DisplayPosition(); });
     console_.gotos.setGotoFinished(
@@ -102,7 +102,7 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
 
 frmTarnivel::~frmTarnivel() {
     // The shared console outlives the window; leave it nothing that points here.
-    console_.DisplayPosition = nullptr;
+    console_.device.SetReadout(nullptr);
     console_.EnableMotionControls = nullptr;
     console_.gotos.setDisplayPosition(nullptr);
     console_.gotos.setGotoFinished(nullptr);

@@ -56,10 +56,7 @@ void frmTarnivel::RateTimer_Timer() {
     }
 
     if (m.GotoDone) {
-        m.GotoDone = false;
-        m.JogRate = 0;
-        m.MotionDirection = 0;
-        ClearGoto();
+        console_.device.FinishGoto();
         EnableMotionControls(true);
         cmdDummy->setFocus();
     }
@@ -161,19 +158,15 @@ void frmTarnivel::ClearGoto() {
 }
 
 void frmTarnivel::GotoFinished(int reached, int target) {
-    // Compared as the operator reads them: a step or two off the target is not "short".
-    const FocuserSettings& s = console_.settings;
-    const QString at = FormatPositionText(reached, s.ScaleFactor, s.Decimals).trimmed();
-    const QString aim = FormatPositionText(target, s.ScaleFactor, s.Decimals).trimmed();
     const QString kShort = QStringLiteral("Goto stopped short");
-    if (at == aim) {
+    const QString text = console_.device.ShortGotoText(reached, target);
+    if (text.isEmpty()) {
         if (lblStatus->text().startsWith(kShort))
             lblStatus->clear();
         return;
     }
     // An end stop or an active limit ended the move; the readout alone would not tell.
-    lblStatus->setText(
-        QStringLiteral("%1 at %2 %4 (target %3 %4)").arg(kShort, at, aim, s.ScaleUnits));
+    lblStatus->setText(text);
 }
 
 } // namespace tarnivel

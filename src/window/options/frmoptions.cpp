@@ -69,7 +69,7 @@ template <typename W> W* Named(W* w, const char* name) {
 frmOptions::frmOptions(Console& console, QWidget* parent)
     : QDialog(parent), console_(console),
       calibrationView_(std::make_unique<CalibrationView>(*this)),
-      calibration_(std::make_unique<Calibration>(console, *calibrationView_)) {
+      calibration_(std::make_unique<Calibration>(console.device, *calibrationView_)) {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Tarnivel Options"));
     setModal(true);
@@ -325,13 +325,7 @@ bool frmOptions::LimitsActive() {
 }
 
 bool frmOptions::QuickCalibrationAvailable() {
-    qint32 realMin = 0;
-    qint32 realMax = 0;
-    qint32 travel = 0;
-    console_.commands.GetRealLimitMin(realMin);
-    console_.commands.GetRealLimitMax(realMax);
-    console_.commands.GetMaxTravel(travel);
-    return (realMin != 0 || realMax != 0) && travel != 0;
+    return console_.device.QuickCalibrationAllowed().ok();
 }
 
 void frmOptions::Display() {
@@ -495,7 +489,6 @@ void frmOptions::cmdReset_Click() {
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
     FocuserCommands& c = console_.commands;
-    MotionState& m = console_.motion;
 
     qint32 calibrated = 0;
     c.GetCalibrated(calibrated);
@@ -510,28 +503,10 @@ void frmOptions::cmdReset_Click() {
             MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
 
-    // The point that reads p now reads 0, so a stored limit L moves to L - p. Limits
-    // that cannot be read must not be shifted into garbage.
-    const int p = m.CurrentPosition;
-    qint32 realMin = 0;
-    qint32 realMax = 0;
-    const bool readMin = c.GetRealLimitMin(realMin) == 0;
-    const bool readMax = c.GetRealLimitMax(realMax) == 0;
-    if (!readMin || !readMax) {
-        console_.messages.show(MsgIcon::Warning, console_.appTitle,
-                               QStringLiteral("The focuser did not answer; the position "
-                                              "was not reset."));
+    const Outcome reset = console_.device.ShiftCounter(0, chkLimits->isChecked());
+    if (!reset.ok()) {
+        console_.messages.show(MsgIcon::Warning, console_.appTitle, reset.reason);
         return;
-    }
-    const int newMax = WrapSteps(SignedSteps(realMax) - SignedSteps(p));
-    const int newMin = WrapSteps(SignedSteps(realMin) - SignedSteps(p));
-
-    c.SetPosition(0);
-    c.SetRealLimitMax(newMax);
-    c.SetRealLimitMin(newMin);
-    if (chkLimits->isChecked()) {
-        c.SetLimitMax(newMax, -1);
-        c.SetLimitMin(newMin, +1);
     }
     // A second Reset in the same dialog must start from the new scale.
     console_.DisplayPosition();

@@ -302,7 +302,14 @@ void frmEditPosition::cmdReAlign_Click() {
                                MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
     const int oldRaw = PositionTable->ItemData(edited);
-    console_.commands.SetPosition(oldRaw);
+    // The stored limits move with the counter, so the end stops keep their place on every
+    // front end's scale.
+    const Outcome realigned = console_.device.ShiftCounter(oldRaw, std::nullopt);
+    if (!realigned.ok()) {
+        console_.messages.show(MsgIcon::Warning, console_.appTitle, realigned.reason,
+                               MsgButtons::Ok);
+        return;
+    }
     Finish(FormatFixed(StepsToUnits(oldRaw, settings.ScaleFactor, settings.Decimals),
                        settings.Decimals));
 }
