@@ -1,5 +1,7 @@
 #include "alpaca/devicefocuser.h"
 
+#include "core/motion/positionunits.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,6 +26,11 @@ const QStringList kFanModes = {QStringLiteral("Off"), QStringLiteral("On"),
 
 AlpacaResult Refused(int error, const Outcome& outcome) {
     return outcome.ok() ? AlpacaResult() : AlpacaResult::Failed(error, outcome.reason);
+}
+
+// A row of the list is the name in its column, then the position in the console's units.
+QString SavedName(const QString& row) {
+    return TrimSpaces(ListEntryField(row, 0));
 }
 
 QString Compact(const QJsonArray& array) {
@@ -129,7 +136,7 @@ AlpacaResult DeviceAlpacaFocuser::Action(const QString& name, const QString& par
         QJsonArray list;
         const SavedPositionList& positions = device_.positions();
         for (int i = 0; i < positions.ListCount(); ++i) {
-            list.append(QJsonObject{{QStringLiteral("Name"), positions.List(i)},
+            list.append(QJsonObject{{QStringLiteral("Name"), SavedName(positions.List(i))},
                                     {QStringLiteral("Position"),
                                      qint64(device_.Scale().ToIndi(positions.ItemData(i)))}});
         }
@@ -169,7 +176,7 @@ AlpacaResult DeviceAlpacaFocuser::FanMode(const QString& parameters, QString& va
 AlpacaResult DeviceAlpacaFocuser::GotoSaved(const QString& name) {
     const SavedPositionList& positions = device_.positions();
     for (int i = 0; i < positions.ListCount(); ++i) {
-        if (positions.List(i).compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+        if (SavedName(positions.List(i)).compare(name.trimmed(), Qt::CaseInsensitive) == 0)
             return Refused(kAlpacaInvalidOperation, device_.GotoSaved(i));
     }
     return AlpacaResult::Failed(kAlpacaInvalidValue,

@@ -115,7 +115,7 @@ int main(int argc, char* argv[]) {
                                                            QStringLiteral("tarnivel"));
 
     QtSerialPort port(folder);
-    QtPlatform platform;
+    QtServedPlatform platform;
     SilentSound sound;
     QtScheduler scheduler;
     FocuserDevice device(port, platform, sound, &scheduler);
