@@ -5,6 +5,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMetaObject>
+#include <QThread>
 
 #include <limits>
 
@@ -39,9 +41,10 @@ QString Compact(const QJsonArray& array) {
 
 } // namespace
 
-DeviceAlpacaFocuser::DeviceAlpacaFocuser(FocuserDevice& device,
+DeviceAlpacaFocuser::DeviceAlpacaFocuser(FocuserDevice& device, QObject* deviceThread,
                                          std::function<void(const QString&, bool)> messages)
-    : device_(device), messages_(std::move(messages)) {
+    : device_(device), deviceThread_(deviceThread), messages_(std::move(messages)),
+      status_(Read()) {
     device_.AddObserver(this);
 }
 
@@ -49,7 +52,31 @@ DeviceAlpacaFocuser::~DeviceAlpacaFocuser() {
     device_.RemoveObserver(this);
 }
 
+template <typename Verb> AlpacaResult DeviceAlpacaFocuser::OnDevice(Verb verb) {
+    AlpacaResult result;
+    const auto run = [&] {
+        result = verb();
+        StateChanged();
+    };
+    if (QThread::currentThread() == deviceThread_->thread())
+        run();
+    else
+        QMetaObject::invokeMethod(deviceThread_, run, Qt::BlockingQueuedConnection);
+    return result;
+}
+
 AlpacaFocuserStatus DeviceAlpacaFocuser::Status() const {
+    const QMutexLocker lock(&mutex_);
+    return status_;
+}
+
+void DeviceAlpacaFocuser::StateChanged() {
+    AlpacaFocuserStatus status = Read();
+    const QMutexLocker lock(&mutex_);
+    status_ = std::move(status);
+}
+
+AlpacaFocuserStatus DeviceAlpacaFocuser::Read() const {
     const DeviceState& state = device_.State();
     AlpacaFocuserStatus status;
     status.connected = state.connected && state.ready && !state.lost;
@@ -76,30 +103,35 @@ AlpacaFocuserStatus DeviceAlpacaFocuser::Status() const {
 }
 
 AlpacaResult DeviceAlpacaFocuser::Connect() {
-    const DeviceState& state = device_.State();
-    if (state.connected && !state.lost)
-        return {};
-    // A lost port is closed first, so connect opens it afresh.
-    if (state.lost)
-        device_.Disconnect();
-    return Refused(kAlpacaDriverError, device_.Connect());
+    return OnDevice([this]() -> AlpacaResult {
+        const DeviceState& state = device_.State();
+        if (state.connected && !state.lost)
+            return {};
+        // A lost port is closed first, so connect opens it afresh.
+        if (state.lost)
+            device_.Disconnect();
+        return Refused(kAlpacaDriverError, device_.Connect());
+    });
 }
 
 AlpacaResult DeviceAlpacaFocuser::Disconnect() {
-    if (!device_.State().connected && !device_.State().lost)
-        return {};
-    return Refused(kAlpacaDriverError, device_.Disconnect());
+    return OnDevice([this]() -> AlpacaResult {
+        if (!device_.State().connected && !device_.State().lost)
+            return {};
+        return Refused(kAlpacaDriverError, device_.Disconnect());
+    });
 }
 
 AlpacaResult DeviceAlpacaFocuser::Move(qint64 position) {
     // Below 0 is the lower end; the device stops anything above its maximum at the upper.
     const quint32 target =
         quint32(std::clamp<qint64>(position, 0, std::numeric_limits<quint32>::max()));
-    return Refused(kAlpacaInvalidOperation, device_.MoveTo(target));
+    return OnDevice(
+        [this, target] { return Refused(kAlpacaInvalidOperation, device_.MoveTo(target)); });
 }
 
 AlpacaResult DeviceAlpacaFocuser::Halt() {
-    return Refused(kAlpacaInvalidOperation, device_.Stop());
+    return OnDevice([this] { return Refused(kAlpacaInvalidOperation, device_.Stop()); });
 }
 
 QStringList DeviceAlpacaFocuser::SupportedActions() const {
@@ -109,9 +141,14 @@ QStringList DeviceAlpacaFocuser::SupportedActions() const {
 
 AlpacaResult DeviceAlpacaFocuser::Action(const QString& name, const QString& parameters,
                                          QString& value) {
+    return OnDevice([&] { return DeviceAction(name, parameters, value); });
+}
+
+AlpacaResult DeviceAlpacaFocuser::DeviceAction(const QString& name, const QString& parameters,
+                                               QString& value) {
     const DeviceState& state = device_.State();
     if (!state.connected || !state.ready || state.lost) {
-        return state.lost ? Status().fault
+        return state.lost ? Read().fault
                           : AlpacaResult::Failed(kAlpacaNotConnected,
                                                  QStringLiteral("The focuser is not connected"));
     }

@@ -14,8 +14,10 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QSemaphore>
 #include <QSocketNotifier>
 #include <QSysInfo>
+#include <QThread>
 #include <QUuid>
 
 #include <csignal>
@@ -49,6 +51,49 @@ void OnSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(gSignalPipe[1], &byte, 1);
 }
+
+// The focuser's thread: the port, the device and its timers are made, used and ended here,
+// where waiting for the controller holds up no client.
+class DeviceThread final : public QThread {
+public:
+    explicit DeviceThread(ProgramFolder folder) : folder_(std::move(folder)) {}
+    ~DeviceThread() override {
+        quit();
+        wait();
+    }
+
+    // Starts the thread and returns the focuser once it is built.
+    DeviceAlpacaFocuser& Begin() {
+        start();
+        built_.acquire();
+        return *focuser_;
+    }
+
+protected:
+    void run() override {
+        QtSerialPort port(folder_);
+        QtServedPlatform platform;
+        SilentSound sound;
+        QtScheduler scheduler;
+        FocuserDevice device(port, platform, sound, &scheduler);
+        QString error;
+        if (!device.LoadSettings(folder_, &error))
+            Say(QStringLiteral("%1; serving with the default settings").arg(error));
+        DeviceAlpacaFocuser focuser(device, &scheduler,
+                                    [](const QString& text, bool) { Say(text); });
+        focuser_ = &focuser;
+        built_.release();
+        exec();
+        // Whatever a client left running stops with the server.
+        device.Stop();
+        device.Disconnect();
+    }
+
+private:
+    ProgramFolder folder_;
+    QSemaphore built_;
+    DeviceAlpacaFocuser* focuser_ = nullptr;
+};
 
 bool ParsePort(const QString& text, quint16& port) {
     bool ok = false;
@@ -114,15 +159,9 @@ int main(int argc, char* argv[]) {
                                 : ProgramFolder::resolveIn(QCoreApplication::applicationDirPath(),
                                                            QStringLiteral("tarnivel"));
 
-    QtSerialPort port(folder);
-    QtServedPlatform platform;
-    SilentSound sound;
-    QtScheduler scheduler;
-    FocuserDevice device(port, platform, sound, &scheduler);
+    DeviceThread deviceThread(folder);
+    DeviceAlpacaFocuser& focuser = deviceThread.Begin();
     QString error;
-    if (!device.LoadSettings(folder, &error))
-        Say(QStringLiteral("%1; serving with the default settings").arg(error));
-
     QString uniqueId = LoadOrCreateUniqueId(
         QDir(folder.folder()).filePath(QStringLiteral("tarnivel-alpaca.id")), &error);
     if (uniqueId.isEmpty()) {
@@ -132,7 +171,6 @@ int main(int argc, char* argv[]) {
         uniqueId = QUuid::createUuid().toString(QUuid::WithoutBraces);
     }
 
-    DeviceAlpacaFocuser focuser(device, [](const QString& text, bool) { Say(text); });
     AlpacaServerInfo info;
     info.serverName = QStringLiteral("Tarnivel Alpaca server");
     info.manufacturer = QStringLiteral("Tarnivel");
@@ -179,9 +217,5 @@ int main(int argc, char* argv[]) {
                 qPrintable(QDir::toNativeSeparators(folder.folder())));
     std::fflush(stdout);
 
-    const int code = QCoreApplication::exec();
-    // Whatever a client left running stops with the server.
-    device.Stop();
-    device.Disconnect();
-    return code;
+    return QCoreApplication::exec();
 }
