@@ -7,6 +7,7 @@
 #include "alpaca/alpacahttpserver.h"
 #include "alpaca/alpacaservice.h"
 #include "sim/simtoolprocess.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <QNetworkDatagram>
@@ -17,6 +18,7 @@
 #include <QtTest>
 
 using namespace tarnivel;
+using namespace tarnivel::test;
 
 namespace {
 
@@ -127,11 +129,6 @@ struct Talk {
     int client = 0;
 };
 using Conversation = QList<Talk>;
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 } // namespace
 

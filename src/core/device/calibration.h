@@ -43,6 +43,9 @@ public:
     virtual void ShowLimits(bool on) = 0;
     // The edge sound: the completion sound when this is on, otherwise silence.
     virtual bool CompletionSound() const = 0;
+    // A quick calibration ended after it had moved the counter: the focuser is left
+    // uncalibrated and needs a calibration.
+    virtual void CalibrationLost() {}
 };
 
 // The full and the quick calibration: long sequences that drive the focuser against its end
@@ -71,10 +74,10 @@ public:
 private:
     enum class Outcome { Done, Cancelled, NotResponding, NoTravel };
 
-    void Prepare(bool full);
+    Sequence<bool> Prepare(Pacer& pacer, bool full);
     Sequence<Outcome> EdgeSearch(Pacer& pacer, int rate, bool rightEdge);
     Sequence<Outcome> FindMiddleByRate(Pacer& pacer);
-    void Complete(int half, int travel, bool full);
+    Sequence<bool> Complete(Pacer& pacer, int half, int travel, bool full);
     Sequence<bool> End(Pacer& pacer, Outcome outcome);
 
     // DisplayPosition, telling whether the controller answered.
@@ -90,6 +93,9 @@ private:
     bool active_ = false;
     // The link's StopCount() when this calibration began: its moves end at a later stop.
     quint64 stopCount_ = 0;
+    // A quick calibration that has not yet moved the counter: its stored limits still hold.
+    bool keepStored_ = false;
+    bool quick_ = false;
 };
 
 } // namespace tarnivel

@@ -126,10 +126,13 @@ bool FocuserDevice::LoadSettings(const ProgramFolder& folder, QString* error) {
 // ---- Shared rules ----------------------------------------------------------------------
 
 void FocuserDevice::DisplayPosition() {
-    if (readout_) {
+    if (readout_)
         readout_();
-        return;
-    }
+    else
+        ReadPosition();
+}
+
+void FocuserDevice::ReadPosition() {
     const int p = commands_.GetPosition();
     if (p != -1)
         motion_.CurrentPosition = p;
@@ -140,6 +143,7 @@ Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int
     for (int n = 1; n <= 3; ++n) {
         bool ok = false;
         const double t = commands_.GetTemperature(n, &ok);
+        report.answered[n - 1] = ok;
         co_await PumpEvents(pacer);
         // A failed read yields 0.0, a temperature nobody measured: treat it as no reading.
         if (ok && t != kNotFittedTemperature)
@@ -174,18 +178,41 @@ QString FocuserDevice::ShortGotoText(int reached, int target) const {
         .arg(at, aim, settings_.ScaleUnits);
 }
 
-Outcome FocuserDevice::QuickCalibrationAllowed() {
+Sequence<Outcome> FocuserDevice::QuickCalibrationCheck(Pacer& pacer) {
     qint32 realMin = 0;
     qint32 realMax = 0;
     qint32 travel = 0;
-    const bool read = commands_.GetRealLimitMin(realMin) == 0 &&
-                      commands_.GetRealLimitMax(realMax) == 0 &&
-                      commands_.GetMaxTravel(travel) == 0;
+    bool read = commands_.GetRealLimitMin(realMin) == 0;
+    co_await PumpEvents(pacer);
+    read = commands_.GetRealLimitMax(realMax) == 0 && read;
+    co_await PumpEvents(pacer);
+    read = commands_.GetMaxTravel(travel) == 0 && read;
     if (!read)
-        return Outcome::refused(kSilentText);
+        co_return Outcome::refused(kSilentText);
     if ((realMin == 0 && realMax == 0) || travel == 0)
-        return Outcome::refused(kNotCalibratedText);
-    return Outcome::done();
+        co_return Outcome::refused(kNotCalibratedText);
+    co_return Outcome::done();
+}
+
+Outcome FocuserDevice::QuickCalibrationAllowed() {
+    InlinePacer pacer(link_.platform());
+    return QuickCalibrationCheck(pacer).RunToEnd();
+}
+
+Sequence<int> FocuserDevice::SwitchActiveLimits(Pacer& pacer, bool on) {
+    qint32 upper = 0;
+    qint32 lower = 0;
+    int result = 0;
+    if (on) {
+        result |= commands_.GetRealLimitMax(upper);
+        co_await PumpEvents(pacer);
+        result |= commands_.GetRealLimitMin(lower);
+        co_await PumpEvents(pacer);
+    }
+    result |= commands_.SetLimitMax(upper, on ? -1 : 0);
+    co_await PumpEvents(pacer);
+    result |= commands_.SetLimitMin(lower, on ? +1 : 0);
+    co_return result != 0 ? -1 : 0;
 }
 
 Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeLimitsOn) {
@@ -248,7 +275,7 @@ Outcome FocuserDevice::MotionAllowed() const {
         return Outcome::refused(kLostText);
     if (!state_.ready)
         return Outcome::refused(kNotReadyText);
-    if (calibrationRun_.Valid())
+    if (calibrationRun_.Valid() || calibrationPending_)
         return Outcome::refused(kCalibratingText);
     return Outcome::done();
 }
@@ -403,6 +430,7 @@ Outcome FocuserDevice::Stop() {
         calibration_->CancelClick();
     else if (state_.connected && !link_.port().connectionLost())
         commands_.Stop();
+    calibrationPending_ = false;
     if (jogTimer_ != -1)
         scheduler_->Cancel(jogTimer_);
     jogTimer_ = -1;
@@ -444,24 +472,42 @@ Outcome FocuserDevice::Calibrate(bool full) {
         return allowed;
     if (chore_.Valid())
         return Outcome::refused(QStringLiteral("The controller is busy; try again."));
-    if (!full) {
-        const Outcome quick = QuickCalibrationAllowed();
-        if (!quick.ok())
-            return quick;
-    }
     EndJog();
-    gotos_.ClearGoto();
     FinishGoto();
     state_.lastGoto.reset();
-    calibrationRun_ = full ? calibration_->Full(*pacer_) : calibration_->Quick(*pacer_);
-    calibrationRun_.Start();
-    AfterCalibrationStep();
+    state_.progress.clear();
+    calibrationPending_ = true;
+    StartChore(CalibrateSteps(*chorePacer_, full));
     Notify();
     return Outcome::started();
 }
 
+Sequence<bool> FocuserDevice::CalibrateSteps(Pacer& pacer, bool full) {
+    if (!full) {
+        const Outcome quick = co_await QuickCalibrationCheck(pacer);
+        if (!quick.ok()) {
+            calibrationPending_ = false;
+            state_.calibrationOk = false;
+            state_.progress = quick.reason;
+            Tell(quick.reason, true);
+            Notify();
+            co_return false;
+        }
+        co_await PumpEvents(pacer);
+    }
+    // A stop while the check ran cancels the calibration before it moves anything.
+    if (!calibrationPending_)
+        co_return false;
+    calibrationPending_ = false;
+    calibrationRun_ = full ? calibration_->Full(*pacer_) : calibration_->Quick(*pacer_);
+    calibrationRun_.Start();
+    AfterCalibrationStep();
+    Notify();
+    co_return true;
+}
+
 Outcome FocuserDevice::CancelCalibration() {
-    if (!calibrationRun_.Valid())
+    if (!calibrationRun_.Valid() && !calibrationPending_)
         return Outcome::done();
     return Stop();
 }
@@ -715,7 +761,8 @@ Sequence<bool> FocuserDevice::LimitsSteps(Pacer& pacer, bool on) {
     co_await PumpEvents(pacer);
     if (calibrationRun_.Valid())
         co_return false;
-    if (commands_.SetActiveLimits(on) == 0)
+    const int switched = co_await SwitchActiveLimits(pacer, on);
+    if (switched == 0)
         state_.limitsOn = on;
     else
         Tell(kSilentText, true);

@@ -2,6 +2,7 @@
 
 #include "core/device/fanrule.h"
 #include "core/link/focusercommands.h"
+#include "core/motion/motionstate.h"
 #include "core/motion/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "window/app/console.h"
@@ -80,6 +81,7 @@ QString LimitText(double limit) {
 TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
     : QObject(parent), console_(console) {
     limitCheck_ = new QuietCall([this] { ValidatePendingLimits(); }, this);
+    limitCheck_->holdWhile([this] { return console_.motion.Moving(); });
     Frame2 = new QGroupBox(QStringLiteral("Temperature"), parent);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     auto* temperatures = new QGridLayout(Frame2);
@@ -143,6 +145,7 @@ TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
 
     // The disconnected state the window starts in.
     DisableFanControls();
+    DimReadings();
 }
 
 void TemperaturePanel::LoadFromSettings() {
@@ -197,6 +200,7 @@ void TemperaturePanel::UpdateStatus() {
         console_.device.ReadStatus(pacer, [this] { return FanMode; }).RunToEnd();
     for (int n = 1; n <= 3; ++n) {
         const TemperatureReading& c = report.celsius[n - 1];
+        txtTemp[n - 1]->setEnabled(report.answered[n - 1]);
         txtTemp[n - 1]->setText(
             TemperatureText(c ? TemperatureReading(toDisplay(*c)) : std::nullopt, degrees));
     }
@@ -284,7 +288,13 @@ void TemperaturePanel::SetDisconnectedState() {
     cmdManual_Click();
     FanMode = 0;
     DisableFanControls();
+    DimReadings();
     LockLimits(false);
+}
+
+void TemperaturePanel::DimReadings() {
+    for (QLineEdit* box : txtTemp)
+        box->setEnabled(false);
 }
 
 void TemperaturePanel::DisableFanControls() {

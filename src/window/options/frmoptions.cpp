@@ -132,6 +132,9 @@ void frmOptions::BuildControls() {
     lblCalibrate->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     lblCalibrate->setMinimumHeight(fontMetrics().lineSpacing() * 3 + 4);
     lblCalibrate->setMinimumWidth(fontMetrics().horizontalAdvance(kLabelNotResponding) + 8);
+    lblPosition = Named(new QLabel(Frame9), "lblPosition");
+    lblPosition->setTextFormat(Qt::PlainText);
+    lblPosition->setAlignment(Qt::AlignHCenter);
     cmdCancelCalibrate->setVisible(false);
     {
         auto* v = new QVBoxLayout(Frame9);
@@ -141,6 +144,7 @@ void frmOptions::BuildControls() {
         buttons->addWidget(cmdCalibrate);
         v->addLayout(buttons);
         v->addWidget(lblCalibrate, 1);
+        v->addWidget(lblPosition);
     }
 
     // Display, motion and controller options.
@@ -255,6 +259,7 @@ void frmOptions::BuildControls() {
         {cmdCalibrate, "Drive to both end stops, measure the travel and put zero in its middle"},
         {cmdShowStates, "Show the controller's limits, auto-stop and calibration data"},
         {lblCalibrate, "Progress of the calibration"},
+        {lblPosition, "The focuser's position, as the main window's readout shows it"},
         {lblVersion, "Versions of this program and of the focuser's firmware"},
         {cmdOk, "Keep these settings"},
         {cmdCancel, "Close without changing any setting"},
@@ -397,7 +402,27 @@ void frmOptions::Display() {
     chkLogging->setText(console_.logFileName);
     chkLogging->setChecked(Logging);
 
+    // The dialog may lie over the main window's readout, and a calibration runs for
+    // minutes: the position is shown here as well.
+    const std::function<void()> display = console_.device.Readout();
+    console_.device.SetReadout([this, display] {
+        if (display)
+            display();
+        else
+            console_.device.ReadPosition();
+        ShowPosition();
+    });
+    ShowPosition();
     console_.RunModal(*this);
+    console_.device.SetReadout(display);
+}
+
+void frmOptions::ShowPosition() {
+    lblPosition->setText(
+        QStringLiteral("Focuser at %1 %2")
+            .arg(FormatPositionText(console_.motion.CurrentPosition, ScaleFactor, Decimals)
+                     .trimmed(),
+                 ScaleUnits));
 }
 
 void frmOptions::EnableOptionControls(bool enabled) {
@@ -436,7 +461,8 @@ void frmOptions::chkLimits_Click() {
     if (!FrameEnabled(fraLimits) || RefusedDuringExchange(chkLimits))
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
-    console_.commands.SetActiveLimits(chkLimits->isChecked());
+    InlinePacer pacer(console_.platform);
+    console_.device.SwitchActiveLimits(pacer, chkLimits->isChecked()).RunToEnd();
 }
 
 void frmOptions::chkAutoStop_Click() {
@@ -552,10 +578,15 @@ void frmOptions::cmdCancel_Click() {
 }
 
 void frmOptions::reject() {
-    // Esc and the close box land here even while Cancel is disabled; a calibration, or
-    // any other exchange with the controller still running on this dialog, must end
-    // before it may close.
-    if (exchanging_ || calibration_->Active())
+    // Esc and the close box land here even while Cancel is disabled. During a calibration
+    // they cancel it, as its Cancel button would; the dialog, like any other exchange with
+    // the controller still running on it, must end before it may close.
+    if (calibration_->Active()) {
+        if (!cmdCancelCalibrate->isHidden())
+            cmdCancelCalibrate_Click();
+        return;
+    }
+    if (exchanging_)
         return;
     Cancel = true;
     QDialog::reject();
