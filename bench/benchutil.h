@@ -50,6 +50,9 @@ QJsonObject failure(const QString& why);
 // Replaces the file with bytes; false when it could not be written whole.
 bool writeFile(const QString& path, const QByteArray& bytes);
 
+// CPU seconds (user and system) a running process has used so far; -1 when unreadable.
+double processCpuSeconds(qint64 pid);
+
 // What a child prints for the parent to read.
 void printResult(const QJsonObject& result);
 

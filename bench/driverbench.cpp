@@ -22,8 +22,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <unistd.h>
-
 namespace tarnivel::bench {
 
 namespace {
@@ -56,18 +54,6 @@ const QByteArray kCalibrated = "register40=1\nregister41=0\nregister42=31\nregis
                                "position=0\n";
 const QString kApproachTag = QStringLiteral("50 04 12 17 ");
 const QString kStopFrame = QStringLiteral("50 02 12 24 00 00 00 00");
-
-double cpuSeconds(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Fields after the command name (which may hold blanks) start after the last ')'.
-    const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (f.size() < 13)
-        return -1;
-    return (f[11].toDouble() + f[12].toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 // The driver on pipes, the simulator's frames in its output file.
 class DriverRig {
@@ -272,14 +258,14 @@ QJsonObject measureDriver(const QString& simPath, const QString& driverPath, int
         QThread::msleep(1000);
         const qint64 pid = rig.driver.processId();
         const qsizetype logBefore = rig.logSize();
-        const double cpu0 = cpuSeconds(pid);
+        const double cpu0 = processCpuSeconds(pid);
         QElapsedTimer wall;
         wall.start();
         while (wall.elapsed() < idleSeconds * 1000LL) {
             rig.driver.waitForReadyRead(100);
             rig.out += rig.driver.readAllStandardOutput();
         }
-        const double cpu = cpuSeconds(pid) - cpu0;
+        const double cpu = processCpuSeconds(pid) - cpu0;
         const double wallSeconds = static_cast<double>(wall.elapsed()) / 1000.0;
         QFile log(rig.simLog);
         int exchanges = 0;

@@ -319,6 +319,42 @@ void driverSection(const QJsonObject& o, QStringList& missed) {
     overhead(QStringLiteral("driver"), QStringLiteral("driverGotos"));
 }
 
+void alpacaSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("8. Alpaca server (tarnivel-alpaca over HTTP on this machine)"));
+    if (reportError(o, QStringLiteral("alpaca"), missed))
+        return;
+    const QJsonObject idle = o.value(QStringLiteral("idle")).toObject();
+    const bool idleMet = idle.value(QStringLiteral("met")).toBool();
+    line(QStringLiteral("   idle, connected and polling    %1 % of a core (%2 s CPU in %3 s)"
+                        "   target <= %4 %  %5")
+             .arg(fixed(idle.value(QStringLiteral("corePercent")).toDouble(), 3))
+             .arg(fixed(idle.value(QStringLiteral("cpuSeconds")).toDouble(), 3))
+             .arg(fixed(idle.value(QStringLiteral("wallSeconds")).toDouble(), 1))
+             .arg(idle.value(QStringLiteral("targetPercent")).toDouble())
+             .arg(verdict(idleMet)));
+    if (!idleMet)
+        missed << QStringLiteral("Alpaca idle cost");
+    const auto timed = [&o, &missed](const QString& label, const char* key) {
+        const QJsonObject t = o.value(QLatin1String(key)).toObject();
+        const bool met = t.value(QStringLiteral("met")).toBool();
+        line(QStringLiteral("   %1 p50 %2 ms, p99 %3 ms, max %4 ms (%5 runs)   target <= %6 ms  %7")
+                 .arg(label, -30)
+                 .arg(fixed(t.value(QStringLiteral("medianMs")).toDouble(), 2))
+                 .arg(fixed(t.value(QStringLiteral("p99Ms")).toDouble(), 2))
+                 .arg(fixed(t.value(QStringLiteral("maxMs")).toDouble(), 2))
+                 .arg(t.value(QStringLiteral("runs")).toInt())
+                 .arg(fixed(t.value(QStringLiteral("targetMs")).toDouble(), 0))
+                 .arg(verdict(met)));
+        if (!met)
+            missed << QStringLiteral("Alpaca ") + label;
+    };
+    timed(QStringLiteral("GET position, standing"), "standing");
+    timed(QStringLiteral("GET position, while moving"), "moving");
+    timed(QStringLiteral("PUT move answered"), "moveReply");
+    timed(QStringLiteral("move to first motion frame"), "firstMotionFrame");
+    timed(QStringLiteral("halt to rate-0 frame"), "haltToStop");
+}
+
 } // namespace
 
 QStringList printReport(const QJsonObject& results) {
@@ -337,7 +373,7 @@ QStringList printReport(const QJsonObject& results) {
     } sections[] = {{"commands", commandsSection}, {"responsiveness", responsivenessSection},
                     {"idle", idleSection},         {"startup", startupSection},
                     {"settings", settingsSection}, {"plot", plotSection},
-                    {"driver", driverSection}};
+                    {"driver", driverSection},     {"alpaca", alpacaSection}};
     for (const auto& s : sections) {
         const QString key = QLatin1String(s.key);
         if (!results.contains(key))

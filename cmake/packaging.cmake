@@ -85,6 +85,8 @@ string(CONCAT CPACK_DEBIAN_HEADLESS_DESCRIPTION
     "telescope. The INDI driver indi_tarnivel_focus makes a motorised focuser on a\n"
     "serial port available to imaging and autofocus software such as KStars/Ekos,\n"
     "on this computer or across the network, and reads the console's settings.\n"
+    "tarnivel-alpaca serves the same focuser to ASCOM Alpaca clients (imaging\n"
+    "software on Windows) over the network, with a systemd unit to run it.\n"
     "tarnivel-sim simulates the focuser's controller on a pseudo-terminal, for\n"
     "trying the console or an INDI client without hardware.")
 set(CPACK_DEBIAN_PACKAGE_SOURCE tarnivel)

@@ -12,6 +12,10 @@ TARNIVEL_PACKAGES+=(qt6-charts-dev libqt6opengl6-dev)
 # on libindiclient (both in libindi-dev, which brings no drivers).
 TARNIVEL_PACKAGES+=(libindi-dev)
 
+# The Alpaca server builds on Qt HTTP Server; Debian 12's CMake package for it also needs the
+# WebSockets development files, which it does not pull in.
+TARNIVEL_PACKAGES+=(qt6-httpserver-dev qt6-websockets-dev)
+
 # The end-to-end test has Debian's own checkers judge the packages and the menu entry.
 TARNIVEL_PACKAGES+=(lintian desktop-file-utils)
 

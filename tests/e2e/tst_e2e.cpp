@@ -701,12 +701,14 @@ void TestEndToEnd::debianContents_data() {
                    QStringLiteral(
                        "-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/tarnivel.svg"),
                    QStringLiteral("-rw-r--r-- ./usr/share/man/man1/tarnivel.1.gz")};
-    QTest::newRow("headless holds the driver, its list and the simulator")
+    QTest::newRow("headless holds the driver, its list, the Alpaca server and the simulator")
         << "tarnivel-headless"
         << docs("tarnivel-headless") +
                QStringList{
                    QStringLiteral("-rwxr-xr-x ./usr/bin/indi_tarnivel_focus"),
+                   QStringLiteral("-rwxr-xr-x ./usr/bin/tarnivel-alpaca"),
                    QStringLiteral("-rwxr-xr-x ./usr/bin/tarnivel-sim"),
+                   QStringLiteral("-rw-r--r-- ./usr/lib/systemd/system/tarnivel-alpaca.service"),
                    QStringLiteral("-rw-r--r-- ./usr/share/indi/indi_tarnivel.xml"),
                    QStringLiteral("-rw-r--r-- ./usr/share/man/man1/indi_tarnivel_focus.1.gz"),
                    QStringLiteral("-rw-r--r-- ./usr/share/man/man1/tarnivel-sim.1.gz")};

@@ -1,0 +1,271 @@
+#include "alpacabench.h"
+
+#include "benchutil.h"
+#include "sim/simtoolprocess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+namespace tarnivel::bench {
+
+namespace {
+
+constexpr double kIdleTargetPercent = 1.0;
+constexpr double kStatusTargetMs = 5.0;
+constexpr double kHaltTargetMs = 300.0;
+// As for the INDI driver: one poll period (250 ms at Frequency 4) plus one command (a
+// position read, 132 ms on the pacing).
+constexpr double kFirstFrameTargetMs = 250.0 + 132.0;
+constexpr int kApproachSpeed = 4000;
+constexpr int kRounds = 3;
+constexpr int kIdleSamples = 300;
+constexpr int kWaitMs = 20000;
+
+// Calibrated, 8000 steps of travel (position = counter + 4000), final approach downward
+// with 1000 steps of overshoot.
+const QByteArray kSettings = "[TARNIVEL]\r\n   COMport              = 1\r\n"
+                             "   ScaleFactor          = 1\r\n   Decimals             = 0\r\n"
+                             "   Approach             = 1\r\n   Overshoot            = 1000\r\n";
+const QByteArray kCalibrated = "register40=1\nregister41=0\nregister42=31\nregister43=64\n"
+                               "register44=255\nregister45=240\nregister46=96\nregister47=0\n"
+                               "register48=15\nregister49=160\nautoStop=1\nplace=0\n"
+                               "position=0\n";
+const QString kApproachTag = QStringLiteral("50 04 12 17 ");
+const QString kStopFrame = QStringLiteral("50 02 12 24 00 00 00 00");
+
+class AlpacaRig {
+public:
+    QTemporaryDir dir;
+    sim::SimToolProcess sim;
+    QProcess daemon;
+    QTcpSocket client;
+    QString simLog;
+    quint16 port = 0;
+    QElapsedTimer clock;
+
+    explicit AlpacaRig(const QString& simPath) : sim(simPath) { clock.start(); }
+    ~AlpacaRig() {
+        client.abort();
+        if (daemon.state() != QProcess::NotRunning) {
+            daemon.terminate();
+            if (!daemon.waitForFinished(5000))
+                daemon.kill();
+            daemon.waitForFinished(5000);
+        }
+        sim.stop();
+    }
+
+    QString start(const QString& daemonPath) {
+        const QString state = dir.filePath(QStringLiteral("sim.state"));
+        simLog = dir.filePath(QStringLiteral("sim.log"));
+        if (!dir.isValid() || !writeFile(dir.filePath(QStringLiteral("tarnivel.ini")), kSettings) ||
+            !writeFile(state, kCalibrated))
+            return QStringLiteral("cannot prepare the daemon's folder");
+        sim.setOutputFile(simLog);
+        if (!sim.start(fastSimArgs(dir.path(),
+                                   {QStringLiteral("--state"), state, QStringLiteral("--lower"),
+                                    QStringLiteral("-4000"), QStringLiteral("--upper"),
+                                    QStringLiteral("4000"), QStringLiteral("--approach-speed"),
+                                    QString::number(kApproachSpeed), QStringLiteral("--verbose")})))
+            return sim.error();
+        daemon.setStandardErrorFile(dir.filePath(QStringLiteral("daemon.log")));
+        daemon.start(daemonPath,
+                     {QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"),
+                      QStringLiteral("0"), QStringLiteral("--discovery-port"), QStringLiteral("0"),
+                      QStringLiteral("--bind"), QStringLiteral("127.0.0.1")});
+        if (!daemon.waitForReadyRead(5000))
+            return QStringLiteral("the daemon did not start");
+        const auto m = QRegularExpression(QStringLiteral("http://127.0.0.1:(\\d+)/"))
+                           .match(QString::fromUtf8(daemon.readAllStandardOutput()));
+        port = m.captured(1).toUShort();
+        if (!m.hasMatch() ||
+            !ask("PUT", "connected", "Connected=True").contains("\"ErrorNumber\":0,"))
+            return QStringLiteral("the daemon did not connect");
+        if (!until("temperature", "\"ErrorNumber\":0,"))
+            return QStringLiteral("the daemon read no temperature");
+        return {};
+    }
+
+    // One request on the kept-alive connection; the reply's body, empty on failure.
+    QByteArray ask(const QByteArray& method, const QByteArray& member,
+                   const QByteArray& body = {}) {
+        if (client.state() != QAbstractSocket::ConnectedState) {
+            client.abort();
+            client.connectToHost(QHostAddress::LocalHost, port);
+            if (!client.waitForConnected(3000))
+                return {};
+        }
+        client.write(
+            method + " /api/v1/focuser/0/" + member + " HTTP/1.1\r\nHost: bench\r\n" +
+            (method == "PUT" ? "Content-Type: application/x-www-form-urlencoded\r\n" : "") +
+            "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        QByteArray reply;
+        static const QRegularExpression length(QStringLiteral("Content-Length: (\\d+)"),
+                                               QRegularExpression::CaseInsensitiveOption);
+        while (client.waitForReadyRead(3000)) {
+            reply += client.readAll();
+            const qsizetype head = reply.indexOf("\r\n\r\n");
+            const auto m = length.match(QString::fromLatin1(reply.left(head)));
+            if (head >= 0 && m.hasMatch() && reply.size() - head - 4 >= m.captured(1).toLongLong())
+                return reply.mid(head + 4);
+        }
+        return {};
+    }
+
+    bool until(const QByteArray& member, const QByteArray& wanted) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < kWaitMs) {
+            if (ask("GET", member).contains(wanted))
+                return true;
+            QThread::msleep(20);
+        }
+        return false;
+    }
+
+    qint64 logSize() const { return QFileInfo(simLog).size(); }
+
+    // The bench clock's milliseconds when a frame line with text showed in the simulator's
+    // output after byte from; -1 when none did within the wait.
+    qint64 waitFrame(const QString& text, qint64 from) {
+        QFile log(simLog);
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < kWaitMs) {
+            if (log.open(QIODevice::ReadOnly)) {
+                log.seek(from);
+                const bool seen = QString::fromLatin1(log.readAll()).contains(text);
+                log.close();
+                if (seen)
+                    return clock.elapsed();
+            }
+            QThread::usleep(500);
+        }
+        return -1;
+    }
+
+    // A GET position, timed; false when it got no value.
+    bool timedPosition(Series& into) {
+        QElapsedTimer t;
+        t.start();
+        const bool ok = ask("GET", "position").contains("\"ErrorNumber\":0,");
+        into.add(static_cast<double>(t.nsecsElapsed()) / 1e6);
+        return ok;
+    }
+};
+
+QJsonObject timing(const Series& s, double targetMs, bool met) {
+    QJsonObject o;
+    o.insert(QStringLiteral("medianMs"), s.median());
+    o.insert(QStringLiteral("p99Ms"), s.percentile(0.99));
+    o.insert(QStringLiteral("maxMs"), s.max());
+    o.insert(QStringLiteral("runs"), s.count());
+    o.insert(QStringLiteral("targetMs"), targetMs);
+    o.insert(QStringLiteral("met"), met);
+    return o;
+}
+
+} // namespace
+
+QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int idleSeconds) {
+    if (!QFileInfo::exists(daemonPath))
+        return failure(QStringLiteral("%1 was not built").arg(daemonPath));
+    AlpacaRig rig(simPath);
+    const QString error = rig.start(daemonPath);
+    if (!error.isEmpty())
+        return failure(error);
+    QJsonObject result;
+
+    // Idle: connected and polling, no client asking.
+    QThread::msleep(1000);
+    const qint64 pid = rig.daemon.processId();
+    const double cpu0 = processCpuSeconds(pid);
+    QElapsedTimer wall;
+    wall.start();
+    QThread::msleep(static_cast<unsigned long>(idleSeconds) * 1000);
+    const double cpu = processCpuSeconds(pid) - cpu0;
+    const double percent = 100.0 * cpu / (static_cast<double>(wall.elapsed()) / 1000.0);
+    QJsonObject idle;
+    idle.insert(QStringLiteral("cpuSeconds"), cpu);
+    idle.insert(QStringLiteral("wallSeconds"), static_cast<double>(wall.elapsed()) / 1000.0);
+    idle.insert(QStringLiteral("corePercent"), percent);
+    idle.insert(QStringLiteral("targetPercent"), kIdleTargetPercent);
+    idle.insert(QStringLiteral("met"), percent <= kIdleTargetPercent);
+    result.insert(QStringLiteral("idle"), idle);
+
+    Series standing;
+    for (int i = 0; i < kIdleSamples; ++i) {
+        if (!rig.timedPosition(standing))
+            return failure(QStringLiteral("a GET position failed while standing"));
+        QThread::msleep(3);
+    }
+
+    Series moving;
+    Series firstFrame;
+    Series moveReply;
+    Series halt;
+    for (int round = 0; round < kRounds; ++round) {
+        // Up to 6000 (two moves), down to 2000 (one), asking the position all the way.
+        for (const char* target : {"6000", "2000"}) {
+            const qint64 from = rig.logSize();
+            const qint64 t0 = rig.clock.elapsed();
+            QElapsedTimer answered;
+            answered.start();
+            if (!rig.ask("PUT", "move", QByteArray("Position=") + target)
+                     .contains("\"ErrorNumber\":0,"))
+                return failure(
+                    QStringLiteral("the move to %1 was refused").arg(QLatin1String(target)));
+            moveReply.add(static_cast<double>(answered.nsecsElapsed()) / 1e6);
+            const qint64 t1 = rig.waitFrame(kApproachTag, from);
+            if (t1 < 0)
+                return failure(QStringLiteral("no motion frame for the move to %1")
+                                   .arg(QLatin1String(target)));
+            firstFrame.add(static_cast<double>(t1 - t0));
+            QElapsedTimer t;
+            t.start();
+            while (!rig.ask("GET", "ismoving").contains("\"Value\":false")) {
+                if (!rig.timedPosition(moving) || t.elapsed() > kWaitMs)
+                    return failure(
+                        QStringLiteral("the move to %1 did not end").arg(QLatin1String(target)));
+                QThread::msleep(3);
+            }
+        }
+        // Halt on the way down to 0, once the motion frame is out.
+        const qint64 from = rig.logSize();
+        rig.ask("PUT", "move", "Position=0");
+        if (rig.waitFrame(kApproachTag, from) < 0)
+            return failure(QStringLiteral("no motion frame before the halt"));
+        QThread::msleep(200);
+        const qint64 stopFrom = rig.logSize();
+        const qint64 t0 = rig.clock.elapsed();
+        rig.ask("PUT", "halt");
+        const qint64 t1 = rig.waitFrame(kStopFrame, stopFrom);
+        if (t1 < 0)
+            return failure(QStringLiteral("no stop frame after the halt"));
+        halt.add(static_cast<double>(t1 - t0));
+        QThread::msleep(300);
+        rig.ask("PUT", "move", "Position=4000");
+        if (!rig.until("position", "\"Value\":4000}") || !rig.until("ismoving", "\"Value\":false"))
+            return failure(QStringLiteral("the move back did not end"));
+    }
+    result.insert(QStringLiteral("standing"),
+                  timing(standing, kStatusTargetMs, standing.percentile(0.99) <= kStatusTargetMs));
+    result.insert(QStringLiteral("moving"),
+                  timing(moving, kStatusTargetMs, moving.percentile(0.99) <= kStatusTargetMs));
+    result.insert(QStringLiteral("moveReply"),
+                  timing(moveReply, 1000.0, moveReply.max() <= 1000.0));
+    result.insert(
+        QStringLiteral("firstMotionFrame"),
+        timing(firstFrame, kFirstFrameTargetMs, firstFrame.median() <= kFirstFrameTargetMs));
+    result.insert(QStringLiteral("haltToStop"),
+                  timing(halt, kHaltTargetMs, halt.max() <= kHaltTargetMs));
+    return result;
+}
+
+} // namespace tarnivel::bench

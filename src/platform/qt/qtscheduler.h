@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/device/scheduler.h"
+
+#include <QObject>
+
+#include <functional>
+#include <unordered_map>
+
+namespace tarnivel {
+
+// The device's timers on a Qt event loop (the Alpaca server's QCoreApplication).
+class QtScheduler final : public QObject, public Scheduler {
+public:
+    QtScheduler() = default;
+    ~QtScheduler() override;
+    QtScheduler(const QtScheduler&) = delete;
+    QtScheduler& operator=(const QtScheduler&) = delete;
+
+    int After(int ms, std::function<void()> fn) override;
+    void Cancel(int id) override;
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    struct Entry {
+        int qtTimer;
+        std::function<void()> fn;
+    };
+    // Ids of our own that are never reused: Qt hands a killed timer's id out again, and a
+    // late Cancel of a fired id must not hit a newer timer.
+    std::unordered_map<int, Entry> entries_;
+    std::unordered_map<int, int> byQtTimer_;
+    int next_ = 0;
+};
+
+} // namespace tarnivel
