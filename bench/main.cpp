@@ -6,6 +6,7 @@
 // main window in DIR and prints one RESULT line for the parent.
 
 #include "benchutil.h"
+#include "compbench.h"
 #include "driverbench.h"
 #include "linkbench.h"
 #include "plotbench.h"
@@ -256,7 +257,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption only(
         QStringLiteral("only"),
         QStringLiteral("Comma-separated subset: commands, responsiveness, idle, startup, "
-                       "settings, plot, driver."),
+                       "settings, plot, driver, compensation."),
         QStringLiteral("list"));
     const QCommandLineOption driver(QStringLiteral("driver"),
                                     QStringLiteral("The indi_tarnivel_focus driver."),
@@ -274,7 +275,7 @@ int main(int argc, char* argv[]) {
             : QStringList{QStringLiteral("commands"), QStringLiteral("responsiveness"),
                           QStringLiteral("idle"),     QStringLiteral("startup"),
                           QStringLiteral("settings"), QStringLiteral("plot"),
-                          QStringLiteral("driver")};
+                          QStringLiteral("driver"),   QStringLiteral("compensation")};
 
     QJsonObject results;
     results.insert(QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
@@ -286,36 +287,40 @@ int main(int argc, char* argv[]) {
     results.insert(QStringLiteral("machine"), machine);
 
     if (wanted.contains(QStringLiteral("commands"))) {
-        progress(QStringLiteral("1/7 command timing (%1 exchanges of four commands)...")
+        progress(QStringLiteral("1/8 command timing (%1 exchanges of four commands)...")
                      .arg(nExchanges));
         results.insert(QStringLiteral("commands"), measureCommands(simPath, nExchanges));
     }
     if (wanted.contains(QStringLiteral("responsiveness"))) {
-        progress(QStringLiteral("2/7 responsiveness while waiting..."));
+        progress(QStringLiteral("2/8 responsiveness while waiting..."));
         results.insert(QStringLiteral("responsiveness"),
                        measureResponsiveness(simPath, nExchanges));
     }
     if (wanted.contains(QStringLiteral("idle"))) {
-        progress(QStringLiteral("3/7 idle cost (%1 s, connected and disconnected at once)...")
+        progress(QStringLiteral("3/8 idle cost (%1 s, connected and disconnected at once)...")
                      .arg(nIdleSeconds));
         results.insert(QStringLiteral("idle"), measureIdle(simPath, nIdleSeconds));
     }
     if (wanted.contains(QStringLiteral("startup"))) {
-        progress(QStringLiteral("4/7 start-up (%1 runs per settings file)...").arg(nStartupRuns));
+        progress(QStringLiteral("4/8 start-up (%1 runs per settings file)...").arg(nStartupRuns));
         results.insert(QStringLiteral("startup"), measureStartup(nStartupRuns));
     }
     if (wanted.contains(QStringLiteral("settings"))) {
-        progress(QStringLiteral("5/7 settings store scale..."));
+        progress(QStringLiteral("5/8 settings store scale..."));
         results.insert(QStringLiteral("settings"), measureSettingsScale());
     }
     if (wanted.contains(QStringLiteral("plot"))) {
-        progress(QStringLiteral("6/7 temperature plot (a log of 100,000 lines, adding points)..."));
+        progress(QStringLiteral("6/8 temperature plot (a log of 100,000 lines, adding points)..."));
         results.insert(QStringLiteral("plot"), measurePlot());
     }
     if (wanted.contains(QStringLiteral("driver"))) {
-        progress(QStringLiteral("7/7 INDI driver (%1 s idle, gotos, aborts)...").arg(nIdleSeconds));
+        progress(QStringLiteral("7/8 INDI driver (%1 s idle, gotos, aborts)...").arg(nIdleSeconds));
         results.insert(QStringLiteral("driver"),
                        measureDriver(simPath, parser.value(driver), nIdleSeconds));
+    }
+    if (wanted.contains(QStringLiteral("compensation"))) {
+        progress(QStringLiteral("8/8 temperature compensation over a simulated night..."));
+        results.insert(QStringLiteral("compensation"), measureCompensation());
     }
 
     const QStringList missed = printReport(results);
