@@ -135,21 +135,25 @@ private Q_SLOTS:
         QTest::addColumn<double>("slope");
         QTest::addColumn<double>("spread");
         QTest::addColumn<double>("rSquared");
+        QTest::addColumn<QString>("text");
         QTest::newRow("on a line")
-            << QList{Point(10, 800), Point(11, 720), Point(12, 640)} << true << -80.0 << 2.0 << 1.0;
+            << QList{Point(10, 800), Point(11, 720), Point(12, 640)} << true << -80.0 << 2.0 << 1.0
+            << "-80.0 steps/°C from 3 points over 2.0 °C, r² 1.000";
         QTest::newRow("scattered")
             << QList{Point(10, 810), Point(11, 700), Point(12, 650), Point(13, 560)} << true
-            << -80.0 << 3.0 << 0.981595;
+            << -80.0 << 3.0 << 0.981595 << "-80.0 steps/°C from 4 points over 3.0 °C, r² 0.982";
         QTest::newRow("a contradicted point is kept")
             << QList{Point(10, 800), Point(10, 820), Point(12, 640)} << true << -85.0 << 2.0
-            << 0.989726;
+            << 0.989726 << "-85.0 steps/°C from 3 points over 2.0 °C, r² 0.990";
         QTest::newRow("two points are not enough")
-            << QList{Point(10, 800), Point(12, 640)} << false << -80.0 << 2.0 << 1.0;
+            << QList{Point(10, 800), Point(12, 640)} << false << -80.0 << 2.0 << 1.0
+            << "2 points over 2.0 °C: at least 3 over 1.0 °C are needed";
         QTest::newRow("less than a degree apart")
             << QList{Point(10, 0), Point(10.4, -32), Point(10.8, -64)} << false << -80.0 << 0.8
-            << 1.0;
+            << 1.0 << "3 points over 0.8 °C: at least 3 over 1.0 °C are needed";
         QTest::newRow("one temperature has no slope")
-            << QList{Point(10, 0), Point(10, 5), Point(10, 9)} << false << 0.0 << 0.0 << 0.0;
+            << QList{Point(10, 0), Point(10, 5), Point(10, 9)} << false << 0.0 << 0.0 << 0.0
+            << "3 points over 0.0 °C: at least 3 over 1.0 °C are needed";
     }
     void fit() {
         QFETCH(QList<FocusPoint>, points);
@@ -162,6 +166,7 @@ private Q_SLOTS:
         QVERIFY(std::fabs(fit.slope - slope) < 1e-9);
         QVERIFY(std::fabs(fit.spread - spread) < 1e-9);
         QVERIFY(std::fabs(fit.rSquared - rSquared) < 1e-6);
+        QTEST(FitText(fit, QLocale::c()), "text");
     }
 };
 

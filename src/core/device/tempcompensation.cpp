@@ -183,6 +183,20 @@ FocusFit FitFocusPoints(const QList<FocusPoint>& points) {
     return fit;
 }
 
+QString FitText(const FocusFit& fit, const QLocale& locale) {
+    const QString points =
+        fit.count == 1 ? QStringLiteral("1 point") : QStringLiteral("%1 points").arg(fit.count);
+    const QString spread = FormatTenths(fit.spread, locale) + QStringLiteral(" \u00b0C");
+    if (!fit.usable)
+        return QStringLiteral("%1 over %2: at least %3 over %4 \u00b0C are needed")
+            .arg(points, spread)
+            .arg(kFitMinPoints)
+            .arg(FormatTenths(kFitMinSpreadCelsius, locale));
+    return QStringLiteral("%1 steps/\u00b0C from %2 over %3, r\u00b2 %4")
+        .arg(FormatTenths(fit.slope, locale), points, spread,
+             locale.toString(fit.rSquared, 'f', 3));
+}
+
 std::optional<FocusPoint> MarkFocusPoint(const TempCompensation& compensation, int position,
                                          qint64 nowMs, const QDateTime& when) {
     const std::optional<double> celsius = compensation.AverageCelsius(nowMs);

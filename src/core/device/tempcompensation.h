@@ -127,6 +127,9 @@ inline constexpr int kFitMinPoints = 3;
 inline constexpr double kFitMinSpreadCelsius = 1.0;
 
 FocusFit FitFocusPoints(const QList<FocusPoint>& points);
+// What the options show of a fit: "-80.0 steps/°C from 4 points over 3.0 °C, r² 0.982", or
+// what is still missing ("2 points over 0.5 °C: at least 3 over 1.0 °C are needed").
+QString FitText(const FocusFit& fit, const QLocale& locale = QLocale());
 
 // The point Mark focus records: the chosen sensor's average, the position, the time
 // (whole seconds, as the settings file keeps it). Empty without a reading.
