@@ -101,7 +101,8 @@ private Q_SLOTS:
         comp.AddReading(kReadingMs, {19.5, {}, {}});
         QCOMPARE(comp.Decide(kReady, 100, {}, kReadingMs).target, 140);
         QCOMPARE(comp.LastMoveText(), QString::fromUtf8("Temp comp: +40 steps at 19.5 °C"));
-        comp.TakeReference(1000, kReadingMs); // a goto from a front end ended there
+        comp.ReferenceDue(); // a goto from a front end, ended at 1000
+        QCOMPARE(comp.Decide(kReady, 1000, {}, kReadingMs).action, TempCompAction::Following);
         comp.AddReading(2 * kReadingMs, {19.0, {}, {}});
         QCOMPARE(comp.Decide(kReady, 1000, {}, 2 * kReadingMs).target, 1040);
         comp.Stop();

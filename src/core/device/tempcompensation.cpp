@@ -75,6 +75,7 @@ void TempCompensation::Stop() {
 }
 
 void TempCompensation::TakeReference(int position, qint64 nowMs) {
+    referenceDue_ = false;
     referencePosition_ = position;
     // Without a reading yet, the first good one completes the reference.
     referenceCelsius_ = AverageCelsius(nowMs);
@@ -108,7 +109,9 @@ TempCompDecision TempCompensation::Decide(const TempCompConditions& conditions, 
     const std::optional<double> celsius = AverageCelsius(nowMs);
     if (!celsius)
         return Wait(QStringLiteral("no reading from sensor %1").arg(parameters_.sensor));
-    if (!referenceCelsius_) {
+    if (!referenceCelsius_ || referenceDue_) {
+        referenceDue_ = false;
+        referencePosition_ = position;
         referenceCelsius_ = celsius;
         statusText_.clear();
         return {TempCompAction::Following, 0, QString()};

@@ -77,8 +77,9 @@ public:
     bool On() const { return on_; }
 
     // After every move the compensation did not start (goto, step, jog, calibration,
-    // Reset/Sync, ReAlign), with the position where it ended.
-    void TakeReference(int position, qint64 nowMs);
+    // Reset/Sync, ReAlign): the next reading while idle takes the reference, so a focuser
+    // still coasting or a position not yet read back cannot be taken for it.
+    void ReferenceDue() { referenceDue_ = true; }
 
     // What to do at this reading. A Move counts against the cap at once.
     TempCompDecision Decide(const TempCompConditions& conditions, int position,
@@ -108,6 +109,9 @@ private:
     TempCompParameters parameters_;
     std::deque<Sample> samples_;
     bool on_ = false;
+    void TakeReference(int position, qint64 nowMs);
+
+    bool referenceDue_ = false;
     std::optional<double> referenceCelsius_;
     int referencePosition_ = 0;
     int travelled_ = 0;
