@@ -12,6 +12,9 @@ TARNIVEL_PACKAGES+=(qt6-charts-dev libqt6opengl6-dev)
 # on libindiclient (both in libindi-dev, which brings no drivers).
 TARNIVEL_PACKAGES+=(libindi-dev)
 
+# The end-to-end test has Debian's own checkers judge the packages and the menu entry.
+TARNIVEL_PACKAGES+=(lintian desktop-file-utils)
+
 tarnivel_install_deps() {
     local missing=()
     local p

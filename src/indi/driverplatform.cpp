@@ -17,35 +17,37 @@ qint64 DriverPlatform::nowMs() const {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void TimerPacer::Resume(int ms, std::coroutine_handle<> next) {
-    next_ = next;
-    timer_ = addTimer(ms == kPumpOnly ? 0 : ms, &TimerPacer::Fire, this);
+IndiScheduler::~IndiScheduler() {
+    for (auto& [id, entry] : pending_)
+        rmTimer(id);
 }
 
-void TimerPacer::Fire(void* self) {
-    auto* pacer = static_cast<TimerPacer*>(self);
-    pacer->timer_ = -1;
-    pacer->ResumeNow();
+int IndiScheduler::After(int ms, std::function<void()> fn) {
+    auto entry = std::make_unique<Entry>(Entry{this, -1, std::move(fn)});
+    Entry* raw = entry.get();
+    raw->id = addTimer(qMax(0, ms), &IndiScheduler::Fire, raw);
+    pending_[raw->id] = std::move(entry);
+    return raw->id;
 }
 
-void TimerPacer::ResumeNow() {
-    if (timer_ != -1) {
-        rmTimer(timer_);
-        timer_ = -1;
-    }
-    const std::coroutine_handle<> next = next_;
-    next_ = {};
-    if (next)
-        next.resume();
-    if (afterStep)
-        afterStep();
+void IndiScheduler::Cancel(int id) {
+    const auto it = pending_.find(id);
+    if (it == pending_.end())
+        return;
+    rmTimer(id);
+    pending_.erase(it);
 }
 
-void TimerPacer::Cancel() {
-    if (timer_ != -1)
-        rmTimer(timer_);
-    timer_ = -1;
-    next_ = {};
+void IndiScheduler::Fire(void* p) {
+    auto* entry = static_cast<Entry*>(p);
+    IndiScheduler* owner = entry->owner;
+    const auto it = owner->pending_.find(entry->id);
+    if (it == owner->pending_.end())
+        return;
+    // Out of the table before it runs: the callback may arm the next timer with the same id.
+    const std::unique_ptr<Entry> fired = std::move(it->second);
+    owner->pending_.erase(it);
+    fired->fn();
 }
 
 } // namespace tarnivel

@@ -1,9 +1,12 @@
 #pragma once
 
-#include "core/motion/sequence.h"
+#include "core/device/scheduler.h"
 #include "core/seams/platform.h"
+#include "core/seams/soundplayer.h"
 
 #include <functional>
+#include <map>
+#include <memory>
 
 namespace tarnivel {
 
@@ -16,31 +19,33 @@ public:
     qint64 nowMs() const override;
 };
 
-// Spends the waits of a calibration on INDI's event loop: every pause and every event pump
-// becomes a timer, so an abort is read between any two of the sequence's commands.
-class TimerPacer final : public Pacer {
+// The device's timers on INDI's event loop.
+class IndiScheduler final : public Scheduler {
 public:
-    TimerPacer() = default;
-    TimerPacer(const TimerPacer&) = delete;
-    TimerPacer& operator=(const TimerPacer&) = delete;
-    ~TimerPacer() override { Cancel(); }
+    IndiScheduler() = default;
+    IndiScheduler(const IndiScheduler&) = delete;
+    IndiScheduler& operator=(const IndiScheduler&) = delete;
+    ~IndiScheduler() override;
 
-    // Called after every resumed step (the owner looks whether the sequence ended).
-    std::function<void()> afterStep;
-
-    bool WaitInPlace(int) override { return false; }
-    void Resume(int ms, std::coroutine_handle<> next) override;
-    // Resumes the waiting sequence at once instead of at its time.
-    void ResumeNow();
-    // Forgets the waiting sequence (its owner destroys it).
-    void Cancel();
-    bool Waiting() const { return static_cast<bool>(next_); }
+    int After(int ms, std::function<void()> fn) override;
+    void Cancel(int id) override;
 
 private:
-    static void Fire(void* self);
+    static void Fire(void* entry);
 
-    int timer_ = -1;
-    std::coroutine_handle<> next_;
+    struct Entry {
+        IndiScheduler* owner;
+        int id;
+        std::function<void()> fn;
+    };
+    std::map<int, std::unique_ptr<Entry>> pending_;
+};
+
+// A driver has no speaker.
+class SilentSoundPlayer final : public SoundPlayer {
+public:
+    void play(const QString&, bool) override {}
+    void stop() override {}
 };
 
 } // namespace tarnivel

@@ -19,18 +19,11 @@ namespace tarnivel {
 namespace {
 
 const char* const kGroup = "Tarnivel";
-constexpr int kTickBaseMs = 1000;    // the position is read Frequency times a second
-constexpr int kStatusBaseMs = 25000; // temperatures and fan every 25 / Frequency seconds
-constexpr int kGotoTickMs = 50;      // the window's tick, so a goto advances as fast as there
 constexpr int kSpeedSlow = 1;
 constexpr int kSpeedFast = 2;
 
 enum FanSwitch { FanOff, FanOn, FanRule1, FanRule2, FanRule3 };
 enum CalibrateSwitch { CalibrateFull, CalibrateQuick, CalibrateCancel };
-
-const QString kLostText = QStringLiteral("Focuser connection lost");
-const QString kSilentText = QStringLiteral("Focuser not responding");
-const QString kNotCalibratedText = QStringLiteral("Focuser must be Calibrated first.");
 
 // The folder whose settings file and COMn links the console uses: the rule of the console,
 // applied to the folder this driver was installed in.
@@ -75,7 +68,7 @@ const QString& SensorName(const FocuserSettings& s, int n) {
     return n == 1 ? s.SensorName1 : n == 2 ? s.SensorName2 : s.SensorName3;
 }
 
-double& SensorLimit(FocuserSettings& s, int n) {
+double SensorLimit(const FocuserSettings& s, int n) {
     return n == 1 ? s.SensorLimit1 : n == 2 ? s.SensorLimit2 : s.SensorLimit3;
 }
 
@@ -86,47 +79,18 @@ QByteArray Utf8(const QString& text) {
 } // namespace
 
 TarnivelFocuser::TarnivelFocuser()
-    : folder_(DriverFolder()), link_(port_, platform_), commands_(link_),
-      gotos_(commands_, settings_, motion_, quiet_, platform_), console_{settings_,
-                                                                         motion_,
-                                                                         positions_,
-                                                                         link_,
-                                                                         commands_,
-                                                                         gotos_,
-                                                                         platform_,
-                                                                         quiet_,
-                                                                         quiet_,
-                                                                         quiet_,
-                                                                         folder_.baseName(),
-                                                                         folder_.logPath(),
-                                                                         folder_.logFileName(),
-                                                                         {},
-                                                                         {},
-                                                                         {}},
-      calibration_(console_, *this) {
+    : folder_(DriverFolder()), device_(port_, platform_, sound_, &scheduler_),
+      settings_(device_.settings()) {
     setVersion(TARNIVEL_VERSION_MAJOR, TARNIVEL_VERSION_MINOR);
     SetCapability(FOCUSER_CAN_ABS_MOVE | FOCUSER_CAN_REL_MOVE | FOCUSER_CAN_ABORT |
                   FOCUSER_CAN_SYNC | FOCUSER_HAS_VARIABLE_SPEED | FOCUSER_HAS_BACKLASH);
     setSupportedConnections(CONNECTION_NONE);
-    console_.DisplayPosition = [this] { DisplayPosition(); };
-    gotos_.setDisplayPosition([this] {
-        // Inside a goto tick the read goes to the next tick: one command per tick, so an
-        // abort never waits behind two.
-        if (deferRead_)
-            positionDue_ = true;
-        else
-            DisplayPosition();
-    });
-    pacer_.afterStep = [this] { AfterCalibrationStep(); };
-    chorePacer_.afterStep = [this] { AfterChoreStep(); };
+    device_.AddObserver(this);
     LoadSettingsFile();
 }
 
 TarnivelFocuser::~TarnivelFocuser() {
-    pacer_.Cancel();
-    calibrationRun_.Reset();
-    chorePacer_.Cancel();
-    chore_.Reset();
+    device_.RemoveObserver(this);
 }
 
 const char* TarnivelFocuser::getDefaultName() {
@@ -136,9 +100,7 @@ const char* TarnivelFocuser::getDefaultName() {
 void TarnivelFocuser::LoadSettingsFile() {
     // Read only: the console writes this file when its window closes, and two writers would
     // lose each other's changes. What INDI changes lives in INDI's own configuration.
-    LoadSettings(folder_.settingsPath(), settings_, positions_, WindowGeometryTwips{});
-    commands_.Device = settings_.Device;
-    commands_.Device2 = settings_.Device2;
+    device_.LoadSettings(folder_);
 }
 
 bool TarnivelFocuser::initProperties() {
@@ -250,13 +212,13 @@ void TarnivelFocuser::DefineSavedPositions() {
     // One switch per row of the settings file's list, in the list's order.
     static std::vector<QByteArray> labels;
     labels.clear();
-    SavedS.assign(static_cast<size_t>(positions_.ListCount()), ISwitch{});
-    for (int i = 0; i < positions_.ListCount(); ++i) {
-        const QString row = positions_.List(i);
+    SavedS.assign(static_cast<size_t>(device_.positions().ListCount()), ISwitch{});
+    for (int i = 0; i < device_.positions().ListCount(); ++i) {
+        const QString row = device_.positions().List(i);
         labels.push_back(Utf8(ListEntryField(row, 0).trimmed() + QStringLiteral(" (") +
                               ListEntryField(row, 1).trimmed() + QStringLiteral(")")));
     }
-    for (int i = 0; i < positions_.ListCount(); ++i) {
+    for (int i = 0; i < device_.positions().ListCount(); ++i) {
         const QByteArray name = "POS" + QByteArray::number(i);
         IUFillSwitch(&SavedS[static_cast<size_t>(i)], name.constData(),
                      labels[static_cast<size_t>(i)].constData(), ISS_OFF);
@@ -288,9 +250,6 @@ bool TarnivelFocuser::updateProperties() {
         defineProperty(&LimitsSP);
         defineProperty(&FirmwareTP);
         loadConfig(true, FanLimitsNP.name);
-
-        ready_ = false;
-        StartChore(ConnectSteps(chorePacer_));
     } else {
         for (const char* name : {TemperatureNP.name, UnitsNP.name, SensorsNP.name, FanModeSP.name,
                                  FanLimitsNP.name, FanStateLP.name, CalibrateSP.name,
@@ -308,372 +267,249 @@ bool TarnivelFocuser::Handshake() {
     LoadSettingsFile();
     ApplyOvershoot();
     port_.attach(PortFD);
-    link_.SetLinkOpen(true);
-    if (!commands_.ProbeFocuser()) {
-        link_.SetLinkOpen(false);
+    // A new session starts from clean property states, whatever the last one left.
+    FocusAbsPosNP.s = IPS_IDLE;
+    FocusRelPosNP.s = IPS_IDLE;
+    FocusTimerNP.s = IPS_IDLE;
+    SavedGotoSP.s = IPS_IDLE;
+    CalibrateSP.s = IPS_IDLE;
+    TemperatureNP.s = IPS_IDLE;
+    savedGotoRunning_ = false;
+    relRunning_ = false;
+    const Outcome connected = device_.Connect();
+    if (!connected.ok()) {
         port_.detach();
-        LOG_ERROR("No focuser controller answers on this port.");
+        LOG_ERROR(connected.reason.toUtf8().constData());
         return false;
     }
-    answering_ = true;
-    lostReported_ = false;
-    motion_ = MotionState{};
     return true;
 }
 
 bool TarnivelFocuser::Disconnect() {
-    if (tickTimer_ != -1)
-        RemoveTimer(tickTimer_);
-    tickTimer_ = -1;
-    EndJog();
-    chorePacer_.Cancel();
-    chore_.Reset();
-    ready_ = false;
-    TemperatureNP.s = IPS_IDLE;
-    if (calibrationRun_.Valid()) {
-        calibration_.CancelClick();
-        pacer_.Cancel();
-        calibrationRun_.Reset();
-        calibration_.Abandon();
-    } else if (!port_.connectionLost()) {
-        commands_.Stop();
-    }
-    gotos_.ClearGoto();
-    motion_ = MotionState{};
-    link_.SetLinkOpen(false);
+    device_.Disconnect();
     port_.detach();
     return INDI::Focuser::Disconnect();
 }
 
-Sequence<bool> TarnivelFocuser::ConnectSteps(Pacer& pacer) {
-    co_await ReadControllerSteps(pacer);
-    DisplayPosition();
-    co_await PumpEvents(pacer);
-    // As the console's connect: the fan starts in manual mode, switched off.
-    fanMode_ = 0;
-    commands_.SetFan(false);
-    co_await PumpEvents(pacer);
-    co_await StatusSteps(pacer);
-    ready_ = true;
-    ScheduleTick(PollMs());
-    co_return true;
-}
-
-void TarnivelFocuser::StartChore(Sequence<bool> chore) {
-    chore_ = std::move(chore);
-    chore_.Start();
-    AfterChoreStep();
-}
-
-void TarnivelFocuser::AfterChoreStep() {
-    if (chore_.Valid() && chore_.Done())
-        chore_.Reset();
-}
-
-Sequence<bool> TarnivelFocuser::ReadControllerSteps(Pacer& pacer) {
-    // Between any two commands the event loop gets a turn: a connect or a status update
-    // never keeps an abort waiting for more than one command.
-    qint32 calibrated = 0;
-    qint32 travel = 0;
-    commands_.GetCalibrated(calibrated);
-    co_await PumpEvents(pacer);
-    commands_.GetMaxTravel(travel);
-    co_await PumpEvents(pacer);
-    map_ = PositionMap::FromController(calibrated == 1, travel);
-    RebuildMap();
-
-    qint32 lower = 0;
-    qint32 upper = 0;
-    commands_.GetLimitMin(lower);
-    co_await PumpEvents(pacer);
-    commands_.GetLimitMax(upper);
-    co_await PumpEvents(pacer);
-    IUResetSwitch(&LimitsSP);
-    LimitsS[(lower != 0 || upper != 0) ? 0 : 1].s = ISS_ON;
-    LimitsSP.s = IPS_OK;
-    IDSetSwitch(&LimitsSP, nullptr);
-
-    qint32 autoStop = 0;
-    commands_.GetAutoStop(autoStop);
-    ShowAutoStop(autoStop != 0);
-    co_await PumpEvents(pacer);
-
-    qint32 major = 0;
-    qint32 minor = 0;
-    if (commands_.GetFirmwareVersion(major, minor) == 0) {
-        IUSaveText(&FirmwareT[0],
-                   QStringLiteral("%1.%2").arg(major).arg(minor).toUtf8().constData());
-        FirmwareTP.s = IPS_OK;
-    }
-    IDSetText(&FirmwareTP, nullptr);
-    co_return true;
-}
-
-void TarnivelFocuser::RebuildMap() {
-    FocusMaxPosN[0].value = map_.Max();
-    FocusMaxPosN[0].max = map_.Max();
-    FocusAbsPosN[0].max = map_.Max();
-    FocusRelPosN[0].max = map_.Max();
-    FocusSyncN[0].max = map_.Max();
-    for (INumber& preset : PresetN)
-        preset.max = map_.Max();
-    FocusMaxPosNP.s = IPS_OK;
-    IDSetNumber(&FocusMaxPosNP, nullptr);
-    IUUpdateMinMax(&FocusAbsPosNP);
-    IUUpdateMinMax(&FocusRelPosNP);
-    IUUpdateMinMax(&FocusSyncNP);
-    IUUpdateMinMax(&PresetNP);
-}
-
-int TarnivelFocuser::PollMs() const {
-    // A Frequency below 1 can only come from a hand-edited file; it reads as 1.
-    return kTickBaseMs / qMax(1, settings_.Frequency);
-}
-
-void TarnivelFocuser::ScheduleTick(int ms) {
-    if (tickTimer_ != -1)
-        RemoveTimer(tickTimer_);
-    tickTimer_ = SetTimer(static_cast<uint32_t>(ms));
-}
-
-bool TarnivelFocuser::Reachable() {
-    if (!port_.connectionLost())
-        return true;
-    // Every command would now wait for its time-out: say so once and send nothing until the
-    // client connects again.
-    if (!lostReported_) {
-        lostReported_ = true;
-        gotos_.ClearGoto();
-        motion_.GotoDone = false;
-        motion_.MotionDirection = 0;
-        FocusAbsPosNP.s = IPS_ALERT;
-        FocusRelPosNP.s = IPS_ALERT;
-        IDSetNumber(&FocusRelPosNP, nullptr);
-        IDSetNumber(&FocusAbsPosNP, "%s", kLostText.toUtf8().constData());
-    }
-    return false;
-}
-
 void TarnivelFocuser::TimerHit() {
-    tickTimer_ = -1;
+    // The device keeps its own timers; DefaultDevice's polling timer has nothing to do.
+}
+
+void TarnivelFocuser::StateChanged() {
+    // A property update inside a publish (a client request handled meanwhile) is read again
+    // by the publish that is running.
+    if (publishing_)
+        return;
+    publishing_ = true;
+    Publish();
+    publishing_ = false;
+}
+
+void TarnivelFocuser::Message(const QString& text, bool error) {
+    const QByteArray utf8 = text.toUtf8();
+    if (error)
+        IDSetNumber(&FocusAbsPosNP, "%s", utf8.constData());
+    else
+        IDMessage(getDeviceName(), "%s", utf8.constData());
+}
+
+void TarnivelFocuser::Publish() {
     if (!isConnected())
         return;
-    // During a calibration its own sequence reads the position.
-    if (calibrationRun_.Valid() || !Reachable()) {
-        ScheduleTick(PollMs());
-        return;
-    }
-    if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
-        positionDue_ = false;
-        DisplayPosition();
-    } else if (motion_.GotoMode == kGotoModeGoto) {
-        deferRead_ = true;
-        gotos_.RunStage();
-        deferRead_ = false;
-        if (motion_.GotoDone) {
-            positionDue_ = false;
-            DisplayPosition();
-            motion_.GotoDone = false;
-            motion_.JogRate = 0;
-            motion_.MotionDirection = 0;
-            gotos_.ClearGoto();
-            FocusAbsPosNP.s = answering_ ? IPS_OK : IPS_ALERT;
-            if (FocusRelPosNP.s == IPS_BUSY) {
-                FocusRelPosNP.s = IPS_OK;
-                IDSetNumber(&FocusRelPosNP, nullptr);
-            }
-            if (SavedGotoSP.s == IPS_BUSY) {
-                SavedGotoSP.s = IPS_OK;
-                IDSetSwitch(&SavedGotoSP, nullptr);
-            }
-            PublishPosition();
-        }
-    } else {
-        DisplayPosition();
-    }
-    const qint64 now = platform_.nowMs();
-    if (now - lastStatusMs_ >= kStatusBaseMs / qMax(1, settings_.Frequency) && !chore_.Valid()) {
-        lastStatusMs_ = now;
-        StartChore(StatusSteps(chorePacer_));
-    }
-    ScheduleTick(motion_.GotoMode == kGotoModeGoto ? kGotoTickMs : PollMs());
-}
+    const DeviceState& s = device_.State();
 
-void TarnivelFocuser::DisplayPosition() {
-    const int p = commands_.GetPosition();
-    if (p == -1) {
-        if (answering_) {
-            answering_ = false;
-            FocusAbsPosNP.s = IPS_ALERT;
-            IDSetNumber(&FocusAbsPosNP, "%s", kSilentText.toUtf8().constData());
-        }
-        return;
+    // The position and its scale.
+    if (FocusMaxPosN[0].value != s.clientMax) {
+        FocusMaxPosN[0].value = s.clientMax;
+        FocusMaxPosN[0].max = s.clientMax;
+        FocusAbsPosN[0].max = s.clientMax;
+        FocusRelPosN[0].max = s.clientMax;
+        FocusSyncN[0].max = s.clientMax;
+        for (INumber& preset : PresetN)
+            preset.max = s.clientMax;
+        FocusMaxPosNP.s = IPS_OK;
+        IDSetNumber(&FocusMaxPosNP, nullptr);
+        IUUpdateMinMax(&FocusAbsPosNP);
+        IUUpdateMinMax(&FocusRelPosNP);
+        IUUpdateMinMax(&FocusSyncNP);
+        IUUpdateMinMax(&PresetNP);
     }
-    motion_.CurrentPosition = p;
-    if (!answering_) {
-        answering_ = true;
-        FocusAbsPosNP.s = motion_.GotoMode == kGotoModeGoto ? IPS_BUSY : IPS_OK;
-    }
-    PublishPosition();
-}
 
-void TarnivelFocuser::PublishPosition() {
-    const double indi = map_.ToIndi(motion_.CurrentPosition);
-    const double units =
-        StepsToUnits(motion_.CurrentPosition, settings_.ScaleFactor, settings_.Decimals);
-    // Only changes go out: an idle focuser costs its clients nothing.
-    if (indi != FocusAbsPosN[0].value || publishedState_ != FocusAbsPosNP.s) {
-        FocusAbsPosN[0].value = indi;
-        publishedState_ = FocusAbsPosNP.s;
+    // Every motion property settles here: Busy while its motion runs, then Ok, Alert when
+    // it ended short or the controller is lost or silent, Idle after an abort.
+    IPState motionEnd = IPS_OK;
+    if (s.lost || !s.answering || !s.scaleKnown)
+        motionEnd = IPS_ALERT;
+    else if (s.lastGoto && s.lastGoto->stopped)
+        motionEnd = IPS_IDLE;
+    else if (s.lastGoto && !s.lastGoto->shortText.isEmpty())
+        motionEnd = IPS_ALERT;
+    IPState abs = s.gotoRunning && !s.lost && s.answering ? IPS_BUSY : motionEnd;
+    if (!s.gotoRunning && !s.lastGoto && FocusAbsPosNP.s != IPS_BUSY && s.answering && !s.lost &&
+        s.scaleKnown)
+        abs = FocusAbsPosNP.s == IPS_ALERT ? IPS_OK : FocusAbsPosNP.s;
+    if (FocusAbsPosN[0].value != s.clientPosition || publishedAbsState_ != abs) {
+        FocusAbsPosN[0].value = s.clientPosition;
+        FocusAbsPosNP.s = abs;
+        publishedAbsState_ = abs;
         IDSetNumber(&FocusAbsPosNP, nullptr);
     }
+    if (relRunning_ && !s.gotoRunning) {
+        relRunning_ = false;
+        FocusRelPosNP.s = motionEnd;
+        IDSetNumber(&FocusRelPosNP, nullptr);
+    } else if (!relRunning_ && FocusRelPosNP.s == IPS_BUSY) {
+        FocusRelPosNP.s = IPS_IDLE;
+        IDSetNumber(&FocusRelPosNP, nullptr);
+    }
+    if (savedGotoRunning_ && !s.gotoRunning) {
+        savedGotoRunning_ = false;
+        IUResetSwitch(&SavedGotoSP);
+        SavedGotoSP.s = motionEnd;
+        IDSetSwitch(&SavedGotoSP, nullptr);
+    }
+    const IPState timer = s.jogging                                             ? IPS_BUSY
+                          : FocusTimerNP.s == IPS_BUSY && motionEnd != IPS_IDLE ? IPS_OK
+                          : FocusTimerNP.s == IPS_BUSY                          ? IPS_IDLE
+                                                                                : FocusTimerNP.s;
+    if (timer != FocusTimerNP.s) {
+        FocusTimerNP.s = timer;
+        if (timer != IPS_BUSY)
+            FocusTimerN[0].value = 0;
+        IDSetNumber(&FocusTimerNP, nullptr);
+    }
+
+    const double units = StepsToUnits(s.position, settings_.ScaleFactor, settings_.Decimals);
     if (units != UnitsN[0].value) {
         UnitsN[0].value = units;
         UnitsNP.s = IPS_OK;
         IDSetNumber(&UnitsNP, nullptr);
     }
-}
 
-Sequence<bool> TarnivelFocuser::StatusSteps(Pacer& pacer) {
-    TemperatureReadings celsius;
-    for (int n = 1; n <= 3; ++n) {
-        bool ok = false;
-        const double t = commands_.GetTemperature(n, &ok);
-        co_await PumpEvents(pacer);
-        // A failed read yields 0.0, a temperature nobody measured: no reading.
-        if (ok && t != kNotFittedTemperature)
-            celsius[n - 1] = t;
-        SensorsN[n - 1].value = celsius[n - 1] ? *celsius[n - 1] : kNotFittedTemperature;
+    // The calibration.
+    const IPState calibrate = s.calibrating          ? IPS_BUSY
+                              : s.progress.isEmpty() ? CalibrateSP.s
+                              : s.calibrationOk      ? IPS_OK
+                                                     : IPS_ALERT;
+    if (calibrate != CalibrateSP.s) {
+        IUResetSwitch(&CalibrateSP);
+        CalibrateSP.s = calibrate;
+        IDSetSwitch(&CalibrateSP, nullptr);
     }
-    SensorsNP.s = IPS_OK;
-    IDSetNumber(&SensorsNP, nullptr);
-    if (celsius[0]) {
-        TemperatureN[0].value = *celsius[0];
-        TemperatureNP.s = IPS_OK;
-    } else {
-        TemperatureNP.s = IPS_ALERT;
+    if (s.progress != publishedProgress_) {
+        publishedProgress_ = s.progress;
+        // One line for the clients: the label's line breaks as " / ".
+        QString line = s.progress;
+        line.replace(QStringLiteral("\r\n"), QStringLiteral(" / "));
+        IUSaveText(&ProgressT[0], line.toUtf8().constData());
+        ProgressTP.s = IPS_OK;
+        IDSetText(&ProgressTP, nullptr);
     }
-    IDSetNumber(&TemperatureNP, nullptr);
 
-    qint32 running = 0;
-    commands_.GetFanState(running);
-    co_await PumpEvents(pacer);
-    const FanVerdict verdict = DecideFan(fanMode_, celsius, settings_.Degrees, settings_);
-    SendFanCommand(commands_, verdict, running);
-    bool on = running != 0;
-    if (verdict != FanVerdict::Manual)
-        on = verdict == FanVerdict::Run;
-    FanStateL[0].s = on ? IPS_OK : IPS_IDLE;
-    FanStateLP.s = IPS_OK;
-    IDSetLight(&FanStateLP, nullptr);
-    co_return true;
-}
-
-void TarnivelFocuser::StopEverything() {
-    // The stop goes out first, before any bookkeeping; as a stop it also ends whatever was
-    // moving the focuser before it (a goto's next stage, a calibration's next move).
-    if (calibrationRun_.Valid()) {
-        calibration_.CancelClick();
-    } else if (!port_.connectionLost()) {
-        commands_.Stop();
+    // The controller's switches and version.
+    const auto showSwitch = [](ISwitchVectorProperty& svp, bool on) {
+        if ((svp.sp[0].s == ISS_ON) == on && svp.s == IPS_OK)
+            return;
+        IUResetSwitch(&svp);
+        svp.sp[on ? 0 : 1].s = ISS_ON;
+        svp.s = IPS_OK;
+        IDSetSwitch(&svp, nullptr);
+    };
+    if (s.ready || s.calibrating) {
+        showSwitch(AutoStopSP, s.autoStop);
+        showSwitch(LimitsSP, s.limitsOn);
     }
-    EndJog();
-    gotos_.ClearGoto();
-    positionDue_ = false;
-    motion_.GotoDone = false;
-    motion_.JogRate = 0;
-    motion_.MotionDirection = 0;
-    if (calibrationRun_.Valid() && pacer_.Waiting())
-        pacer_.ResumeNow();
+    if (s.firmware != publishedFirmware_) {
+        publishedFirmware_ = s.firmware;
+        IUSaveText(&FirmwareT[0], s.firmware.toUtf8().constData());
+        FirmwareTP.s = IPS_OK;
+        IDSetText(&FirmwareTP, nullptr);
+    }
+
+    // Temperatures and the fan.
+    if (s.temperaturesRead) {
+        bool changed = SensorsNP.s != IPS_OK;
+        for (int n = 0; n < 3; ++n) {
+            const double v = s.celsius[n] ? *s.celsius[n] : kNotFittedTemperature;
+            changed = changed || SensorsN[n].value != v;
+            SensorsN[n].value = v;
+        }
+        if (changed) {
+            SensorsNP.s = IPS_OK;
+            IDSetNumber(&SensorsNP, nullptr);
+        }
+        const IPState tState = s.celsius[0] ? IPS_OK : IPS_ALERT;
+        const double t = s.celsius[0] ? *s.celsius[0] : TemperatureN[0].value;
+        if (tState != TemperatureNP.s || t != TemperatureN[0].value) {
+            TemperatureN[0].value = t;
+            TemperatureNP.s = tState;
+            IDSetNumber(&TemperatureNP, nullptr);
+        }
+        const IPState lamp = s.fanOn ? IPS_OK : IPS_IDLE;
+        if (lamp != FanStateL[0].s || FanStateLP.s != IPS_OK) {
+            FanStateL[0].s = lamp;
+            FanStateLP.s = IPS_OK;
+            IDSetLight(&FanStateLP, nullptr);
+        }
+    }
 }
 
 IPState TarnivelFocuser::MoveFocuser(FocusDirection dir, int speed, uint16_t duration) {
-    if (calibrationRun_.Valid() || motion_.GotoMode == kGotoModeGoto || port_.connectionLost())
+    if (duration == 0) {
+        // INDI reads 0 as "until stopped"; the console's jog always ends by itself.
+        LOG_WARN("A timed move needs a time above 0 ms.");
         return IPS_ALERT;
-    // The console's jog: the slow or the fast rate for as long as asked, then rate 0.
-    const int rate = speed == kSpeedFast ? settings_.FastSlewSpeed : settings_.SlowSlewSpeed;
-    const int signedRate = dir == FOCUS_OUTWARD ? rate : -rate;
-    motion_.JogRate = signedRate;
-    motion_.MotionDirection = dir == FOCUS_OUTWARD ? 1 : -1;
-    commands_.MoveAtRate(signedRate);
-    if (jogTimer_ != -1)
-        rmTimer(jogTimer_);
-    jogTimer_ = addTimer(duration, &TarnivelFocuser::JogTimeUp, this);
+    }
+    const Outcome o = device_.Jog(dir == FOCUS_OUTWARD ? 1 : -1, speed == kSpeedFast, duration);
+    if (!o.ok()) {
+        LOG_WARN(o.reason.toUtf8().constData());
+        return IPS_ALERT;
+    }
     return IPS_BUSY;
 }
 
-void TarnivelFocuser::JogTimeUp(void* self) {
-    auto* focuser = static_cast<TarnivelFocuser*>(self);
-    focuser->jogTimer_ = -1;
-    if (focuser->motion_.JogRate == 0)
-        return;
-    focuser->StopEverything();
-    focuser->FocusTimerNP.s = IPS_OK;
-    IDSetNumber(&focuser->FocusTimerNP, nullptr);
-}
-
-void TarnivelFocuser::EndJog() {
-    if (jogTimer_ != -1)
-        rmTimer(jogTimer_);
-    jogTimer_ = -1;
-}
-
-void TarnivelFocuser::StartGoto(int raw) {
-    motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
-    gotos_.StartGoto(raw, link_.StopCount());
-    // The first stage at once rather than at the next tick.
-    ScheduleTick(0);
-}
-
 IPState TarnivelFocuser::MoveAbsFocuser(uint32_t targetTicks) {
-    if (!ready_) {
-        LOG_WARN("Still reading the controller.");
+    const Outcome o = device_.MoveTo(targetTicks);
+    if (!o.ok()) {
+        LOG_WARN(o.reason.toUtf8().constData());
         return IPS_ALERT;
     }
-    if (calibrationRun_.Valid()) {
-        LOG_WARN("A calibration is running.");
-        return IPS_ALERT;
-    }
-    if (port_.connectionLost()) {
-        LOG_ERROR("Focuser connection lost");
-        return IPS_ALERT;
-    }
-    if (motion_.JogRate != 0) {
-        EndJog();
-        commands_.MoveAtRate(0);
-        motion_.JogRate = 0;
-    }
-    StartGoto(map_.ToRaw(targetTicks));
+    publishedAbsState_ = IPS_BUSY;
     return IPS_BUSY;
 }
 
 IPState TarnivelFocuser::MoveRelFocuser(FocusDirection dir, uint32_t ticks) {
-    const qint64 here = map_.ToIndi(motion_.CurrentPosition);
-    qint64 target = dir == FOCUS_OUTWARD ? here + ticks : here - static_cast<qint64>(ticks);
-    target = qBound<qint64>(0, target, map_.Max());
-    const IPState state = MoveAbsFocuser(static_cast<uint32_t>(target));
-    if (state == IPS_BUSY) {
-        FocusAbsPosNP.s = IPS_BUSY;
-        IDSetNumber(&FocusAbsPosNP, nullptr);
+    const qint64 signedTicks =
+        dir == FOCUS_OUTWARD ? static_cast<qint64>(ticks) : -static_cast<qint64>(ticks);
+    const Outcome o = device_.MoveBy(signedTicks);
+    if (!o.ok()) {
+        LOG_WARN(o.reason.toUtf8().constData());
+        return IPS_ALERT;
     }
-    return state;
+    relRunning_ = true;
+    FocusAbsPosNP.s = IPS_BUSY;
+    publishedAbsState_ = IPS_BUSY;
+    IDSetNumber(&FocusAbsPosNP, nullptr);
+    return IPS_BUSY;
 }
 
 bool TarnivelFocuser::AbortFocuser() {
-    StopEverything();
+    device_.Stop();
     FocusAbsPosNP.s = IPS_IDLE;
     FocusRelPosNP.s = IPS_IDLE;
+    publishedAbsState_ = IPS_IDLE;
+    relRunning_ = false;
     IDSetNumber(&FocusAbsPosNP, nullptr);
     IDSetNumber(&FocusRelPosNP, nullptr);
     return true;
 }
 
 bool TarnivelFocuser::SyncFocuser(uint32_t ticks) {
-    if (calibrationRun_.Valid() || motion_.GotoMode == kGotoModeGoto)
+    const Outcome o = device_.Sync(ticks);
+    if (!o.ok()) {
+        LOG_WARN(o.reason.toUtf8().constData());
         return false;
-    if (commands_.SetPosition(map_.ToRaw(ticks)) != 0)
-        return false;
-    DisplayPosition();
+    }
     return true;
 }
 
@@ -703,80 +539,12 @@ void TarnivelFocuser::ApplyOvershoot() {
     settings_.Overshoot = overshootEnabled_ ? overshootSteps_ : 0;
 }
 
-void TarnivelFocuser::StartCalibration(bool full) {
-    if (full) {
-        calibrationRun_ = calibration_.Full(pacer_);
-    } else {
-        qint32 lower = 0;
-        qint32 upper = 0;
-        commands_.GetRealLimitMin(lower);
-        commands_.GetRealLimitMax(upper);
-        // The quick calibration centres on what a full one stored.
-        if (lower == 0 && upper == 0) {
-            CalibrateSP.s = IPS_ALERT;
-            IUResetSwitch(&CalibrateSP);
-            IDSetSwitch(&CalibrateSP, "%s", kNotCalibratedText.toUtf8().constData());
-            return;
-        }
-        calibrationRun_ = calibration_.Quick(pacer_);
-    }
-    gotos_.ClearGoto();
-    calibrationRun_.Start();
-    AfterCalibrationStep();
-}
-
-void TarnivelFocuser::AfterCalibrationStep() {
-    if (!calibrationRun_.Valid() || !calibrationRun_.Done())
-        return;
-    calibrationRun_.Reset();
-    // What the calibration stored decides the position mapping.
-    if (!chore_.Valid())
-        StartChore(ReadControllerSteps(chorePacer_));
-}
-
-void TarnivelFocuser::CalibrationStarting() {
-    IUResetSwitch(&CalibrateSP);
-    CalibrateSP.s = IPS_BUSY;
-    IDSetSwitch(&CalibrateSP, nullptr);
-}
-
-void TarnivelFocuser::CalibrationEnded() {
-    IUResetSwitch(&CalibrateSP);
-    CalibrateSP.s = progress_ == kLabelComplete ? IPS_OK : IPS_ALERT;
-    IDSetSwitch(&CalibrateSP, nullptr);
-}
-
-void TarnivelFocuser::SetProgressText(const QString& text) {
-    progress_ = text;
-    // One line for the clients: the label's line breaks as " / ".
-    QString line = text;
-    line.replace(QStringLiteral("\r\n"), QStringLiteral(" / "));
-    IUSaveText(&ProgressT[0], line.toUtf8().constData());
-    ProgressTP.s = IPS_OK;
-    IDSetText(&ProgressTP, nullptr);
-}
-
-void TarnivelFocuser::ShowAutoStop(bool on) {
-    IUResetSwitch(&AutoStopSP);
-    AutoStopS[on ? 0 : 1].s = ISS_ON;
-    AutoStopSP.s = IPS_OK;
-    IDSetSwitch(&AutoStopSP, nullptr);
-}
-
-void TarnivelFocuser::ShowLimits(bool on) {
-    IUResetSwitch(&LimitsSP);
-    LimitsS[on ? 0 : 1].s = ISS_ON;
-    LimitsSP.s = IPS_OK;
-    IDSetSwitch(&LimitsSP, nullptr);
-}
-
 bool TarnivelFocuser::ISNewNumber(const char* dev, const char* name, double values[], char* names[],
                                   int n) {
     if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0) {
         if (std::strcmp(name, FanLimitsNP.name) == 0) {
             IUUpdateNumber(&FanLimitsNP, values, names, n);
-            for (int i = 1; i <= 3; ++i)
-                SensorLimit(settings_, i) = FanLimitsN[i - 1].value;
+            device_.SetFanLimits(FanLimitsN[0].value, FanLimitsN[1].value, FanLimitsN[2].value);
             FanLimitsNP.s = IPS_OK;
             IDSetNumber(&FanLimitsNP, nullptr);
             saveConfig(true, FanLimitsNP.name);
@@ -793,17 +561,9 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
 
     if (std::strcmp(name, FanModeSP.name) == 0) {
         IUUpdateSwitch(&FanModeSP, states, names, n);
-        const int chosen = IUFindOnSwitchIndex(&FanModeSP);
-        if (chosen == FanOff || chosen == FanOn) {
-            fanMode_ = 0;
-            commands_.SetFan(chosen == FanOn);
-        } else {
-            fanMode_ = chosen - FanRule1 + 1;
-        }
-        FanModeSP.s = IPS_OK;
-        IDSetSwitch(&FanModeSP, nullptr);
-        // The new mode shows at the next tick, not after a whole status period.
-        lastStatusMs_ = 0;
+        const Outcome o = device_.SetFanMode(IUFindOnSwitchIndex(&FanModeSP));
+        FanModeSP.s = o.ok() ? IPS_OK : IPS_ALERT;
+        IDSetSwitch(&FanModeSP, o.ok() ? nullptr : "%s", o.reason.toUtf8().constData());
         return true;
     }
     if (std::strcmp(name, SavedSP.name) == 0 && !SavedS.empty()) {
@@ -814,46 +574,59 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
     }
     if (std::strcmp(name, SavedGotoSP.name) == 0) {
         IUResetSwitch(&SavedGotoSP);
-        const int row = IUFindOnSwitchIndex(&SavedSP);
-        if (row < 0 || calibrationRun_.Valid() || port_.connectionLost()) {
+        const Outcome o = device_.GotoSaved(IUFindOnSwitchIndex(&SavedSP));
+        if (!o.ok()) {
             SavedGotoSP.s = IPS_ALERT;
-            IDSetSwitch(&SavedGotoSP, row < 0 ? "Pick a saved position first." : nullptr);
+            IDSetSwitch(&SavedGotoSP, "%s", o.reason.toUtf8().constData());
             return true;
         }
-        StartGoto(positions_.ItemData(row));
+        savedGotoRunning_ = true;
         SavedGotoSP.s = IPS_BUSY;
         IDSetSwitch(&SavedGotoSP, nullptr);
         FocusAbsPosNP.s = IPS_BUSY;
+        publishedAbsState_ = IPS_BUSY;
         IDSetNumber(&FocusAbsPosNP, nullptr);
         return true;
     }
     if (std::strcmp(name, CalibrateSP.name) == 0) {
         IUUpdateSwitch(&CalibrateSP, states, names, n);
         const int chosen = IUFindOnSwitchIndex(&CalibrateSP);
+        // The switches are buttons: none stays on, published or not.
+        IUResetSwitch(&CalibrateSP);
         if (chosen == CalibrateCancel) {
-            StopEverything();
-        } else if (!calibrationRun_.Valid() &&
-                   (chosen == CalibrateFull || chosen == CalibrateQuick)) {
-            StartCalibration(chosen == CalibrateFull);
+            AbortFocuser();
+            return true;
         }
+        if (chosen != CalibrateFull && chosen != CalibrateQuick)
+            return true;
+        const Outcome o = device_.Calibrate(chosen == CalibrateFull);
+        if (!o.ok()) {
+            CalibrateSP.s = IPS_ALERT;
+            IDSetSwitch(&CalibrateSP, "%s", o.reason.toUtf8().constData());
+            return true;
+        }
+        // A goto it replaced is over.
+        savedGotoRunning_ = false;
+        relRunning_ = false;
+        StateChanged();
         return true;
     }
     if (std::strcmp(name, AutoStopSP.name) == 0 || std::strcmp(name, LimitsSP.name) == 0) {
-        ISwitchVectorProperty* svp =
-            std::strcmp(name, AutoStopSP.name) == 0 ? &AutoStopSP : &LimitsSP;
-        if (calibrationRun_.Valid()) {
+        const bool autoStop = std::strcmp(name, AutoStopSP.name) == 0;
+        ISwitchVectorProperty* svp = autoStop ? &AutoStopSP : &LimitsSP;
+        ISwitchVectorProperty asked = *svp;
+        std::vector<ISwitch> elements(svp->sp, svp->sp + svp->nsp);
+        asked.sp = elements.data();
+        IUUpdateSwitch(&asked, states, names, n);
+        const bool on = asked.sp[0].s == ISS_ON;
+        const Outcome o = autoStop ? device_.SetAutoStop(on) : device_.SetActiveLimits(on);
+        if (!o.ok()) {
             svp->s = IPS_ALERT;
-            IDSetSwitch(svp, "A calibration is running.");
-            return true;
+            IDSetSwitch(svp, "%s", o.reason.toUtf8().constData());
+        } else if (o.result == Outcome::Started) {
+            svp->s = IPS_BUSY;
+            IDSetSwitch(svp, nullptr);
         }
-        IUUpdateSwitch(svp, states, names, n);
-        const bool on = svp->sp[0].s == ISS_ON;
-        if (svp == &AutoStopSP)
-            commands_.SetAutoStop(on ? 1 : 0);
-        else
-            commands_.SetActiveLimits(on);
-        svp->s = IPS_OK;
-        IDSetSwitch(svp, nullptr);
         return true;
     }
     return INDI::Focuser::ISNewSwitch(dev, name, states, names, n);

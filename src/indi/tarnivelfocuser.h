@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/device/calibration.h"
+#include "core/device/focuserdevice.h"
 #include "core/device/positionmap.h"
 #include "core/device/temperaturelog.h"
 #include "core/link/focusercommands.h"
@@ -14,8 +15,6 @@
 #include "indi/driverplatform.h"
 #include "indi/fdserialport.h"
 #include "window/app/console.h"
-#include "window/ui/busycursor.h"
-#include "window/ui/messagebox.h"
 
 #include <indifocuser.h>
 
@@ -25,9 +24,13 @@
 namespace tarnivel {
 
 // indi_tarnivel_focus: the focuser behind INDI's standard focuser properties and a few of
-// its own. It drives the same link, goto engine, calibration and fan rules as the console,
-// reads the console's settings file and never writes it.
-class TarnivelFocuser final : public INDI::Focuser, private CalibrationObserver {
+// its own. A thin front end on the device core: each property maps onto one of its verbs, and
+// its state comes back through the observer. It reads the console's settings file and never
+// writes it.
+//
+// Timers: the device's, through IndiScheduler on INDI's event loop (the poll tick, the
+// sequences' waits, the timed move's end). DefaultDevice's own SetTimer/TimerHit is not used.
+class TarnivelFocuser final : public INDI::Focuser, private DeviceObserver {
 public:
     TarnivelFocuser();
     ~TarnivelFocuser() override;
@@ -56,81 +59,31 @@ protected:
     bool saveConfigItems(FILE* fp) override;
 
 private:
-    // CalibrationObserver
-    void CalibrationStarting() override;
-    void CancelWithdrawn() override {}
-    void CalibrationEnded() override;
-    QString ProgressText() const override { return progress_; }
-    void SetProgressText(const QString& text) override;
-    void ShowAutoStop(bool on) override;
-    void ShowLimits(bool on) override;
-    bool CompletionSound() const override { return false; }
+    // DeviceObserver
+    void StateChanged() override;
+    void Message(const QString& text, bool error) override;
 
-    // The one stop: the motor halts at once, the goto and any calibration end, nothing
-    // moves afterwards.
-    void StopEverything();
-    void StartGoto(int raw);
-    void EndJog();
-    static void JogTimeUp(void* self);
-    void DisplayPosition();
-    void PublishPosition();
-    // Chores: series of commands with the event loop's turn between any two.
-    Sequence<bool> ConnectSteps(Pacer& pacer);
-    Sequence<bool> ReadControllerSteps(Pacer& pacer);
-    Sequence<bool> StatusSteps(Pacer& pacer);
-    void StartChore(Sequence<bool> chore);
-    void AfterChoreStep();
-    void RebuildMap();
-    void ApplyOvershoot();
-    void StartCalibration(bool full);
-    void AfterCalibrationStep();
-    void ScheduleTick(int ms);
-    int PollMs() const;
-    bool Reachable();
+    // Every motion property's state from the device's, in one place.
+    void Publish();
     void LoadSettingsFile();
+    void ApplyOvershoot();
     void DefineSavedPositions();
 
-    // A driver has no speaker, no screen for messages and no mouse cursor.
-    struct Quiet final : SoundPlayer, MessageBox, BusyCursor {
-        void play(const QString&, bool) override {}
-        void stop() override {}
-        MsgAnswer show(MsgIcon, const QString&, const QString&, MsgButtons) override {
-            return MsgAnswer::Ok;
-        }
-        void setBusy(bool) override {}
-    };
-
-    Quiet quiet_;
     ProgramFolder folder_;
     FdSerialPort port_;
     DriverPlatform platform_;
-    FocuserLink link_;
-    FocuserCommands commands_;
-    FocuserSettings settings_;
-    SavedPositionList positions_;
-    MotionState motion_;
-    GotoController gotos_;
-    Console console_;
-    Calibration calibration_;
-    TimerPacer pacer_;
-    Sequence<bool> calibrationRun_;
-    TimerPacer chorePacer_;
-    Sequence<bool> chore_;
-    bool ready_ = false;
-    bool deferRead_ = false;
-    bool positionDue_ = false;
-    PositionMap map_ = PositionMap::FromController(false, 0);
-
-    int tickTimer_ = -1;
-    int jogTimer_ = -1;
-    qint64 lastStatusMs_ = 0;
-    bool answering_ = true;
-    IPState publishedState_ = IPS_IDLE;
-    bool lostReported_ = false;
-    int fanMode_ = 0; // 0 manual, 1..3 the automatic rules
+    IndiScheduler scheduler_;
+    SilentSoundPlayer sound_;
+    FocuserDevice device_;
+    FocuserSettings& settings_;
     bool overshootEnabled_ = true;
     int overshootSteps_ = 0;
-    QString progress_;
+    bool savedGotoRunning_ = false;
+    bool relRunning_ = false;
+    bool publishing_ = false;
+    IPState publishedAbsState_ = IPS_IDLE;
+    QString publishedProgress_;
+    QString publishedFirmware_;
 
     INumber TemperatureN[1];
     INumberVectorProperty TemperatureNP;

@@ -92,6 +92,7 @@ private Q_SLOTS:
     void stopDuringGoto();
     void stopWinsOverLimitBox_data();
     void stopWinsOverLimitBox();
+    void limitBoxWaitsForTheMove();
     void gotoSounds();
     void gotoEndingShortSaysSo_data();
     void gotoEndingShortSaysSo();
@@ -580,6 +581,29 @@ void TestFrmTarnivel::stopWinsOverLimitBox() {
     QVERIFY(stoppedFirst);
     QCOMPARE(r.w->focusWidget(), box);
     QCOMPARE(r.rig->settings.SensorLimit1, 40.0);
+}
+
+void TestFrmTarnivel::limitBoxWaitsForTheMove() {
+    WindowRig r;
+    r.w->show();
+    QApplication::setActiveWindow(r.w.get());
+    QVERIFY(QTest::qWaitForWindowActive(r.w.get()));
+    r.connectTo(1);
+    r.tick();
+    r.w->txtAdjust->setText("0.5");
+    QLineEdit* box = r.w->temperatures->txtSensorLimit[0];
+    box->setFocus();
+    QTest::keyClicks(box, "x");
+    QTest::mouseClick(r.w->cmdIncrement, Qt::LeftButton);
+    QCOMPARE(r.rig->motion.GotoMode, kGotoModeGoto);
+    QTest::qWait(100); // idle moments of the event loop, the goto under way
+    QVERIFY(r.rig->messages.shown.isEmpty());
+    r.clearFrames();
+    QTest::mouseClick(r.w->cmdStop, Qt::LeftButton);
+    QCOMPARE(r.frames(), QStringList{"50 02 12 24 00 00 00 00"});
+    r.tick(2);
+    r.settle();
+    QCOMPARE(r.rig->messages.texts(), QStringList{"SensorLimit1 must be Numeric!"});
 }
 
 void TestFrmTarnivel::gotoSounds() {

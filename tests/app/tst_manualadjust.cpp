@@ -6,12 +6,15 @@
 #include "core/motion/positionunits.h"
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"
+#include "window/plot/frmtemperatures.h"
 #include "window/ui/colours.h"
 
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 using namespace tarnivel;
@@ -52,6 +55,8 @@ private Q_SLOTS:
     void stepUpOvershoots();
     void stepDownWrapsPastZero();
     void escapePressesStop();
+    void escapeInThePlotStops();
+    void stopWhileAPlotDialogIsOpen();
 };
 
 void TestManualAdjust::jogWithinOneTickSendsNothing_data() {
@@ -406,6 +411,48 @@ void TestManualAdjust::escapePressesStop() {
     QVERIFY(r.rig->motion.GotoDone);
     QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{QString(), false}}));
     QCOMPARE(r.w->focusWidget(), r.w->cmdDummy);
+    QTest::mouseRelease(r.w->cmdSlowRight, Qt::RightButton);
+}
+
+namespace {
+// A jog under way with the "Temperatures" window open for the first time.
+frmTemperatures* JogWithPlotOpen(WindowRig& r) {
+    r.w->show();
+    r.connectTo(1);
+    r.tick();
+    QTest::mousePress(r.w->cmdSlowRight, Qt::RightButton);
+    r.tick();
+    r.w->findChild<QPushButton*>(QStringLiteral("cmdPlot"))->click();
+    auto* plot = r.w->findChild<frmTemperatures*>();
+    r.clearFrames();
+    return plot;
+}
+} // namespace
+
+void TestManualAdjust::escapeInThePlotStops() {
+    WindowRig r;
+    frmTemperatures* plot = JogWithPlotOpen(r);
+    QVERIFY(QTest::qWaitForWindowExposed(plot));
+    QVERIFY(!plot->frameGeometry().intersects(r.w->frameGeometry()));
+    QTest::keyClick(plot, Qt::Key_Escape);
+    QCOMPARE(r.frames(), QStringList{kStopFrame});
+    QCOMPARE(r.rig->motion.JogRate, 0);
+    QTest::mouseRelease(r.w->cmdSlowRight, Qt::RightButton);
+}
+
+void TestManualAdjust::stopWhileAPlotDialogIsOpen() {
+    WindowRig r;
+    frmTemperatures* plot = JogWithPlotOpen(r);
+    QStringList framesWhileOpen;
+    QTimer::singleShot(50, plot, [&] {
+        auto* dialog = plot->findChild<QFileDialog*>();
+        QVERIFY(dialog && dialog->isVisible());
+        QTest::mouseClick(r.w->cmdStop, Qt::LeftButton);
+        framesWhileOpen = r.frames();
+        dialog->reject();
+    });
+    plot->cmdOpenLog->click();
+    QCOMPARE(framesWhileOpen, QStringList{kStopFrame});
     QTest::mouseRelease(r.w->cmdSlowRight, Qt::RightButton);
 }
 

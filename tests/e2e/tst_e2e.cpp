@@ -332,14 +332,18 @@ private Q_SLOTS:
     void fullThenQuickCalibration();
     void installLayout();
     void installedProgramStartsQuietly();
-    void debianPackage();
+    void debianPackages();
+    void debianContents_data();
+    void debianContents();
     void debianControl_data();
     void debianControl();
+    void debianChecks_data();
+    void debianChecks();
 
 private:
     QTemporaryDir scratch_;
-    QString prefix_;  // where installLayout put the program
-    QString package_; // the .deb that debianPackage made
+    QString prefix_;                  // where installLayout put the program
+    QMap<QString, QString> packages_; // the .deb files debianPackages made, by package name
 };
 
 void TestEndToEnd::initTestCase() {
@@ -654,9 +658,10 @@ void TestEndToEnd::installedProgramStartsQuietly() {
     QVERIFY(!QFileInfo::exists(userFolder));
 }
 
-// The Debian package of this build, made as `--target package` makes it and unpacked as dpkg
-// unpacks it. A debug build packs the same files as a release build, stripped alike.
-void TestEndToEnd::debianPackage() {
+// The Debian packages of this build, made as `--target package` makes them and unpacked as
+// dpkg unpacks them: together they hold the installed layout. A debug build packs the same
+// files as a release build, stripped alike.
+void TestEndToEnd::debianPackages() {
     const QDir out(scratch_.filePath(QStringLiteral("deb")));
     const Ran cpack =
         run(kCPack,
@@ -666,14 +671,73 @@ void TestEndToEnd::debianPackage() {
     QVERIFY2(cpack.ok, (cpack.out + cpack.err).constData());
     const Ran arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")});
     QVERIFY(arch.ok);
-    const QStringList debs = out.entryList({QStringLiteral("*.deb")}, QDir::Files);
-    QCOMPARE(debs, QStringList(QStringLiteral("tarnivel_%1_%2.deb")
-                                   .arg(kVersion, QString::fromLatin1(arch.out.trimmed()))));
-    package_ = out.filePath(debs.first());
+    const QString architecture = QString::fromLatin1(arch.out.trimmed());
+    // An install rule without a component would add a third package here.
+    QCOMPARE(out.entryList({QStringLiteral("*.deb")}, QDir::Files, QDir::Name),
+             QStringList({QStringLiteral("tarnivel-headless_%1_%2.deb").arg(kVersion, architecture),
+                          QStringLiteral("tarnivel_%1_%2.deb").arg(kVersion, architecture)}));
 
-    // Nothing but these files, owned by root, programs executable and data read-only: a stray
-    // install rule (a test, a static library) or a wrong mode would show here.
-    const Ran contents = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), package_});
+    const QString root = scratch_.filePath(QStringLiteral("unpacked"));
+    for (const QString& package :
+         {QStringLiteral("tarnivel"), QStringLiteral("tarnivel-headless")}) {
+        packages_[package] =
+            out.filePath(QStringLiteral("%1_%2_%3.deb").arg(package, kVersion, architecture));
+        const Ran unpack =
+            run(QStringLiteral("dpkg"), {QStringLiteral("-x"), packages_[package], root});
+        QVERIFY2(unpack.ok, unpack.err.constData());
+    }
+    const QDir usr(root + QStringLiteral("/usr"));
+    verifyLayout(usr);
+    if (QTest::currentTestFailed())
+        return;
+    // Stripping left a program that runs.
+    const Ran help =
+        run(usr.filePath(QStringLiteral("bin/tarnivel-sim")), {QStringLiteral("--help")});
+    QVERIFY(help.ok);
+    QVERIFY(help.out.contains("--com"));
+}
+
+// Nothing but these files in each package, owned by root, programs executable and data
+// read-only: a stray install rule (a test, a static library), a file in the wrong package or a
+// wrong mode would show here.
+void TestEndToEnd::debianContents_data() {
+    QTest::addColumn<QString>("package");
+    QTest::addColumn<QStringList>("expected");
+    const auto docs = [](const char* package) {
+        return QStringList{
+            QStringLiteral("-rw-r--r-- ./usr/share/doc/%1/changelog.gz")
+                .arg(QLatin1String(package)),
+            QStringLiteral("-rw-r--r-- ./usr/share/doc/%1/copyright").arg(QLatin1String(package))};
+    };
+    QTest::newRow("console holds the desktop program")
+        << "tarnivel"
+        << docs("tarnivel") +
+               QStringList{
+                   QStringLiteral("-rwxr-xr-x ./usr/bin/tarnivel"),
+                   QStringLiteral("-rw-r--r-- ./usr/share/applications/tarnivel.desktop"),
+                   QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/128x128/apps/tarnivel.png"),
+                   QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/256x256/apps/tarnivel.png"),
+                   QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/48x48/apps/tarnivel.png"),
+                   QStringLiteral(
+                       "-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/tarnivel.svg"),
+                   QStringLiteral("-rw-r--r-- ./usr/share/man/man1/tarnivel.1.gz")};
+    QTest::newRow("headless holds the driver, its list and the simulator")
+        << "tarnivel-headless"
+        << docs("tarnivel-headless") +
+               QStringList{
+                   QStringLiteral("-rwxr-xr-x ./usr/bin/indi_tarnivel_focus"),
+                   QStringLiteral("-rwxr-xr-x ./usr/bin/tarnivel-sim"),
+                   QStringLiteral("-rw-r--r-- ./usr/share/indi/indi_tarnivel.xml"),
+                   QStringLiteral("-rw-r--r-- ./usr/share/man/man1/indi_tarnivel_focus.1.gz"),
+                   QStringLiteral("-rw-r--r-- ./usr/share/man/man1/tarnivel-sim.1.gz")};
+}
+
+void TestEndToEnd::debianContents() {
+    QFETCH(QString, package);
+    QFETCH(QStringList, expected);
+    QVERIFY2(packages_.contains(package), "needs the packages of debianPackages");
+    const Ran contents =
+        run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), packages_.value(package)});
     QVERIFY2(contents.ok, contents.err.constData());
     QStringList files;
     for (const QString& line :
@@ -686,84 +750,104 @@ void TestEndToEnd::debianPackage() {
         else
             files << f.at(0) + QLatin1Char(' ') + f.at(5);
     }
-    QStringList expected{
-        QStringLiteral("-rwxr-xr-x ./usr/bin/tarnivel"),
-        QStringLiteral("-rwxr-xr-x ./usr/bin/tarnivel-sim"),
-        QStringLiteral("-rw-r--r-- ./usr/share/applications/tarnivel.desktop"),
-        QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/128x128/apps/tarnivel.png"),
-        QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/256x256/apps/tarnivel.png"),
-        QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/48x48/apps/tarnivel.png"),
-        QStringLiteral("-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/tarnivel.svg")};
-    if (kWithDriver)
-        expected << QStringLiteral("-rwxr-xr-x ./usr/bin/indi_tarnivel_focus")
-                 << QStringLiteral("-rw-r--r-- ./usr/share/indi/indi_tarnivel.xml");
     files.sort();
     expected.sort();
     QCOMPARE(files, expected);
-
-    const QString root = scratch_.filePath(QStringLiteral("unpacked"));
-    const Ran unpack = run(QStringLiteral("dpkg"), {QStringLiteral("-x"), package_, root});
-    QVERIFY2(unpack.ok, unpack.err.constData());
-    const QDir usr(root + QStringLiteral("/usr"));
-    verifyLayout(usr);
-    if (QTest::currentTestFailed())
-        return;
-    // Stripping left a program that runs.
-    const Ran help =
-        run(usr.filePath(QStringLiteral("bin/tarnivel-sim")), {QStringLiteral("--help")});
-    QVERIFY(help.ok);
-    QVERIFY(help.out.contains("--com"));
 }
 
 // The control fields apt and the package managers show. The dependencies come from the
-// libraries the programs link, so a missing one means dpkg-shlibdeps did not run.
+// libraries each package's programs link, so a missing one means dpkg-shlibdeps did not run,
+// and a desktop library in the headless one means a desktop program slipped into it.
 void TestEndToEnd::debianControl_data() {
+    QTest::addColumn<QString>("package");
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("pattern");
     const Ran arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")});
     QVERIFY(arch.ok);
 
-    QTest::newRow("name") << "Package"
-                          << "^tarnivel$";
-    QTest::newRow("version") << "Version"
-                             << QStringLiteral("^%1$").arg(QRegularExpression::escape(kVersion));
-    QTest::newRow("architecture") << "Architecture"
-                                  << QStringLiteral("^%1$").arg(
-                                         QString::fromLatin1(arch.out.trimmed()));
-    QTest::newRow("section") << "Section"
-                             << "^science$";
-    QTest::newRow("priority") << "Priority"
-                              << "^optional$";
-    QTest::newRow("maintainer") << "Maintainer"
-                                << "^[^<>\n]+ <[^<>@\\s]+@[^<>@\\s]+>$";
-    QTest::newRow("description")
+    const auto row = [](const char* package, const QString& what) -> QTestData& {
+        return QTest::newRow(qPrintable(QLatin1String(package) + QLatin1Char(' ') + what))
+               << QString::fromLatin1(package);
+    };
+    const auto dependsOn = [&row](const char* package, const char* library) {
+        row(package, QStringLiteral("depends on ") + QLatin1String(library))
+            << "Depends"
+            << QStringLiteral("(^|, )%1( \\([^)]*\\))?(,|$)")
+                   .arg(QRegularExpression::escape(QLatin1String(library)));
+    };
+    for (const char* package : {"tarnivel", "tarnivel-headless"}) {
+        row(package, "name") << "Package" << QStringLiteral("^%1$").arg(QLatin1String(package));
+        row(package, "version") << "Version"
+                                << QStringLiteral("^%1$").arg(QRegularExpression::escape(kVersion));
+        row(package, "architecture")
+            << "Architecture"
+            << QStringLiteral("^%1$").arg(QString::fromLatin1(arch.out.trimmed()));
+        row(package, "section") << "Section"
+                                << "^science$";
+        row(package, "priority") << "Priority"
+                                 << "^optional$";
+        row(package, "maintainer") << "Maintainer"
+                                   << "^[^<>\n]+ <[^<>@\\s]+@[^<>@\\s]+>$";
+        for (const char* library : {"libc6", "libstdc++6", "libqt6core6"})
+            dependsOn(package, library);
+    }
+    row("tarnivel", "description")
         << "Description"
         << "^console for a motorised telescope focuser on a serial port\n( [^;\n]{1,79}\n)+ "
            "[^;\n]{1,79}$";
-    QStringList libraries{QStringLiteral("libc6"),
-                          QStringLiteral("libstdc++6"),
-                          QStringLiteral("libqt6core6"),
-                          QStringLiteral("libqt6gui6"),
-                          QStringLiteral("libqt6widgets6"),
-                          QStringLiteral("libqt6serialport6"),
-                          QStringLiteral("libqt6multimedia6")};
-    if (kWithDriver)
-        libraries << QStringLiteral("libindidriver1");
-    for (const QString& library : libraries)
-        QTest::newRow(qPrintable(QStringLiteral("depends on ") + library))
-            << "Depends"
-            << QStringLiteral("(^|, )%1( \\([^)]*\\))?(,|$)")
-                   .arg(QRegularExpression::escape(library));
+    row("tarnivel-headless", "description")
+        << "Description"
+        << "^telescope focuser driver and simulator without a desktop\n( [^;\n]{1,79}\n)+ "
+           "[^;\n]{1,79}$";
+    for (const char* library : {"libqt6gui6", "libqt6widgets6", "libqt6serialport6",
+                                "libqt6multimedia6", "libqt6charts6"})
+        dependsOn("tarnivel", library);
+    dependsOn("tarnivel-headless", "libindidriver1");
+    row("tarnivel", "recommends the headless programs")
+        << "Recommends"
+        << QStringLiteral("^tarnivel-headless \\(= %1\\)$")
+               .arg(QRegularExpression::escape(kVersion));
+    row("tarnivel-headless", "depends on no desktop library")
+        << "Depends"
+        << "^(?!.*lib(qt6(gui|widgets|multimedia|charts|opengl)|gl|x11|xcb|wayland)).*$";
 }
 
 void TestEndToEnd::debianControl() {
+    QFETCH(QString, package);
     QFETCH(QString, field);
     QFETCH(QString, pattern);
-    QVERIFY2(!package_.isEmpty(), "needs the package of debianPackage");
-    const Ran value = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), package_, field});
+    QVERIFY2(packages_.contains(package), "needs the packages of debianPackages");
+    const Ran value =
+        run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), packages_.value(package), field});
     QVERIFY2(value.ok, value.err.constData());
     const QString text = QString::fromUtf8(value.out).trimmed();
     QVERIFY2(QRegularExpression(pattern).match(text).hasMatch(), qPrintable(text));
+}
+
+// Debian's own judges: lintian (errors fail, warnings are reported) and the desktop entry
+// validator that menus use.
+void TestEndToEnd::debianChecks_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    const QString lintian = QStringLiteral("lintian");
+    const QStringList failOnError{QStringLiteral("--fail-on"), QStringLiteral("error")};
+    QTest::newRow("lintian finds no error in tarnivel")
+        << lintian << failOnError + QStringList(packages_.value(QStringLiteral("tarnivel")));
+    QTest::newRow("lintian finds no error in tarnivel-headless")
+        << lintian
+        << failOnError + QStringList(packages_.value(QStringLiteral("tarnivel-headless")));
+    QTest::newRow("the menu entry is valid")
+        << QStringLiteral("desktop-file-validate")
+        << QStringList(scratch_.filePath(
+               QStringLiteral("unpacked/usr/share/applications/tarnivel.desktop")));
+}
+
+void TestEndToEnd::debianChecks() {
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QVERIFY2(packages_.size() == 2, "needs the packages of debianPackages");
+    const Ran ran = run(program, arguments, 60000);
+    QVERIFY2(ran.ok, (ran.out + ran.err).constData());
 }
 
 QTEST_MAIN(TestEndToEnd)

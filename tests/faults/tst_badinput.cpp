@@ -522,7 +522,7 @@ void TestBadInput::settingsFile_data() {
                       "SensorLimit1 = 1e308\r\n[POSITIONS]\r\nPosition = 1e30,Far\r\n"
                       "Position = -99999999999,Below\r\n")
         << QList<QByteArray>{
-               "   Device2              = 19\r\n",     "   Frequency            = 1000000000\r\n",
+               "   Device2              = 19\r\n",     "   Frequency            = 4\r\n",
                "   ScaleFactor          = 1E+308\r\n", "   Decimals             = 8\r\n",
                "   Approach             = 1\r\n",      "   Overshoot            = 2147483647\r\n",
                "   Degrees              = 0\r\n",      "   SensorLimit1         = 1E+308\r\n"};

@@ -322,13 +322,15 @@ void TestIndiDriver::conversation_data() {
                                            QStringLiteral(
                                                "50 02 12 24 09 00 00 00|50 02 12 24 00 00 00 00")}};
 
-    QTest::newRow("sync") << fast
-                          << Script{{Step::Mark, {}},
-                                    {Step::SetNumber, "FOCUS_SYNC.FOCUS_SYNC_VALUE", 5000},
-                                    {Step::WaitFrame, {}, 0, frame(0x04, 1000)},
-                                    {Step::WaitNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION",
-                                     5000},
-                                    {Step::Frames, {}, 0x17, {}}};
+    // The end stops define a calibrated focuser's positions: a sync would move them off.
+    QTest::newRow("sync refused while calibrated")
+        << fast
+        << Script{{Step::Mark, {}},
+                  {Step::SetNumber, "FOCUS_SYNC.FOCUS_SYNC_VALUE", 5000},
+                  {Step::WaitState, "FOCUS_SYNC", IPS_ALERT},
+                  {Step::Settle, {}, 500},
+                  {Step::Frames, {}, 0x04, {}},
+                  {Step::WaitNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 4000}};
 
     QTest::newRow("preset") << fast
                             << Script{{Step::Mark, {}},

@@ -21,25 +21,33 @@ void TestPositionMap::bothWays_data() {
     QTest::addColumn<int>("raw");
     QTest::addColumn<uint>("indi");
     QTest::addColumn<uint>("max");
+    QTest::addColumn<int>("realUpper");
 
     // Travel 8000: the upper end stop reads +4000, the lower one -4000.
-    QTest::newRow("8000, lower end") << true << 8000 << 16773216 << 0u << 8000u;
-    QTest::newRow("8000, middle") << true << 8000 << 0 << 4000u << 8000u;
-    QTest::newRow("8000, just below 0") << true << 8000 << 16777215 << 3999u << 8000u;
-    QTest::newRow("8000, upper end") << true << 8000 << 4000 << 8000u << 8000u;
+    QTest::newRow("8000, lower end") << true << 8000 << 16773216 << 0u << 8000u << 0;
+    QTest::newRow("8000, middle") << true << 8000 << 0 << 4000u << 8000u << 0;
+    QTest::newRow("8000, just below 0") << true << 8000 << 16777215 << 3999u << 8000u << 0;
+    QTest::newRow("8000, upper end") << true << 8000 << 4000 << 8000u << 8000u << 0;
     // Odd travel: half 500 (halves to even), so the lower end stop reads -501.
-    QTest::newRow("1001, lower end") << true << 1001 << 16776715 << 0u << 1001u;
-    QTest::newRow("1001, upper end") << true << 1001 << 500 << 1001u << 1001u;
+    QTest::newRow("1001, lower end") << true << 1001 << 16776715 << 0u << 1001u << 0;
+    QTest::newRow("1001, upper end") << true << 1001 << 500 << 1001u << 1001u << 0;
     // Odd travel whose half rounds up: 1003 gives 502, the lower end stop -501.
-    QTest::newRow("1003, lower end") << true << 1003 << 16776715 << 0u << 1003u;
-    QTest::newRow("1003, upper end") << true << 1003 << 502 << 1003u << 1003u;
+    QTest::newRow("1003, lower end") << true << 1003 << 16776715 << 0u << 1003u << 0;
+    QTest::newRow("1003, upper end") << true << 1003 << 502 << 1003u << 1003u << 0;
     // Not calibrated: the whole signed range, -8388607 at 0.
-    QTest::newRow("uncalibrated, lowest") << false << 8000 << 8388609 << 0u << 16777215u;
-    QTest::newRow("uncalibrated, -1") << false << 0 << 16777215 << 8388606u << 16777215u;
-    QTest::newRow("uncalibrated, 0") << false << 0 << 0 << 8388607u << 16777215u;
-    QTest::newRow("uncalibrated, highest") << false << 0 << 8388608 << 16777215u << 16777215u;
+    QTest::newRow("uncalibrated, lowest") << false << 8000 << 8388609 << 0u << 16777215u << 0;
+    QTest::newRow("uncalibrated, -1") << false << 0 << 16777215 << 8388606u << 16777215u << 0;
+    QTest::newRow("uncalibrated, 0") << false << 0 << 0 << 8388607u << 16777215u << 0;
+    QTest::newRow("uncalibrated, highest") << false << 0 << 8388608 << 16777215u << 16777215u << 0;
+    // A Reset at +1500 left the upper end stop reading 2500: the scale stays on the stops.
+    QTest::newRow("reset moved the counter, lower end")
+        << true << 8000 << 16771716 << 0u << 8000u << 2500;
+    QTest::newRow("reset moved the counter, old zero")
+        << true << 8000 << 16775716 << 4000u << 8000u << 2500;
+    QTest::newRow("reset moved the counter, upper end")
+        << true << 8000 << 2500 << 8000u << 8000u << 2500;
     // A calibrated flag with no travel stored anchors on nothing either.
-    QTest::newRow("flag without travel") << true << 0 << 0 << 8388607u << 16777215u;
+    QTest::newRow("flag without travel") << true << 0 << 0 << 8388607u << 16777215u << 0;
 }
 
 void TestPositionMap::bothWays() {
@@ -48,7 +56,8 @@ void TestPositionMap::bothWays() {
     QFETCH(int, raw);
     QFETCH(uint, indi);
     QFETCH(uint, max);
-    const PositionMap map = PositionMap::FromController(calibrated, travel);
+    QFETCH(int, realUpper);
+    const PositionMap map = PositionMap::FromController(calibrated, travel, realUpper);
     QCOMPARE(map.Max(), max);
     QCOMPARE(map.ToIndi(raw), indi);
     QCOMPARE(map.ToRaw(indi), raw);

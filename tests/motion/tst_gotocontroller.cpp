@@ -393,7 +393,7 @@ void TestGotoController::gotoAndWaitPassLength_data() {
     QTest::newRow("3 rounds up") << 3 << 7;
     QTest::newRow("6 rounds down") << 6 << 3;
     QTest::newRow("8 half to even 2") << 8 << 2;
-    QTest::newRow("40 half to even 0") << 40 << 0;
+    QTest::newRow("40 still waits one slice") << 40 << 1;
     QTest::newRow("0 taken as 4") << 0 << 5;
     QTest::newRow("negative taken as 4") << -3 << 5;
 }

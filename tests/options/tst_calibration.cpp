@@ -286,22 +286,30 @@ void TestCalibration::quickAfterResetStoresCentredLimits() {
 void TestCalibration::cancel_data() {
     QTest::addColumn<int>("phase");
     QTest::addColumn<QStringList>("afterClick");
+    QTest::addColumn<QString>("label");
+    const QString cancelled = QStringLiteral("Cancelled!");
     const QStringList click{F::MoveAtRate(0)};
     const QStringList inGoto = click + F::GetPosition() + F::MoveAtRate(0) + F::SetAutoStop(1) +
                                F::SetLimitMax(0) + F::SetLimitMin(0) + F::Write24(0x47, 0) +
                                F::Write24(0x44, 0);
-    QTest::newRow("left edge") << int(LeftEdge) << click + CancelEndingFrames();
-    QTest::newRow("right edge") << int(RightEdge) << click + CancelEndingFrames();
-    QTest::newRow("re-centre") << int(Recentre) << click + F::SetAutoStop(0) + CancelEndingFrames();
-    QTest::newRow("middle, rate run") << int(MiddleRun) << click + CancelEndingFrames();
-    QTest::newRow("middle, inside GotoAndWait") << int(MiddleGoto) << inGoto + CancelEndingFrames();
-    QTest::newRow("quick, left edge") << int(QuickLeftEdge) << click + CancelEndingFrames();
-    QTest::newRow("quick, inside GotoAndWait") << int(QuickGoto) << inGoto + CancelEndingFrames();
+    QTest::newRow("left edge") << int(LeftEdge) << click + CancelEndingFrames() << cancelled;
+    QTest::newRow("right edge") << int(RightEdge) << click + CancelEndingFrames() << cancelled;
+    QTest::newRow("re-centre") << int(Recentre) << click + F::SetAutoStop(0) + CancelEndingFrames()
+                               << cancelled;
+    QTest::newRow("middle, rate run")
+        << int(MiddleRun) << click + CancelEndingFrames() << cancelled;
+    QTest::newRow("middle, inside GotoAndWait")
+        << int(MiddleGoto) << inGoto + CancelEndingFrames() << cancelled;
+    // The counter was moved: a calibration is needed, and the dialog says so.
+    QTest::newRow("quick, inside GotoAndWait")
+        << int(QuickGoto) << inGoto + CancelEndingFrames()
+        << cancelled + QStringLiteral("\r\nFocuser requires Calibrating before using.");
 }
 
 void TestCalibration::cancel() {
     QFETCH(int, phase);
     QFETCH(QStringList, afterClick);
+    QFETCH(QString, label);
     OptionsRig o(SlowConfig(1001, 400, 200));
     o.storeCalibration(1001);
     o.setRegister24(0x41, 777);
@@ -346,7 +354,7 @@ void TestCalibration::cancel() {
 
     QVERIFY(clicked);
     QCOMPARE(o.framesSince(mark), afterClick);
-    VerifyCancelled(o, QStringLiteral("Cancelled!"));
+    VerifyCancelled(o, label);
     QCOMPARE(o.register24(0x41), 777);
 }
 
@@ -490,32 +498,60 @@ void TestCalibration::noTravelFails() {
     QCOMPARE(o.register24(0x41), 1001);
 }
 
-void TestCalibration::escAndCloseIgnoredWhileRunning() {
+void TestCalibration::escAndCloseCancelWhileRunning_data() {
+    QTest::addColumn<bool>("closeBox");
+    QTest::newRow("Esc") << false;
+    QTest::newRow("close box") << true;
+}
+
+void TestCalibration::escAndCloseCancelWhileRunning() {
+    QFETCH(bool, closeBox);
     OptionsRig o(SlowConfig(1001, 400, 4000));
     bool tried = false;
-    bool visibleAfterTries = false;
     o.rig.sim.platform.onPump([&] {
         if (tried || !o.rig.motion.CalibrationRunning || o.model.rate() >= 0)
             return;
         tried = true;
-        QTest::keyClick(o.dialog.get(), Qt::Key_Escape);
-        o.dialog->close();
-        visibleAfterTries = o.dialog->isVisible();
+        if (closeBox)
+            o.dialog->close();
+        else
+            QTest::keyClick(o.dialog.get(), Qt::Key_Escape);
     });
     bool visibleAfterCalibration = false;
-    bool cancelAfterCalibration = false;
     o.open([&](frmOptions& d) {
         o.click("cmdCalibrate");
         visibleAfterCalibration = d.isVisible();
-        cancelAfterCalibration = d.Cancel;
-        QTest::keyClick(&d, Qt::Key_Escape);
     });
     QVERIFY(tried);
-    QVERIFY(visibleAfterTries);
     QVERIFY(visibleAfterCalibration);
-    QCOMPARE(o.child<QLabel>("lblCalibrate")->text(), kLabelComplete);
-    QVERIFY(cancelAfterCalibration);
-    // Once the calibration has ended, Esc cancels the dialog as usual.
-    QVERIFY(!o.dialog->isVisible());
-    QVERIFY(o.dialog->Cancel);
+    VerifyCancelled(o, QStringLiteral("Cancelled!"));
+}
+
+void TestCalibration::quickCancelBeforeTheCounterKeepsTheCalibration() {
+    OptionsRig o(SlowConfig(1001, 400, 200));
+    o.storeCalibration(1001);
+    const int lower = o.register24(0x44);
+    const int upper = o.register24(0x47);
+    bool clicked = false;
+    int mark = 0;
+    o.rig.sim.platform.onPump([&] {
+        if (clicked || !o.rig.motion.CalibrationRunning || o.model.nextArrival() != -1 ||
+            o.frames().isEmpty() || o.frames().last() != F::GetPosition() || o.model.rate() >= 0 ||
+            o.model.atLowerEndStop())
+            return;
+        clicked = true;
+        mark = o.frames().size();
+        o.click("cmdCancelCalibrate");
+    });
+    o.open([&](frmOptions&) { o.click("cmdQuickCalibrate"); });
+    QVERIFY(clicked);
+    QCOMPARE(F::Writes(o.framesSince(mark)),
+             (QStringList{F::MoveAtRate(0), F::MoveAtRate(0), F::SetAutoStop(1), F::SetLimitMax(0),
+                          F::SetLimitMin(0), F::SetCalibrated(1)}));
+    QCOMPARE(o.child<QLabel>("lblCalibrate")->text(), QStringLiteral("Cancelled!"));
+    QCOMPARE(o.register24(0x44), lower);
+    QCOMPARE(o.register24(0x47), upper);
+    QCOMPARE(o.model.memory(0x40), quint8(1));
+    QVERIFY(o.child<QPushButton>("cmdQuickCalibrate")->isEnabled());
+    QVERIFY(!o.dialog->CalibrationNeeded);
 }

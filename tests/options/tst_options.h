@@ -58,5 +58,7 @@ private Q_SLOTS:
     void silentFocuserFails();
     void unreadableStoredTravelFails();
     void noTravelFails();
-    void escAndCloseIgnoredWhileRunning();
+    void escAndCloseCancelWhileRunning_data();
+    void escAndCloseCancelWhileRunning();
+    void quickCancelBeforeTheCounterKeepsTheCalibration();
 };

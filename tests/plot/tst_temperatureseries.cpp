@@ -85,6 +85,9 @@ private Q_SLOTS:
         QTest::newRow("hole between runs of the program")
             << "0 10 11 -9999 0 0; 60 11 11 -9999 0 0; 240 12 11 -9999 0 0" << s1 << 0
             << "0:10 60000:11 240000:nan 240000:12";
+        QTest::newRow("a lost minute between 5 s updates is a hole")
+            << "0 10 11 -9999 0 0; 5 11 11 -9999 0 0; 65 12 11 -9999 0 0" << s1 << 0
+            << "0:10 5000:11 65000:nan 65000:12";
         QTest::newRow("clock set back is a hole") << "100 10 11 -9999 0 0; 50 11 11 -9999 0 0" << s1
                                                   << 0 << "100000:10 50000:nan 50000:11";
         QTest::newRow("rule 1 limit in Fahrenheit")

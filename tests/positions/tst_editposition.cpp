@@ -186,9 +186,9 @@ void TestPositions::tabbingThroughKeepsTheChoice_data() {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QList<int>>("rows");
-    // The edited row keeps its old 0.009 mm (1000 steps, rounded to the display); an added
-    // one takes the present 0.500 mm.
-    QTest::newRow("Edit") << "E" << QStringList{"beta", "focus"} << QList<int>{1036, 2000};
+    // The edited row keeps its old 1000 steps (shown as 0.009 mm); an added one takes the
+    // present 0.500 mm.
+    QTest::newRow("Edit") << "E" << QStringList{"beta", "focus"} << QList<int>{1000, 2000};
     QTest::newRow("Add") << "A" << QStringList{"alpha", "beta", "focus"}
                          << QList<int>{1000, 57567, 2000};
 }
@@ -611,6 +611,14 @@ void TestPositions::realignDeclined() {
 void TestPositions::realignByCounter() {
     PositionsRig r;
     r.rig.sim.model.setMemory(0x40, 1);
+    // Real limits +4000 (0x000FA0) and -4000 (0xFFF060): they move with the counter.
+    for (const auto& [reg, value] : {std::pair{0x44, 0xFF},
+                                     {0x45, 0xF0},
+                                     {0x46, 0x60},
+                                     {0x47, 0x00},
+                                     {0x48, 0x0F},
+                                     {0x49, 0xA0}})
+        r.rig.sim.model.setMemory(reg, static_cast<quint8>(value));
     r.addRow(QStringLiteral("Camera"), 250000); // 2.171 mm
     r.addRow(QStringLiteral("Guider"), 7000);
     r.rig.positions.SetListIndex(0);
@@ -630,8 +638,16 @@ void TestPositions::realignByCounter() {
     QCOMPARE(m.icon, MsgIcon::Question);
     QCOMPARE(m.title, QStringLiteral("ReAlign All Positions"));
     QCOMPARE(m.text, RealignQuestion(false));
-    // GetCalibrated, then SetPosition (4) with 250000 = 0x03D090.
-    QCOMPARE(r.frames(), (QStringList{kGetCalibrated, "50 04 12 04 03 D0 90 00"}));
+    // GetCalibrated, the limits read, then SetPosition (4) with 250000 = 0x03D090 and the
+    // real limits shifted by as much: 254000 = 0x03E030, 246000 = 0x03C0F0.
+    QCOMPARE(r.frames().first(), kGetCalibrated);
+    QVERIFY(r.frames().contains(QStringLiteral("50 04 12 04 03 D0 90 00")));
+    QCOMPARE(r.rig.sim.model.memory(0x47), quint8(0x03));
+    QCOMPARE(r.rig.sim.model.memory(0x48), quint8(0xE0));
+    QCOMPARE(r.rig.sim.model.memory(0x49), quint8(0x30));
+    QCOMPARE(r.rig.sim.model.memory(0x44), quint8(0x03));
+    QCOMPARE(r.rig.sim.model.memory(0x45), quint8(0xC0));
+    QCOMPARE(r.rig.sim.model.memory(0x46), quint8(0xF0));
     QCOMPARE(r.rig.sim.model.position(), 250000u);
     QCOMPARE(r.rig.sim.model.place(), 0); // the counter moved, the focuser did not
     // The table keeps its values; the edited row comes back from the text: 2.171 mm.
@@ -641,12 +657,15 @@ void TestPositions::realignByCounter() {
 
 void TestPositions::realignByCounterRefused_data() {
     QTest::addColumn<bool>("silent");
-    QTest::newRow("controller not calibrated") << false;
-    QTest::newRow("flag cannot be read") << true;
+    QTest::addColumn<QString>("message");
+    QTest::newRow("controller not calibrated") << false << "Please Calibrate your focuser first.";
+    QTest::newRow("flag cannot be read")
+        << true << "The focuser did not answer; nothing was realigned.";
 }
 
 void TestPositions::realignByCounterRefused() {
     QFETCH(bool, silent);
+    QFETCH(QString, message);
     PositionsRig r;
     AddTwoRows(r);
     r.rig.sim.clearFrames();
@@ -657,7 +676,7 @@ void TestPositions::realignByCounterRefused() {
         const ShownMessage& m = r.rig.messages.shown.first();
         QCOMPARE(m.icon, MsgIcon::Warning);
         QCOMPARE(m.title, QStringLiteral("tarnivel"));
-        QCOMPARE(m.text, QStringLiteral("Please Calibrate your focuser first."));
+        QCOMPARE(m.text, message);
         QVERIFY(e.isVisible());
         QVERIFY(e.Cancel);
         PressEscape();
@@ -669,6 +688,28 @@ void TestPositions::realignByCounterRefused() {
         QCOMPARE(f, kGetCalibrated); // no SetPosition
     QCOMPARE(r.rig.sim.model.position(), 0u);
     QCOMPARE(r.itemData(), (QList<int>{1000, 2000}));
+}
+
+void TestPositions::realignWaitsForTheLink() {
+    PositionsRig r;
+    r.rig.sim.model.setMemory(0x40, 1);
+    AddTwoRows(r);
+    bool clicked = false;
+    r.rig.sim.platform.onPump([&] {
+        if (clicked || !r.rig.sim.link.Busy())
+            return;
+        clicked = true;
+        QTest::mouseClick(r.frame->findChild<frmEditPosition*>()->cmdReAlign, Qt::LeftButton);
+    });
+    r.onEditor([&](frmEditPosition& e) {
+        r.rig.sim.commands.GetPosition(); // the poll tick's read, with the click in its wait
+        QVERIFY(clicked);
+        QVERIFY(r.rig.messages.shown.isEmpty());
+        QTRY_VERIFY(!e.isVisible());
+    });
+    r.frame->cmdEdit_Click();
+    QCOMPARE(r.rig.messages.shown.size(), 1);
+    QCOMPARE(r.rig.messages.shown.first().text, RealignQuestion(false));
 }
 
 void TestPositions::localeRoundTrip_data() {
@@ -709,7 +750,7 @@ void TestPositions::localeRoundTrip() {
         QTest::mouseClick(e.cmdOk, Qt::LeftButton);
     });
     r.frame->cmdEdit_Click();
-    QCOMPARE(r.rig.positions.ItemData(0), 115250);
+    QCOMPARE(r.rig.positions.ItemData(0), 115200);
     QCOMPARE(ListEntryField(r.rig.positions.List(0), 1).trimmed(), shown);
 
     // A typed value.
@@ -723,7 +764,7 @@ void TestPositions::localeRoundTrip() {
     r.frame->cmdEdit_Click();
     if (stored < 0) {
         QCOMPARE(r.rig.messages.texts(), QStringList{"Invalid Position"});
-        QCOMPARE(r.rig.positions.ItemData(0), 115250);
+        QCOMPARE(r.rig.positions.ItemData(0), 115200);
     } else {
         QVERIFY(r.rig.messages.shown.isEmpty());
         QCOMPARE(r.rig.positions.ItemData(0), stored);

@@ -56,7 +56,7 @@ private Q_SLOTS:
     void clickSelectsRow();
     void decimalsChangeRedrawsRows();
     void scaleChangeRedrawsRows();
-    void editKeepingOldStoresRounded();
+    void editKeepingOldKeepsSteps();
     void editRenamesAndReSorts();
     void gotoFromList_data();
     void gotoFromList();
@@ -86,6 +86,7 @@ private Q_SLOTS:
     void realignByCounter();
     void realignByCounterRefused_data();
     void realignByCounterRefused();
+    void realignWaitsForTheLink();
     void localeRoundTrip_data();
     void localeRoundTrip();
 };

@@ -347,6 +347,10 @@ void TestSettings::valueConversion_data() {
                                                << "Frequency" << QVariant(4);
     QTest::newRow("Frequency 10") << "Frequency = 10"
                                   << "Frequency" << QVariant(10);
+    QTest::newRow("Frequency 20") << "Frequency = 20"
+                                  << "Frequency" << QVariant(20);
+    QTest::newRow("Frequency 21 keeps default") << "Frequency = 21"
+                                                << "Frequency" << QVariant(4);
     QTest::newRow("Decimals 5") << "Decimals = 5"
                                 << "Decimals" << QVariant(5);
     QTest::newRow("Decimals abc is 3") << "Decimals = abc"

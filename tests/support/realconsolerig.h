@@ -5,13 +5,8 @@
 // recording sound, message and cursor seams. The main window fills in DisplayPosition and
 // EnableMotionControls; dialogs run modally.
 
-#include "core/link/focusercommands.h"
-#include "core/link/focuserlink.h"
-#include "core/motion/gotocontroller.h"
-#include "core/motion/motionstate.h"
-#include "core/settings/focusersettings.h"
+#include "core/device/focuserdevice.h"
 #include "core/settings/programfolder.h"
-#include "core/settings/savedpositionlist.h"
 #include "platform/qt/qtplatform.h"
 #include "platform/qt/qtserialport.h"
 #include "recorders.h"
@@ -26,15 +21,13 @@ struct RealConsoleRig {
     ProgramFolder programFolder;
     QtPlatform platform;
     QtSerialPort port;
-    FocuserLink link;
-    FocuserCommands commands;
-    FocuserSettings settings;
-    MotionState motion;
-    SavedPositionList positions;
     RecordingSoundPlayer sound;
     ScriptedMessageBox messages;
     RecordingBusyCursor cursor;
-    GotoController gotos;
+    FocuserDevice device;
+    FocuserLink& link;
+    FocuserCommands& commands;
+    MotionState& motion;
     Console console;
 };
 

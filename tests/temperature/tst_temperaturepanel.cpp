@@ -620,22 +620,8 @@ private Q_SLOTS:
     // as leaving the box, or every box would bring the next one.
     void realMessageBoxShowsOnce() {
         QtMessageBox boxes;
-        Console console{rig->settings,
-                        rig->motion,
-                        rig->positions,
-                        rig->sim.link,
-                        rig->sim.commands,
-                        rig->gotos,
-                        rig->sim.platform,
-                        rig->sound,
-                        boxes,
-                        rig->cursor,
-                        QStringLiteral("tarnivel"),
-                        rig->console.logPath,
-                        rig->console.logFileName,
-                        {},
-                        {},
-                        {}};
+        Console console(rig->device, boxes, rig->cursor, QStringLiteral("tarnivel"),
+                        rig->console.logPath, rig->console.logFileName);
         QWidget realWindow;
         auto* realPanel = new TemperaturePanel(console, &realWindow);
         auto* layout = new QVBoxLayout(&realWindow);

@@ -1,12 +1,12 @@
 #include "core/device/calibration.h"
 
+#include "core/device/focuserdevice.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
 #include "core/motion/positionunits.h"
 #include "core/seams/platform.h"
-#include "window/app/console.h"
 
 namespace tarnivel {
 
@@ -15,22 +15,22 @@ namespace {
 constexpr int kNoPosition = -1;
 } // namespace
 
-Calibration::Calibration(Console& console, CalibrationObserver& view)
-    : console_(console), view_(view) {}
+Calibration::Calibration(FocuserDevice& device, CalibrationObserver& view)
+    : device_(device), view_(view) {}
 
 bool Calibration::Running() const {
-    return console_.motion.CalibrationRunning;
+    return device_.motion().CalibrationRunning;
 }
 
 void Calibration::EdgeSound() {
     if (view_.CompletionSound())
-        console_.gotos.PlaySlewSound(QStringLiteral("EndSlew"), false, false);
+        device_.gotos().PlaySlewSound(QStringLiteral("EndSlew"), false, false);
     else
         Silence();
 }
 
 void Calibration::Silence() {
-    console_.gotos.PlaySlewSound(QString(), false, false);
+    device_.gotos().PlaySlewSound(QString(), false, false);
 }
 
 void Calibration::SetLabel(const QString& text) {
@@ -44,20 +44,21 @@ void Calibration::AppendLine(const QString& line) {
 bool Calibration::DisplayPosition() {
     // The window's readout keeps CurrentPosition when a read fails; a value no read can
     // produce shows whether this one got through.
-    const int before = console_.motion.CurrentPosition;
-    console_.motion.CurrentPosition = kNoPosition;
-    console_.DisplayPosition();
-    if (console_.motion.CurrentPosition == kNoPosition) {
-        console_.motion.CurrentPosition = before;
+    const int before = device_.motion().CurrentPosition;
+    device_.motion().CurrentPosition = kNoPosition;
+    device_.DisplayPosition();
+    if (device_.motion().CurrentPosition == kNoPosition) {
+        device_.motion().CurrentPosition = before;
         return false;
     }
     return true;
 }
 
 void Calibration::Prepare(bool full) {
-    FocuserCommands& c = console_.commands;
+    FocuserCommands& c = device_.commands();
+    quick_ = !full;
     view_.CalibrationStarting();
-    console_.motion.CalibrationRunning = true;
+    device_.motion().CalibrationRunning = true;
     view_.ShowLimits(false);
     c.SetLimitMax(0, 0);
     c.SetLimitMin(0, 0);
@@ -71,9 +72,9 @@ void Calibration::Prepare(bool full) {
 }
 
 Sequence<Calibration::Outcome> Calibration::EdgeSearch(Pacer& pacer, int rate, bool rightEdge) {
-    FocuserCommands& c = console_.commands;
-    Platform& clock = console_.platform;
-    MotionState& m = console_.motion;
+    FocuserCommands& c = device_.commands();
+    Platform& clock = device_.platform();
+    MotionState& m = device_.motion();
 
     // A cancel that came during the preparation stops before anything moves.
     if (!Running())
@@ -105,16 +106,14 @@ Sequence<Calibration::Outcome> Calibration::EdgeSearch(Pacer& pacer, int rate, b
         answered = DisplayPosition() || answered;
         if (m.CurrentPosition == last) {
             if (clock.nowMs() - stillSince >= kEdgeStillMs) {
-                co_await PumpEvents(pacer);
-                co_await Pause(pacer, kEdgePollMs);
+                co_await PumpThenPause(pacer, kEdgePollMs);
                 break;
             }
         } else {
             last = m.CurrentPosition;
             stillSince = clock.nowMs();
         }
-        co_await PumpEvents(pacer);
-        co_await Pause(pacer, kEdgePollMs);
+        co_await PumpThenPause(pacer, kEdgePollMs);
     }
 
     // A silent controller also "stands still"; without a single answer this is no edge.
@@ -124,23 +123,21 @@ Sequence<Calibration::Outcome> Calibration::EdgeSearch(Pacer& pacer, int rate, b
     m.JogRate = 0;
     c.MoveAtRate(0);
     EdgeSound();
-    co_await PumpEvents(pacer);
-    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpThenPause(pacer, kSettlePauseMs);
     co_return Outcome::Done;
 }
 
 Sequence<Calibration::Outcome> Calibration::FindMiddleByRate(Pacer& pacer) {
-    FocuserCommands& c = console_.commands;
-    Platform& clock = console_.platform;
-    MotionState& m = console_.motion;
+    FocuserCommands& c = device_.commands();
+    Platform& clock = device_.platform();
+    MotionState& m = device_.motion();
 
     if (!Running())
         co_return Outcome::Cancelled;
 
     m.JogRate = -kCalibrationRate;
     c.MoveAtRate(-kCalibrationRate);
-    co_await PumpEvents(pacer);
-    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpThenPause(pacer, kSettlePauseMs);
     co_await PumpEvents(pacer);
     DisplayPosition();
     const qint64 since = clock.nowMs();
@@ -153,8 +150,7 @@ Sequence<Calibration::Outcome> Calibration::FindMiddleByRate(Pacer& pacer) {
             c.SetAutoStop(1);
             view_.ShowAutoStop(true);
         }
-        co_await PumpEvents(pacer);
-        co_await Pause(pacer, kEdgePollMs);
+        co_await PumpThenPause(pacer, kEdgePollMs);
         if (leave)
             break;
     }
@@ -163,17 +159,17 @@ Sequence<Calibration::Outcome> Calibration::FindMiddleByRate(Pacer& pacer) {
     if (!Running())
         co_return Outcome::Cancelled;
     // Issued while the rate motion still runs: the goto takes the motor over.
-    co_await console_.gotos.GotoAndWaitPaced(0, stopCount_, pacer);
+    co_await device_.gotos().GotoAndWaitPaced(0, stopCount_, pacer);
     co_return Running() ? Outcome::Done : Outcome::Cancelled;
 }
 
 void Calibration::RunFull() {
-    InlinePacer pacer(console_.platform);
+    InlinePacer pacer(device_.platform());
     Full(pacer).RunToEnd();
 }
 
 void Calibration::RunQuick() {
-    InlinePacer pacer(console_.platform);
+    InlinePacer pacer(device_.platform());
     Quick(pacer).RunToEnd();
 }
 
@@ -181,10 +177,11 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
     if (active_)
         co_return false;
     active_ = true;
-    stopCount_ = console_.link.StopCount();
-    FocuserCommands& c = console_.commands;
-    MotionState& m = console_.motion;
+    stopCount_ = device_.link().StopCount();
+    FocuserCommands& c = device_.commands();
+    MotionState& m = device_.motion();
 
+    keepStored_ = false;
     Prepare(true);
     SetLabel(kLabelLeftEdge);
     co_await Pause(pacer, kPhasePauseMs);
@@ -211,8 +208,7 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
     // The upper end stop now reads +half, so 0 is the middle of the travel.
     c.SetPosition(half);
     DisplayPosition();
-    co_await PumpEvents(pacer);
-    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpThenPause(pacer, kSettlePauseMs);
     co_await PumpEvents(pacer);
     c.SetAutoStop(0);
     view_.ShowAutoStop(false);
@@ -230,9 +226,10 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     if (active_)
         co_return false;
     active_ = true;
-    stopCount_ = console_.link.StopCount();
-    FocuserCommands& c = console_.commands;
+    stopCount_ = device_.link().StopCount();
+    FocuserCommands& c = device_.commands();
 
+    keepStored_ = true;
     Prepare(false);
     qint32 stored = 0;
     const int read = c.GetMaxTravel(stored);
@@ -249,10 +246,10 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
         co_return co_await End(pacer, o);
     const int h = RoundToInt(stored / 2.0);
     // The lower end stop becomes -h, so that 0 is again the middle of the stored travel.
+    keepStored_ = false;
     c.SetPosition(WrapSteps(-h));
     DisplayPosition();
-    co_await PumpEvents(pacer);
-    co_await Pause(pacer, kSettlePauseMs);
+    co_await PumpThenPause(pacer, kSettlePauseMs);
     co_await PumpEvents(pacer);
 
     c.SetAutoStop(1);
@@ -261,7 +258,7 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     co_await Pause(pacer, kPhasePauseMs);
     if (!Running())
         co_return co_await End(pacer, Outcome::Cancelled);
-    co_await console_.gotos.GotoAndWaitPaced(0, stopCount_, pacer);
+    co_await device_.gotos().GotoAndWaitPaced(0, stopCount_, pacer);
     if (!Running())
         co_return co_await End(pacer, Outcome::Cancelled);
     Complete(h, static_cast<int>(stored), false);
@@ -269,8 +266,8 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
 }
 
 void Calibration::Complete(int half, int travel, bool full) {
-    FocuserCommands& c = console_.commands;
-    MotionState& m = console_.motion;
+    FocuserCommands& c = device_.commands();
+    MotionState& m = device_.motion();
 
     // Too late to cancel: the remaining steps only store what was measured.
     view_.CancelWithdrawn();
@@ -301,8 +298,8 @@ void Calibration::Complete(int half, int travel, bool full) {
 }
 
 Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
-    FocuserCommands& c = console_.commands;
-    MotionState& m = console_.motion;
+    FocuserCommands& c = device_.commands();
+    MotionState& m = device_.motion();
 
     // Written again for a cancel: a click that came inside one of the calibration's own
     // commands may have been followed by a progress line.
@@ -324,17 +321,26 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
     view_.ShowAutoStop(true);
     c.SetLimitMax(0, 0);
     c.SetLimitMin(0, 0);
-    c.SetRealLimitMax(0);
-    c.SetRealLimitMin(0);
+    // A cancelled quick calibration that has not yet moved the counter leaves the stored
+    // calibration as valid as it was; no need for a full one.
+    const bool keep = keepStored_ && outcome == Outcome::Cancelled;
+    if (keep) {
+        c.SetCalibrated(1);
+    } else {
+        c.SetRealLimitMax(0);
+        c.SetRealLimitMin(0);
+    }
     DisplayPosition();
     view_.CalibrationEnded();
+    if (quick_ && !keepStored_)
+        view_.CalibrationLost();
     Silence();
     active_ = false;
     co_return false;
 }
 
 void Calibration::Abandon() {
-    console_.motion.CalibrationRunning = false;
+    device_.motion().CalibrationRunning = false;
     active_ = false;
 }
 
@@ -342,8 +348,8 @@ void Calibration::CancelClick() {
     if (!Running())
         return;
     // Cleared first: a second click inside the stop command's wait does nothing.
-    console_.motion.CalibrationRunning = false;
-    console_.commands.Stop();
+    device_.motion().CalibrationRunning = false;
+    device_.commands().Stop();
     SetLabel(kLabelCancelled);
 }
 

@@ -7,7 +7,7 @@
 
 namespace tarnivel {
 
-struct Console;
+class FocuserDevice;
 
 inline constexpr int kCalibrationRate = 9;
 inline constexpr int kEdgeStillMs = 1000; // no change for this long marks an end stop
@@ -43,6 +43,9 @@ public:
     virtual void ShowLimits(bool on) = 0;
     // The edge sound: the completion sound when this is on, otherwise silence.
     virtual bool CompletionSound() const = 0;
+    // A quick calibration ended after it had moved the counter: the focuser is left
+    // uncalibrated and needs a calibration.
+    virtual void CalibrationLost() {}
 };
 
 // The full and the quick calibration: long sequences that drive the focuser against its end
@@ -50,7 +53,7 @@ public:
 // options dialog runs them in place; the driver spends their waits on its event loop.
 class Calibration {
 public:
-    Calibration(Console& console, CalibrationObserver& view);
+    Calibration(FocuserDevice& device, CalibrationObserver& view);
 
     // Measures the travel between both end stops and centres the scale on it.
     void RunFull();
@@ -85,11 +88,14 @@ private:
     void AppendLine(const QString& line);
     void SetLabel(const QString& text);
 
-    Console& console_;
+    FocuserDevice& device_;
     CalibrationObserver& view_;
     bool active_ = false;
     // The link's StopCount() when this calibration began: its moves end at a later stop.
     quint64 stopCount_ = 0;
+    // A quick calibration that has not yet moved the counter: its stored limits still hold.
+    bool keepStored_ = false;
+    bool quick_ = false;
 };
 
 } // namespace tarnivel

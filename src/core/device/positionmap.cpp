@@ -4,12 +4,12 @@
 
 namespace tarnivel {
 
-PositionMap PositionMap::FromController(bool calibrated, qint32 travel) {
+PositionMap PositionMap::FromController(bool calibrated, qint32 travel, qint32 realUpper) {
     // A travel wider than the counter can only come from a damaged register.
     if (!calibrated || travel <= 0 || travel >= kRawSteps)
         return PositionMap(-static_cast<qint64>(kMinSignedSteps), kRawSteps - 1);
-    const int half = RoundToInt(travel / 2.0);
-    return PositionMap(travel - half, static_cast<quint32>(travel));
+    const qint64 upper = realUpper != 0 ? SignedSteps(realUpper) : RoundToInt(travel / 2.0);
+    return PositionMap(travel - upper, static_cast<quint32>(travel));
 }
 
 quint32 PositionMap::ToIndi(int raw) const {

@@ -4,17 +4,22 @@
 
 namespace tarnivel {
 
-// INDI positions are unsigned and start at the inward end. For a calibrated focuser the
-// controller's counter is centred on the travel: the upper end stop reads +half (the travel
-// halved, halves to even) and the lower one half - travel. INDI position 0 is that lower end
-// stop and FOCUS_MAX the measured travel, so
-//     indi = signed + (travel - half),    signed = indi - (travel - half).
-// An uncalibrated counter has no end stops to anchor on; its whole signed range
-// -8388607..8388608 maps onto 0..16777215 (indi = signed + 8388607).
+// The scale that network clients (INDI, Alpaca) see: unsigned positions from the inward end.
+// For a calibrated focuser the upper end stop is position `travel` (the stored MaxTravel) and
+// the stored real upper limit says what the counter reads there, so
+//     client = signed + (travel - upper),    signed = client - (travel - upper).
+// The console's "Reset Position to Zero" and its ReAlign move the counter together with the
+// stored real limits, so the scale stays on the end stops. A real upper limit of 0 (stored by
+// nothing but an older program) falls back to the calibration's centring: upper = half the
+// travel, halves to even. An uncalibrated counter has no end stops to anchor on; its whole
+// signed range -8388607..8388608 maps onto 0..16777215 (client = signed + 8388607).
 class PositionMap {
 public:
-    // calibrated: the controller's Calibrated flag; travel: its stored MaxTravel.
-    static PositionMap FromController(bool calibrated, qint32 travel);
+    // calibrated: the controller's Calibrated flag; travel: its stored MaxTravel; realUpper:
+    // its stored real upper limit (raw).
+    static PositionMap FromController(bool calibrated, qint32 travel, qint32 realUpper = 0);
+    // Whether the end stops define the scale (a sync would move them off it).
+    bool Anchored() const { return max_ != kUnanchoredMax; }
 
     quint32 Max() const { return max_; }
     // The raw counter value as an INDI position; a raw value beyond an end stop (never
@@ -26,6 +31,7 @@ public:
     qint64 Offset() const { return offset_; }
 
 private:
+    static constexpr quint32 kUnanchoredMax = 16777215;
     PositionMap(qint64 offset, quint32 max) : offset_(offset), max_(max) {}
     qint64 offset_;
     quint32 max_;

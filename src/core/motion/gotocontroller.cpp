@@ -9,6 +9,7 @@
 #include "core/settings/focusersettings.h"
 
 #include <QLoggingCategory>
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcGoto, "tarnivel.motion", QtInfoMsg)
 
@@ -197,7 +198,9 @@ Sequence<bool> GotoController::GotoAndWaitPaced(int target, quint64 stopCount, P
     }
 
     const int frequency = PositionUpdateFrequency(settings_.Frequency);
-    const int slices = RoundToInt(static_cast<double>(kWaitPassTicks) / frequency);
+    // At least one slice: a pass that never waits gives a deferring pacer's front end no
+    // turn, and an abort would never be read.
+    const int slices = std::max(1, RoundToInt(static_cast<double>(kWaitPassTicks) / frequency));
 
     qint32 done = 0;
     while (done == 0) {
@@ -222,15 +225,11 @@ Sequence<bool> GotoController::GotoAndWaitPaced(int target, quint64 stopCount, P
         }
         // A failed query leaves done at 0, so the wait simply asks again.
         commands_.IsSlewDone(done);
-        for (int i = 0; i < slices; ++i) {
-            co_await PumpEvents(pacer);
-            co_await Pause(pacer, kGotoWaitSliceMs);
-        }
+        for (int i = 0; i < slices; ++i)
+            co_await PumpThenPause(pacer, kGotoWaitSliceMs);
     }
-    for (int i = 0; i < kSettleSlices; ++i) {
-        co_await PumpEvents(pacer);
-        co_await Pause(pacer, kGotoSettleSliceMs);
-    }
+    for (int i = 0; i < kSettleSlices; ++i)
+        co_await PumpThenPause(pacer, kGotoSettleSliceMs);
     if (!wasCalibrating)
         PlayEndSound();
     DisplayPosition();

@@ -16,8 +16,16 @@ struct MotionState {
     int JogRate = 0;
     int ActiveJogRate = 0;
     bool CalibrationRunning = false;
+
+    // A goto, a jog or a calibration is under way (or asked for).
+    bool Moving() const;
 };
 
 inline const QString kGotoModeGoto = QStringLiteral("GOTO");
+
+inline bool MotionState::Moving() const {
+    return GotoMode == kGotoModeGoto || MotionDirection != 0 || JogRate != 0 ||
+           ActiveJogRate != 0 || CalibrationRunning;
+}
 
 } // namespace tarnivel

@@ -2,6 +2,7 @@
 
 #include "core/seams/platform.h"
 
+#include <QtGlobal>
 #include <coroutine>
 #include <exception>
 #include <optional>
@@ -40,11 +41,19 @@ private:
     Platform& platform_;
 };
 
+// A wait always reaches await_suspend: only there may a pacer take the suspended sequence
+// and resume it later. A pacer that waits in place has done so when the sequence goes on.
 struct PacedWait {
     Pacer& pacer;
     int ms;
-    bool await_ready() { return pacer.WaitInPlace(ms); }
-    void await_suspend(std::coroutine_handle<> next) { pacer.Resume(ms, next); }
+    bool await_ready() const noexcept { return false; }
+    bool await_suspend(std::coroutine_handle<> next) {
+        if (pacer.WaitInPlace(ms))
+            return false;
+        // The pacer may resume (and so end and free) the sequence before this returns.
+        pacer.Resume(ms, next);
+        return true;
+    }
     void await_resume() const noexcept {}
 };
 
@@ -99,8 +108,11 @@ public:
             handle_.resume();
     }
     bool Valid() const { return static_cast<bool>(handle_); }
+    // True also for an empty sequence (default-made, moved from or Reset): nothing waits.
     bool Done() const { return !handle_ || handle_.done(); }
-    // The result once Done(); T{} for a sequence that never ran.
+    // The result once the sequence has run to its co_return. T{} for one that never ran (never
+    // started, still waiting, Reset or empty): a caller that must tell these apart from a real
+    // T{} asks Valid() and Done() before Reset.
     T Result() const {
         if (handle_ && handle_.done() && handle_.promise().value)
             return *handle_.promise().value;
@@ -120,9 +132,17 @@ public:
     }
     T await_resume() { return Result(); }
 
-    // Starts the sequence with waits spent in place and returns its result.
+    // Starts the sequence with its waits spent in place and returns its result. Only for a
+    // pacer that waits in place: with one that defers, the sequence still waits on return, and
+    // that pacer must be cancelled before this sequence goes out of scope.
     T RunToEnd() {
         Start();
+        const bool ended = handle_ && handle_.done();
+        Q_ASSERT_X(ended, "Sequence::RunToEnd", "a wait was deferred");
+        if (!ended) {
+            qWarning("Sequence::RunToEnd: the sequence waits on a deferring pacer; no result");
+            return T{};
+        }
         return Result();
     }
 
@@ -130,5 +150,13 @@ private:
     explicit Sequence(std::coroutine_handle<promise_type> h) : handle_(h) {}
     std::coroutine_handle<promise_type> handle_;
 };
+
+// The pump and pause that pace the polling loops: waiting events get their turn, then the
+// pause runs. A deferring pacer spends each as a separate turn of its event loop.
+inline Sequence<bool> PumpThenPause(Pacer& pacer, int ms) {
+    co_await PumpEvents(pacer);
+    co_await Pause(pacer, ms);
+    co_return true;
+}
 
 } // namespace tarnivel

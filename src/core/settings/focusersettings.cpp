@@ -25,6 +25,8 @@ constexpr int kSensorCount = 3;
 constexpr int kDefaultDecimals = 3;
 constexpr int kMaxDecimals = 8;
 constexpr int kMaxComPort = 16;
+// The poll ticks every 50 ms: more position reads a second than 20 never happen.
+constexpr int kMaxFrequency = 20;
 constexpr int kMinJogRate = 1;
 constexpr int kMaxJogRate = 9;
 constexpr int kMaxDeviceAddress = 255;
@@ -113,7 +115,9 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
         const int port = IntValue(value, defaults.COMport);
         s.COMport = (port >= 0 && port <= kMaxComPort) ? port : 0;
     } else if (key == QLatin1String("FREQUENCY")) {
-        s.Frequency = PositionUpdateFrequency(IntValue(value, defaults.Frequency));
+        const int frequency = IntValue(value, defaults.Frequency);
+        s.Frequency =
+            frequency <= kMaxFrequency ? PositionUpdateFrequency(frequency) : defaults.Frequency;
     } else if (key == QLatin1String("SCALEFACTOR")) {
         // Every position is divided by it.
         const double scale = RealValue(value, defaults.ScaleFactor);

@@ -1,14 +1,12 @@
 #include "platform/qt/qtmessagebox.h"
 
+#include <QEventLoop>
 #include <QMessageBox>
 
 namespace tarnivel {
 
-MsgAnswer QtMessageBox::show(MsgIcon icon, const QString& title, const QString& text,
-                             MsgButtons buttons) {
-    QMessageBox box(parent_);
-    box.setWindowTitle(title);
-    box.setText(text);
+namespace {
+void SetIcon(QMessageBox& box, MsgIcon icon) {
     switch (icon) {
     case MsgIcon::None:
         box.setIcon(QMessageBox::NoIcon);
@@ -26,6 +24,15 @@ MsgAnswer QtMessageBox::show(MsgIcon icon, const QString& title, const QString& 
         box.setIcon(QMessageBox::Information);
         break;
     }
+}
+} // namespace
+
+MsgAnswer QtMessageBox::show(MsgIcon icon, const QString& title, const QString& text,
+                             MsgButtons buttons) {
+    QMessageBox box(parent_);
+    box.setWindowTitle(title);
+    box.setText(text);
+    SetIcon(box, icon);
     if (buttons == MsgButtons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         // Every question the console asks is about to destroy something (a saved position,
@@ -37,6 +44,21 @@ MsgAnswer QtMessageBox::show(MsgIcon icon, const QString& title, const QString& 
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return MsgAnswer::Ok;
+}
+
+void QtMessageBox::notify(QWidget* owner, MsgIcon icon, const QString& title, const QString& text) {
+    // Not modal: a modal box, even one modal to its own window only, would block the main
+    // window too, which every other window of the program belongs to.
+    QMessageBox box(owner);
+    box.setWindowModality(Qt::NonModal);
+    box.setWindowTitle(title);
+    box.setText(text);
+    SetIcon(box, icon);
+    box.setStandardButtons(QMessageBox::Ok);
+    QEventLoop wait;
+    QObject::connect(&box, &QDialog::finished, &wait, &QEventLoop::quit);
+    box.show();
+    wait.exec();
 }
 
 } // namespace tarnivel

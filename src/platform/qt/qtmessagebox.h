@@ -12,6 +12,7 @@ public:
     void setParent(QWidget* parent) { parent_ = parent; }
     MsgAnswer show(MsgIcon icon, const QString& title, const QString& text,
                    MsgButtons buttons) override;
+    void notify(QWidget* owner, MsgIcon icon, const QString& title, const QString& text) override;
 
 private:
     QPointer<QWidget> parent_;

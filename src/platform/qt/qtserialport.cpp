@@ -11,12 +11,15 @@ namespace {
 constexpr int kInputBufferBytes = 1024;
 constexpr int kWriteFlushMs = 100;
 
-QString OpenErrorText(const QString& device, QSerialPort::SerialPortError error,
+QString OpenErrorText(int comPort, const QString& device, QSerialPort::SerialPortError error,
                       const QString& reason) {
-    // A COMn link beside the settings names the device it stands for.
+    // A COMn link beside the settings names the device it stands for. Without one the
+    // port falls back on a serial line of the machine, which the operator may not know of.
     const QFileInfo info(device);
     const QString shown = info.isSymLink() ? info.symLinkTarget() : device;
     QString text = shown + QStringLiteral(": ") + reason;
+    if (device.startsWith(QStringLiteral("/dev/")))
+        text = QStringLiteral("no COM%1 link in the program folder; ").arg(comPort) + text;
     // Serial devices belong to the group dialout; a user outside it is refused.
     if (error == QSerialPort::PermissionError)
         text += QStringLiteral(" \u2014 is your user in the dialout group?");
@@ -45,7 +48,7 @@ bool QtSerialPort::open(int comPort) {
     port_.setReadBufferSize(kInputBufferBytes);
     if (!port_.open(QIODevice::ReadWrite)) {
         qCDebug(lcPort) << "cannot open" << port_.portName() << port_.errorString();
-        openError_ = OpenErrorText(device, port_.error(), port_.errorString());
+        openError_ = OpenErrorText(comPort, device, port_.error(), port_.errorString());
         return false;
     }
     // A line can hold bytes from an earlier session.

@@ -12,26 +12,11 @@ void UseProgramStyle() {
 }
 
 Application::Application(const ProgramFolder& folder)
-    : folder_(folder), port_(folder_), link_(port_, platform_), commands_(link_),
-      gotos_(commands_, settings_, motion_, sound_, platform_), console_{settings_,
-                                                                         motion_,
-                                                                         positions_,
-                                                                         link_,
-                                                                         commands_,
-                                                                         gotos_,
-                                                                         platform_,
-                                                                         sound_,
-                                                                         messages_,
-                                                                         cursor_,
-                                                                         folder_.baseName(),
-                                                                         folder_.logPath(),
-                                                                         folder_.logFileName(),
-                                                                         {},
-                                                                         {},
-                                                                         [](QDialog& dialog) {
-                                                                             dialog.exec();
-                                                                         }},
+    : folder_(folder), port_(folder_), device_(port_, platform_, sound_),
+      console_(device_, messages_, cursor_, folder_.baseName(), folder_.logPath(),
+               folder_.logFileName()),
       window_(console_, folder_.settingsPath()) {
+    console_.RunModal = [](QDialog& dialog) { dialog.exec(); };
     messages_.setParent(&window_);
 }
 

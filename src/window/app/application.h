@@ -3,13 +3,8 @@
 // The program as it runs: the real seams, the shared state and the main window, built in
 // one place so that main() and the end-to-end tests compose exactly the same program.
 
-#include "core/link/focusercommands.h"
-#include "core/link/focuserlink.h"
-#include "core/motion/gotocontroller.h"
-#include "core/motion/motionstate.h"
-#include "core/settings/focusersettings.h"
+#include "core/device/focuserdevice.h"
 #include "core/settings/programfolder.h"
-#include "core/settings/savedpositionlist.h"
 #include "platform/qt/qtbusycursor.h"
 #include "platform/qt/qtmessagebox.h"
 #include "platform/qt/qtplatform.h"
@@ -42,15 +37,10 @@ private:
     ProgramFolder folder_;
     QtPlatform platform_;
     QtSerialPort port_;
-    FocuserLink link_;
-    FocuserCommands commands_;
-    FocuserSettings settings_;
-    MotionState motion_;
-    SavedPositionList positions_;
     QtSoundPlayer sound_;
     QtMessageBox messages_;
     QtBusyCursor cursor_;
-    GotoController gotos_;
+    FocuserDevice device_;
     Console console_;
     frmTarnivel window_;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/device/focuserdevice.h"
+
 #include <QString>
 #include <functional>
 
@@ -8,19 +10,21 @@ class QDialog;
 namespace tarnivel {
 
 class BusyCursor;
-class FocuserCommands;
-class FocuserLink;
-class GotoController;
 class MessageBox;
-class Platform;
-class SavedPositionList;
-class SoundPlayer;
-struct FocuserSettings;
-struct MotionState;
 
-// Everything the windows and dialogs share, built once by the composition root (Main)
-// or by a test with its own seams. Nothing here is global.
+// What the window and its dialogs share: the device they drive (its parts named here for the
+// handlers' brevity) and the desktop's own seams. Built once by the composition root
+// (Application) or by a test with its own seams. Nothing here is global.
 struct Console {
+    Console(FocuserDevice& device, MessageBox& messages, BusyCursor& cursor, QString appTitle,
+            QString logPath, QString logFileName)
+        : device(device), settings(device.settings()), motion(device.motion()),
+          positions(device.positions()), link(device.link()), commands(device.commands()),
+          gotos(device.gotos()), platform(device.platform()), sound(device.sound()),
+          messages(messages), cursor(cursor), appTitle(std::move(appTitle)),
+          logPath(std::move(logPath)), logFileName(std::move(logFileName)) {}
+
+    FocuserDevice& device;
     FocuserSettings& settings;
     MotionState& motion;
     SavedPositionList& positions;
@@ -34,8 +38,10 @@ struct Console {
     QString appTitle;    // the executable's name without extension: title of messages
     QString logPath;     // temperature log
     QString logFileName; // shown by the options dialog
+
+    // Reads the position and shows it: the main window's readout once it exists.
+    void DisplayPosition() { device.DisplayPosition(); }
     // Filled by the main window.
-    std::function<void()> DisplayPosition;
     std::function<void(bool)> EnableMotionControls;
     // Shows a dialog modally; tests replace it with a script that drives the dialog.
     std::function<void(QDialog&)> RunModal;

@@ -12,6 +12,7 @@
 #include "window/app/logoart.h"
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"
+#include "window/app/stopkey.h"
 #include "window/app/temperaturepanel.h"
 #include "window/options/frmoptions.h"
 #include "window/plot/temperatureplot.h"
@@ -52,6 +53,8 @@ const QColor kStopColour{192, 0, 0};
 const QColor kStopDisabledColour{206, 150, 150};
 
 const QString kOffText = QStringLiteral("---Off--");
+const QString kCalibrationNeededText =
+    QStringLiteral("Focuser requires Calibrating: click on Options and then Calibrate");
 
 QPushButton* makeButton(const QString& name, const QString& caption, QWidget* parent) {
     auto* b = new QPushButton(caption, parent);
@@ -89,7 +92,7 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
     rateTimer->setObjectName(QStringLiteral("RateTimer"));
     connect(rateTimer, &RateTimer::timeout, this, &frmTarnivel::RateTimer_Timer);
 
-    console_.DisplayPosition = [this] { DisplayPosition(); };
+    console_.device.SetReadout([this] { DisplayPosition(); });
     console_.EnableMotionControls = [this](bool enabled) { EnableMotionControls(enabled); };
     console_.gotos.setDisplayPosition([this] { DisplayPosition(); });
     console_.gotos.setGotoFinished(
@@ -102,7 +105,7 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
 
 frmTarnivel::~frmTarnivel() {
     // The shared console outlives the window; leave it nothing that points here.
-    console_.DisplayPosition = nullptr;
+    console_.device.SetReadout(nullptr);
     console_.EnableMotionControls = nullptr;
     console_.gotos.setDisplayPosition(nullptr);
     console_.gotos.setGotoFinished(nullptr);
@@ -140,7 +143,7 @@ void frmTarnivel::BuildControls() {
     NumLED->setLive(false);
     lblStatus = new StatusLine(this);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
-    lblStatus->setMinimumWidth(160);
+    lblStatus->setMinimumWidth(240);
     {
         QFont f = lblStatus->font();
         f.setBold(true);
@@ -287,10 +290,10 @@ void frmTarnivel::BuildControls() {
     // ---- Layout ---------------------------------------------------------------------------
     auto* readout = new QVBoxLayout;
     readout->addWidget(NumLED, 1);
-    auto* statusRow = new QHBoxLayout;
-    statusRow->addWidget(lblStatus, 1);
-    statusRow->addWidget(cmdOptions);
-    readout->addLayout(statusRow);
+    auto* optionsRow = new QHBoxLayout;
+    optionsRow->addStretch(1);
+    optionsRow->addWidget(cmdOptions);
+    readout->addLayout(optionsRow);
 
     auto* grid = new QGridLayout(this);
     const int headerPx = TwipsToPixels(kHeaderTwips, dpiY());
@@ -304,6 +307,8 @@ void frmTarnivel::BuildControls() {
     grid->addWidget(fraPositions, 1, 1, 3, 1);
     grid->addWidget(temperatures->Frame2, 4, 0);
     grid->addWidget(temperatures->Frame3, 4, 1);
+    // The whole width: a notice names a device, a file or a target, and must read whole.
+    grid->addWidget(lblStatus, 5, 0, 1, 2);
     grid->setRowStretch(3, 1);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
@@ -342,6 +347,16 @@ void frmTarnivel::BuildControls() {
         if (cmdStop->isEnabled())
             cmdStop->click();
     });
+    // And in every other window of the program.
+    new StopKey(
+        this, [this] { return console_.motion.Moving(); },
+        [this] { return console_.motion.CalibrationRunning; },
+        [this] {
+            if (!cmdStop->isEnabled())
+                return false;
+            cmdStop_Click();
+            return true;
+        });
 
     connect(cboComPort, &QComboBox::currentIndexChanged, this, [this] { cboComPort_Click(); });
     connect(cmdConnect, &QPushButton::clicked, this, &frmTarnivel::cmdConnect_Click);
@@ -410,6 +425,8 @@ void frmTarnivel::Form_Load() {
     m.ActiveJogRate = 0;
     m.MotionDirection = 0;
     FillPortList(s.COMport);
+    // Not a limit box with its text selected, where stray typing would replace a limit.
+    cmdConnect->setFocus();
 
     if (loadResult_.unreadable) {
         console_.messages.show(
@@ -515,6 +532,7 @@ void frmTarnivel::cmdConnect_Click() {
         return;
     }
 
+    lostNoted_ = false;
     cboComPort->setEnabled(false);
     SetBackColour(cmdConnect, ColourOn);
     SetBackColour(cmdDisconnect, ColourOn);
@@ -588,6 +606,9 @@ void frmTarnivel::RunDisconnect() {
     console_.gotos.PlayEndSound();
     rateTimer->setInterval(0);
     SetDisconnectedState();
+    // The connection is now closed, not lost.
+    if (lblStatus->text() == kLostText)
+        lblStatus->clear();
     DisconnectRequested = false;
     if (CloseRequested)
         UnloadWindow();
@@ -661,10 +682,13 @@ void frmTarnivel::ShowOptions() {
             PixelsToTwips(y(), dpiY()) + PixelsToTwips(frameGeometry().height(), dpiY()) / 2;
 
         dialog.Display();
+        if (dialog.CalibrationNeeded)
+            lblStatus->setText(kCalibrationNeededText);
 
         if (!dialog.Cancel) {
             const double oldScaleFactor = s.ScaleFactor;
             const QString oldUnits = s.ScaleUnits;
+            const int oldDecimals = s.Decimals;
             if (dialog.ScaleFactor != s.ScaleFactor) {
                 s.ScaleFactor = dialog.ScaleFactor;
                 fraPositions->RefreshPositionRows();
@@ -688,6 +712,10 @@ void frmTarnivel::ShowOptions() {
             s.Logging = dialog.Logging;
             if (s.ScaleFactor != oldScaleFactor || s.ScaleUnits != oldUnits)
                 ConvertStepEntry(oldScaleFactor);
+            // Its figures were in the display units of its time.
+            if (s.ScaleFactor != oldScaleFactor || s.ScaleUnits != oldUnits ||
+                dialog.Decimals != oldDecimals)
+                ClearShortNote();
         }
     }
     unsetCursor();

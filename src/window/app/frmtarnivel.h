@@ -15,6 +15,8 @@ class QPushButton;
 
 namespace tarnivel {
 
+inline const QString kLostText = QStringLiteral("Focuser connection lost");
+
 struct Console;
 class JogButton;
 class LedReadout;
@@ -121,7 +123,10 @@ private:
     void UnloadWindow();
     void RunDisconnect();
     void SetUnitCaptions();
-    void NoteLostConnection();
+    // True when the loss was seen just now and ended a goto or a jog.
+    bool NoteLostConnection();
+    // The "Goto stopped short" notice goes once it no longer tells of the last move.
+    void ClearShortNote();
     void StepMove(int sign);
     // The step entry as a number when it is a valid step (numeric and above 0).
     bool ReadStep(double& value) const;
@@ -133,6 +138,7 @@ private:
     LoadResult loadResult_;
     bool unloading_ = false;
     bool unloaded_ = false;
+    bool lostNoted_ = false;
 };
 
 } // namespace tarnivel

@@ -40,6 +40,7 @@ void frmTarnivel::JogPress(JogButton* button, int rate) {
         return;
     console_.motion.JogRate = rate;
     SetBackColour(button, ColourOn);
+    ClearShortNote();
 }
 
 void frmTarnivel::JogRelease(JogButton* button) {

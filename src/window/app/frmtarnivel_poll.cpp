@@ -14,6 +14,7 @@
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"
 #include "window/app/temperaturepanel.h"
+#include "window/ui/colours.h"
 
 #include <QLabel>
 #include <QLocale>
@@ -25,6 +26,7 @@ namespace {
 constexpr int kCalibrationRefreshTicks = 5;
 constexpr int kRefreshPerSecondBase = 20; // ticks per second at the nominal 50 ms
 constexpr int kStatusBase = 500;
+const QString kShortText = QStringLiteral("Goto stopped short");
 
 int sign(int v) {
     return (v > 0) - (v < 0);
@@ -48,7 +50,8 @@ void frmTarnivel::RateTimer_Timer() {
     int rate = m.JogRate;
     const quint64 stopCount = console_.link.StopCount();
 
-    NoteLostConnection();
+    if (NoteLostConnection())
+        rate = 0;
 
     if (DisconnectRequested) {
         RunDisconnect();
@@ -56,10 +59,7 @@ void frmTarnivel::RateTimer_Timer() {
     }
 
     if (m.GotoDone) {
-        m.GotoDone = false;
-        m.JogRate = 0;
-        m.MotionDirection = 0;
-        ClearGoto();
+        console_.device.FinishGoto();
         EnableMotionControls(true);
         cmdDummy->setFocus();
     }
@@ -71,8 +71,10 @@ void frmTarnivel::RateTimer_Timer() {
         return;
     }
 
-    if (m.GotoMode == kGotoModeGoto)
+    if (m.GotoMode == kGotoModeGoto) {
+        ClearShortNote();
         gotos.RunStage();
+    }
     // A STOP handled inside the goto's commands also ends a jog asked for before it.
     if (console_.link.StoppedSince(stopCount))
         rate = 0;
@@ -134,13 +136,36 @@ void frmTarnivel::RateTimer_Timer() {
         rateTimer->setEnabled(true);
 }
 
-void frmTarnivel::NoteLostConnection() {
+bool frmTarnivel::NoteLostConnection() {
     // The port closed itself (device gone): commands now time out like on a closed port.
     // Say so, but leave the teardown to the operator.
-    const QString kLost = QStringLiteral("Focuser connection lost");
-    if (console_.link.LinkOpen() && console_.link.port().connectionLost() &&
-        lblStatus->text() != kLost)
-        lblStatus->setText(kLost);
+    if (!console_.link.LinkOpen() || !console_.link.port().connectionLost())
+        return false;
+    if (lblStatus->text() != kLostText)
+        lblStatus->setText(kLostText);
+    if (lostNoted_)
+        return false;
+    lostNoted_ = true;
+    NumLED->setLive(false);
+    temperatures->DimReadings();
+    // A goto waits for a "done" that cannot come, and a jog for a release that no longer
+    // reaches the motor: both end as after STOP, with nothing sent to a port that is gone.
+    MotionState& m = console_.motion;
+    if (!m.Moving())
+        return false;
+    m.GotoDone = true;
+    m.JogRate = 0;
+    m.ActiveJogRate = 0;
+    m.MotionDirection = 0;
+    for (JogButton* b : {cmdFastLeft, cmdSlowLeft, cmdSlowRight, cmdFastRight})
+        SetBackColour(b, ColourOff);
+    console_.gotos.PlaySlewSound(QString(), false, false);
+    return true;
+}
+
+void frmTarnivel::ClearShortNote() {
+    if (lblStatus->text().startsWith(kShortText))
+        lblStatus->clear();
 }
 
 void frmTarnivel::DisplayPosition() {
@@ -161,19 +186,13 @@ void frmTarnivel::ClearGoto() {
 }
 
 void frmTarnivel::GotoFinished(int reached, int target) {
-    // Compared as the operator reads them: a step or two off the target is not "short".
-    const FocuserSettings& s = console_.settings;
-    const QString at = FormatPositionText(reached, s.ScaleFactor, s.Decimals).trimmed();
-    const QString aim = FormatPositionText(target, s.ScaleFactor, s.Decimals).trimmed();
-    const QString kShort = QStringLiteral("Goto stopped short");
-    if (at == aim) {
-        if (lblStatus->text().startsWith(kShort))
-            lblStatus->clear();
+    const QString text = console_.device.ShortGotoText(reached, target);
+    if (text.isEmpty()) {
+        ClearShortNote();
         return;
     }
     // An end stop or an active limit ended the move; the readout alone would not tell.
-    lblStatus->setText(
-        QStringLiteral("%1 at %2 %4 (target %3 %4)").arg(kShort, at, aim, s.ScaleUnits));
+    lblStatus->setText(text);
 }
 
 } // namespace tarnivel

@@ -2,6 +2,7 @@
 
 #include "core/device/fanrule.h"
 #include "core/link/focusercommands.h"
+#include "core/motion/motionstate.h"
 #include "core/motion/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "window/app/console.h"
@@ -80,6 +81,7 @@ QString LimitText(double limit) {
 TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
     : QObject(parent), console_(console) {
     limitCheck_ = new QuietCall([this] { ValidatePendingLimits(); }, this);
+    limitCheck_->holdWhile([this] { return console_.motion.Moving(); });
     Frame2 = new QGroupBox(QStringLiteral("Temperature"), parent);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     auto* temperatures = new QGridLayout(Frame2);
@@ -143,6 +145,7 @@ TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
 
     // The disconnected state the window starts in.
     DisableFanControls();
+    DimReadings();
 }
 
 void TemperaturePanel::LoadFromSettings() {
@@ -186,48 +189,40 @@ void TemperaturePanel::UpdateToolTips() {
 }
 
 void TemperaturePanel::UpdateStatus() {
-    FocuserCommands& commands = console_.commands;
     const int degrees = console_.settings.Degrees;
     const auto toDisplay = [degrees](double celsius) {
         return degrees == 0 ? celsius : FocuserCommands::CelsiusToFahrenheit(celsius);
     };
 
-    TemperatureReadings celsius;
+    InlinePacer pacer(console_.platform);
+    // The reads give events a turn, so the mode is read only once they are done.
+    const StatusReport report =
+        console_.device.ReadStatus(pacer, [this] { return FanMode; }).RunToEnd();
     for (int n = 1; n <= 3; ++n) {
-        bool ok = false;
-        const double t = commands.GetTemperature(n, &ok);
-        // A failed read yields 0.0, a temperature nobody measured: treat it as no reading.
-        if (ok && t != kNotFittedTemperature)
-            celsius[n - 1] = t;
-        txtTemp[n - 1]->setText(TemperatureText(
-            celsius[n - 1] ? TemperatureReading(toDisplay(*celsius[n - 1])) : std::nullopt,
-            degrees));
+        const TemperatureReading& c = report.celsius[n - 1];
+        txtTemp[n - 1]->setEnabled(report.answered[n - 1]);
+        txtTemp[n - 1]->setText(
+            TemperatureText(c ? TemperatureReading(toDisplay(*c)) : std::nullopt, degrees));
     }
 
-    qint32 running = 0;
-    commands.GetFanState(running);
-
-    // The commands above pump events, so the mode is read only now, once.
-    const FanVerdict verdict = DecideFan(FanMode, celsius, degrees, console_.settings);
-    if (verdict == FanVerdict::SensorMissing) {
+    if (report.verdict == FanVerdict::SensorMissing) {
         FillLamp(ColourOff);
         SelectFan(0);
-    } else if (verdict == FanVerdict::Run) {
+    } else if (report.verdict == FanVerdict::Run) {
         SelectFan(1);
-        if (FanCommandDue(verdict, running))
+        if (report.commandSent)
             FillLamp(ColourOn);
-    } else if (verdict == FanVerdict::Rest) {
+    } else if (report.verdict == FanVerdict::Rest) {
         SelectFan(0);
-        if (FanCommandDue(verdict, running))
+        if (report.commandSent)
             FillLamp(ColourOff);
     }
-    SendFanCommand(commands, verdict, running);
 
     if (console_.settings.Logging)
-        WriteLogLine(celsius);
+        WriteLogLine(report.celsius);
     else
         SetLogStatus(QString());
-    Q_EMIT statusUpdated(Now(), celsius, FanMode, !optFan[0]->isChecked());
+    Q_EMIT statusUpdated(Now(), report.celsius, FanMode, !optFan[0]->isChecked());
 }
 
 void TemperaturePanel::cmdManual_Click() {
@@ -293,7 +288,13 @@ void TemperaturePanel::SetDisconnectedState() {
     cmdManual_Click();
     FanMode = 0;
     DisableFanControls();
+    DimReadings();
     LockLimits(false);
+}
+
+void TemperaturePanel::DimReadings() {
+    for (QLineEdit* box : txtTemp)
+        box->setEnabled(false);
 }
 
 void TemperaturePanel::DisableFanControls() {

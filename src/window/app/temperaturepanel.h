@@ -39,6 +39,8 @@ public:
     void optFan_Click(int index);
     // Fan controls into the disconnected state (FanMode 0, all disabled, lamp off).
     void SetDisconnectedState();
+    // The temperatures greyed: no longer being read (disconnected, connection lost).
+    void DimReadings();
     // Sends a queued manual fan command, if any (poll tick).
     void SendQueuedFanCommand();
     // Takes the limit typed into txtSensorLimit n (1..3). False, after telling the

@@ -43,6 +43,12 @@ void CalibrationView::ShowLimits(bool on) {
     dialog_.chkLimits->setChecked(on);
 }
 
+void CalibrationView::CalibrationLost() {
+    dialog_.CalibrationNeeded = true;
+    dialog_.lblCalibrate->setText(dialog_.lblCalibrate->text() + QStringLiteral("\r\n") +
+                                  kLabelCalibrationNeeded);
+}
+
 bool CalibrationView::CompletionSound() const {
     return dialog_.CompletionSound;
 }

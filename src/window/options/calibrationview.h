@@ -4,6 +4,9 @@
 
 namespace tarnivel {
 
+inline const QString kLabelCalibrationNeeded =
+    QStringLiteral("Focuser requires Calibrating before using.");
+
 class frmOptions;
 
 // The options dialog's face of a calibration: the progress label, the check boxes and the
@@ -20,6 +23,7 @@ public:
     void ShowAutoStop(bool on) override;
     void ShowLimits(bool on) override;
     bool CompletionSound() const override;
+    void CalibrationLost() override;
 
 private:
     frmOptions& dialog_;

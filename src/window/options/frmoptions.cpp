@@ -69,7 +69,7 @@ template <typename W> W* Named(W* w, const char* name) {
 frmOptions::frmOptions(Console& console, QWidget* parent)
     : QDialog(parent), console_(console),
       calibrationView_(std::make_unique<CalibrationView>(*this)),
-      calibration_(std::make_unique<Calibration>(console, *calibrationView_)) {
+      calibration_(std::make_unique<Calibration>(console.device, *calibrationView_)) {
     setObjectName(QStringLiteral("frmOptions"));
     setWindowTitle(QStringLiteral("Tarnivel Options"));
     setModal(true);
@@ -132,6 +132,9 @@ void frmOptions::BuildControls() {
     lblCalibrate->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     lblCalibrate->setMinimumHeight(fontMetrics().lineSpacing() * 3 + 4);
     lblCalibrate->setMinimumWidth(fontMetrics().horizontalAdvance(kLabelNotResponding) + 8);
+    lblPosition = Named(new QLabel(Frame9), "lblPosition");
+    lblPosition->setTextFormat(Qt::PlainText);
+    lblPosition->setAlignment(Qt::AlignHCenter);
     cmdCancelCalibrate->setVisible(false);
     {
         auto* v = new QVBoxLayout(Frame9);
@@ -141,6 +144,7 @@ void frmOptions::BuildControls() {
         buttons->addWidget(cmdCalibrate);
         v->addLayout(buttons);
         v->addWidget(lblCalibrate, 1);
+        v->addWidget(lblPosition);
     }
 
     // Display, motion and controller options.
@@ -255,6 +259,7 @@ void frmOptions::BuildControls() {
         {cmdCalibrate, "Drive to both end stops, measure the travel and put zero in its middle"},
         {cmdShowStates, "Show the controller's limits, auto-stop and calibration data"},
         {lblCalibrate, "Progress of the calibration"},
+        {lblPosition, "The focuser's position, as the main window's readout shows it"},
         {lblVersion, "Versions of this program and of the focuser's firmware"},
         {cmdOk, "Keep these settings"},
         {cmdCancel, "Close without changing any setting"},
@@ -325,13 +330,7 @@ bool frmOptions::LimitsActive() {
 }
 
 bool frmOptions::QuickCalibrationAvailable() {
-    qint32 realMin = 0;
-    qint32 realMax = 0;
-    qint32 travel = 0;
-    console_.commands.GetRealLimitMin(realMin);
-    console_.commands.GetRealLimitMax(realMax);
-    console_.commands.GetMaxTravel(travel);
-    return (realMin != 0 || realMax != 0) && travel != 0;
+    return console_.device.QuickCalibrationAllowed().ok();
 }
 
 void frmOptions::Display() {
@@ -403,7 +402,27 @@ void frmOptions::Display() {
     chkLogging->setText(console_.logFileName);
     chkLogging->setChecked(Logging);
 
+    // The dialog may lie over the main window's readout, and a calibration runs for
+    // minutes: the position is shown here as well.
+    const std::function<void()> display = console_.device.Readout();
+    console_.device.SetReadout([this, display] {
+        if (display)
+            display();
+        else
+            console_.device.ReadPosition();
+        ShowPosition();
+    });
+    ShowPosition();
     console_.RunModal(*this);
+    console_.device.SetReadout(display);
+}
+
+void frmOptions::ShowPosition() {
+    lblPosition->setText(
+        QStringLiteral("Focuser at %1 %2")
+            .arg(FormatPositionText(console_.motion.CurrentPosition, ScaleFactor, Decimals)
+                     .trimmed(),
+                 ScaleUnits));
 }
 
 void frmOptions::EnableOptionControls(bool enabled) {
@@ -495,7 +514,6 @@ void frmOptions::cmdReset_Click() {
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
     FocuserCommands& c = console_.commands;
-    MotionState& m = console_.motion;
 
     qint32 calibrated = 0;
     c.GetCalibrated(calibrated);
@@ -510,28 +528,10 @@ void frmOptions::cmdReset_Click() {
             MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
 
-    // The point that reads p now reads 0, so a stored limit L moves to L - p. Limits
-    // that cannot be read must not be shifted into garbage.
-    const int p = m.CurrentPosition;
-    qint32 realMin = 0;
-    qint32 realMax = 0;
-    const bool readMin = c.GetRealLimitMin(realMin) == 0;
-    const bool readMax = c.GetRealLimitMax(realMax) == 0;
-    if (!readMin || !readMax) {
-        console_.messages.show(MsgIcon::Warning, console_.appTitle,
-                               QStringLiteral("The focuser did not answer; the position "
-                                              "was not reset."));
+    const Outcome reset = console_.device.ShiftCounter(0, chkLimits->isChecked());
+    if (!reset.ok()) {
+        console_.messages.show(MsgIcon::Warning, console_.appTitle, reset.reason);
         return;
-    }
-    const int newMax = WrapSteps(SignedSteps(realMax) - SignedSteps(p));
-    const int newMin = WrapSteps(SignedSteps(realMin) - SignedSteps(p));
-
-    c.SetPosition(0);
-    c.SetRealLimitMax(newMax);
-    c.SetRealLimitMin(newMin);
-    if (chkLimits->isChecked()) {
-        c.SetLimitMax(newMax, -1);
-        c.SetLimitMin(newMin, +1);
     }
     // A second Reset in the same dialog must start from the new scale.
     console_.DisplayPosition();
@@ -577,10 +577,15 @@ void frmOptions::cmdCancel_Click() {
 }
 
 void frmOptions::reject() {
-    // Esc and the close box land here even while Cancel is disabled; a calibration, or
-    // any other exchange with the controller still running on this dialog, must end
-    // before it may close.
-    if (exchanging_ || calibration_->Active())
+    // Esc and the close box land here even while Cancel is disabled. During a calibration
+    // they cancel it, as its Cancel button would; the dialog, like any other exchange with
+    // the controller still running on it, must end before it may close.
+    if (calibration_->Active()) {
+        if (!cmdCancelCalibrate->isHidden())
+            cmdCancelCalibrate_Click();
+        return;
+    }
+    if (exchanging_)
         return;
     Cancel = true;
     QDialog::reject();

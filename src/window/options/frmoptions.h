@@ -45,12 +45,14 @@ public:
     int Degrees = 0;
     bool Logging = false;
     bool Cancel = true;
+    // out: a calibration ended in this dialog left the focuser uncalibrated.
+    bool CalibrationNeeded = false;
 
     // Enables or disables the buttons and option frames together; the quick calibration
     // stays disabled while the controller holds no calibration to reuse.
     void EnableOptionControls(bool enabled);
 
-    // Cancel and the close box; both are ignored while a calibration runs.
+    // Cancel, Esc and the close box; during a calibration Esc and the close box cancel it.
     void reject() override;
 
     // The scale factor as the operator sees and types it.
@@ -67,6 +69,7 @@ private:
     bool LimitsActive();
     bool QuickCalibrationAvailable();
     bool ValidateScaleFactor();
+    void ShowPosition();
 
     void cboScaleUnits_Click();
     bool RefusedDuringExchange(QCheckBox* box);
@@ -105,6 +108,7 @@ private:
     QPushButton* cmdCancelCalibrate = nullptr;
     QPushButton* cmdCalibrate = nullptr;
     QLabel* lblCalibrate = nullptr;
+    QLabel* lblPosition = nullptr; // the readout, which the dialog may cover
     QGroupBox* fraOptions = nullptr;
     QGroupBox* fraLimits = nullptr;
     QCheckBox* chkLimits = nullptr;

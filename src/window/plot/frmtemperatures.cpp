@@ -8,9 +8,11 @@
 #include <QAreaSeries>
 #include <QChart>
 #include <QChartView>
+#include <QDate>
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -20,6 +22,7 @@
 #include <QLineSeries>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -86,6 +89,25 @@ void SetPaddedRange(QValueAxis* axis, double low, double high, double minRange) 
     axis->applyNiceNumbers();
 }
 
+// A file chooser that blocks nothing but its caller: a modal one, even modal to the plot
+// only, would block the main window (the plot's parent) and its STOP with it.
+QString AskPath(QWidget* parent, const QString& title, const QString& name, const QString& filter,
+                bool save) {
+    QFileDialog dialog(parent, title, QString(), filter);
+    dialog.setWindowModality(Qt::NonModal);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!name.isEmpty())
+        dialog.selectFile(name);
+    QEventLoop wait;
+    QObject::connect(&dialog, &QDialog::finished, &wait, &QEventLoop::quit);
+    dialog.show();
+    wait.exec();
+    if (dialog.result() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
 } // namespace
 
 // The chart, scrolled by dragging and zoomed (in time) by the wheel.
@@ -146,6 +168,9 @@ frmTemperatures::frmTemperatures(Console& console, const TemperatureSeries& live
     chart->setObjectName(QStringLiteral("chart"));
     chart->legend()->setAlignment(Qt::AlignBottom);
     chart->setMargins(QMargins(4, 4, 4, 4));
+    // The axis numbers with the operator's decimal mark, as the console's boxes show them.
+    chart->setLocalizeNumbers(true);
+    chart->setLocale(QLocale());
 
     timeAxis = new QDateTimeAxis;
     timeAxis->setTickCount(7);
@@ -205,6 +230,12 @@ frmTemperatures::frmTemperatures(Console& console, const TemperatureSeries& live
     lblSource->setTextInteractionFlags(Qt::TextSelectableByMouse);
     for (QPushButton* b : {cmdFollow, cmdOpenLog, cmdSaveImage})
         b->setAutoDefault(false);
+    chartView->setToolTip(QStringLiteral("Drag to scroll in time, turn the wheel to zoom; Esc "
+                                         "stops the focuser as in the main window"));
+    cmdFollow->setToolTip(QStringLiteral("Show the newest live readings again and follow them"));
+    cmdOpenLog->setToolTip(QStringLiteral("Show a temperature log written by this program"));
+    cmdSaveImage->setToolTip(QStringLiteral("Save the plot as a PNG image, with its date"));
+    lblSource->setToolTip(QStringLiteral("What the plot shows: the live readings or a log"));
     connect(cmdFollow, &QPushButton::clicked, this, &frmTemperatures::Follow);
     connect(cmdOpenLog, &QPushButton::clicked, this, &frmTemperatures::cmdOpenLog_Click);
     connect(cmdSaveImage, &QPushButton::clicked, this, &frmTemperatures::cmdSaveImage_Click);
@@ -220,14 +251,14 @@ frmTemperatures::frmTemperatures(Console& console, const TemperatureSeries& live
     layout->addLayout(buttons);
 
     AskLogPath = [](QWidget* parent) {
-        return QFileDialog::getOpenFileName(
-            parent, QStringLiteral("Open log"), QString(),
-            QStringLiteral("Temperature logs (*.csv);;All files (*)"));
+        return AskPath(parent, QStringLiteral("Open log"), QString(),
+                       QStringLiteral("Temperature logs (*.csv);;All files (*)"), false);
     };
     AskImagePath = [](QWidget* parent) {
-        return QFileDialog::getSaveFileName(parent, QStringLiteral("Save image"),
-                                            QStringLiteral("temperatures.png"),
-                                            QStringLiteral("PNG images (*.png)"));
+        return AskPath(
+            parent, QStringLiteral("Save image"),
+            QStringLiteral("temperatures-%1.png").arg(QDate::currentDate().toString(Qt::ISODate)),
+            QStringLiteral("PNG images (*.png)"), true);
     };
 
     PlaceFromSettings();
@@ -368,9 +399,9 @@ LogImport frmTemperatures::OpenLog(const QString& path) {
     TemperatureSeries loaded(0);
     const LogImport result = ImportTemperatureLogFile(path, loaded);
     if (!result.opened) {
-        console_.messages.show(MsgIcon::Warning, console_.appTitle,
-                               QStringLiteral("The temperature log %1 could not be read: %2")
-                                   .arg(QDir::toNativeSeparators(path), result.error));
+        console_.messages.notify(this, MsgIcon::Warning, console_.appTitle,
+                                 QStringLiteral("The temperature log %1 could not be read: %2")
+                                     .arg(QDir::toNativeSeparators(path), result.error));
         return result;
     }
     log_ = std::move(loaded);
@@ -402,11 +433,21 @@ LogImport frmTemperatures::OpenLog(const QString& path) {
 }
 
 bool frmTemperatures::SaveImage(const QString& path) {
-    const QPixmap image = chartView->grab();
+    QPixmap image = chartView->grab();
+    {
+        // The time axis shows hours only: the date goes on the image itself.
+        QPainter painter(&image);
+        painter.setPen(Qt::darkGray);
+        const QString when =
+            QStringLiteral("%1 to %2")
+                .arg(QDateTime::fromMSecsSinceEpoch(left_).toString(kStampFormat),
+                     QDateTime::fromMSecsSinceEpoch(right_).toString(kStampFormat));
+        painter.drawText(image.rect().adjusted(8, 6, -8, -6), Qt::AlignTop | Qt::AlignLeft, when);
+    }
     if (!image.save(path, "PNG")) {
-        console_.messages.show(MsgIcon::Warning, console_.appTitle,
-                               QStringLiteral("The image %1 could not be written.")
-                                   .arg(QDir::toNativeSeparators(path)));
+        console_.messages.notify(this, MsgIcon::Warning, console_.appTitle,
+                                 QStringLiteral("The image %1 could not be written.")
+                                     .arg(QDir::toNativeSeparators(path)));
         return false;
     }
     return true;

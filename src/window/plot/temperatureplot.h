@@ -36,6 +36,8 @@ public:
     QPushButton* cmdPlot = nullptr;
 
 private:
+    void PlaceBesideConsole();
+
     Console& console_;
     QWidget* mainWindow_;
     TemperatureSeries live_;

@@ -218,7 +218,13 @@ bool TemperatureSeries::BreakBefore(PlotCurve curve, qsizetype i) const {
     // Rule 2 and rule 3 compare different differences: one must not run into the other.
     if (IsRuleCurve(curve) && before.fanMode != sample.fanMode)
         return true;
-    return TimeBreak(before.msecs, sample.msecs);
+    if (TimeBreak(before.msecs, sample.msecs))
+        return true;
+    if (i < 2)
+        return false;
+    const qint64 step = sample.msecs - before.msecs;
+    const qint64 period = before.msecs - at(i - 2).msecs;
+    return step > kMinBreakMs && period > 0 && step > kBreakSteps * period;
 }
 
 qsizetype TemperatureSeries::LowerBound(qint64 msecs) const {

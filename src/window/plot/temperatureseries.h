@@ -51,8 +51,12 @@ class TemperatureSeries {
 public:
     static constexpr qint64 kDayMs = 24LL * 60 * 60 * 1000;
     // Two samples further apart than this (or running backwards) belong to different runs of
-    // the program: nothing is drawn across the hole. The slowest poll is one update in 25 s.
-    static constexpr qint64 kBreakMs = 2LL * 60 * 1000;
+    // the program, or a lost connection lies between them: nothing is drawn across the
+    // hole. The slowest poll is one update in 25 s; a faster one breaks on a step of more
+    // than kBreakSteps of its own updates (and more than kMinBreakMs).
+    static constexpr qint64 kBreakMs = 75LL * 1000;
+    static constexpr qint64 kMinBreakMs = 10LL * 1000;
+    static constexpr int kBreakSteps = 4;
 
     explicit TemperatureSeries(qint64 maxSpanMs = kDayMs) : maxSpanMs_(maxSpanMs) {}
 

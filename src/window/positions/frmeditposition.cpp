@@ -1,6 +1,7 @@
 #include "window/positions/frmeditposition.h"
 
 #include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
 #include "core/motion/motionstate.h"
 #include "core/motion/positionunits.h"
 #include "core/settings/focusersettings.h"
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace tarnivel {
@@ -25,6 +27,7 @@ namespace tarnivel {
 namespace {
 
 constexpr int kMaxNameLength = 20;
+constexpr int kLinkRetryMs = 20;
 
 const QString kEntryErrorTitle = QStringLiteral("Entry Error");
 const QString kRealignTitle = QStringLiteral("ReAlign All Positions");
@@ -264,6 +267,7 @@ void frmEditPosition::cmdOk_Click() {
     QLineEdit* chosen = useOld ? txtOldPosition : txtNewPosition;
     if (!PositionEntryPasses(chosen))
         return;
+    OldPositionKept = useOld && chosen->text().trimmed() == OldPosition.trimmed();
     Finish(chosen->text().trimmed());
 }
 
@@ -290,8 +294,31 @@ void frmEditPosition::cmdReAlign_Click() {
         return;
     }
 
+    RealignByCounter(edited);
+}
+
+void frmEditPosition::RealignByCounter(int editedRow) {
+    // A click that lands inside another command's wait (the poll tick's read) would have
+    // its read refused; it is taken again once that command has its answer.
+    if (console_.link.Busy()) {
+        if (!realignWaiting_) {
+            realignWaiting_ = true;
+            QTimer::singleShot(kLinkRetryMs, this, [this, editedRow] {
+                realignWaiting_ = false;
+                if (isVisible())
+                    RealignByCounter(editedRow);
+            });
+        }
+        return;
+    }
+    const FocuserSettings& settings = console_.settings;
     qint32 calibrated = 0;
-    console_.commands.GetCalibrated(calibrated);
+    if (console_.commands.GetCalibrated(calibrated) != 0) {
+        console_.messages.show(MsgIcon::Warning, console_.appTitle,
+                               QStringLiteral("The focuser did not answer; nothing was realigned."),
+                               MsgButtons::Ok);
+        return;
+    }
     if (calibrated == 0) {
         console_.messages.show(MsgIcon::Warning, console_.appTitle,
                                QStringLiteral("Please Calibrate your focuser first."),
@@ -301,8 +328,15 @@ void frmEditPosition::cmdReAlign_Click() {
     if (console_.messages.show(MsgIcon::Question, kRealignTitle, RealignByCounterQuestion(),
                                MsgButtons::YesNo) != MsgAnswer::Yes)
         return;
-    const int oldRaw = PositionTable->ItemData(edited);
-    console_.commands.SetPosition(oldRaw);
+    const int oldRaw = PositionTable->ItemData(editedRow);
+    // The stored limits move with the counter, so the end stops keep their place on every
+    // front end's scale.
+    const Outcome realigned = console_.device.ShiftCounter(oldRaw, std::nullopt);
+    if (!realigned.ok()) {
+        console_.messages.show(MsgIcon::Warning, console_.appTitle, realigned.reason,
+                               MsgButtons::Ok);
+        return;
+    }
     Finish(FormatFixed(StepsToUnits(oldRaw, settings.ScaleFactor, settings.Decimals),
                        settings.Decimals));
 }

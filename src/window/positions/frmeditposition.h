@@ -37,6 +37,8 @@ public:
     QString Position;    // out: the chosen position in display units, empty after Cancel
     QString Action;      // "A" add, "E" edit
     bool Cancel = true;
+    // out: Set Value kept the old position as shown, so the row keeps its exact steps.
+    bool OldPositionKept = false;
 
     // Event handlers, public so that tests can drive them like a click would.
     void cmdOk_Click();
@@ -78,11 +80,14 @@ private:
     bool IsEdit() const { return Action == QLatin1String("E"); }
     void RealignByDelta(int editedRow);
     void Finish(const QString& position);
+    // ReAlign by the counter, once no other command waits for its answer.
+    void RealignByCounter(int editedRow);
 
     Console& console_;
     // A mouse click that focuses the name entry would otherwise undo the selection made on
     // focus-in; the release re-selects once.
     bool selectNameOnRelease_ = false;
+    bool realignWaiting_ = false;
 };
 
 } // namespace tarnivel

@@ -11,6 +11,7 @@
 #include "window/ui/messagebox.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
@@ -26,12 +27,25 @@ namespace {
 constexpr int kRowLength = 30;
 
 // Rows are padded into a name and a value column, so they line up only in a fixed-pitch
-// font.
+// font. The desktop's "fixed" font is not always one: with some font sets installed it
+// resolves to a proportional face, so every candidate is checked as it resolves.
 QFont ListFont() {
-    const QString preferred = QStringLiteral("Courier New");
-    if (QFontDatabase::families().contains(preferred, Qt::CaseInsensitive))
-        return QFont(preferred, 9);
-    return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QList<QFont> candidates;
+    if (QFontDatabase::families().contains(QStringLiteral("Courier New"), Qt::CaseInsensitive))
+        candidates << QFont(QStringLiteral("Courier New"), 9);
+    candidates << QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont hinted(QStringLiteral("monospace"), 9);
+    hinted.setStyleHint(QFont::Monospace);
+    hinted.setFixedPitch(true);
+    candidates << hinted;
+    for (const char* family : {"DejaVu Sans Mono", "Liberation Mono", "Noto Sans Mono", "Noto Mono",
+                               "Courier", "FreeMono", "Nimbus Mono PS"})
+        candidates << QFont(QString::fromLatin1(family), 9);
+    for (const QFont& font : candidates) {
+        if (QFontInfo(font).fixedPitch())
+            return font;
+    }
+    return candidates.first();
 }
 
 QPushButton* MakeButton(const QString& name, const QString& caption, QWidget* parent) {
@@ -159,11 +173,11 @@ void PositionsFrame::RefreshPositionRows() {
     }
 }
 
-void PositionsFrame::InsertEditedRow(const QString& name, double value) {
+void PositionsFrame::InsertEditedRow(const QString& name, double value, int steps) {
     SavedPositionList& list = console_.positions;
     const FocuserSettings& settings = console_.settings;
     const int row = list.AddItem(FormatListEntry(name, FormatFixed(value, settings.Decimals)),
-                                 UnitsToSteps(value, settings.ScaleFactor));
+                                 steps >= 0 ? steps : UnitsToSteps(value, settings.ScaleFactor));
     list.SetListIndex(row);
 }
 
@@ -205,9 +219,12 @@ void PositionsFrame::cmdEdit_Click() {
     if (editor.Cancel || !ParseOperatorNumber(editor.Position, value))
         return;
     const int edited = list.ListIndex();
+    // The text shows the stored steps rounded to the display decimals; taken back as it
+    // stands, it would move the position by what the rounding dropped.
+    const int kept = editor.OldPositionKept && edited >= 0 ? list.ItemData(edited) : -1;
     if (edited >= 0)
         list.RemoveItem(edited);
-    InsertEditedRow(editor.PositionName, value);
+    InsertEditedRow(editor.PositionName, value, kept);
 }
 
 void PositionsFrame::cmdDelete_Click() {

@@ -40,7 +40,8 @@ private:
     void ShowListIndex();
     void TakeViewSelection();
     // Inserts the editor's outcome at its sorted place and selects it.
-    void InsertEditedRow(const QString& name, double value);
+    // steps: the row's exact steps, or -1 to take them from value.
+    void InsertEditedRow(const QString& name, double value, int steps = -1);
 
     Console& console_;
     bool followingModel_ = false; // the view is being set from the model, or rows change

@@ -31,7 +31,7 @@ void QuietCall::request() {
 
 bool QuietCall::quiet() const {
     return loopIdle_ && QThread::currentThread()->loopLevel() <= kMainLoopLevel &&
-           QGuiApplication::mouseButtons() == Qt::NoButton;
+           QGuiApplication::mouseButtons() == Qt::NoButton && !(hold_ && hold_());
 }
 
 void QuietCall::onTimeout() {

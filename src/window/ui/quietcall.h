@@ -18,6 +18,9 @@ public:
 
     // Arms the call; several requests before it runs make one call.
     void request();
+    // The call also waits while this says so (the focuser moving: a box then would stand
+    // between the operator and STOP).
+    void holdWhile(std::function<bool()> busy) { hold_ = std::move(busy); }
     bool pending() const { return timer_.isActive(); }
 
 private:
@@ -25,6 +28,7 @@ private:
     bool quiet() const;
 
     std::function<void()> call_;
+    std::function<bool()> hold_;
     QTimer timer_;
     // True from the moment an event loop's exec is about to wait until the next dispatch
     // starts; a wait that pumps events (processEvents without waiting) clears it.

@@ -1,0 +1,767 @@
+#include "core/device/focuserdevice.h"
+
+#include "core/motion/positionunits.h"
+#include "core/seams/platform.h"
+#include "core/seams/serialport.h"
+#include "core/seams/soundplayer.h"
+
+#include <QLoggingCategory>
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcDevice, "tarnivel.device", QtInfoMsg)
+
+namespace tarnivel {
+
+namespace {
+
+constexpr int kTickBaseMs = 1000;    // the position is read Frequency times a second
+constexpr int kStatusBaseMs = 25000; // temperatures and fan every 25 / Frequency seconds
+constexpr int kGotoTickMs = 50;      // the window's tick, so a goto advances as fast as there
+
+const QString kLostText = QStringLiteral("Focuser connection lost");
+const QString kSilentText = QStringLiteral("Focuser not responding");
+const QString kNotConnectedText = QStringLiteral("The focuser is not connected.");
+const QString kNotReadyText = QStringLiteral("Still reading the controller.");
+const QString kCalibratingText = QStringLiteral("A calibration is running.");
+const QString kNotCalibratedText = QStringLiteral("Focuser must be Calibrated first.");
+const QString kScaleUnreadText =
+    QStringLiteral("The calibration could not be read; the position scale is kept and read again.");
+const QString kSyncRefusedText =
+    QStringLiteral("The end stops define the positions of a calibrated focuser; use the console's "
+                   "\"Reset Position to Zero\" to move its zero.");
+const QString kNoAnswerText =
+    QStringLiteral("The focuser did not answer; the position was not reset.");
+
+} // namespace
+
+FocuserDevice::FocuserDevice(SerialPort& port, Platform& platform, SoundPlayer& sound,
+                             Scheduler* scheduler)
+    : ownLink_(std::in_place, port, platform), ownCommands_(std::in_place, *ownLink_),
+      link_(*ownLink_), commands_(*ownCommands_), sound_(sound), scheduler_(scheduler),
+      gotos_(commands_, settings_, motion_, sound_, link_.platform()), log_(QString()) {
+    Init();
+}
+
+FocuserDevice::FocuserDevice(FocuserCommands& commands, SoundPlayer& sound, Scheduler* scheduler)
+    : link_(commands.link()), commands_(commands), sound_(sound), scheduler_(scheduler),
+      gotos_(commands_, settings_, motion_, sound_, link_.platform()), log_(QString()) {
+    Init();
+}
+
+void FocuserDevice::Init() {
+    if (scheduler_ == nullptr)
+        return;
+    calibration_.emplace(*this, static_cast<CalibrationObserver&>(*this));
+    pacer_.emplace(*scheduler_);
+    chorePacer_.emplace(*scheduler_);
+    pacer_->afterStep = [this] { AfterCalibrationStep(); };
+    chorePacer_->afterStep = [this] { AfterChoreStep(); };
+    readout_ = [this] { ServedReadout(); };
+    gotos_.setGotoFinished([this](int reached, int target) {
+        GotoEnd end;
+        end.reached = reached;
+        end.target = target;
+        end.shortText = ShortGotoText(reached, target);
+        state_.lastGoto = end;
+        if (!end.shortText.isEmpty())
+            Tell(end.shortText, true);
+    });
+    gotos_.setDisplayPosition([this] {
+        // Inside a goto tick the read goes to the next tick: one command per tick, so an
+        // abort never waits behind two.
+        if (deferRead_)
+            positionDue_ = true;
+        else
+            ServedReadout();
+    });
+}
+
+FocuserDevice::~FocuserDevice() {
+    // Timers first, so nothing resumes a sequence that is being destroyed.
+    if (scheduler_ != nullptr) {
+        scheduler_->Cancel(tickTimer_);
+        scheduler_->Cancel(jogTimer_);
+        pacer_->Cancel();
+        chorePacer_->Cancel();
+    }
+    calibrationRun_.Reset();
+    chore_.Reset();
+}
+
+void FocuserDevice::AddObserver(DeviceObserver* observer) {
+    if (std::find(observers_.begin(), observers_.end(), observer) == observers_.end())
+        observers_.push_back(observer);
+}
+
+void FocuserDevice::RemoveObserver(DeviceObserver* observer) {
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
+}
+
+void FocuserDevice::Notify() {
+    state_.calibrating = calibrationRun_.Valid() || motion_.CalibrationRunning;
+    state_.gotoRunning = motion_.GotoMode == kGotoModeGoto;
+    const std::vector<DeviceObserver*> observers = observers_;
+    for (DeviceObserver* o : observers)
+        o->StateChanged();
+}
+
+void FocuserDevice::Tell(const QString& text, bool error) {
+    qCInfo(lcDevice) << text;
+    const std::vector<DeviceObserver*> observers = observers_;
+    for (DeviceObserver* o : observers)
+        o->Message(text, error);
+}
+
+bool FocuserDevice::LoadSettings(const ProgramFolder& folder, QString* error) {
+    const LoadResult result =
+        tarnivel::LoadSettings(folder.settingsPath(), settings_, positions_, WindowGeometryTwips{});
+    commands_.Device = settings_.Device;
+    commands_.Device2 = settings_.Device2;
+    log_ = TemperatureLog(folder.logPath());
+    if (result.unreadable && error != nullptr)
+        *error = QStringLiteral("%1 could not be read.").arg(folder.settingsPath());
+    return !result.unreadable;
+}
+
+// ---- Shared rules ----------------------------------------------------------------------
+
+void FocuserDevice::DisplayPosition() {
+    if (readout_)
+        readout_();
+    else
+        ReadPosition();
+}
+
+void FocuserDevice::ReadPosition() {
+    const int p = commands_.GetPosition();
+    if (p != -1)
+        motion_.CurrentPosition = p;
+}
+
+Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int()> fanMode) {
+    StatusReport report;
+    for (int n = 1; n <= 3; ++n) {
+        bool ok = false;
+        const double t = commands_.GetTemperature(n, &ok);
+        report.answered[n - 1] = ok;
+        co_await PumpEvents(pacer);
+        // A failed read yields 0.0, a temperature nobody measured: treat it as no reading.
+        if (ok && t != kNotFittedTemperature)
+            report.celsius[n - 1] = t;
+    }
+    commands_.GetFanState(report.running);
+    co_await PumpEvents(pacer);
+    report.verdict = DecideFan(fanMode(), report.celsius, settings_.Degrees, settings_);
+    report.commandSent = FanCommandDue(report.verdict, report.running);
+    SendFanCommand(commands_, report.verdict, report.running);
+    state_.celsius = report.celsius;
+    state_.temperaturesRead = true;
+    co_return report;
+}
+
+void FocuserDevice::FinishGoto() {
+    motion_.GotoDone = false;
+    motion_.JogRate = 0;
+    motion_.MotionDirection = 0;
+    gotos_.ClearGoto();
+}
+
+QString FocuserDevice::ShortGotoText(int reached, int target) const {
+    // Compared as the operator reads them: a step or two off the target is not "short".
+    const QString at =
+        FormatPositionText(reached, settings_.ScaleFactor, settings_.Decimals).trimmed();
+    const QString aim =
+        FormatPositionText(target, settings_.ScaleFactor, settings_.Decimals).trimmed();
+    if (at == aim)
+        return QString();
+    return QStringLiteral("Goto stopped short at %1 %3 (target %2 %3)")
+        .arg(at, aim, settings_.ScaleUnits);
+}
+
+Outcome FocuserDevice::QuickCalibrationAllowed() {
+    qint32 realMin = 0;
+    qint32 realMax = 0;
+    qint32 travel = 0;
+    const bool read = commands_.GetRealLimitMin(realMin) == 0 &&
+                      commands_.GetRealLimitMax(realMax) == 0 &&
+                      commands_.GetMaxTravel(travel) == 0;
+    if (!read)
+        return Outcome::refused(kSilentText);
+    if ((realMin == 0 && realMax == 0) || travel == 0)
+        return Outcome::refused(kNotCalibratedText);
+    return Outcome::done();
+}
+
+Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeLimitsOn) {
+    // The point that reads p now reads newPosition, so a stored limit L moves by the same
+    // amount. Limits that cannot be read must not be shifted into garbage.
+    const int p = motion_.CurrentPosition;
+    qint32 realMin = 0;
+    qint32 realMax = 0;
+    const bool readMin = commands_.GetRealLimitMin(realMin) == 0;
+    const bool readMax = commands_.GetRealLimitMax(realMax) == 0;
+    if (!readMin || !readMax)
+        return Outcome::refused(kNoAnswerText);
+    if (!activeLimitsOn) {
+        qint32 lower = 0;
+        qint32 upper = 0;
+        if (commands_.GetLimitMin(lower) != 0 || commands_.GetLimitMax(upper) != 0)
+            return Outcome::refused(kNoAnswerText);
+        activeLimitsOn = lower != 0 || upper != 0;
+    }
+    const qint64 shift = static_cast<qint64>(SignedSteps(newPosition)) - SignedSteps(p);
+    commands_.SetPosition(newPosition);
+    // Limits that were never stored (0) stay unstored.
+    const int newMax = realMax == 0 ? 0 : WrapSteps(static_cast<int>(SignedSteps(realMax) + shift));
+    const int newMin = realMin == 0 ? 0 : WrapSteps(static_cast<int>(SignedSteps(realMin) + shift));
+    commands_.SetRealLimitMax(newMax);
+    commands_.SetRealLimitMin(newMin);
+    if (*activeLimitsOn) {
+        commands_.SetLimitMax(newMax, -1);
+        commands_.SetLimitMin(newMin, +1);
+    }
+    if (realMax != 0)
+        scale_ = PositionMap::FromController(true, scale_.Max(), newMax);
+    return Outcome::done();
+}
+
+Sequence<Outcome> FocuserDevice::ReadScale(Pacer& pacer) {
+    qint32 calibrated = 0;
+    qint32 travel = 0;
+    qint32 upper = 0;
+    const bool readFlag = commands_.GetCalibrated(calibrated) == 0;
+    co_await PumpEvents(pacer);
+    const bool readTravel = readFlag && commands_.GetMaxTravel(travel) == 0;
+    co_await PumpEvents(pacer);
+    const bool readUpper = readTravel && commands_.GetRealLimitMax(upper) == 0;
+    co_await PumpEvents(pacer);
+    if (!readUpper)
+        co_return Outcome::refused(kScaleUnreadText);
+    scale_ = PositionMap::FromController(calibrated == 1, travel, upper);
+    state_.scaleKnown = true;
+    state_.clientMax = scale_.Max();
+    co_return Outcome::done();
+}
+
+// ---- Served verbs ------------------------------------------------------------------------
+
+Outcome FocuserDevice::MotionAllowed() const {
+    if (!state_.connected)
+        return Outcome::refused(kNotConnectedText);
+    if (link_.port().connectionLost())
+        return Outcome::refused(kLostText);
+    if (!state_.ready)
+        return Outcome::refused(kNotReadyText);
+    if (calibrationRun_.Valid())
+        return Outcome::refused(kCalibratingText);
+    return Outcome::done();
+}
+
+Outcome FocuserDevice::Connect() {
+    if (scheduler_ == nullptr)
+        return Outcome::refused(QStringLiteral("This front end connects in place."));
+    if (state_.connected)
+        return Outcome::done();
+    SerialPort& port = link_.port();
+    if (!port.isOpen() && !port.open(settings_.COMport)) {
+        const QString why = port.openError();
+        return Outcome::refused(why.isEmpty() ? QStringLiteral("The port would not open.") : why);
+    }
+    link_.SetLinkOpen(true);
+    if (!commands_.ProbeFocuser()) {
+        link_.SetLinkOpen(false);
+        port.close();
+        return Outcome::refused(QStringLiteral("No focuser controller answers on this port."));
+    }
+    motion_ = MotionState{};
+    state_ = DeviceState{};
+    state_.connected = true;
+    lostReported_ = false;
+    scaleDue_ = false;
+    limitsDue_ = false;
+    statusDue_ = false;
+    lastStatusMs_ = link_.platform().nowMs();
+    StartChore(ConnectSteps(*chorePacer_));
+    Notify();
+    return Outcome::started();
+}
+
+void FocuserDevice::TearDown() {
+    scheduler_->Cancel(tickTimer_);
+    tickTimer_ = -1;
+    EndJog();
+    chorePacer_->Cancel();
+    chore_.Reset();
+    if (calibrationRun_.Valid()) {
+        calibration_->CancelClick();
+        pacer_->Cancel();
+        calibrationRun_.Reset();
+        calibration_->Abandon();
+    } else if (link_.LinkOpen() && !link_.port().connectionLost()) {
+        commands_.Stop();
+    }
+    gotos_.ClearGoto();
+    motion_ = MotionState{};
+}
+
+Outcome FocuserDevice::Disconnect() {
+    if (scheduler_ == nullptr || !state_.connected)
+        return Outcome::done();
+    TearDown();
+    link_.SetLinkOpen(false);
+    link_.port().close();
+    const bool autoStop = state_.autoStop;
+    state_ = DeviceState{};
+    state_.autoStop = autoStop;
+    Notify();
+    return Outcome::done();
+}
+
+void FocuserDevice::EndJog() {
+    if (scheduler_ != nullptr && jogTimer_ != -1)
+        scheduler_->Cancel(jogTimer_);
+    jogTimer_ = -1;
+    if (motion_.JogRate != 0 && state_.connected && !link_.port().connectionLost())
+        commands_.MoveAtRate(0);
+    motion_.JogRate = 0;
+    if (state_.jogging) {
+        state_.jogging = false;
+        motion_.MotionDirection = 0;
+    }
+}
+
+void FocuserDevice::StartGotoRaw(int raw) {
+    // A timed move still running ends first; its timer would otherwise end this goto.
+    EndJog();
+    state_.lastGoto.reset();
+    motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
+    gotos_.StartGoto(raw, link_.StopCount());
+    Notify();
+    // The first stage at once rather than at the next tick.
+    ScheduleTick(0);
+}
+
+Outcome FocuserDevice::MoveTo(quint32 clientPosition) {
+    const Outcome allowed = MotionAllowed();
+    if (!allowed.ok())
+        return allowed;
+    StartGotoRaw(scale_.ToRaw(qMin(clientPosition, scale_.Max())));
+    return Outcome::started();
+}
+
+Outcome FocuserDevice::MoveBy(qint64 clientSteps) {
+    const qint64 here = scale_.ToIndi(motion_.CurrentPosition);
+    const qint64 target = qBound<qint64>(0, here + clientSteps, scale_.Max());
+    return MoveTo(static_cast<quint32>(target));
+}
+
+Outcome FocuserDevice::GotoSaved(int row) {
+    if (row < 0 || row >= positions_.ListCount())
+        return Outcome::refused(QStringLiteral("Pick a saved position first."));
+    const Outcome allowed = MotionAllowed();
+    if (!allowed.ok())
+        return allowed;
+    StartGotoRaw(positions_.ItemData(row));
+    return Outcome::started();
+}
+
+Outcome FocuserDevice::Jog(int direction, bool fast, int ms) {
+    const Outcome allowed = MotionAllowed();
+    if (!allowed.ok())
+        return allowed;
+    if (motion_.GotoMode == kGotoModeGoto)
+        return Outcome::refused(QStringLiteral("A goto is running."));
+    if (ms <= 0 || direction == 0)
+        return Outcome::refused(QStringLiteral("A timed move needs a direction and a time."));
+    // The console's jog: the slow or the fast rate for as long as asked, then rate 0.
+    const int rate = fast ? settings_.FastSlewSpeed : settings_.SlowSlewSpeed;
+    const int signedRate = direction > 0 ? rate : -rate;
+    if (jogTimer_ != -1)
+        scheduler_->Cancel(jogTimer_);
+    jogTimer_ = -1;
+    const quint64 stops = link_.StopCount();
+    motion_.JogRate = signedRate;
+    motion_.MotionDirection = direction > 0 ? 1 : -1;
+    commands_.MoveAtRate(signedRate);
+    if (link_.StoppedSince(stops)) {
+        motion_.JogRate = 0;
+        motion_.MotionDirection = 0;
+        return Outcome::refused(QStringLiteral("Stopped."));
+    }
+    state_.jogging = true;
+    jogTimer_ = scheduler_->After(ms, [this] {
+        jogTimer_ = -1;
+        EndJog();
+        Notify();
+    });
+    Notify();
+    return Outcome::started();
+}
+
+Outcome FocuserDevice::Stop() {
+    if (scheduler_ == nullptr)
+        return Outcome::refused(QStringLiteral("This front end stops in place."));
+    // The stop goes out first, before any bookkeeping; as a stop it also ends whatever was
+    // moving the focuser before it (a goto's next stage, a calibration's next move).
+    if (calibrationRun_.Valid())
+        calibration_->CancelClick();
+    else if (state_.connected && !link_.port().connectionLost())
+        commands_.Stop();
+    if (jogTimer_ != -1)
+        scheduler_->Cancel(jogTimer_);
+    jogTimer_ = -1;
+    state_.jogging = false;
+    if (motion_.GotoMode == kGotoModeGoto) {
+        GotoEnd end;
+        end.reached = motion_.CurrentPosition;
+        end.target = motion_.GotoTarget;
+        end.stopped = true;
+        state_.lastGoto = end;
+    }
+    positionDue_ = false;
+    FinishGoto();
+    if (calibrationRun_.Valid() && pacer_->Waiting())
+        pacer_->ResumeNow();
+    Notify();
+    return Outcome::done();
+}
+
+Outcome FocuserDevice::Sync(quint32 clientPosition) {
+    const Outcome allowed = MotionAllowed();
+    if (!allowed.ok())
+        return allowed;
+    if (motion_.GotoMode == kGotoModeGoto || state_.jogging)
+        return Outcome::refused(QStringLiteral("The focuser is moving."));
+    if (!state_.scaleKnown)
+        return Outcome::refused(kScaleUnreadText);
+    if (scale_.Anchored())
+        return Outcome::refused(kSyncRefusedText);
+    if (commands_.SetPosition(scale_.ToRaw(clientPosition)) != 0)
+        return Outcome::refused(kSilentText);
+    ServedReadout();
+    return Outcome::done();
+}
+
+Outcome FocuserDevice::Calibrate(bool full) {
+    const Outcome allowed = MotionAllowed();
+    if (!allowed.ok())
+        return allowed;
+    if (chore_.Valid())
+        return Outcome::refused(QStringLiteral("The controller is busy; try again."));
+    if (!full) {
+        const Outcome quick = QuickCalibrationAllowed();
+        if (!quick.ok())
+            return quick;
+    }
+    EndJog();
+    gotos_.ClearGoto();
+    FinishGoto();
+    state_.lastGoto.reset();
+    calibrationRun_ = full ? calibration_->Full(*pacer_) : calibration_->Quick(*pacer_);
+    calibrationRun_.Start();
+    AfterCalibrationStep();
+    Notify();
+    return Outcome::started();
+}
+
+Outcome FocuserDevice::CancelCalibration() {
+    if (!calibrationRun_.Valid())
+        return Outcome::done();
+    return Stop();
+}
+
+Outcome FocuserDevice::SetFanMode(int mode) {
+    if (!state_.connected)
+        return Outcome::refused(kNotConnectedText);
+    if (mode < 0 || mode > 4)
+        return Outcome::refused(QStringLiteral("Unknown fan mode."));
+    if (mode <= 1) {
+        state_.fanMode = 0;
+        if (link_.Busy() || chore_.Valid()) {
+            // Sent by the status cycle, which is about to run.
+            state_.fanOn = mode == 1;
+        } else {
+            commands_.SetFan(mode == 1);
+            state_.fanOn = mode == 1;
+        }
+    } else {
+        state_.fanMode = mode - 1;
+    }
+    // The new mode shows at the next tick, not after a whole status period.
+    statusDue_ = true;
+    Notify();
+    return Outcome::done();
+}
+
+Outcome FocuserDevice::SetFanLimits(double limit1, double limit2, double limit3) {
+    settings_.SensorLimit1 = limit1;
+    settings_.SensorLimit2 = limit2;
+    settings_.SensorLimit3 = limit3;
+    statusDue_ = true;
+    return Outcome::done();
+}
+
+Outcome FocuserDevice::SetActiveLimits(bool on) {
+    if (!state_.connected)
+        return Outcome::refused(kNotConnectedText);
+    if (calibrationRun_.Valid())
+        return Outcome::refused(kCalibratingText);
+    // Several commands: they run as a chore with a turn of the event loop between any two, so
+    // an abort meanwhile is read at once.
+    limitsWanted_ = on;
+    if (chore_.Valid()) {
+        limitsDue_ = true;
+        return Outcome::started();
+    }
+    StartChore(LimitsSteps(*chorePacer_, on));
+    return Outcome::started();
+}
+
+Outcome FocuserDevice::SetAutoStop(bool on) {
+    if (!state_.connected)
+        return Outcome::refused(kNotConnectedText);
+    if (calibrationRun_.Valid())
+        return Outcome::refused(kCalibratingText);
+    if (commands_.SetAutoStop(on ? 1 : 0) != 0)
+        return Outcome::refused(kSilentText);
+    state_.autoStop = on;
+    Notify();
+    return Outcome::done();
+}
+
+// ---- The served cycle ----------------------------------------------------------------
+
+int FocuserDevice::PollMs() const {
+    return kTickBaseMs / PositionUpdateFrequency(settings_.Frequency);
+}
+
+void FocuserDevice::ScheduleTick(int ms) {
+    if (tickTimer_ != -1)
+        scheduler_->Cancel(tickTimer_);
+    tickTimer_ = scheduler_->After(ms, [this] {
+        tickTimer_ = -1;
+        Tick();
+    });
+}
+
+bool FocuserDevice::Reachable() {
+    if (!link_.port().connectionLost())
+        return true;
+    // Every command would now wait for its time-out: say so once and send nothing until the
+    // client connects again. A goto or a jog ends here as a stop would end it.
+    if (!lostReported_) {
+        lostReported_ = true;
+        state_.lost = true;
+        if (jogTimer_ != -1)
+            scheduler_->Cancel(jogTimer_);
+        jogTimer_ = -1;
+        state_.jogging = false;
+        if (motion_.GotoMode == kGotoModeGoto) {
+            GotoEnd end;
+            end.reached = motion_.CurrentPosition;
+            end.target = motion_.GotoTarget;
+            end.stopped = true;
+            state_.lastGoto = end;
+        }
+        FinishGoto();
+        Tell(kLostText, true);
+        Notify();
+    }
+    return false;
+}
+
+void FocuserDevice::ServedReadout() {
+    const int p = commands_.GetPosition();
+    if (p == -1) {
+        if (state_.answering) {
+            state_.answering = false;
+            Tell(kSilentText, true);
+            Notify();
+        }
+        return;
+    }
+    motion_.CurrentPosition = p;
+    state_.answering = true;
+    UpdateClientPosition();
+}
+
+void FocuserDevice::UpdateClientPosition() {
+    const quint32 client = scale_.ToIndi(motion_.CurrentPosition);
+    const bool changed = state_.position != motion_.CurrentPosition ||
+                         state_.clientPosition != client || state_.clientMax != scale_.Max();
+    state_.position = motion_.CurrentPosition;
+    state_.clientPosition = client;
+    state_.clientMax = scale_.Max();
+    if (changed)
+        Notify();
+}
+
+void FocuserDevice::Tick() {
+    if (!state_.connected)
+        return;
+    // During a calibration its own sequence reads the position.
+    if (calibrationRun_.Valid() || !Reachable()) {
+        ScheduleTick(PollMs());
+        return;
+    }
+    if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
+        positionDue_ = false;
+        ServedReadout();
+    } else if (motion_.GotoMode == kGotoModeGoto) {
+        deferRead_ = true;
+        gotos_.RunStage();
+        deferRead_ = false;
+        if (motion_.GotoDone) {
+            positionDue_ = false;
+            ServedReadout();
+            FinishGoto();
+            Notify();
+        }
+    } else if (!chore_.Valid()) {
+        ServedReadout();
+    }
+    const qint64 now = link_.platform().nowMs();
+    const bool statusTime =
+        now - lastStatusMs_ >= kStatusBaseMs / PositionUpdateFrequency(settings_.Frequency);
+    if (!chore_.Valid() && state_.ready && (scaleDue_ || limitsDue_)) {
+        if (limitsDue_) {
+            limitsDue_ = false;
+            StartChore(LimitsSteps(*chorePacer_, limitsWanted_));
+        } else {
+            scaleDue_ = false;
+            StartChore(ReadControllerSteps(*chorePacer_));
+        }
+    } else if (!chore_.Valid() && state_.ready && (statusTime || statusDue_)) {
+        lastStatusMs_ = now;
+        statusDue_ = false;
+        StartChore(StatusSteps(*chorePacer_));
+    }
+    if (state_.connected && tickTimer_ == -1)
+        ScheduleTick(motion_.GotoMode == kGotoModeGoto ? kGotoTickMs : PollMs());
+}
+
+void FocuserDevice::StartChore(Sequence<bool> chore) {
+    chore_ = std::move(chore);
+    chore_.Start();
+    AfterChoreStep();
+}
+
+void FocuserDevice::AfterChoreStep() {
+    if (chore_.Valid() && chore_.Done())
+        chore_.Reset();
+}
+
+Sequence<bool> FocuserDevice::ConnectSteps(Pacer& pacer) {
+    co_await ReadControllerSteps(pacer);
+    ServedReadout();
+    co_await PumpEvents(pacer);
+    // As the console's connect: the fan starts in manual mode, switched off.
+    state_.fanMode = 0;
+    state_.fanOn = false;
+    commands_.SetFan(false);
+    co_await PumpEvents(pacer);
+    co_await StatusSteps(pacer);
+    state_.ready = true;
+    Notify();
+    ScheduleTick(PollMs());
+    co_return true;
+}
+
+Sequence<bool> FocuserDevice::ReadControllerSteps(Pacer& pacer) {
+    // Between any two commands the event loop gets a turn: a connect or a status update
+    // never keeps an abort waiting for more than one command.
+    const Outcome scale = co_await ReadScale(pacer);
+    if (!scale.ok()) {
+        // The old scale stays; the next tick reads again.
+        scaleDue_ = true;
+        state_.scaleKnown = false;
+        Tell(scale.reason, true);
+    }
+    UpdateClientPosition();
+
+    qint32 lower = 0;
+    qint32 upper = 0;
+    commands_.GetLimitMin(lower);
+    co_await PumpEvents(pacer);
+    commands_.GetLimitMax(upper);
+    co_await PumpEvents(pacer);
+    state_.limitsOn = lower != 0 || upper != 0;
+
+    qint32 autoStop = 0;
+    commands_.GetAutoStop(autoStop);
+    state_.autoStop = autoStop != 0;
+    co_await PumpEvents(pacer);
+
+    qint32 major = 0;
+    qint32 minor = 0;
+    if (state_.firmware.isEmpty() && commands_.GetFirmwareVersion(major, minor) == 0)
+        state_.firmware = QStringLiteral("%1.%2").arg(major).arg(minor);
+    Notify();
+    co_return true;
+}
+
+Sequence<bool> FocuserDevice::StatusSteps(Pacer& pacer) {
+    const StatusReport report = co_await ReadStatus(pacer, [this] { return state_.fanMode; });
+    const int mode = state_.fanMode;
+    bool on = state_.fanOn;
+    if (report.verdict != FanVerdict::Manual)
+        on = report.verdict == FanVerdict::Run;
+    else if (mode == 0)
+        on = report.running != 0;
+    state_.fanOn = on;
+    if (settings_.Logging && !log_.path().isEmpty())
+        log_.Append(QDateTime::currentDateTime(), report.celsius, mode, on);
+    Notify();
+    co_return true;
+}
+
+Sequence<bool> FocuserDevice::LimitsSteps(Pacer& pacer, bool on) {
+    co_await PumpEvents(pacer);
+    if (calibrationRun_.Valid())
+        co_return false;
+    if (commands_.SetActiveLimits(on) == 0)
+        state_.limitsOn = on;
+    else
+        Tell(kSilentText, true);
+    Notify();
+    co_return true;
+}
+
+void FocuserDevice::AfterCalibrationStep() {
+    if (!calibrationRun_.Valid() || !calibrationRun_.Done())
+        return;
+    calibrationRun_.Reset();
+    // What the calibration stored decides the scale; read at the next free tick.
+    scaleDue_ = true;
+    Notify();
+    ScheduleTick(0);
+}
+
+// ---- The calibration's view for the served front ends ---------------------------------
+
+void FocuserDevice::CalibrationStarting() {
+    state_.calibrationOk = false;
+    Notify();
+}
+
+void FocuserDevice::CalibrationEnded() {
+    state_.calibrationOk = state_.progress == kLabelComplete;
+    Notify();
+}
+
+void FocuserDevice::SetProgressText(const QString& text) {
+    state_.progress = text;
+    Notify();
+}
+
+void FocuserDevice::ShowAutoStop(bool on) {
+    state_.autoStop = on;
+    Notify();
+}
+
+void FocuserDevice::ShowLimits(bool on) {
+    state_.limitsOn = on;
+    Notify();
+}
+
+} // namespace tarnivel

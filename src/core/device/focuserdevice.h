@@ -1,0 +1,285 @@
+#pragma once
+
+#include "core/device/calibration.h"
+#include "core/device/fanrule.h"
+#include "core/device/positionmap.h"
+#include "core/device/scheduler.h"
+#include "core/device/temperaturelog.h"
+#include "core/link/focusercommands.h"
+#include "core/link/focuserlink.h"
+#include "core/motion/gotocontroller.h"
+#include "core/motion/motionstate.h"
+#include "core/settings/focusersettings.h"
+#include "core/settings/programfolder.h"
+#include "core/settings/savedpositionlist.h"
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace tarnivel {
+
+class Platform;
+class SerialPort;
+class SoundPlayer;
+
+// What a verb did: it started something that ends later (watch the state), it is done, or it
+// was refused and the focuser was left as it was; reason says why, for the operator.
+struct Outcome {
+    enum Result { Started, Done, Refused };
+    Result result = Done;
+    QString reason;
+
+    static Outcome started() { return {Started, {}}; }
+    static Outcome done() { return {Done, {}}; }
+    static Outcome refused(QString why) { return {Refused, std::move(why)}; }
+    bool ok() const { return result != Refused; }
+};
+
+// One reading of the temperature-and-fan cycle.
+struct StatusReport {
+    TemperatureReadings celsius;    // empty for a sensor not fitted or a failed read
+    std::array<bool, 3> answered{}; // the controller answered the read (fitted or not)
+    FanVerdict verdict = FanVerdict::Manual;
+    qint32 running = 0;       // what the controller said of the fan (1 running)
+    bool commandSent = false; // a fan command went out for the verdict
+    bool logged = false;      // a log line was written
+    QString logError;         // why a log line was dropped
+};
+
+// How a staged goto ended.
+struct GotoEnd {
+    int reached = 0; // raw
+    int target = 0;  // raw
+    bool stopped = false;
+    // The operator's notice when an end stop or an active limit ended the move short of its
+    // target, as the readout shows it ("" when it arrived).
+    QString shortText;
+};
+
+// What a front end shows. Positions are raw counter values unless named client positions.
+struct DeviceState {
+    bool connected = false; // the link is open (a served device: the handshake succeeded)
+    bool ready = false;     // the controller's calibration, limits and status have been read
+    bool lost = false;      // the port closed itself under us
+    bool answering = true;  // the last position read got an answer
+    int position = 0;
+    quint32 clientPosition = 0;
+    quint32 clientMax = 16777215;
+    bool scaleKnown = false; // the scale comes from reads that all succeeded
+    bool gotoRunning = false;
+    bool jogging = false;
+    bool calibrating = false;
+    bool moving() const { return gotoRunning || jogging || calibrating; }
+    std::optional<GotoEnd> lastGoto;
+    TemperatureReadings celsius;
+    bool temperaturesRead = false;
+    int fanMode = 0; // 0 manual, 1..3 the automatic rules
+    bool fanOn = false;
+    bool limitsOn = false;
+    bool autoStop = true;
+    QString firmware;
+    QString progress;           // the calibration's progress text, lines joined by "\r\n"
+    bool calibrationOk = false; // the last calibration completed
+};
+
+class DeviceObserver {
+public:
+    virtual ~DeviceObserver() = default;
+    // Something in State() changed; front ends publish what differs from what they showed.
+    virtual void StateChanged() {}
+    // A notice for the operator; error marks a failure (INDI: Alert, Alpaca: an error).
+    virtual void Message(const QString& text, bool error) {
+        Q_UNUSED(text);
+        Q_UNUSED(error);
+    }
+};
+
+// One connected focuser controller: the link, the commands, the settings and saved positions,
+// the motion state, the goto engine, the calibrations, the temperature-and-fan cycle with its
+// log, the position scale of network clients and the rules of Reset and Sync. Qt Core only.
+//
+// Every front end builds one. The window drives it in place (its waits sleep in slices and
+// pump events, exactly as the console always did) and calls the shared rules below from its
+// handlers. The INDI driver and the Alpaca server give it a Scheduler and call the verbs; every
+// wait then goes back to their event loop, so a stop is never more than one command away.
+//
+// | verb                      | window (in place)            | INDI                    | Alpaca |
+// |---------------------------|------------------------------|-------------------------|-------------------|
+// | Connect / Disconnect      | cmdConnect / cmdDisconnect   | CONNECTION              | connect,
+// Connected| | MoveTo (client position)  | (raw: StartGoto on the tick) | ABS_FOCUS_POSITION      |
+// move              | | MoveBy                    | "+"/"-" quick adjust         |
+// REL_FOCUS_POSITION      | -                 | | Jog                       | jog buttons
+// (press/release)  | FOCUS_TIMER + MOTION    | -                 | | GotoSaved                 |
+// Goto / double-click          | TARNIVEL_SAVED_GOTO     | action            | | Stop | STOP, Esc
+// | FOCUS_ABORT_MOTION      | halt              | | Sync / ResetCounter       | options Reset,
+// editor ReAlign| FOCUS_SYNC              | -                 | | Calibrate / Cancel        |
+// options dialog               | TARNIVEL_CALIBRATE      | -                 | | SetFanMode |
+// Manual/Auto, fan switch      | TARNIVEL_FAN_MODE       | action            | |
+// SetActiveLimits/AutoStop  | options check boxes          | TARNIVEL_LIMITS/AUTOSTOP| - | |
+// ReadStatus (one cycle)    | poll tick, every 500\Freq    | own tick                | own tick |
+// | State()                   | readout, lamps               | property values         | every GET
+// |
+class FocuserDevice : private CalibrationObserver {
+public:
+    // Owns the link and the commands on port. scheduler: given by the front ends that serve
+    // the verbs on an event loop; null for the window.
+    FocuserDevice(SerialPort& port, Platform& platform, SoundPlayer& sound,
+                  Scheduler* scheduler = nullptr);
+    // On a link someone else keeps (the tests' simulated controller).
+    FocuserDevice(FocuserCommands& commands, SoundPlayer& sound, Scheduler* scheduler = nullptr);
+    ~FocuserDevice() override;
+    FocuserDevice(const FocuserDevice&) = delete;
+    FocuserDevice& operator=(const FocuserDevice&) = delete;
+
+    // ---- Parts, for the window's handlers and the tests --------------------------------
+    FocuserSettings& settings() { return settings_; }
+    const FocuserSettings& settings() const { return settings_; }
+    SavedPositionList& positions() { return positions_; }
+    MotionState& motion() { return motion_; }
+    FocuserLink& link() { return link_; }
+    FocuserCommands& commands() { return commands_; }
+    GotoController& gotos() { return gotos_; }
+    Platform& platform() { return link_.platform(); }
+    SoundPlayer& sound() { return sound_; }
+    TemperatureLog& log() { return log_; }
+
+    void AddObserver(DeviceObserver* observer);
+    void RemoveObserver(DeviceObserver* observer);
+    const DeviceState& State() const { return state_; }
+
+    // Reads the settings file and the saved positions without ever writing them (the console
+    // owns the file); the temperature log goes beside it. False with why when unreadable.
+    bool LoadSettings(const ProgramFolder& folder, QString* error = nullptr);
+
+    // ---- Rules shared by every front end -------------------------------------------------
+    // Reads the position and shows it: the front end's readout when it set one, else the
+    // device's own read (a failed read keeps the last good position).
+    void SetReadout(std::function<void()> readout) { readout_ = std::move(readout); }
+    const std::function<void()>& Readout() const { return readout_; }
+    void DisplayPosition();
+    // The device's own read, without a readout.
+    void ReadPosition();
+
+    // The temperature-and-fan cycle: the three sensors, the fan's state, the automatic rule
+    // of the fan mode (asked once the reads are done) and its fan command. Waits (one
+    // event-loop turn between commands) are spent by pacer.
+    Sequence<StatusReport> ReadStatus(Pacer& pacer, std::function<int()> fanMode);
+
+    // The clean-up after a staged goto ended (ran out, stopped or lost).
+    void FinishGoto();
+    // "Goto stopped short at 1.2 thou (target 3.4 thou)" when reached reads other than
+    // target at the display decimals; "" otherwise.
+    QString ShortGotoText(int reached, int target) const;
+
+    // The quick calibration re-centres on what a full one stored: real limits and a MaxTravel.
+    // Refused with the operator's text when they are missing or cannot be read.
+    Outcome QuickCalibrationAllowed();
+
+    // The counter reads newPosition where it now reads CurrentPosition; the stored real limits
+    // (and the active limits when they are on: activeLimitsOn, or as the controller reports
+    // them when not given) move with it, so the end stops keep their place on the scale.
+    // Refused when the limits cannot be read (nothing is changed then).
+    Outcome ShiftCounter(int newPosition, std::optional<bool> activeLimitsOn);
+
+    // The 0..Max scale of network clients, from the last successful reads.
+    const PositionMap& Scale() const { return scale_; }
+    // Reads Calibrated, MaxTravel and the real upper limit; on any failed read the previous
+    // scale stays and the reason is returned (the caller reads again later).
+    Sequence<Outcome> ReadScale(Pacer& pacer);
+
+    // ---- Verbs of the event-loop front ends (need a Scheduler) ---------------------------
+    // The port must be open (the driver's connection plugin) or openable as the configured
+    // COMn; the probe must answer. Then the controller is read step by step (State().ready).
+    Outcome Connect();
+    Outcome Disconnect();
+    Outcome MoveTo(quint32 clientPosition);
+    Outcome MoveBy(qint64 clientSteps);
+    // direction +1 outward, -1 inward; fast picks FastSlewSpeed over SlowSlewSpeed; the jog
+    // ends by itself after ms (at least 1).
+    Outcome Jog(int direction, bool fast, int ms);
+    Outcome GotoSaved(int row);
+    // Always obeyed: rate 0 at once, the goto, the jog and any calibration end; nothing that
+    // was running moves the focuser again.
+    Outcome Stop();
+    // Makes the present position read clientPosition. Refused while the end stops define the
+    // scale (the console's Reset moves counter and stops together instead) and before the
+    // scale is known.
+    Outcome Sync(quint32 clientPosition);
+    Outcome Calibrate(bool full);
+    Outcome CancelCalibration();
+    // 0 Off, 1 On (manual), 2..4 the automatic rules 1..3.
+    Outcome SetFanMode(int mode);
+    Outcome SetFanLimits(double limit1, double limit2, double limit3);
+    Outcome SetActiveLimits(bool on);
+    Outcome SetAutoStop(bool on);
+
+private:
+    void Init();
+    // CalibrationObserver
+    void CalibrationStarting() override;
+    void CancelWithdrawn() override {}
+    void CalibrationEnded() override;
+    QString ProgressText() const override { return state_.progress; }
+    void SetProgressText(const QString& text) override;
+    void ShowAutoStop(bool on) override;
+    void ShowLimits(bool on) override;
+    bool CompletionSound() const override { return false; }
+
+    void Notify();
+    void Tell(const QString& text, bool error);
+    Outcome MotionAllowed() const;
+    void EndJog();
+    void StartGotoRaw(int raw);
+    void ServedReadout();
+    void UpdateClientPosition();
+    void Tick();
+    void ScheduleTick(int ms);
+    int PollMs() const;
+    bool Reachable();
+    Sequence<bool> ConnectSteps(Pacer& pacer);
+    Sequence<bool> ReadControllerSteps(Pacer& pacer);
+    Sequence<bool> StatusSteps(Pacer& pacer);
+    Sequence<bool> LimitsSteps(Pacer& pacer, bool on);
+    void StartChore(Sequence<bool> chore);
+    void AfterChoreStep();
+    void AfterCalibrationStep();
+    void TearDown();
+
+    std::optional<FocuserLink> ownLink_;
+    std::optional<FocuserCommands> ownCommands_;
+    FocuserLink& link_;
+    FocuserCommands& commands_;
+    SoundPlayer& sound_;
+    Scheduler* scheduler_;
+    FocuserSettings settings_;
+    SavedPositionList positions_;
+    MotionState motion_;
+    GotoController gotos_;
+    TemperatureLog log_;
+    std::function<void()> readout_;
+    std::vector<DeviceObserver*> observers_;
+    DeviceState state_;
+    PositionMap scale_ = PositionMap::FromController(false, 0);
+
+    // The served front ends' machinery (unused by the window).
+    std::optional<Calibration> calibration_;
+    std::optional<TimerPacer> pacer_;
+    std::optional<TimerPacer> chorePacer_;
+    Sequence<bool> calibrationRun_;
+    Sequence<bool> chore_;
+    int tickTimer_ = -1;
+    int jogTimer_ = -1;
+    bool deferRead_ = false;
+    bool positionDue_ = false;
+    bool scaleDue_ = false;
+    bool statusDue_ = false;
+    bool limitsDue_ = false;
+    bool limitsWanted_ = false;
+    bool lostReported_ = false;
+    qint64 lastStatusMs_ = 0;
+};
+
+} // namespace tarnivel

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "core/motion/sequence.h"
+
+#include <functional>
+
+namespace tarnivel {
+
+// Timers of a front end that gives every wait back to its event loop (the INDI driver's
+// event loop, the Alpaca server's QCoreApplication). A callback runs on that loop, never
+// inside another callback.
+class Scheduler {
+public:
+    virtual ~Scheduler() = default;
+    // Calls fn once, ms milliseconds from now; returns an id for Cancel.
+    virtual int After(int ms, std::function<void()> fn) = 0;
+    // Forgets a timer that has not fired; an unknown or fired id is ignored.
+    virtual void Cancel(int id) = 0;
+};
+
+// Spends a sequence's waits on a Scheduler: every pause and every event pump becomes a timer,
+// so a request (an abort) is read between any two of the sequence's commands.
+class TimerPacer final : public Pacer {
+public:
+    explicit TimerPacer(Scheduler& scheduler) : scheduler_(scheduler) {}
+    TimerPacer(const TimerPacer&) = delete;
+    TimerPacer& operator=(const TimerPacer&) = delete;
+    ~TimerPacer() override { Cancel(); }
+
+    // Called after every resumed step (the owner looks whether the sequence ended).
+    std::function<void()> afterStep;
+
+    bool WaitInPlace(int) override { return false; }
+    void Resume(int ms, std::coroutine_handle<> next) override {
+        next_ = next;
+        timer_ = scheduler_.After(ms == kPumpOnly ? 0 : ms, [this] {
+            timer_ = -1;
+            ResumeNow();
+        });
+    }
+    // Resumes the waiting sequence at once instead of at its time.
+    void ResumeNow() {
+        if (timer_ != -1)
+            scheduler_.Cancel(timer_);
+        timer_ = -1;
+        const std::coroutine_handle<> next = next_;
+        next_ = {};
+        if (next)
+            next.resume();
+        if (afterStep)
+            afterStep();
+    }
+    // Forgets the waiting sequence; its owner destroys it afterwards, never before.
+    void Cancel() {
+        if (timer_ != -1)
+            scheduler_.Cancel(timer_);
+        timer_ = -1;
+        next_ = {};
+    }
+    bool Waiting() const { return static_cast<bool>(next_); }
+
+private:
+    Scheduler& scheduler_;
+    int timer_ = -1;
+    std::coroutine_handle<> next_;
+};
+
+} // namespace tarnivel
