@@ -109,8 +109,6 @@ private Q_SLOTS:
         QVERIFY(!comp.On());
         QCOMPARE(comp.StatusText(), QString("Temp comp off: stopped"));
         QCOMPARE(comp.Decide(kReady, 1040, {}, 2 * kReadingMs).action, TempCompAction::Off);
-        comp.setParameters(TempCompParameters::From(FocuserSettings()));
-        QVERIFY(!comp.SwitchOn(1040, 2 * kReadingMs)); // coefficient 0: unavailable
     }
 
     void moveText_data() {
