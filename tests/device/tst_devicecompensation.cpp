@@ -37,11 +37,11 @@ private Q_SLOTS:
         QCOMPARE(rig->device.State().tempCompMove,
                  QString::fromUtf8("Temp comp: +40 steps at 19.5 °C"));
         // Its own goto ending keeps the reference; a goto of the operator's moves it.
-        rig->motion.GotoTarget = 1040;
         rig->motion.CurrentPosition = 1040;
         rig->device.FinishGoto();
         QCOMPARE(Reading(19.0), 1080);
-        rig->motion.GotoTarget = 5000;
+        rig->motion.CurrentPosition = 1080;
+        rig->device.FinishGoto();
         rig->motion.CurrentPosition = 5000;
         rig->device.FinishGoto();
         QCOMPARE(Reading(18.5), -1); // the new reference: 18.5 °C at 5000

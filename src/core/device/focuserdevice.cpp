@@ -165,8 +165,10 @@ Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int
 }
 
 void FocuserDevice::FinishGoto() {
-    // Every goto but compensation's own moves the reference with it.
-    if (!compGotoTarget_ || *compGotoTarget_ != motion_.GotoTarget)
+    // Every goto but compensation's own moves the reference with it. Nothing else starts a
+    // goto while compensation's runs: its start locks the window's controls, and a served
+    // front end's goto goes through StartGotoRaw, which forgets it.
+    if (!compGotoTarget_)
         tempComp_.ReferenceDue();
     compGotoTarget_.reset();
     motion_.GotoDone = false;
