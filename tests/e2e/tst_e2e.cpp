@@ -8,7 +8,9 @@
 #include "core/motion/motionstate.h"
 #include "core/motion/positionunits.h"
 #include "core/settings/programfolder.h"
+#include "frames.h"
 #include "sim/simtoolprocess.h"
+#include "testfiles.h"
 #include "window/app/application.h"
 #include "window/app/frmtarnivel.h"
 #include "window/app/mainwidgets.h"
@@ -38,6 +40,8 @@
 
 using namespace tarnivel;
 
+using namespace tarnivel::test;
+
 namespace {
 
 const QString kSimTool = QStringLiteral(TARNIVEL_SIM_TOOL);
@@ -47,30 +51,6 @@ const QString kCPack = QStringLiteral(TARNIVEL_CPACK);
 const QString kVersion = QStringLiteral(TARNIVEL_VERSION);
 constexpr bool kWithDriver = TARNIVEL_WITH_DRIVER;
 constexpr int kStartMs = 5000;
-
-// A frame to the focuser as the simulator prints it: "P", length, address, id, the data
-// bytes most significant first (unused ones 0), reply length.
-QString hexFrame(int id, int data, int dataLength = 3) {
-    QByteArray bytes{"P"};
-    bytes.append(static_cast<char>(dataLength + 1));
-    bytes.append(static_cast<char>(0x12));
-    bytes.append(static_cast<char>(id));
-    for (int i = 0; i < 3; ++i)
-        bytes.append(
-            static_cast<char>(i < dataLength ? (data >> (8 * (dataLength - 1 - i))) & 0xFF : 0));
-    bytes.append(static_cast<char>(0)); // nothing but "#" comes back
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A settings file in whole steps, so that positions read as plain counter values.
 QByteArray settingsFile(const QByteArray& positions) {
@@ -94,7 +74,7 @@ public:
     }
 
     bool start(const QStringList& extra, const QByteArray& initialState = {}) {
-        if (!initialState.isEmpty() && !writeFile(statePath_, initialState))
+        if (!initialState.isEmpty() && !WriteFile(statePath_, initialState))
             return false;
         return process_.start(QStringList{QStringLiteral("--com"), QStringLiteral("1"),
                                           QStringLiteral("--dir"), folder_,
@@ -115,7 +95,7 @@ public:
             QStringLiteral("^\\s*\\d+\\.\\d+  ((?:[0-9A-F]{2} ){7}[0-9A-F]{2})  -> "),
             QRegularExpression::MultilineOption);
         QStringList out;
-        const QString log = QString::fromLatin1(readFile(logPath_));
+        const QString log = QString::fromLatin1(ReadFile(logPath_));
         for (auto it = line.globalMatch(log); it.hasNext();)
             out << it.next().captured(1);
         return out;
@@ -133,7 +113,7 @@ public:
     // key -> value of the state file ("place", "position", "register40", ...).
     QMap<QString, qint64> state() const {
         QMap<QString, qint64> out;
-        for (const QByteArray& raw : readFile(statePath_).split('\n')) {
+        for (const QByteArray& raw : ReadFile(statePath_).split('\n')) {
             const QList<QByteArray> kv = raw.trimmed().split('=');
             if (kv.size() == 2 && !kv[0].startsWith('#'))
                 out.insert(QString::fromLatin1(kv[0]), kv[1].toLongLong());
@@ -141,7 +121,7 @@ public:
         return out;
     }
 
-    QString log() const { return QString::fromLocal8Bit(readFile(logPath_)); }
+    QString log() const { return QString::fromLocal8Bit(ReadFile(logPath_)); }
 
 private:
     QString folder_;
@@ -270,13 +250,13 @@ void verifyLayout(const QDir& p) {
         QVERIFY2(QFileInfo(p.filePath(program)).isExecutable(), qPrintable(program));
 
     const QString desktop = QString::fromUtf8(
-        readFile(p.filePath(QStringLiteral("share/applications/tarnivel.desktop"))));
+        ReadFile(p.filePath(QStringLiteral("share/applications/tarnivel.desktop"))));
     QVERIFY(desktop.startsWith(QStringLiteral("[Desktop Entry]\n")));
     for (const char* line :
          {"Type=Application", "Name=Tarnivel", "Exec=tarnivel", "Icon=tarnivel", "Terminal=false"})
         QVERIFY2(desktop.split(QLatin1Char('\n')).contains(QString::fromLatin1(line)), line);
 
-    QVERIFY(readFile(p.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/tarnivel.svg")))
+    QVERIFY(ReadFile(p.filePath(QStringLiteral("share/icons/hicolor/scalable/apps/tarnivel.svg")))
                 .startsWith("<svg "));
     for (int size : {48, 128, 256}) {
         const QImage icon(
@@ -289,7 +269,7 @@ void verifyLayout(const QDir& p) {
     QCOMPARE(QFileInfo::exists(list), kWithDriver);
     if (!kWithDriver)
         return;
-    QXmlStreamReader xml(readFile(list));
+    QXmlStreamReader xml(ReadFile(list));
     QStringList seen;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
@@ -361,7 +341,7 @@ void TestEndToEnd::settingsFolderRule_data() {
     const QString writable = scratch_.filePath(QStringLiteral("portable"));
     QVERIFY(QDir().mkpath(writable));
     const QString plainFile = scratch_.filePath(QStringLiteral("a-file"));
-    QVERIFY(writeFile(plainFile, "x"));
+    QVERIFY(WriteFile(plainFile, "x"));
     QTest::newRow("writable program folder") << writable << true;
     QTest::newRow("missing program folder")
         << scratch_.filePath(QStringLiteral("gone/bin")) << false;
@@ -388,7 +368,7 @@ void TestEndToEnd::settingsFolderRule() {
     QCOMPARE(folder.folder(), expected);
     QCOMPARE(folder.settingsPath(), expected + QStringLiteral("/tarnivel.ini"));
     QCOMPARE(QFileInfo::exists(user), !beside);
-    QVERIFY(writeFile(folder.settingsPath(), "[TARNIVEL]\r\n"));
+    QVERIFY(WriteFile(folder.settingsPath(), "[TARNIVEL]\r\n"));
     QFile::remove(folder.settingsPath());
 }
 
@@ -398,7 +378,7 @@ void TestEndToEnd::stepGotoAndCloseWhileConnected() {
     SimTool sim(dir.path());
     QVERIFY2(startCalibrated(sim, QStringLiteral("100000")), qPrintable(sim.log()));
     const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
-    QVERIFY(writeFile(folder.settingsPath(), settingsFile("   Position             = "
+    QVERIFY(WriteFile(folder.settingsPath(), settingsFile("   Position             = "
                                                           "20000,Focus A\r\n")));
 
     ModalWatcher watcher;
@@ -438,17 +418,17 @@ void TestEndToEnd::stepGotoAndCloseWhileConnected() {
     QCOMPARE(watcher.texts, QStringList());
 
     // Both moves come in from above: the overshoot point 30000 steps past, then the target.
-    QCOMPARE(sim.framesWithId(msg::ApproachPosition),
-             (QStringList{
-                 hexFrame(msg::ApproachPosition, 36000), hexFrame(msg::ApproachPosition, 6000),
-                 hexFrame(msg::ApproachPosition, 50000), hexFrame(msg::ApproachPosition, 20000)}));
+    QCOMPARE(
+        sim.framesWithId(msg::ApproachPosition),
+        (QStringList{Frame(msg::ApproachPosition, 36000), Frame(msg::ApproachPosition, 6000),
+                     Frame(msg::ApproachPosition, 50000), Frame(msg::ApproachPosition, 20000)}));
     // The last word to the controller is the stop of the disconnect.
-    QCOMPARE(sim.frames().constLast(), hexFrame(msg::MoveUp, 0, 1));
+    QCOMPARE(sim.frames().constLast(), Frame(msg::MoveUp, 0, 1));
     const QMap<QString, qint64> state = sim.state();
     QCOMPARE(state.value(QStringLiteral("place"), -1), 20000);
     QCOMPARE(state.value(QStringLiteral("position"), -1), 20000);
 
-    const QByteArray saved = readFile(folder.settingsPath());
+    const QByteArray saved = ReadFile(folder.settingsPath());
     QVERIFY(saved.contains("\r\n   COMport              = 1\r\n"));
     QVERIFY(saved.contains("\r\n   ScaleUnits           = user\r\n"));
     QVERIFY(saved.endsWith("\r\n\r\n[POSITIONS]\r\n   Position             = 20000,Focus A\r\n"));
@@ -464,7 +444,7 @@ void TestEndToEnd::earlyStopEndsTheGoto() {
                              {QStringLiteral("--reply-delay"), QStringLiteral("200")}),
              qPrintable(sim.log()));
     const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
-    QVERIFY(writeFile(folder.settingsPath(), settingsFile({})));
+    QVERIFY(WriteFile(folder.settingsPath(), settingsFile({})));
 
     ModalWatcher watcher;
     QString stoppedAt;
@@ -498,7 +478,7 @@ void TestEndToEnd::earlyStopEndsTheGoto() {
     QVERIFY2(sim.stop(), qPrintable(sim.log()));
 
     const QStringList frames = sim.frames();
-    const QString stop = hexFrame(msg::MoveUp, 0, 1);
+    const QString stop = Frame(msg::MoveUp, 0, 1);
     const int firstStop = frames.indexOf(stop);
     QVERIFY2(firstStop >= 0, qPrintable(frames.join(QLatin1Char('\n'))));
     for (const QString& f : frames.mid(firstStop + 1)) {
@@ -525,7 +505,7 @@ void TestEndToEnd::fullThenQuickCalibration() {
                         QStringLiteral("10,25,50,100,250,500,1000,2000,20000")}),
              qPrintable(sim.log()));
     const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
-    QVERIFY(writeFile(folder.settingsPath(), settingsFile({})));
+    QVERIFY(WriteFile(folder.settingsPath(), settingsFile({})));
 
     ModalWatcher watcher;
     CalibrationSeen full;
@@ -627,7 +607,7 @@ void TestEndToEnd::installedProgramStartsQuietly() {
     const QDir bin(QDir(prefix_).filePath(QStringLiteral("bin")));
     const QString settings = bin.filePath(QStringLiteral("tarnivel.ini"));
     const QByteArray content = settingsFile("   Position             = 1234,Kept as written\r\n");
-    QVERIFY(writeFile(settings, content));
+    QVERIFY(WriteFile(settings, content));
     const QDateTime written = QFileInfo(settings).lastModified();
     const QStringList before = bin.entryList(QDir::Files | QDir::System, QDir::Name);
 
@@ -651,7 +631,7 @@ void TestEndToEnd::installedProgramStartsQuietly() {
 
     QCOMPARE(QString::fromLocal8Bit(program.readAllStandardError()), QString());
     QCOMPARE(QString::fromLocal8Bit(program.readAllStandardOutput()), QString());
-    QCOMPARE(readFile(settings), content);
+    QCOMPARE(ReadFile(settings), content);
     QCOMPARE(QFileInfo(settings).lastModified(), written);
     QCOMPARE(bin.entryList(QDir::Files | QDir::System, QDir::Name), before);
     // Its own folder was writable, so the per-user one was never made.

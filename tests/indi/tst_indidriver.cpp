@@ -4,7 +4,9 @@
 // is one scripted conversation; the frames the simulator saw are checked where they are the
 // point (the final approach, the stop).
 
+#include "frames.h"
 #include "sim/simtoolprocess.h"
+#include "testfiles.h"
 
 #include <baseclient.h>
 #include <basedevice.h>
@@ -25,6 +27,8 @@
 
 using namespace tarnivel;
 
+using namespace tarnivel::test;
+
 namespace {
 
 const QString kSimTool = QStringLiteral(TARNIVEL_SIM_TOOL);
@@ -32,16 +36,6 @@ const QString kDriver = QStringLiteral(TARNIVEL_INDI_DRIVER);
 const char* const kDevice = "Tarnivel";
 constexpr int kWaitMs = 15000;
 constexpr int kCalibrationWaitMs = 60000;
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Runs the driver on a TCP connection: what the client sends goes to the driver's standard
 // input, what the driver prints goes back without the XML declaration that heads each of its
@@ -61,7 +55,7 @@ public:
         }
     }
     quint16 port() const { return server_.serverPort(); }
-    QByteArray driverLog() const { return readFile(home_ + QStringLiteral("/driver.log")); }
+    QByteArray driverLog() const { return ReadFile(home_ + QStringLiteral("/driver.log")); }
 
 private:
     void accept() {
@@ -199,23 +193,10 @@ struct Step {
 
 using Script = QList<Step>;
 
-// A frame to the focuser as the simulator prints it.
-QString frame(int id, qint64 data, int dataLength = 3, int device = 0x12, int reply = 0) {
-    QByteArray bytes{"P"};
-    bytes.append(static_cast<char>(dataLength + 1));
-    bytes.append(static_cast<char>(device));
-    bytes.append(static_cast<char>(id));
-    for (int i = 0; i < 3; ++i)
-        bytes.append(
-            static_cast<char>(i < dataLength ? (data >> (8 * (dataLength - 1 - i))) & 0xFF : 0));
-    bytes.append(static_cast<char>(reply));
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 QString approaches(std::initializer_list<qint64> targets) {
     QStringList out;
     for (qint64 t : targets)
-        out << frame(0x17, t);
+        out << Frame(0x17, t);
     return out.join(QLatin1Char('|'));
 }
 
@@ -300,11 +281,11 @@ void TestIndiDriver::conversation_data() {
         << QStringList{QStringLiteral("--approach-speed"), QStringLiteral("500")}
         << Script{{Step::Mark, {}},
                   {Step::SetNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 1000},
-                  {Step::WaitFrame, {}, 0, frame(0x17, 16774216)},
+                  {Step::WaitFrame, {}, 0, Frame(0x17, 16774216)},
                   {Step::Settle, {}, 400},
                   {Step::SetSwitch, "FOCUS_ABORT_MOTION.ABORT"},
                   {Step::WaitState, "ABS_FOCUS_POSITION", IPS_IDLE},
-                  {Step::WaitFrame, {}, 0, frame(0x24, 0, 1)},
+                  {Step::WaitFrame, {}, 0, Frame(0x24, 0, 1)},
                   {Step::Settle, {}, 1500},
                   {Step::Frames, {}, 0x17, approaches({16774216})},
                   {Step::Frames, {}, 0x02, {}}};
@@ -316,6 +297,7 @@ void TestIndiDriver::conversation_data() {
                                           {Step::SetSwitch, "FOCUS_MOTION.FOCUS_OUTWARD"},
                                           {Step::SetNumber, "FOCUS_TIMER.FOCUS_TIMER_VALUE", 300},
                                           {Step::Settle, {}, 1500},
+                                          {Step::WaitState, "FOCUS_TIMER", IPS_OK},
                                           {Step::Frames,
                                            {},
                                            0x24,
@@ -362,10 +344,10 @@ void TestIndiDriver::conversation_data() {
                   {Step::Mark, {}},
                   {Step::SetNumber, "TARNIVEL_FAN_LIMITS.LIMIT1", 20},
                   {Step::SetSwitch, "TARNIVEL_FAN_MODE.FAN_RULE1"},
-                  {Step::WaitFrame, {}, 0, frame(0x27, 3, 1, 0x13)},
+                  {Step::WaitFrame, {}, 0, Frame(0x27, 3, 1, 0x13)},
                   {Step::WaitOn, "TARNIVEL_FAN_STATE.FAN", 1},
                   {Step::SetSwitch, "TARNIVEL_FAN_MODE.FAN_OFF"},
-                  {Step::WaitFrame, {}, 0, frame(0x27, 0, 1, 0x13)}};
+                  {Step::WaitFrame, {}, 0, Frame(0x27, 0, 1, 0x13)}};
 
     // With a coefficient compensation switches on; abort switches it off and says so.
     QTest::newRow("temperature compensation")
@@ -390,8 +372,8 @@ void TestIndiDriver::conversation_data() {
                   {Step::WaitText, "TARNIVEL_CALIBRATION.TEXT", 1,
                    "Calibration Complete / -- Ready --"},
                   {Step::WaitState, "TARNIVEL_CALIBRATE", IPS_OK},
-                  {Step::WaitFrame, {}, 0, frame(0x04, 16773216)},
-                  {Step::WaitFrame, {}, 0, frame(0x02, 0)},
+                  {Step::WaitFrame, {}, 0, Frame(0x04, 16773216)},
+                  {Step::WaitFrame, {}, 0, Frame(0x02, 0)},
                   {Step::WaitNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 4000},
                   // 8000 steps are too short for the controller's block-wise limits: they stay off.
                   {Step::WaitOn, "TARNIVEL_AUTO_STOP.ON", 1}};
@@ -414,12 +396,12 @@ void TestIndiDriver::conversation_data() {
                                QStringLiteral("100,200,300,400,500,600,700,800,900")})
         << Script{{Step::Mark, {}},
                   {Step::SetSwitch, "TARNIVEL_CALIBRATE.QUICK"},
-                  {Step::WaitFrame, {}, 0, frame(0x25, 9, 1)},
+                  {Step::WaitFrame, {}, 0, Frame(0x25, 9, 1)},
                   {Step::Settle, {}, 500},
                   {Step::SetSwitch, "FOCUS_ABORT_MOTION.ABORT"},
                   {Step::WaitText, "TARNIVEL_CALIBRATION.TEXT", 0, "Cancelled!"},
                   {Step::WaitState, "TARNIVEL_CALIBRATE", IPS_ALERT},
-                  {Step::WaitFrame, {}, 0, frame(0x24, 0, 1)},
+                  {Step::WaitFrame, {}, 0, Frame(0x24, 0, 1)},
                   {Step::Settle, {}, 1500},
                   {Step::Frames, {}, 0x04, {}},
                   {Step::Frames, {}, 0x02, {}},
@@ -452,10 +434,10 @@ void TestIndiDriver::conversation() {
     // The driver finds the settings file and the COM1 link beside itself, as installed.
     const QString driver = QDir(folder).filePath(QStringLiteral("indi_tarnivel_focus"));
     QVERIFY(QFile::copy(kDriver, driver));
-    QVERIFY(writeFile(QDir(folder).filePath(QStringLiteral("tarnivel.ini")), kSettings));
+    QVERIFY(WriteFile(QDir(folder).filePath(QStringLiteral("tarnivel.ini")), kSettings));
     const QString statePath = QDir(folder).filePath(QStringLiteral("sim.state"));
     const QString simLog = QDir(folder).filePath(QStringLiteral("sim.log"));
-    QVERIFY(writeFile(statePath, kCalibratedState));
+    QVERIFY(WriteFile(statePath, kCalibratedState));
 
     sim::SimToolProcess sim(kSimTool);
     sim.setOutputFile(simLog);
@@ -473,7 +455,7 @@ void TestIndiDriver::conversation() {
             QStringLiteral("^\\s*\\d+\\.\\d+  ((?:[0-9A-F]{2} ){7}[0-9A-F]{2})  -> "),
             QRegularExpression::MultilineOption);
         QStringList out;
-        const QString log = QString::fromLatin1(readFile(simLog));
+        const QString log = QString::fromLatin1(ReadFile(simLog));
         for (auto it = line.globalMatch(log); it.hasNext();)
             out << it.next().captured(1);
         return out;
@@ -501,7 +483,7 @@ void TestIndiDriver::conversation() {
                                 .arg(int(step.kind))
                                 .arg(step.key)
                                 .arg(step.value)
-                                .arg(step.text, QString::fromLatin1(readFile(simLog).right(3000)),
+                                .arg(step.text, QString::fromLatin1(ReadFile(simLog).right(3000)),
                                      QString::fromLatin1(running->driverLog().right(3000)));
         switch (step.kind) {
         case Step::SetNumber:

@@ -1,4 +1,5 @@
 #include "core/link/focuserlink.h"
+#include "frames.h"
 #include "scriptedport.h"
 #include "virtualplatform.h"
 
@@ -10,10 +11,6 @@ using namespace tarnivel::test;
 namespace {
 
 using Rig = ScriptedLinkRig;
-
-QString hexOf(const QByteArray& bytes) {
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
 
 // One attempt that gets no answer: the frame, then 35 empty polls.
 constexpr qint64 kSilentAttemptMs = kFrameLength * kCharPacingMs + 35 * kCharPacingMs;
@@ -72,7 +69,7 @@ void TestFocuserLink::frameLayout() {
     QFETCH(int, nData);
     QFETCH(int, nReply);
     QFETCH(QString, frame);
-    QCOMPARE(hexOf(FocuserLink::CommandFrame(device, messageId, data, nData, nReply)), frame);
+    QCOMPARE(HexOf(FocuserLink::CommandFrame(device, messageId, data, nData, nReply)), frame);
 }
 
 void TestFocuserLink::positionRequestOnTheWire() {

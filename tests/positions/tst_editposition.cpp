@@ -1,5 +1,6 @@
 // The position editor: controls, focus rules, entry errors, Set Value, ReAlign, cancel.
 
+#include "frames.h"
 #include "tst_positions.h"
 
 #include "core/motion/positionunits.h"
@@ -18,7 +19,7 @@ namespace tarnivel::test {
 
 namespace {
 
-const QString kGetCalibrated = QStringLiteral("50 02 12 30 40 00 00 01");
+const QString kGetCalibrated = kGetCalibratedFrame;
 
 QString FocusName() {
     const QWidget* w = QApplication::focusWidget();

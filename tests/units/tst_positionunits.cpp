@@ -29,6 +29,8 @@ class TestPositionUnits : public QObject {
 private Q_SLOTS:
     void init() { QLocale::setDefault(QLocale::c()); }
     void cleanup() { QLocale::setDefault(QLocale::c()); }
+    void scaleFactorConversion_data();
+    void scaleFactorConversion();
 
     void roundToInt_data();
     void roundToInt();
@@ -475,6 +477,35 @@ void TestPositionUnits::shownTextReadsBackToTheSamePosition() {
         QVERIFY2(std::abs(diff) <= tolerance,
                  qPrintable(QStringLiteral("%1 -> %2 -> %3").arg(raw).arg(shown).arg(back)));
     }
+}
+
+void TestPositionUnits::scaleFactorConversion_data() {
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("thou to mm, 6 decimals") << 5.0 << "thou"
+                                            << "mm" << 196.850394;
+    QTest::newRow("mm to thou, 6 decimals") << 115134.42 << "mm"
+                                            << "thou" << 2924.414268;
+    QTest::newRow("mm to user") << 115134.42 << "mm"
+                                << "user" << 1.0;
+    QTest::newRow("user to thou") << 7.0 << "user"
+                                  << "thou" << 2924.414268;
+    QTest::newRow("user to mm") << 7.0 << "user"
+                                << "mm" << 115134.42;
+    QTest::newRow("same unit keeps it") << 12.5 << "mm"
+                                        << "mm" << 12.5;
+    QTest::newRow("unknown stored unit") << 100.0 << "inch"
+                                         << "mm" << 0.0;
+}
+
+void TestPositionUnits::scaleFactorConversion() {
+    QFETCH(double, factor);
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(double, expected);
+    QCOMPARE(ConvertScaleFactor(factor, from, to), expected);
 }
 
 QTEST_APPLESS_MAIN(TestPositionUnits)

@@ -54,21 +54,30 @@ bool Calibration::DisplayPosition() {
     return true;
 }
 
-void Calibration::Prepare(bool full) {
+Sequence<bool> Calibration::Prepare(Pacer& pacer, bool full) {
     FocuserCommands& c = device_.commands();
     quick_ = !full;
     view_.CalibrationStarting();
     device_.motion().CalibrationRunning = true;
     view_.ShowLimits(false);
+    // A turn between any two of these commands: a front end that defers its waits reads an
+    // abort here at once instead of after the whole preparation.
     c.SetLimitMax(0, 0);
+    co_await PumpEvents(pacer);
     c.SetLimitMin(0, 0);
+    co_await PumpEvents(pacer);
     if (full) {
         c.SetRealLimitMax(0);
+        co_await PumpEvents(pacer);
         c.SetRealLimitMin(0);
+        co_await PumpEvents(pacer);
     }
     c.SetAutoStop(1);
     view_.ShowAutoStop(true);
+    co_await PumpEvents(pacer);
     c.SetCalibrated(0);
+    co_await PumpEvents(pacer);
+    co_return true;
 }
 
 Sequence<Calibration::Outcome> Calibration::EdgeSearch(Pacer& pacer, int rate, bool rightEdge) {
@@ -182,7 +191,7 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
     MotionState& m = device_.motion();
 
     keepStored_ = false;
-    Prepare(true);
+    co_await Prepare(pacer, true);
     SetLabel(kLabelLeftEdge);
     co_await Pause(pacer, kPhasePauseMs);
 
@@ -218,7 +227,7 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
     o = co_await FindMiddleByRate(pacer);
     if (o != Outcome::Done)
         co_return co_await End(pacer, o);
-    Complete(half, travel, true);
+    co_await Complete(pacer, half, travel, true);
     co_return true;
 }
 
@@ -230,7 +239,7 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     FocuserCommands& c = device_.commands();
 
     keepStored_ = true;
-    Prepare(false);
+    co_await Prepare(pacer, false);
     qint32 stored = 0;
     const int read = c.GetMaxTravel(stored);
     SetLabel(kLabelLeftEdge);
@@ -261,11 +270,11 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     co_await device_.gotos().GotoAndWaitPaced(0, stopCount_, pacer);
     if (!Running())
         co_return co_await End(pacer, Outcome::Cancelled);
-    Complete(h, static_cast<int>(stored), false);
+    co_await Complete(pacer, h, static_cast<int>(stored), false);
     co_return true;
 }
 
-void Calibration::Complete(int half, int travel, bool full) {
+Sequence<bool> Calibration::Complete(Pacer& pacer, int half, int travel, bool full) {
     FocuserCommands& c = device_.commands();
     MotionState& m = device_.motion();
 
@@ -275,18 +284,26 @@ void Calibration::Complete(int half, int travel, bool full) {
     m.MotionDirection = 0;
     c.MoveAtRate(0);
     EdgeSound();
+    co_await PumpEvents(pacer);
     // Both calibrations store the limits of the scale they have just centred; the quick
     // one must not reuse real limits stored in a scale that a Reset has shifted since.
     const int upper = WrapSteps(half);
     const int lower = WrapSteps(-half);
     c.SetLimitMax(upper, -1);
+    co_await PumpEvents(pacer);
     c.SetLimitMin(lower, +1);
+    co_await PumpEvents(pacer);
     c.SetRealLimitMax(upper);
+    co_await PumpEvents(pacer);
     c.SetRealLimitMin(lower);
+    co_await PumpEvents(pacer);
     c.SetAutoStop(1);
     view_.ShowAutoStop(true);
-    if (full)
+    co_await PumpEvents(pacer);
+    if (full) {
         c.SetMaxTravel(travel);
+        co_await PumpEvents(pacer);
+    }
     c.SetCalibrated(1);
     view_.ShowLimits(true);
     SetLabel(kLabelComplete);
@@ -295,6 +312,7 @@ void Calibration::Complete(int half, int travel, bool full) {
     view_.CalibrationEnded();
     Silence();
     active_ = false;
+    co_return true;
 }
 
 Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
@@ -319,8 +337,11 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
     co_await PumpEvents(pacer);
     c.SetAutoStop(1);
     view_.ShowAutoStop(true);
+    co_await PumpEvents(pacer);
     c.SetLimitMax(0, 0);
+    co_await PumpEvents(pacer);
     c.SetLimitMin(0, 0);
+    co_await PumpEvents(pacer);
     // A cancelled quick calibration that has not yet moved the counter leaves the stored
     // calibration as valid as it was; no need for a full one.
     const bool keep = keepStored_ && outcome == Outcome::Cancelled;
@@ -328,6 +349,7 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
         c.SetCalibrated(1);
     } else {
         c.SetRealLimitMax(0);
+        co_await PumpEvents(pacer);
         c.SetRealLimitMin(0);
     }
     DisplayPosition();

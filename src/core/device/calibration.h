@@ -74,10 +74,10 @@ public:
 private:
     enum class Outcome { Done, Cancelled, NotResponding, NoTravel };
 
-    void Prepare(bool full);
+    Sequence<bool> Prepare(Pacer& pacer, bool full);
     Sequence<Outcome> EdgeSearch(Pacer& pacer, int rate, bool rightEdge);
     Sequence<Outcome> FindMiddleByRate(Pacer& pacer);
-    void Complete(int half, int travel, bool full);
+    Sequence<bool> Complete(Pacer& pacer, int half, int travel, bool full);
     Sequence<bool> End(Pacer& pacer, Outcome outcome);
 
     // DisplayPosition, telling whether the controller answered.

@@ -189,18 +189,41 @@ QString FocuserDevice::ShortGotoText(int reached, int target) const {
         .arg(at, aim, settings_.ScaleUnits);
 }
 
-Outcome FocuserDevice::QuickCalibrationAllowed() {
+Sequence<Outcome> FocuserDevice::QuickCalibrationCheck(Pacer& pacer) {
     qint32 realMin = 0;
     qint32 realMax = 0;
     qint32 travel = 0;
-    const bool read = commands_.GetRealLimitMin(realMin) == 0 &&
-                      commands_.GetRealLimitMax(realMax) == 0 &&
-                      commands_.GetMaxTravel(travel) == 0;
+    bool read = commands_.GetRealLimitMin(realMin) == 0;
+    co_await PumpEvents(pacer);
+    read = commands_.GetRealLimitMax(realMax) == 0 && read;
+    co_await PumpEvents(pacer);
+    read = commands_.GetMaxTravel(travel) == 0 && read;
     if (!read)
-        return Outcome::refused(kSilentText);
+        co_return Outcome::refused(kSilentText);
     if ((realMin == 0 && realMax == 0) || travel == 0)
-        return Outcome::refused(kNotCalibratedText);
-    return Outcome::done();
+        co_return Outcome::refused(kNotCalibratedText);
+    co_return Outcome::done();
+}
+
+Outcome FocuserDevice::QuickCalibrationAllowed() {
+    InlinePacer pacer(link_.platform());
+    return QuickCalibrationCheck(pacer).RunToEnd();
+}
+
+Sequence<int> FocuserDevice::SwitchActiveLimits(Pacer& pacer, bool on) {
+    qint32 upper = 0;
+    qint32 lower = 0;
+    int result = 0;
+    if (on) {
+        result |= commands_.GetRealLimitMax(upper);
+        co_await PumpEvents(pacer);
+        result |= commands_.GetRealLimitMin(lower);
+        co_await PumpEvents(pacer);
+    }
+    result |= commands_.SetLimitMax(upper, on ? -1 : 0);
+    co_await PumpEvents(pacer);
+    result |= commands_.SetLimitMin(lower, on ? +1 : 0);
+    co_return result != 0 ? -1 : 0;
 }
 
 Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeLimitsOn) {
@@ -264,7 +287,7 @@ Outcome FocuserDevice::MotionAllowed() const {
         return Outcome::refused(kLostText);
     if (!state_.ready)
         return Outcome::refused(kNotReadyText);
-    if (calibrationRun_.Valid())
+    if (calibrationRun_.Valid() || calibrationPending_)
         return Outcome::refused(kCalibratingText);
     return Outcome::done();
 }
@@ -416,15 +439,7 @@ Outcome FocuserDevice::Jog(int direction, bool fast, int ms) {
     return Outcome::started();
 }
 
-Outcome FocuserDevice::Stop() {
-    if (scheduler_ == nullptr)
-        return Outcome::refused(QStringLiteral("This front end stops in place."));
-    // The stop goes out first, before any bookkeeping; as a stop it also ends whatever was
-    // moving the focuser before it (a goto's next stage, a calibration's next move).
-    if (calibrationRun_.Valid())
-        calibration_->CancelClick();
-    else if (state_.connected && !link_.port().connectionLost())
-        commands_.Stop();
+void FocuserDevice::EndMotionAsStopped() {
     if (jogTimer_ != -1)
         scheduler_->Cancel(jogTimer_);
     jogTimer_ = -1;
@@ -439,6 +454,19 @@ Outcome FocuserDevice::Stop() {
     }
     positionDue_ = false;
     FinishGoto();
+}
+
+Outcome FocuserDevice::Stop() {
+    if (scheduler_ == nullptr)
+        return Outcome::refused(QStringLiteral("This front end stops in place."));
+    // The stop goes out first, before any bookkeeping; as a stop it also ends whatever was
+    // moving the focuser before it (a goto's next stage, a calibration's next move).
+    if (calibrationRun_.Valid())
+        calibration_->CancelClick();
+    else if (state_.connected && !link_.port().connectionLost())
+        commands_.Stop();
+    calibrationPending_ = false;
+    EndMotionAsStopped();
     if (calibrationRun_.Valid() && pacer_->Waiting())
         pacer_->ResumeNow();
     Notify();
@@ -468,24 +496,42 @@ Outcome FocuserDevice::Calibrate(bool full) {
         return allowed;
     if (chore_.Valid())
         return Outcome::refused(QStringLiteral("The controller is busy; try again."));
-    if (!full) {
-        const Outcome quick = QuickCalibrationAllowed();
-        if (!quick.ok())
-            return quick;
-    }
     EndJog();
-    gotos_.ClearGoto();
     FinishGoto();
     state_.lastGoto.reset();
-    calibrationRun_ = full ? calibration_->Full(*pacer_) : calibration_->Quick(*pacer_);
-    calibrationRun_.Start();
-    AfterCalibrationStep();
+    state_.progress.clear();
+    calibrationPending_ = true;
+    StartChore(CalibrateSteps(*chorePacer_, full));
     Notify();
     return Outcome::started();
 }
 
+Sequence<bool> FocuserDevice::CalibrateSteps(Pacer& pacer, bool full) {
+    if (!full) {
+        const Outcome quick = co_await QuickCalibrationCheck(pacer);
+        if (!quick.ok()) {
+            calibrationPending_ = false;
+            state_.calibrationOk = false;
+            state_.progress = quick.reason;
+            Tell(quick.reason, true);
+            Notify();
+            co_return false;
+        }
+        co_await PumpEvents(pacer);
+    }
+    // A stop while the check ran cancels the calibration before it moves anything.
+    if (!calibrationPending_)
+        co_return false;
+    calibrationPending_ = false;
+    calibrationRun_ = full ? calibration_->Full(*pacer_) : calibration_->Quick(*pacer_);
+    calibrationRun_.Start();
+    AfterCalibrationStep();
+    Notify();
+    co_return true;
+}
+
 Outcome FocuserDevice::CancelCalibration() {
-    if (!calibrationRun_.Valid())
+    if (!calibrationRun_.Valid() && !calibrationPending_)
         return Outcome::done();
     return Stop();
 }
@@ -572,18 +618,7 @@ bool FocuserDevice::Reachable() {
     if (!lostReported_) {
         lostReported_ = true;
         state_.lost = true;
-        if (jogTimer_ != -1)
-            scheduler_->Cancel(jogTimer_);
-        jogTimer_ = -1;
-        state_.jogging = false;
-        if (motion_.GotoMode == kGotoModeGoto) {
-            GotoEnd end;
-            end.reached = motion_.CurrentPosition;
-            end.target = motion_.GotoTarget;
-            end.stopped = true;
-            state_.lastGoto = end;
-        }
-        FinishGoto();
+        EndMotionAsStopped();
         Tell(kLostText, true);
         Notify();
     }
@@ -745,7 +780,8 @@ Sequence<bool> FocuserDevice::LimitsSteps(Pacer& pacer, bool on) {
     co_await PumpEvents(pacer);
     if (calibrationRun_.Valid())
         co_return false;
-    if (commands_.SetActiveLimits(on) == 0)
+    const int switched = co_await SwitchActiveLimits(pacer, on);
+    if (switched == 0)
         state_.limitsOn = on;
     else
         Tell(kSilentText, true);

@@ -113,22 +113,26 @@ public:
 // handlers. The INDI driver and the Alpaca server give it a Scheduler and call the verbs; every
 // wait then goes back to their event loop, so a stop is never more than one command away.
 //
-// | verb                      | window (in place)            | INDI                    | Alpaca |
-// |---------------------------|------------------------------|-------------------------|-------------------|
-// | Connect / Disconnect      | cmdConnect / cmdDisconnect   | CONNECTION              | connect,
-// Connected| | MoveTo (client position)  | (raw: StartGoto on the tick) | ABS_FOCUS_POSITION      |
-// move              | | MoveBy                    | "+"/"-" quick adjust         |
-// REL_FOCUS_POSITION      | -                 | | Jog                       | jog buttons
-// (press/release)  | FOCUS_TIMER + MOTION    | -                 | | GotoSaved                 |
-// Goto / double-click          | TARNIVEL_SAVED_GOTO     | action            | | Stop | STOP, Esc
-// | FOCUS_ABORT_MOTION      | halt              | | Sync / ResetCounter       | options Reset,
-// editor ReAlign| FOCUS_SYNC              | -                 | | Calibrate / Cancel        |
-// options dialog               | TARNIVEL_CALIBRATE      | -                 | | SetFanMode |
-// Manual/Auto, fan switch      | TARNIVEL_FAN_MODE       | action            | |
-// SetActiveLimits/AutoStop  | options check boxes          | TARNIVEL_LIMITS/AUTOSTOP| - | |
-// ReadStatus (one cycle)    | poll tick, every 500\Freq    | own tick                | own tick |
-// | State()                   | readout, lamps               | property values         | every GET
-// |
+// Who calls which verb from where (the window calls the rules in place; the others the verbs):
+// clang-format off
+// | verb                     | window                        | INDI                      | Alpaca          |
+// |--------------------------|-------------------------------|---------------------------|-----------------|
+// | Connect / Disconnect     | cmdConnect / cmdDisconnect    | CONNECTION                | connect,        |
+// |                          |                               |                           | Connected       |
+// | MoveTo (client position) | Goto, double-click (raw)      | ABS_FOCUS_POSITION        | move            |
+// | MoveBy                   | "+" / "-" quick adjust        | REL_FOCUS_POSITION        | -               |
+// | Jog                      | jog buttons, press/release    | FOCUS_TIMER, FOCUS_MOTION | -               |
+// | GotoSaved                | Goto on a saved position      | TARNIVEL_SAVED_GOTO       | action          |
+// | Stop                     | STOP, Esc                     | FOCUS_ABORT_MOTION        | halt            |
+// | Sync                     | -                             | FOCUS_SYNC                | -               |
+// | ShiftCounter             | options Reset, editor ReAlign | -                         | -               |
+// | Calibrate / Cancel...    | options dialog (in place)     | TARNIVEL_CALIBRATE        | -               |
+// | SetFanMode / FanLimits   | Manual, Auto, fan switch      | TARNIVEL_FAN_MODE, LIMITS | action          |
+// | SetActiveLimits          | options check box (Switch...) | TARNIVEL_LIMITS           | -               |
+// | SetAutoStop              | options check box             | TARNIVEL_AUTO_STOP        | -               |
+// | ReadStatus (one cycle)   | poll tick, every 500\Freq     | the device's own tick     | own tick        |
+// | State()                  | readout, lamps                | property values           | every GET       |
+// clang-format on
 class FocuserDevice : private CalibrationObserver {
 public:
     // Owns the link and the commands on port. scheduler: given by the front ends that serve
@@ -183,7 +187,13 @@ public:
 
     // The quick calibration re-centres on what a full one stored: real limits and a MaxTravel.
     // Refused with the operator's text when they are missing or cannot be read.
+    Sequence<Outcome> QuickCalibrationCheck(Pacer& pacer);
+    // The same, its waits spent in place (the window).
     Outcome QuickCalibrationAllowed();
+
+    // The controller's active limits on (one block inside the stored real limits) or off;
+    // -1 when any of its commands failed.
+    Sequence<int> SwitchActiveLimits(Pacer& pacer, bool on);
 
     // The counter reads newPosition where it now reads CurrentPosition; the stored real limits
     // (and the active limits when they are on: activeLimitsOn, or as the controller reports
@@ -256,6 +266,8 @@ private:
     void Tell(const QString& text, bool error);
     Outcome MotionAllowed() const;
     void EndJog();
+    // A goto or a jog ends where it is, as after a stop, without sending anything.
+    void EndMotionAsStopped();
     void StartGotoRaw(int raw);
     void ServedReadout();
     void UpdateClientPosition();
@@ -267,6 +279,7 @@ private:
     Sequence<bool> ReadControllerSteps(Pacer& pacer);
     Sequence<bool> StatusSteps(Pacer& pacer);
     Sequence<bool> LimitsSteps(Pacer& pacer, bool on);
+    Sequence<bool> CalibrateSteps(Pacer& pacer, bool full);
     void StartChore(Sequence<bool> chore);
     void AfterChoreStep();
     void AfterCalibrationStep();
@@ -305,6 +318,7 @@ private:
     bool limitsDue_ = false;
     bool limitsWanted_ = false;
     bool lostReported_ = false;
+    bool calibrationPending_ = false;
     qint64 lastStatusMs_ = 0;
 
     TempCompensation tempComp_;

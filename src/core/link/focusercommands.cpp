@@ -76,19 +76,6 @@ int FocuserCommands::SetLimitMax(int position, int adjust) {
                              unused);
 }
 
-int FocuserCommands::SetActiveLimits(bool on) {
-    qint32 upper = 0;
-    qint32 lower = 0;
-    int result = 0;
-    if (on) {
-        result |= GetRealLimitMax(upper);
-        result |= GetRealLimitMin(lower);
-    }
-    result |= SetLimitMax(upper, on ? -1 : 0);
-    result |= SetLimitMin(lower, on ? +1 : 0);
-    return result != 0 ? -1 : 0;
-}
-
 int FocuserCommands::GetLimitMin(qint32& value) {
     return link_.SendCommand(Device, msg::GetLimitMin, 0, kNoData, kThreeBytes, value);
 }

@@ -81,9 +81,6 @@ public:
     int SetRealLimitMin(int value);
     int GetRealLimitMax(qint32& value);
     int SetRealLimitMax(int value);
-    // The controller's active limits on, one 65536-step block inside the stored real limits,
-    // or off. -1 when any of its commands failed.
-    int SetActiveLimits(bool on);
     int GetAutoStop(qint32& value);
     int SetAutoStop(int value);
     int GetFirmwareVersion(qint32& major, qint32& minor);

@@ -214,4 +214,36 @@ bool ParseOperatorNumber(const QString& text, double& value, const QLocale& loca
     return false;
 }
 
+namespace {
+constexpr double kThouPerMm = 39.37007874;
+constexpr double kUserToThou = 2924.414268;
+constexpr double kUserToMm = 115134.42;
+constexpr int kFactorDecimals = 6;
+} // namespace
+
+double ConvertScaleFactor(double factor, const QString& oldUnits, const QString& newUnits) {
+    if (oldUnits == kUnitThou) {
+        if (newUnits == kUnitMm)
+            return RoundHalfEven(factor * kThouPerMm, kFactorDecimals);
+        if (newUnits == kUnitUser)
+            return 1;
+        return factor;
+    }
+    if (oldUnits == kUnitMm) {
+        if (newUnits == kUnitThou)
+            return RoundHalfEven(factor / kThouPerMm, kFactorDecimals);
+        if (newUnits == kUnitUser)
+            return 1;
+        return factor;
+    }
+    if (oldUnits == kUnitUser) {
+        if (newUnits == kUnitThou)
+            return kUserToThou;
+        if (newUnits == kUnitMm)
+            return kUserToMm;
+        return factor;
+    }
+    return 0;
+}
+
 } // namespace tarnivel

@@ -15,6 +15,15 @@ int RoundToInt(double value);
 // value rounded to `decimals` digits after the point, halves to even.
 double RoundHalfEven(double value, int decimals);
 
+// The units the options offer.
+inline const QString kUnitThou = QStringLiteral("thou");
+inline const QString kUnitMm = QStringLiteral("mm");
+inline const QString kUnitUser = QStringLiteral("user");
+// The scale factor in steps per newUnits for one of factor steps per oldUnits: thou and mm
+// convert into each other (rounded to 6 decimals); to or from "user" a fixed factor applies.
+// 0 for a unit it does not know.
+double ConvertScaleFactor(double factor, const QString& oldUnits, const QString& newUnits);
+
 int SignedSteps(int raw);
 // Into 0..16777215; a full modulo, so a target pushed more than one turn out wraps too.
 int WrapSteps(int signedSteps);

@@ -33,15 +33,6 @@ namespace tarnivel {
 
 namespace {
 
-constexpr double kThouPerMm = 39.37007874;
-constexpr double kUserToThou = 2924.414268;
-constexpr double kUserToMm = 115134.42;
-constexpr int kFactorDecimals = 6;
-
-const QString kUnitThou = QStringLiteral("thou");
-const QString kUnitMm = QStringLiteral("mm");
-const QString kUnitUser = QStringLiteral("user");
-
 // Positions the operator can pick in the lists; a hand-edited settings file may hold
 // values outside them.
 constexpr int kMaxDecimals = 8;
@@ -300,32 +291,6 @@ QString frmOptions::FormatScaleFactor(double value) {
     return text;
 }
 
-double frmOptions::ConvertScaleFactor(double factor, const QString& oldUnits,
-                                      const QString& newUnits) {
-    if (oldUnits == kUnitThou) {
-        if (newUnits == kUnitMm)
-            return RoundHalfEven(factor * kThouPerMm, kFactorDecimals);
-        if (newUnits == kUnitUser)
-            return 1;
-        return factor;
-    }
-    if (oldUnits == kUnitMm) {
-        if (newUnits == kUnitThou)
-            return RoundHalfEven(factor / kThouPerMm, kFactorDecimals);
-        if (newUnits == kUnitUser)
-            return 1;
-        return factor;
-    }
-    if (oldUnits == kUnitUser) {
-        if (newUnits == kUnitThou)
-            return kUserToThou;
-        if (newUnits == kUnitMm)
-            return kUserToMm;
-        return factor;
-    }
-    return 0;
-}
-
 int frmOptions::UnitsIndex(const QString& name) const {
     if (name == kUnitMm)
         return 1;
@@ -474,7 +439,8 @@ void frmOptions::chkLimits_Click() {
     if (!FrameEnabled(fraLimits) || RefusedDuringExchange(chkLimits))
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
-    console_.commands.SetActiveLimits(chkLimits->isChecked());
+    InlinePacer pacer(console_.platform);
+    console_.device.SwitchActiveLimits(pacer, chkLimits->isChecked()).RunToEnd();
 }
 
 void frmOptions::chkAutoStop_Click() {

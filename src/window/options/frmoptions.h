@@ -59,8 +59,6 @@ public:
     // The scale factor as the operator sees and types it.
     static QString FormatScaleFactor(double value);
     // The factor after switching units; 0 when the old unit is none of the three.
-    static double ConvertScaleFactor(double factor, const QString& oldUnits,
-                                     const QString& newUnits);
 
 private:
     friend class CalibrationView;

@@ -1,6 +1,6 @@
 #include "windowrig.h"
 
-#include "core/link/focuserlink.h"
+#include "frames.h"
 #include "settle.h"
 #include "window/app/ratetimer.h"
 
@@ -22,8 +22,7 @@ sim::SimConfig ReadyController() {
 }
 
 QString FrameHex(int device, int messageId, int data, int nData, int nReply) {
-    return QString::fromLatin1(
-        FocuserLink::CommandFrame(device, messageId, data, nData, nReply).toHex(' ').toUpper());
+    return Frame(messageId, data, nData, device, nReply);
 }
 
 WindowRig::WindowRig(const sim::SimConfig& config, const QByteArray& settingsFile) {

@@ -1,0 +1,267 @@
+// The device core as the served front ends drive it: its verbs on a virtual event loop against
+// the simulated controller, and the rules every front end shares.
+#include "core/device/focuserdevice.h"
+#include "frames.h"
+#include "recorders.h"
+#include "simrig.h"
+#include "virtualscheduler.h"
+
+#include <QtTest>
+
+using namespace tarnivel;
+using namespace tarnivel::test;
+
+namespace {
+
+const QString kLimitMaxPrefix = QStringLiteral("50 02 12 1B");
+
+// Travel 8000 centred on 0: MaxTravel 0x001F40, real limits -4000 (0xFFF060) and +4000.
+sim::SimConfig Controller(bool calibrated) {
+    sim::SimConfig c;
+    c.lowerEndStop = -4000;
+    c.upperEndStop = 4000;
+    c.approachSpeed = 8000;
+    c.slewSpeed = 8000;
+    c.autoStop = true;
+    if (calibrated)
+        c.registers = {1, 0x00, 0x1F, 0x40, 0xFF, 0xF0, 0x60, 0x00, 0x0F, 0xA0};
+    return c;
+}
+
+struct Messages final : DeviceObserver {
+    QStringList texts;
+    void Message(const QString& text, bool) override { texts << text; }
+};
+
+struct DeviceRig {
+    explicit DeviceRig(const sim::SimConfig& config)
+        : sim(config), scheduler(sim.platform), device(sim.commands, sound, &scheduler) {
+        device.AddObserver(&messages);
+        device.settings().Overshoot = 1000;
+        sim.connect();
+    }
+    bool ConnectAndWait() {
+        return device.Connect().ok() &&
+               scheduler.RunUntil([this] { return device.State().ready; }, 5000);
+    }
+    bool Idle() { return !device.State().moving() && !sim.model.isMoving(); }
+
+    SimRig sim;
+    VirtualScheduler scheduler;
+    RecordingSoundPlayer sound;
+    FocuserDevice device;
+    Messages messages;
+};
+
+} // namespace
+
+class TestFocuserDevice : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void scaleFromTheController_data();
+    void scaleFromTheController();
+    void shiftCounter_data();
+    void shiftCounter();
+    void sync_data();
+    void sync();
+    void statusCycle_data();
+    void statusCycle();
+    void timedMoveThenGoto();
+    void gotoStoppedShort();
+    void stopBeforeTheLimitsSwitchEnds();
+    void lostPortEndsTheGoto();
+};
+
+void TestFocuserDevice::scaleFromTheController_data() {
+    QTest::addColumn<bool>("calibrated");
+    QTest::addColumn<int>("failedReads"); // ReadMemory answers lost at connect
+    QTest::addColumn<bool>("knownAtConnect");
+    QTest::addColumn<uint>("maxAfterRetry");
+    QTest::addColumn<uint>("positionAfterRetry");
+
+    QTest::newRow("calibrated") << true << 0 << true << 8000u << 4000u;
+    QTest::newRow("uncalibrated: the whole counter") << false << 0 << true << 16777215u << 8388607u;
+    // Both tries of one register byte lost: the scale waits for a read that succeeds.
+    QTest::newRow("failed read kept back, then read again") << true << 2 << false << 8000u << 4000u;
+}
+
+void TestFocuserDevice::scaleFromTheController() {
+    QFETCH(bool, calibrated);
+    QFETCH(int, failedReads);
+    QFETCH(bool, knownAtConnect);
+    QFETCH(uint, maxAfterRetry);
+    QFETCH(uint, positionAfterRetry);
+    DeviceRig r(Controller(calibrated));
+    if (failedReads > 0)
+        r.sim.model.injectFault(sim::FaultRule{48, sim::Fault::NoAnswer, failedReads, -1});
+    QVERIFY(r.device.Connect().ok());
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready; }, 5000));
+    QCOMPARE(r.device.State().scaleKnown, knownAtConnect);
+    QCOMPARE(r.messages.texts.contains(QStringLiteral(
+                 "The calibration could not be read; the position scale is kept and read again.")),
+             !knownAtConnect);
+    r.scheduler.RunFor(3000);
+    QVERIFY(r.device.State().scaleKnown);
+    QCOMPARE(r.device.State().clientMax, maxAfterRetry);
+    QCOMPARE(r.device.State().clientPosition, positionAfterRetry);
+}
+
+void TestFocuserDevice::shiftCounter_data() {
+    QTest::addColumn<int>("lostReads"); // ReadMemory answers lost
+    QTest::addColumn<bool>("shifted");
+    QTest::addColumn<QByteArray>("realLimits"); // registers 0x44..0x49 afterwards
+    QTest::addColumn<quint32>("counter");
+
+    // Reset at +1500: the limits -4000/+4000 become -5500 (0xFFEA84) and +2500 (0x0009C4).
+    QTest::newRow("reset moves the stored limits with the counter")
+        << 0 << true << QByteArray::fromHex("FFEA840009C4") << 0u;
+    QTest::newRow("unreadable limits: nothing changes")
+        << 2 << false << QByteArray::fromHex("FFF060000FA0") << 1500u;
+}
+
+void TestFocuserDevice::shiftCounter() {
+    QFETCH(int, lostReads);
+    QFETCH(bool, shifted);
+    QFETCH(QByteArray, realLimits);
+    QFETCH(quint32, counter);
+    SimRig sim(Controller(true));
+    RecordingSoundPlayer sound;
+    FocuserDevice device(sim.commands, sound);
+    sim.connect();
+    sim.model.setPosition(1500);
+    device.ReadPosition();
+    if (lostReads > 0)
+        sim.model.injectFault(sim::FaultRule{48, sim::Fault::NoAnswer, lostReads, -1});
+    const Outcome o = device.ShiftCounter(0, false);
+    QCOMPARE(o.ok(), shifted);
+    QCOMPARE(o.reason, shifted ? QString()
+                               : QStringLiteral("The focuser did not answer; the position was "
+                                                "not reset."));
+    QByteArray registers;
+    for (int reg = 0x44; reg <= 0x49; ++reg)
+        registers.append(static_cast<char>(sim.model.memory(reg)));
+    QCOMPARE(registers.toHex(), realLimits.toHex());
+    QCOMPARE(sim.model.position(), counter);
+}
+
+void TestFocuserDevice::sync_data() {
+    QTest::addColumn<bool>("calibrated");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("frame"); // SetPosition sent, "" for none
+
+    QTest::newRow("refused while the end stops define the scale") << true << false << QString();
+    // Client 8389607 is counter 1000 on the uncalibrated scale.
+    QTest::newRow("uncalibrated: the counter is set")
+        << false << true << QStringLiteral("50 04 12 04 00 03 E8 00");
+}
+
+void TestFocuserDevice::sync() {
+    QFETCH(bool, calibrated);
+    QFETCH(bool, accepted);
+    QFETCH(QString, frame);
+    DeviceRig r(Controller(calibrated));
+    QVERIFY(r.ConnectAndWait());
+    r.sim.clearFrames();
+    const Outcome o = r.device.Sync(8389607);
+    QCOMPARE(o.ok(), accepted);
+    const QStringList sets = r.sim.framesHex().filter(QStringLiteral("50 04 12 04"));
+    QCOMPARE(sets, frame.isEmpty() ? QStringList() : QStringList{frame});
+}
+
+void TestFocuserDevice::statusCycle_data() {
+    QTest::addColumn<int>("mode"); // SetFanMode: 0 Off, 1 On, 2..4 rules 1..3
+    QTest::addColumn<double>("sensor1");
+    QTest::addColumn<bool>("fanWasOn");
+    QTest::addColumn<QStringList>("fanFrames");
+    QTest::addColumn<bool>("fanOn");
+
+    // SensorLimit1 is 20 in the rows below.
+    QTest::newRow("rule 1 above its limit starts the fan")
+        << 2 << 25.0 << false << QStringList{kFanOnFrame} << true;
+    QTest::newRow("rule 1 above its limit, fan running: nothing sent")
+        << 2 << 25.0 << true << QStringList() << true;
+    QTest::newRow("rule 1 below its limit stops the fan")
+        << 2 << 15.0 << true << QStringList{kFanOffFrame} << false;
+    // Rule 3 needs sensor 3, which is not fitted: the fan is sent off each time.
+    QTest::newRow("a rule's missing sensor rests the fan")
+        << 4 << 25.0 << false << QStringList{kFanOffFrame} << false;
+    QTest::newRow("manual on") << 1 << 25.0 << false << QStringList{kFanOnFrame} << true;
+}
+
+void TestFocuserDevice::statusCycle() {
+    QFETCH(int, mode);
+    QFETCH(double, sensor1);
+    QFETCH(bool, fanWasOn);
+    QFETCH(QStringList, fanFrames);
+    QFETCH(bool, fanOn);
+    DeviceRig r(Controller(true));
+    r.sim.model.setTemperature(1, sensor1);
+    QVERIFY(r.ConnectAndWait());
+    r.device.SetFanLimits(20, 5, 5);
+    r.sim.model.setFanOn(fanWasOn);
+    r.sim.clearFrames();
+    QVERIFY(r.device.SetFanMode(mode).ok());
+    r.scheduler.RunFor(2000);
+    QCOMPARE(r.sim.framesHex().filter(QStringLiteral("50 02 13 27")), fanFrames);
+    QCOMPARE(r.device.State().fanOn, fanOn);
+    QCOMPARE(*r.device.State().celsius[0], sensor1);
+    QVERIFY(!r.device.State().celsius[2]);
+}
+
+void TestFocuserDevice::timedMoveThenGoto() {
+    // A goto asked for during a timed move ends the move; the move's timer must not end the
+    // goto when it runs out.
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    QVERIFY(r.device.Jog(+1, true, 300).ok());
+    r.scheduler.RunFor(100);
+    QVERIFY(r.device.MoveTo(6000).ok());
+    QVERIFY(r.scheduler.RunUntil([&] { return r.Idle(); }, 10000));
+    QVERIFY(r.device.State().lastGoto);
+    QVERIFY(!r.device.State().lastGoto->stopped);
+    QCOMPARE(r.sim.model.position(), 2000u); // client 6000
+}
+
+void TestFocuserDevice::gotoStoppedShort() {
+    // The upper end stop sits 1000 steps below where the stored calibration puts it.
+    sim::SimConfig config = Controller(true);
+    config.upperEndStop = 3000;
+    DeviceRig r(config);
+    QVERIFY(r.ConnectAndWait());
+    QVERIFY(r.device.MoveTo(8000).ok());
+    QVERIFY(r.scheduler.RunUntil([&] { return r.Idle() && r.device.State().lastGoto; }, 10000));
+    const GotoEnd end = *r.device.State().lastGoto;
+    QCOMPARE(end.target, 4000);
+    QCOMPARE(end.reached, 3000);
+    QVERIFY(end.shortText.startsWith(QStringLiteral("Goto stopped short at ")));
+    QVERIFY(r.messages.texts.contains(end.shortText));
+}
+
+void TestFocuserDevice::stopBeforeTheLimitsSwitchEnds() {
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    r.sim.clearFrames();
+    QCOMPARE(r.device.SetActiveLimits(true).result, Outcome::Started);
+    r.device.Stop();
+    r.scheduler.RunFor(2000);
+    const QStringList frames = r.sim.framesHex();
+    QVERIFY(frames.contains(kStopFrame));
+    QVERIFY(frames.indexOf(kStopFrame) <
+            frames.indexOf(QRegularExpression(kLimitMaxPrefix + ".*")));
+}
+
+void TestFocuserDevice::lostPortEndsTheGoto() {
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    QVERIFY(r.device.MoveTo(7000).ok());
+    r.scheduler.RunFor(150);
+    r.sim.model.injectFault(sim::FaultRule{-1, sim::Fault::PortVanish, 1, -1});
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().lost; }, 5000));
+    QVERIFY(!r.device.State().gotoRunning);
+    QVERIFY(r.device.State().lastGoto && r.device.State().lastGoto->stopped);
+    QVERIFY(r.messages.texts.contains(QStringLiteral("Focuser connection lost")));
+    QVERIFY(!r.device.MoveTo(1000).ok());
+}
+
+QTEST_GUILESS_MAIN(TestFocuserDevice)
+#include "tst_focuserdevice.moc"
