@@ -355,6 +355,46 @@ void alpacaSection(const QJsonObject& o, QStringList& missed) {
     timed(QStringLiteral("halt to rate-0 frame"), "haltToStop");
 }
 
+void compensationSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("9. Temperature compensation, simulated night (3 \u00b0C cooler in 2 h, "
+                        "k = -80 steps/\u00b0C, one count of sensor noise, a reading every %1 s)")
+             .arg(o.value(QStringLiteral("statusPeriodMs")).toInt() / 1000));
+    if (reportError(o, QStringLiteral("temperature compensation"), missed))
+        return;
+    for (const QJsonValue& v : o.value(QStringLiteral("rows")).toArray()) {
+        const QJsonObject r = v.toObject();
+        const QString label = QStringLiteral("average %1 s, dead band %2")
+                                  .arg(r.value(QStringLiteral("averageSeconds")).toInt())
+                                  .arg(r.value(QStringLiteral("deadband")).toInt());
+        if (reportError(r, QStringLiteral("temperature compensation, %1").arg(label), missed))
+            continue;
+        const bool comparison = r.value(QStringLiteral("comparison")).toBool();
+        const bool met = comparison || r.value(QStringLiteral("met")).toBool();
+        if (comparison) {
+            line(QStringLiteral("   %1 focus error p50 %2 / p95 %3 / max %4 steps   %5 moves "
+                                "(for comparison, no target)")
+                     .arg(label, -26)
+                     .arg(fixed(r.value(QStringLiteral("p50Steps")).toDouble(), 1))
+                     .arg(fixed(r.value(QStringLiteral("p95Steps")).toDouble(), 1))
+                     .arg(fixed(r.value(QStringLiteral("maxSteps")).toDouble(), 1))
+                     .arg(r.value(QStringLiteral("moves")).toInt()));
+            continue;
+        }
+        line(QStringLiteral("   %1 focus error p50 %2 / p95 %3 / max %4 steps   target p95 <= %5"
+                            "   %6 moves   target <= %7  %8")
+                 .arg(label, -26)
+                 .arg(fixed(r.value(QStringLiteral("p50Steps")).toDouble(), 1))
+                 .arg(fixed(r.value(QStringLiteral("p95Steps")).toDouble(), 1))
+                 .arg(fixed(r.value(QStringLiteral("maxSteps")).toDouble(), 1))
+                 .arg(fixed(r.value(QStringLiteral("errorTargetSteps")).toDouble(), 1))
+                 .arg(r.value(QStringLiteral("moves")).toInt())
+                 .arg(r.value(QStringLiteral("moveTarget")).toInt())
+                 .arg(verdict(met)));
+        if (!met)
+            missed << QStringLiteral("temperature compensation, %1").arg(label);
+    }
+}
+
 } // namespace
 
 QStringList printReport(const QJsonObject& results) {
@@ -370,10 +410,15 @@ QStringList printReport(const QJsonObject& results) {
     const struct {
         const char* key;
         void (*section)(const QJsonObject&, QStringList&);
-    } sections[] = {{"commands", commandsSection}, {"responsiveness", responsivenessSection},
-                    {"idle", idleSection},         {"startup", startupSection},
-                    {"settings", settingsSection}, {"plot", plotSection},
-                    {"driver", driverSection},     {"alpaca", alpacaSection}};
+    } sections[] = {{"commands", commandsSection},
+                    {"responsiveness", responsivenessSection},
+                    {"idle", idleSection},
+                    {"startup", startupSection},
+                    {"settings", settingsSection},
+                    {"plot", plotSection},
+                    {"driver", driverSection},
+                    {"alpaca", alpacaSection},
+                    {"compensation", compensationSection}};
     for (const auto& s : sections) {
         const QString key = QLatin1String(s.key);
         if (!results.contains(key))

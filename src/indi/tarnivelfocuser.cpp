@@ -204,6 +204,31 @@ bool TarnivelFocuser::initProperties() {
     IUFillTextVector(&FirmwareTP, FirmwareT, 1, getDeviceName(), "TARNIVEL_FIRMWARE", "Controller",
                      kGroup, IP_RO, 0, IPS_IDLE);
 
+    // Compensation has no standard property: the names the imaging programs look for.
+    IUFillSwitch(&TempCompS[0], "ENABLE", "Enable", ISS_OFF);
+    IUFillSwitch(&TempCompS[1], "DISABLE", "Disable", ISS_ON);
+    IUFillSwitchVector(&TempCompSP, TempCompS, 2, getDeviceName(), "TEMPERATURE_COMPENSATION",
+                       "Temp. comp.", MAIN_CONTROL_TAB, IP_RW, ISR_1OFMANY, 0, IPS_IDLE);
+    IUFillNumber(&TempCompN[0], "COEFFICIENT", "Steps per °C", "%.2f", -100000, 100000, 1,
+                 settings_.TempCompCoefficient);
+    IUFillNumber(&TempCompN[1], "SENSOR", "Sensor (1-3)", "%.0f", 1, 3, 1,
+                 settings_.TempCompSensor);
+    IUFillNumber(&TempCompN[2], "DEADBAND", "Dead band (steps)", "%.0f", 1, 100000, 1,
+                 settings_.TempCompDeadband);
+    IUFillNumber(&TempCompN[3], "AVERAGE", "Average (s)", "%.0f", 0, 3600, 10,
+                 settings_.TempCompAverage);
+    IUFillNumber(&TempCompN[4], "MAX_TRAVEL", "Cap (steps)", "%.0f", 1, 1000000, 100,
+                 settings_.TempCompMaxTravel);
+    IUFillNumberVector(&TempCompNP, TempCompN, 5, getDeviceName(),
+                       "TEMPERATURE_COMPENSATION_SETTINGS", "Temp. comp.", kGroup, IP_RW, 0,
+                       IPS_IDLE);
+    IUFillSwitch(&MarkFocusS[0], "MARK", "Mark focus", ISS_OFF);
+    IUFillSwitchVector(&MarkFocusSP, MarkFocusS, 1, getDeviceName(), "TARNIVEL_MARK_FOCUS",
+                       "Focus point", kGroup, IP_RW, ISR_ATMOST1, 0, IPS_IDLE);
+    IUFillText(&TempCompT[0], "TEXT", "Last", "");
+    IUFillTextVector(&TempCompTP, TempCompT, 1, getDeviceName(), "TARNIVEL_TEMP_COMP_STATUS",
+                     "Temp. comp.", kGroup, IP_RO, 0, IPS_IDLE);
+
     addDebugControl();
     return true;
 }
@@ -249,11 +274,17 @@ bool TarnivelFocuser::updateProperties() {
         defineProperty(&AutoStopSP);
         defineProperty(&LimitsSP);
         defineProperty(&FirmwareTP);
+        defineProperty(&TempCompSP);
+        defineProperty(&TempCompNP);
+        defineProperty(&MarkFocusSP);
+        defineProperty(&TempCompTP);
         loadConfig(true, FanLimitsNP.name);
+        loadConfig(true, TempCompNP.name);
     } else {
-        for (const char* name : {TemperatureNP.name, UnitsNP.name, SensorsNP.name, FanModeSP.name,
-                                 FanLimitsNP.name, FanStateLP.name, CalibrateSP.name,
-                                 ProgressTP.name, AutoStopSP.name, LimitsSP.name, FirmwareTP.name})
+        for (const char* name :
+             {TemperatureNP.name, UnitsNP.name, SensorsNP.name, FanModeSP.name, FanLimitsNP.name,
+              FanStateLP.name, CalibrateSP.name, ProgressTP.name, AutoStopSP.name, LimitsSP.name,
+              FirmwareTP.name, TempCompSP.name, TempCompNP.name, MarkFocusSP.name, TempCompTP.name})
             deleteProperty(name);
         if (!SavedS.empty()) {
             deleteProperty(SavedSP.name);
@@ -419,6 +450,20 @@ void TarnivelFocuser::Publish() {
         showSwitch(AutoStopSP, s.autoStop);
         showSwitch(LimitsSP, s.limitsOn);
     }
+    const bool compOn = TempCompS[0].s == ISS_ON;
+    if (compOn != s.tempCompOn || TempCompSP.s != IPS_OK) {
+        IUResetSwitch(&TempCompSP);
+        TempCompS[s.tempCompOn ? 0 : 1].s = ISS_ON;
+        TempCompSP.s = IPS_OK;
+        IDSetSwitch(&TempCompSP, nullptr);
+    }
+    const QString compText = s.tempCompStatus.isEmpty() ? s.tempCompMove : s.tempCompStatus;
+    if (compText != publishedTempComp_) {
+        publishedTempComp_ = compText;
+        IUSaveText(&TempCompT[0], compText.toUtf8().constData());
+        TempCompTP.s = IPS_OK;
+        IDSetText(&TempCompTP, nullptr);
+    }
     if (s.firmware != publishedFirmware_) {
         publishedFirmware_ = s.firmware;
         IUSaveText(&FirmwareT[0], s.firmware.toUtf8().constData());
@@ -438,8 +483,11 @@ void TarnivelFocuser::Publish() {
             SensorsNP.s = IPS_OK;
             IDSetNumber(&SensorsNP, nullptr);
         }
-        const IPState tState = s.celsius[0] ? IPS_OK : IPS_ALERT;
-        const double t = s.celsius[0] ? *s.celsius[0] : TemperatureN[0].value;
+        // The sensor compensation follows, since clients read this one for focus.
+        const TemperatureReading& focusSensor =
+            s.celsius[std::clamp(settings_.TempCompSensor, 1, 3) - 1];
+        const IPState tState = focusSensor ? IPS_OK : IPS_ALERT;
+        const double t = focusSensor ? *focusSensor : TemperatureN[0].value;
         if (tState != TemperatureNP.s || t != TemperatureN[0].value) {
             TemperatureN[0].value = t;
             TemperatureNP.s = tState;
@@ -550,6 +598,21 @@ bool TarnivelFocuser::ISNewNumber(const char* dev, const char* name, double valu
             saveConfig(true, FanLimitsNP.name);
             return true;
         }
+        if (std::strcmp(name, TempCompNP.name) == 0) {
+            IUUpdateNumber(&TempCompNP, values, names, n);
+            settings_.TempCompCoefficient = TempCompN[0].value;
+            settings_.TempCompSensor = static_cast<int>(TempCompN[1].value);
+            settings_.TempCompDeadband = static_cast<int>(TempCompN[2].value);
+            settings_.TempCompAverage = static_cast<int>(TempCompN[3].value);
+            settings_.TempCompMaxTravel = static_cast<int>(TempCompN[4].value);
+            // A coefficient set to 0 switches compensation off.
+            device_.tempComp().setParameters(TempCompParameters::From(settings_));
+            TempCompNP.s = IPS_OK;
+            IDSetNumber(&TempCompNP, nullptr);
+            saveConfig(true, TempCompNP.name);
+            StateChanged();
+            return true;
+        }
     }
     return INDI::Focuser::ISNewNumber(dev, name, values, names, n);
 }
@@ -564,6 +627,32 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
         const Outcome o = device_.SetFanMode(IUFindOnSwitchIndex(&FanModeSP));
         FanModeSP.s = o.ok() ? IPS_OK : IPS_ALERT;
         IDSetSwitch(&FanModeSP, o.ok() ? nullptr : "%s", o.reason.toUtf8().constData());
+        return true;
+    }
+    if (std::strcmp(name, TempCompSP.name) == 0) {
+        ISwitchVectorProperty asked = TempCompSP;
+        std::vector<ISwitch> elements(TempCompSP.sp, TempCompSP.sp + TempCompSP.nsp);
+        asked.sp = elements.data();
+        IUUpdateSwitch(&asked, states, names, n);
+        const Outcome o = device_.SetTempComp(asked.sp[0].s == ISS_ON);
+        if (!o.ok()) {
+            TempCompSP.s = IPS_ALERT;
+            IDSetSwitch(&TempCompSP, "%s", o.reason.toUtf8().constData());
+            return true;
+        }
+        TempCompSP.s = IPS_IDLE; // the publish that follows shows the device's state
+        StateChanged();
+        return true;
+    }
+    if (std::strcmp(name, MarkFocusSP.name) == 0) {
+        IUResetSwitch(&MarkFocusSP);
+        const Outcome o = device_.MarkFocus();
+        MarkFocusSP.s = o.ok() ? IPS_OK : IPS_ALERT;
+        if (o.ok())
+            IDSetSwitch(&MarkFocusSP, "Focus point %d recorded.",
+                        static_cast<int>(settings_.FocusPoints.size()));
+        else
+            IDSetSwitch(&MarkFocusSP, "%s", o.reason.toUtf8().constData());
         return true;
     }
     if (std::strcmp(name, SavedSP.name) == 0 && !SavedS.empty()) {
@@ -635,6 +724,7 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
 bool TarnivelFocuser::saveConfigItems(FILE* fp) {
     INDI::Focuser::saveConfigItems(fp);
     IUSaveConfigNumber(fp, &FanLimitsNP);
+    IUSaveConfigNumber(fp, &TempCompNP);
     return true;
 }
 

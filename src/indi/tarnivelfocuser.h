@@ -110,6 +110,15 @@ private:
     ISwitchVectorProperty LimitsSP;
     IText FirmwareT[1] = {};
     ITextVectorProperty FirmwareTP;
+    ISwitch TempCompS[2];
+    ISwitchVectorProperty TempCompSP;
+    INumber TempCompN[5];
+    INumberVectorProperty TempCompNP;
+    ISwitch MarkFocusS[1];
+    ISwitchVectorProperty MarkFocusSP;
+    IText TempCompT[1] = {};
+    ITextVectorProperty TempCompTP;
+    QString publishedTempComp_;
 };
 
 } // namespace tarnivel

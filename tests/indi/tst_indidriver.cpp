@@ -349,6 +349,18 @@ void TestIndiDriver::conversation_data() {
                   {Step::SetSwitch, "TARNIVEL_FAN_MODE.FAN_OFF"},
                   {Step::WaitFrame, {}, 0, Frame(0x27, 0, 1, 0x13)}};
 
+    // With a coefficient compensation switches on; abort switches it off and says so.
+    QTest::newRow("temperature compensation")
+        << (fast + QStringList{QStringLiteral("--temp1"), QStringLiteral("25"),
+                               QStringLiteral("--drift"), QStringLiteral("0")})
+        << Script{{Step::WaitNumber, "FOCUS_TEMPERATURE.TEMPERATURE", 25},
+                  {Step::SetNumber, "TEMPERATURE_COMPENSATION_SETTINGS.COEFFICIENT", -80},
+                  {Step::SetSwitch, "TEMPERATURE_COMPENSATION.ENABLE"},
+                  {Step::WaitOn, "TEMPERATURE_COMPENSATION.ENABLE", 1},
+                  {Step::SetSwitch, "FOCUS_ABORT_MOTION.ABORT"},
+                  {Step::WaitOn, "TEMPERATURE_COMPENSATION.DISABLE", 1},
+                  {Step::WaitText, "TARNIVEL_TEMP_COMP_STATUS.TEXT", 0, "Temp comp off: stopped"}};
+
     // The lower end stop becomes -4000 (half the stored travel), then the focuser goes to
     // the middle.
     QTest::newRow("quick calibration")

@@ -110,13 +110,16 @@ void TestFrmOptions::tabOrderAndTips() {
         }
         w = w->nextInFocusChain();
     } while (w != first && chain.size() < 40);
-    const QStringList expected = {
-        "cboScaleUnits",      "txtScaleFactor",  "cboSlowSlewSpeed",   "cboFastSlewSpeed",
-        "cboDecimals",        "chkSlewingSound", "chkCompletionSound", "chkLimits",
-        "chkAutoStop",        "cmdReset",        "txtSensor1",         "txtSensor2",
-        "txtSensor3",         "cboDegrees",      "chkLogging",         "cmdQuickCalibrate",
-        "cmdCancelCalibrate", "cmdCalibrate",    "cmdShowStates",      "cmdOk",
-        "cmdCancel"};
+    const QStringList expected = {"cboScaleUnits",      "txtScaleFactor",     "cboSlowSlewSpeed",
+                                  "cboFastSlewSpeed",   "cboDecimals",        "chkSlewingSound",
+                                  "chkCompletionSound", "chkLimits",          "chkAutoStop",
+                                  "cmdReset",           "txtSensor1",         "txtSensor2",
+                                  "txtSensor3",         "cboDegrees",         "chkLogging",
+                                  "cmdQuickCalibrate",  "cmdCancelCalibrate", "cmdCalibrate",
+                                  "cmdShowStates",      "txtCoefficient",     "cboSensor",
+                                  "txtDeadband",        "txtAverage",         "txtMaxTravel",
+                                  "cmdUseFit",          "cmdClearPoints",     "cmdOk",
+                                  "cmdCancel"};
     QCOMPARE(chain, expected);
 }
 

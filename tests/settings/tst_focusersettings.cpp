@@ -51,6 +51,11 @@ QVariant Field(const FocuserSettings& s, const QString& name) {
         {"PlotLeft", s.PlotLeft},
         {"PlotWidth", s.PlotWidth},
         {"PlotHeight", s.PlotHeight},
+        {"TempCompCoefficient", s.TempCompCoefficient},
+        {"TempCompSensor", s.TempCompSensor},
+        {"TempCompDeadband", s.TempCompDeadband},
+        {"TempCompAverage", s.TempCompAverage},
+        {"TempCompMaxTravel", s.TempCompMaxTravel},
     };
     return all.value(name);
 }
@@ -61,9 +66,11 @@ const QStringList kFieldOrder{"Top",           "Left",         "Device",        
                               "FastSlewSpeed", "SlewingSound", "CompletionSound", "Degrees",
                               "SensorName1",   "SensorName2",  "SensorName3",     "SensorLimit1",
                               "SensorLimit2",  "SensorLimit3", "Logging"};
+const QStringList kTempCompFields{"TempCompCoefficient", "TempCompSensor", "TempCompDeadband",
+                                  "TempCompAverage", "TempCompMaxTravel"};
 
 void CompareSettings(const FocuserSettings& a, const FocuserSettings& b) {
-    for (const QString& name : kFieldOrder)
+    for (const QString& name : kFieldOrder + kTempCompFields)
         QCOMPARE(Field(a, name), Field(b, name));
 }
 
@@ -154,6 +161,11 @@ void TestSettings::fileLayoutIsExact() {
     expected += KeyLine("PlotLeft", "0");
     expected += KeyLine("PlotWidth", "0");
     expected += KeyLine("PlotHeight", "0");
+    expected += KeyLine("TempCompCoefficient", "0");
+    expected += KeyLine("TempCompSensor", "1");
+    expected += KeyLine("TempCompDeadband", "10");
+    expected += KeyLine("TempCompAverage", "60");
+    expected += KeyLine("TempCompMaxTravel", "2000");
     expected += "\r\n[POSITIONS]\r\n";
     expected += KeyLine("Position", "1234,Focus A");
     QCOMPARE(readBytes(file), expected);
@@ -186,6 +198,13 @@ void TestSettings::roundTrip() {
     s.SensorLimit2 = 0.1;
     s.SensorLimit3 = 1e-7;
     s.Logging = true;
+    s.TempCompCoefficient = -83.25;
+    s.TempCompSensor = 3;
+    s.TempCompDeadband = 25;
+    s.TempCompAverage = 0;
+    s.TempCompMaxTravel = 500;
+    s.FocusPoints = {{14.35, -1200, QDateTime(QDate(2024, 3, 5), QTime(21, 7, 9), Qt::UTC)},
+                     {9.1, 8388608, QDateTime(QDate(2024, 3, 6), QTime(2, 0, 0), Qt::UTC)}};
     SavedPositionList list;
     list.AddItem(FormatListEntry("zeta", "x"), 16777215);
     list.AddItem(FormatListEntry(QString::fromUtf8("\u00c4rger, mit Komma"), "x"), 0);
@@ -201,6 +220,10 @@ void TestSettings::roundTrip() {
     CompareSettings(back, s);
     QCOMPARE(back.ScaleFactor, 2924.414268); // exactly, not fuzzily
     QCOMPARE(back.SensorLimit3, 1e-7);
+    QCOMPARE(back.FocusPoints, s.FocusPoints);
+    QVERIFY(readBytes(file).endsWith("\r\n[FOCUSPOINTS]\r\n" +
+                                     KeyLine("Point", "14.35,-1200,2024-03-05T21:07:09Z") +
+                                     KeyLine("Point", "9.1,8388608,2024-03-06T02:00:00Z")));
     // Rows come back in the same order, formatted with the loaded units.
     QCOMPARE(backList.ListCount(), 3);
     QStringList names;
@@ -364,6 +387,22 @@ void TestSettings::valueConversion_data() {
                                           << "SensorLimit2" << QVariant(0.0);
     QTest::newRow("SensorLimit 1e999 keeps default") << "SensorLimit3 = 1e999"
                                                      << "SensorLimit3" << QVariant(3.0);
+    QTest::newRow("TempCompCoefficient real") << "TempCompCoefficient = -80.5"
+                                              << "TempCompCoefficient" << QVariant(-80.5);
+    QTest::newRow("TempCompCoefficient abc is 0") << "TempCompCoefficient = abc"
+                                                  << "TempCompCoefficient" << QVariant(0.0);
+    QTest::newRow("TempCompSensor 3") << "TempCompSensor = 3"
+                                      << "TempCompSensor" << QVariant(3);
+    QTest::newRow("TempCompSensor 4 keeps default") << "TempCompSensor = 4"
+                                                    << "TempCompSensor" << QVariant(1);
+    QTest::newRow("TempCompDeadband 0 keeps default") << "TempCompDeadband = 0"
+                                                      << "TempCompDeadband" << QVariant(10);
+    QTest::newRow("TempCompAverage 0 is the latest") << "TempCompAverage = 0"
+                                                     << "TempCompAverage" << QVariant(0);
+    QTest::newRow("TempCompAverage negative keeps default") << "TempCompAverage = -5"
+                                                            << "TempCompAverage" << QVariant(60);
+    QTest::newRow("TempCompMaxTravel abc keeps default") << "TempCompMaxTravel = abc"
+                                                         << "TempCompMaxTravel" << QVariant(2000);
     QTest::newRow("unknown key ignored") << "Colour = red"
                                          << "Device" << QVariant(18);
 }
@@ -380,7 +419,7 @@ void TestSettings::valueConversion() {
     QCOMPARE(Field(s, field), expected);
     // Every other field keeps its default.
     FocuserSettings defaults = Defaults();
-    for (const QString& name : kFieldOrder) {
+    for (const QString& name : kFieldOrder + kTempCompFields) {
         if (name != field)
             QCOMPARE(Field(s, name), Field(defaults, name));
     }

@@ -21,6 +21,9 @@ constexpr int kGotoTickMs = 50;      // the window's tick, so a goto advances as
 const QString kLostText = QStringLiteral("Focuser connection lost");
 const QString kSilentText = QStringLiteral("Focuser not responding");
 const QString kNotConnectedText = QStringLiteral("The focuser is not connected.");
+const QString kTempCompUnavailableText =
+    QStringLiteral("Temperature compensation needs a coefficient: set it in the options or fit "
+                   "it from marked focus points.");
 const QString kNotReadyText = QStringLiteral("Still reading the controller.");
 const QString kCalibratingText = QStringLiteral("A calibration is running.");
 const QString kNotCalibratedText = QStringLiteral("Focuser must be Calibrated first.");
@@ -156,10 +159,18 @@ Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int
     SendFanCommand(commands_, report.verdict, report.running);
     state_.celsius = report.celsius;
     state_.temperaturesRead = true;
+    tempComp_.setParameters(TempCompParameters::From(settings_));
+    tempComp_.AddReading(link_.platform().nowMs(), report.celsius);
     co_return report;
 }
 
 void FocuserDevice::FinishGoto() {
+    // Every goto but compensation's own moves the reference with it. Nothing else starts a
+    // goto while compensation's runs: its start locks the window's controls, and a served
+    // front end's goto goes through StartGotoRaw, which forgets it.
+    if (!compGotoTarget_)
+        tempComp_.ReferenceDue();
+    compGotoTarget_.reset();
     motion_.GotoDone = false;
     motion_.JogRate = 0;
     motion_.MotionDirection = 0;
@@ -245,6 +256,7 @@ Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeL
     }
     if (realMax != 0)
         scale_ = PositionMap::FromController(true, scale_.Max(), newMax);
+    tempComp_.ReferenceDue();
     return Outcome::done();
 }
 
@@ -299,6 +311,9 @@ Outcome FocuserDevice::Connect() {
     motion_ = MotionState{};
     state_ = DeviceState{};
     state_.connected = true;
+    // Never on after a connect: the switch is not kept, only its settings.
+    tempComp_.SwitchOff();
+    compGotoTarget_.reset();
     lostReported_ = false;
     scaleDue_ = false;
     limitsDue_ = false;
@@ -336,6 +351,7 @@ Outcome FocuserDevice::Disconnect() {
     const bool autoStop = state_.autoStop;
     state_ = DeviceState{};
     state_.autoStop = autoStop;
+    tempComp_.SwitchOff();
     Notify();
     return Outcome::done();
 }
@@ -350,12 +366,14 @@ void FocuserDevice::EndJog() {
     if (state_.jogging) {
         state_.jogging = false;
         motion_.MotionDirection = 0;
+        tempComp_.ReferenceDue();
     }
 }
 
 void FocuserDevice::StartGotoRaw(int raw) {
     // A timed move still running ends first; its timer would otherwise end this goto.
     EndJog();
+    compGotoTarget_.reset();
     state_.lastGoto.reset();
     motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
     gotos_.StartGoto(raw, link_.StopCount());
@@ -426,6 +444,7 @@ void FocuserDevice::EndMotionAsStopped() {
         scheduler_->Cancel(jogTimer_);
     jogTimer_ = -1;
     state_.jogging = false;
+    StopTempComp();
     if (motion_.GotoMode == kGotoModeGoto) {
         GotoEnd end;
         end.reached = motion_.CurrentPosition;
@@ -466,6 +485,7 @@ Outcome FocuserDevice::Sync(quint32 clientPosition) {
         return Outcome::refused(kSyncRefusedText);
     if (commands_.SetPosition(scale_.ToRaw(clientPosition)) != 0)
         return Outcome::refused(kSilentText);
+    tempComp_.ReferenceDue();
     ServedReadout();
     return Outcome::done();
 }
@@ -721,6 +741,8 @@ Sequence<bool> FocuserDevice::ReadControllerSteps(Pacer& pacer) {
     commands_.GetLimitMax(upper);
     co_await PumpEvents(pacer);
     state_.limitsOn = lower != 0 || upper != 0;
+    activeLower_ = lower;
+    activeUpper_ = upper;
 
     qint32 autoStop = 0;
     commands_.GetAutoStop(autoStop);
@@ -746,6 +768,10 @@ Sequence<bool> FocuserDevice::StatusSteps(Pacer& pacer) {
     state_.fanOn = on;
     if (settings_.Logging && !log_.path().isEmpty())
         log_.Append(QDateTime::currentDateTime(), report.celsius, mode, on);
+    if (const std::optional<int> raw = TempCompTarget()) {
+        StartGotoRaw(*raw);
+        compGotoTarget_ = raw;
+    }
     Notify();
     co_return true;
 }
@@ -781,6 +807,7 @@ void FocuserDevice::CalibrationStarting() {
 }
 
 void FocuserDevice::CalibrationEnded() {
+    tempComp_.ReferenceDue();
     state_.calibrationOk = state_.progress == kLabelComplete;
     Notify();
 }
@@ -798,6 +825,90 @@ void FocuserDevice::ShowAutoStop(bool on) {
 void FocuserDevice::ShowLimits(bool on) {
     state_.limitsOn = on;
     Notify();
+}
+
+// ---- Temperature compensation ---------------------------------------------------------
+
+Outcome FocuserDevice::SetTempComp(bool on) {
+    tempComp_.setParameters(TempCompParameters::From(settings_));
+    if (!on) {
+        tempComp_.SwitchOff();
+        PublishTempComp({});
+        return Outcome::done();
+    }
+    if (!tempComp_.Available())
+        return Outcome::refused(kTempCompUnavailableText);
+    if (!link_.LinkOpen())
+        return Outcome::refused(kNotConnectedText);
+    tempComp_.SwitchOn(SignedSteps(motion_.CurrentPosition), link_.platform().nowMs());
+    compGotoTarget_.reset();
+    PublishTempComp({});
+    return Outcome::done();
+}
+
+Outcome FocuserDevice::MarkFocus() {
+    tempComp_.setParameters(TempCompParameters::From(settings_));
+    const std::optional<FocusPoint> point =
+        MarkFocusPoint(tempComp_, SignedSteps(motion_.CurrentPosition), link_.platform().nowMs(),
+                       QDateTime::currentDateTimeUtc());
+    if (!point)
+        return Outcome::refused(QStringLiteral("Mark focus needs a reading from sensor %1.")
+                                    .arg(settings_.TempCompSensor));
+    settings_.FocusPoints.append(*point);
+    Notify();
+    return Outcome::done();
+}
+
+void FocuserDevice::StopTempComp() {
+    tempComp_.Stop();
+    compGotoTarget_.reset();
+    PublishTempComp({});
+}
+
+void FocuserDevice::MoveEnded() {
+    tempComp_.ReferenceDue();
+}
+
+StepLimits FocuserDevice::TempCompLimits() const {
+    // The active limits while they are on, otherwise the end stops of the client scale.
+    if (state_.limitsOn && (activeLower_ != 0 || activeUpper_ != 0))
+        return {SignedSteps(activeLower_), SignedSteps(activeUpper_)};
+    return {SignedSteps(scale_.ToRaw(0)), SignedSteps(scale_.ToRaw(scale_.Max()))};
+}
+
+std::optional<int> FocuserDevice::TempCompTarget(bool exchanging) {
+    TempCompConditions conditions;
+    conditions.connected = link_.LinkOpen() && !link_.port().connectionLost() && state_.answering;
+    conditions.idle = motion_.GotoMode != kGotoModeGoto && motion_.JogRate == 0 &&
+                      motion_.ActiveJogRate == 0 && !state_.jogging;
+    conditions.calibrating = motion_.CalibrationRunning || calibrationRun_.Valid();
+    conditions.exchanging = exchanging || limitsDue_;
+    conditions.commandWaiting = link_.Busy();
+    const TempCompDecision decision =
+        tempComp_.Decide(conditions, SignedSteps(motion_.CurrentPosition), TempCompLimits(),
+                         link_.platform().nowMs());
+    PublishTempComp(decision);
+    if (decision.action != TempCompAction::Move)
+        return std::nullopt;
+    compGotoTarget_ = WrapSteps(decision.target);
+    return compGotoTarget_;
+}
+
+void FocuserDevice::PublishTempComp(const TempCompDecision& decision) {
+    const int sensor = std::clamp(settings_.TempCompSensor, 1, 3) - 1;
+    const bool available = tempComp_.Available() && state_.celsius[sensor].has_value();
+    const bool changed = state_.tempCompAvailable != available ||
+                         state_.tempCompOn != tempComp_.On() ||
+                         state_.tempCompMove != tempComp_.LastMoveText() ||
+                         state_.tempCompStatus != tempComp_.StatusText();
+    state_.tempCompAvailable = available;
+    state_.tempCompOn = tempComp_.On();
+    state_.tempCompMove = tempComp_.LastMoveText();
+    state_.tempCompStatus = tempComp_.StatusText();
+    if (decision.action == TempCompAction::SwitchedOff)
+        Tell(decision.text, false);
+    if (changed)
+        Notify();
 }
 
 } // namespace tarnivel

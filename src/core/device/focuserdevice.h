@@ -4,6 +4,7 @@
 #include "core/device/fanrule.h"
 #include "core/device/positionmap.h"
 #include "core/device/scheduler.h"
+#include "core/device/tempcompensation.h"
 #include "core/device/temperaturelog.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
@@ -81,6 +82,12 @@ struct DeviceState {
     bool limitsOn = false;
     bool autoStop = true;
     QString firmware;
+    // Temperature compensation: possible (a coefficient and a reading of its sensor), on, its
+    // last move ("Temp comp: +12 steps at 14.3 °C") and why it waits or went off.
+    bool tempCompAvailable = false;
+    bool tempCompOn = false;
+    QString tempCompMove;
+    QString tempCompStatus;
     QString progress;           // the calibration's progress text, lines joined by "\r\n"
     bool calibrationOk = false; // the last calibration completed
 };
@@ -200,6 +207,23 @@ public:
     // scale stays and the reason is returned (the caller reads again later).
     Sequence<Outcome> ReadScale(Pacer& pacer);
 
+    // ---- Temperature compensation, switched from every front end --------------------------
+    TempCompensation& tempComp() { return tempComp_; }
+    // On: refused without a coefficient or a connection; the reference is taken at once.
+    Outcome SetTempComp(bool on);
+    // A focus point (the chosen sensor's average, the position, now) into the settings'
+    // focus points. Refused without a reading.
+    Outcome MarkFocus();
+    // STOP in a front end that stops in place (the window's STOP and Esc): compensation off.
+    void StopTempComp();
+    // A move compensation did not start has ended outside the device's own verbs (the
+    // window's jog, its in-place calibration): the next idle reading takes a new reference.
+    void MoveEnded();
+    // After each status reading: the raw target of a compensation goto to start now, which
+    // the window starts on its tick (the served front ends start it themselves).
+    // exchanging: an options exchange with the controller is under way.
+    std::optional<int> TempCompTarget(bool exchanging = false);
+
     // ---- Verbs of the event-loop front ends (need a Scheduler) ---------------------------
     // The port must be open (the driver's connection plugin) or openable as the configured
     // COMn; the probe must answer. Then the controller is read step by step (State().ready).
@@ -260,6 +284,8 @@ private:
     void AfterChoreStep();
     void AfterCalibrationStep();
     void TearDown();
+    StepLimits TempCompLimits() const;
+    void PublishTempComp(const TempCompDecision& decision);
 
     std::optional<FocuserLink> ownLink_;
     std::optional<FocuserCommands> ownCommands_;
@@ -294,6 +320,13 @@ private:
     bool lostReported_ = false;
     bool calibrationPending_ = false;
     qint64 lastStatusMs_ = 0;
+
+    TempCompensation tempComp_;
+    // The raw target of the compensation goto under way: its end takes no new reference.
+    std::optional<int> compGotoTarget_;
+    // The active limits as last read (raw); 0 and 0 while off.
+    qint32 activeLower_ = 0;
+    qint32 activeUpper_ = 0;
 };
 
 } // namespace tarnivel

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <optional>
 
 namespace tarnivel {
 
@@ -17,6 +18,9 @@ namespace {
 const QString kGroupMain = QStringLiteral("[TARNIVEL]");
 const QString kGroupPositions = QStringLiteral("[POSITIONS]");
 const QString kKeyPosition = QStringLiteral("Position");
+const QString kGroupFocusPoints = QStringLiteral("[FOCUSPOINTS]");
+const QString kKeyFocusPoint = QStringLiteral("Point");
+constexpr int kSensorCount = 3;
 
 constexpr int kDefaultDecimals = 3;
 constexpr int kMaxDecimals = 8;
@@ -158,7 +162,42 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
         s.PlotWidth = IntValue(value, defaults.PlotWidth);
     } else if (key == QLatin1String("PLOTHEIGHT")) {
         s.PlotHeight = IntValue(value, defaults.PlotHeight);
+    } else if (key == QLatin1String("TEMPCOMPCOEFFICIENT")) {
+        s.TempCompCoefficient = RealValue(value, defaults.TempCompCoefficient);
+    } else if (key == QLatin1String("TEMPCOMPSENSOR")) {
+        const int sensor = IntValue(value, defaults.TempCompSensor);
+        s.TempCompSensor = sensor >= 1 && sensor <= kSensorCount ? sensor : defaults.TempCompSensor;
+    } else if (key == QLatin1String("TEMPCOMPDEADBAND")) {
+        // A dead band of 0 would send a goto to where the focuser already stands.
+        const int band = IntValue(value, defaults.TempCompDeadband);
+        s.TempCompDeadband = band >= 1 ? band : defaults.TempCompDeadband;
+    } else if (key == QLatin1String("TEMPCOMPAVERAGE")) {
+        const int seconds = IntValue(value, defaults.TempCompAverage);
+        s.TempCompAverage = seconds >= 0 ? seconds : defaults.TempCompAverage;
+    } else if (key == QLatin1String("TEMPCOMPMAXTRAVEL")) {
+        const int cap = IntValue(value, defaults.TempCompMaxTravel);
+        s.TempCompMaxTravel = cap >= 1 ? cap : defaults.TempCompMaxTravel;
     }
+}
+
+// "12.5,-1234,2024-03-05T21:07:09Z"; a line missing a part or with an unreadable time is
+// dropped: a made-up point would pull the fitted coefficient.
+std::optional<FocusPoint> FocusPointValue(const QString& value) {
+    const QStringList parts = value.split(QLatin1Char(','));
+    if (parts.size() != 3)
+        return std::nullopt;
+    const double celsius = LeadingNumber(parts[0]);
+    const double position = std::nearbyint(LeadingNumber(parts[1]));
+    const QDateTime time = QDateTime::fromString(parts[2].trimmed(), Qt::ISODate);
+    if (!std::isfinite(celsius) || !std::isfinite(position) || !time.isValid() ||
+        std::fabs(position) > static_cast<double>(kRawSteps))
+        return std::nullopt;
+    return FocusPoint{celsius, static_cast<int>(position), time.toUTC()};
+}
+
+QString FocusPointText(const FocusPoint& point) {
+    return FormatSettingsReal(point.Celsius) + QLatin1Char(',') + QString::number(point.Position) +
+           QLatin1Char(',') + point.Time.toUTC().toString(Qt::ISODate);
 }
 
 } // namespace
@@ -320,6 +359,10 @@ LoadResult LoadSettings(const QString& path, FocuserSettings& settings,
                 rowDecimals = settings.Decimals;
             else if (line.Section == QLatin1String("POSITION"))
                 rows.append(PositionEntry(line.Value, settings.ScaleFactor, rowDecimals));
+        } else if (line.Group == kGroupFocusPoints &&
+                   line.Section.toUpper() == QLatin1String("POINT")) {
+            if (const std::optional<FocusPoint> point = FocusPointValue(line.Value))
+                settings.FocusPoints.append(*point);
         }
     }
     // All at once: the same order as adding them one by one, without the quadratic cost.
@@ -373,12 +416,23 @@ bool SaveSettings(const QString& path, const FocuserSettings& settings,
     key("PlotLeft", number(s.PlotLeft));
     key("PlotWidth", number(s.PlotWidth));
     key("PlotHeight", number(s.PlotHeight));
+    key("TempCompCoefficient", FormatSettingsReal(s.TempCompCoefficient));
+    key("TempCompSensor", number(s.TempCompSensor));
+    key("TempCompDeadband", number(s.TempCompDeadband));
+    key("TempCompAverage", number(s.TempCompAverage));
+    key("TempCompMaxTravel", number(s.TempCompMaxTravel));
     lines.Add(QString(), QString(), QString());
     lines.Add(kGroupPositions, QString(), QString());
     for (int i = 0; i < positions.ListCount(); ++i) {
         const QString name = TrimSpaces(ListEntryField(positions.List(i), 0));
         lines.Add(kGroupPositions, kKeyPosition,
                   QString::number(positions.ItemData(i)) + QLatin1Char(',') + name);
+    }
+    if (!s.FocusPoints.isEmpty()) {
+        lines.Add(QString(), QString(), QString());
+        lines.Add(kGroupFocusPoints, QString(), QString());
+        for (const FocusPoint& point : s.FocusPoints)
+            lines.Add(kGroupFocusPoints, kKeyFocusPoint, FocusPointText(point));
     }
     return document.SaveFile(path);
 }

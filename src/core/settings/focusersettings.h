@@ -1,8 +1,19 @@
 #pragma once
 
+#include <QDateTime>
+#include <QList>
 #include <QString>
 
 namespace tarnivel {
+
+// A focus the operator marked good: the averaged temperature of the compensation sensor
+// (Celsius), the signed step count and when. The coefficient is fitted through them.
+struct FocusPoint {
+    double Celsius = 0;
+    int Position = 0;
+    QDateTime Time;
+    bool operator==(const FocusPoint&) const = default;
+};
 
 class SavedPositionList;
 class SoundPlayer;
@@ -37,6 +48,15 @@ struct FocuserSettings {
     int PlotLeft = 0;
     int PlotWidth = 0;
     int PlotHeight = 0;
+    // Temperature compensation: steps per °C (0: none learned or set, so unavailable), the
+    // sensor it follows (1..3), the dead band and the cap in steps, the averaging in seconds.
+    double TempCompCoefficient = 0;
+    int TempCompSensor = 1;
+    int TempCompDeadband = 10;
+    int TempCompAverage = 60;
+    int TempCompMaxTravel = 2000;
+    // Written in their own section after the saved positions.
+    QList<FocusPoint> FocusPoints;
 };
 
 // Position updates per second as the poll cycle and the blocking goto divide by it: the

@@ -250,6 +250,10 @@ void frmTarnivel::BuildControls() {
         if (!(console_.link.LinkOpen() && console_.link.port().connectionLost()))
             lblStatus->setText(text);
     });
+    connect(temperatures, &TemperaturePanel::compStatusChanged, this, [this](const QString& text) {
+        if (!(console_.link.LinkOpen() && console_.link.port().connectionLost()))
+            lblStatus->setText(text);
+    });
     // The "Plot" button in the Temperature frame and the "Temperatures" window behind it.
     new TemperaturePlot(console_, *temperatures, this);
 
@@ -533,6 +537,8 @@ void frmTarnivel::cmdConnect_Click() {
     }
 
     lostNoted_ = false;
+    // Never on after a connect: the switch is not kept, only its settings.
+    console_.device.SetTempComp(false);
     cboComPort->setEnabled(false);
     SetBackColour(cmdConnect, ColourOn);
     SetBackColour(cmdDisconnect, ColourOn);
@@ -640,6 +646,8 @@ void frmTarnivel::EnableMotionControls(bool enabled) {
 
 void frmTarnivel::cmdStop_Click() {
     MotionState& m = console_.motion;
+    console_.device.StopTempComp();
+    temperatures->ShowTempComp();
     if (console_.link.LinkOpen()) {
         cmdStop->setEnabled(false);
         m.GotoDone = true;
@@ -662,6 +670,8 @@ void frmTarnivel::cmdOptions_Click() {
 
 void frmTarnivel::ShowOptions() {
     FocuserSettings& s = console_.settings;
+    // A calibration or ReAlign run from the dialog moves the focuser: a new reference.
+    const int positionBefore = console_.motion.CurrentPosition;
     // The wait cursor belongs to the main window only; the dialog keeps the normal one.
     setCursor(Qt::WaitCursor);
     {
@@ -720,6 +730,9 @@ void frmTarnivel::ShowOptions() {
     }
     unsetCursor();
     OptionsRequested = false;
+    if (console_.motion.CurrentPosition != positionBefore)
+        console_.device.MoveEnded();
+    temperatures->ShowTempComp();
 }
 
 void frmTarnivel::closeEvent(QCloseEvent* event) {

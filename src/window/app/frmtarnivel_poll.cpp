@@ -90,6 +90,9 @@ void frmTarnivel::RateTimer_Timer() {
         m.ActiveJogRate = 0;
     } else {
         if (rate != m.ActiveJogRate) {
+            // The end of a jog moves compensation's reference.
+            if (rate == 0 && m.ActiveJogRate != 0)
+                console_.device.MoveEnded();
             if (rate == 0)
                 gotos.PlayEndSound();
             else if (s.SlewingSound)
@@ -118,6 +121,14 @@ void frmTarnivel::RateTimer_Timer() {
             if (StatusTicks >= kStatusBase / frequency) {
                 temperatures->UpdateStatus();
                 StatusTicks = 0;
+                // Compensation moves only here, between whole ticks, when nothing else
+                // moves; it is an ordinary goto with its final approach.
+                if (const std::optional<int> raw = console_.device.TempCompTarget()) {
+                    EnableMotionControls(false);
+                    m.MotionDirection = DirectionTo(m.CurrentPosition, *raw);
+                    gotos.StartGoto(*raw, stopCount);
+                }
+                temperatures->ShowTempComp();
             }
         }
 

@@ -9,6 +9,7 @@
 #include "window/ui/colours.h"
 #include "window/ui/messagebox.h"
 
+#include <QCheckBox>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QGridLayout>
@@ -97,6 +98,22 @@ TemperaturePanel::TemperaturePanel(Console& console, QWidget* parent)
         temperatures->addWidget(lblSensor[i], i, 0);
         temperatures->addWidget(txtTemp[i], i, 1);
     }
+    chkComp = new QCheckBox(QStringLiteral("Comp"), Frame2);
+    chkComp->setObjectName(QStringLiteral("chkComp"));
+    chkComp->setEnabled(false);
+    // clicked, not toggled: the box also shows compensation switched off by STOP or the cap.
+    connect(chkComp, &QCheckBox::clicked, this, [this] { chkComp_Click(); });
+    temperatures->addWidget(chkComp, 3, 0);
+    cmdMarkFocus = new QPushButton(QStringLiteral("Mark focus"), Frame2);
+    cmdMarkFocus->setObjectName(QStringLiteral("cmdMarkFocus"));
+    cmdMarkFocus->setAutoDefault(false);
+    cmdMarkFocus->setEnabled(false);
+    cmdMarkFocus->setToolTip(QStringLiteral(
+        "Record this position as best focus at the present temperature, to learn the "
+        "compensation coefficient"));
+    connect(cmdMarkFocus, &QPushButton::clicked, this, [this] { cmdMarkFocus_Click(); });
+    temperatures->addWidget(cmdMarkFocus, 3, 1);
+    ShowTempComp();
 
     Frame3 = new QGroupBox(QStringLiteral("Fan Control"), parent);
     Frame3->setObjectName(QStringLiteral("Frame3"));
@@ -223,6 +240,45 @@ void TemperaturePanel::UpdateStatus() {
     else
         SetLogStatus(QString());
     Q_EMIT statusUpdated(Now(), report.celsius, FanMode, !optFan[0]->isChecked());
+    ShowTempComp();
+}
+
+void TemperaturePanel::ShowTempComp() {
+    const FocuserSettings& s = console_.settings;
+    const DeviceState& state = console_.device.State();
+    const bool connected = console_.link.LinkOpen();
+    const bool coefficient = s.TempCompCoefficient != 0;
+    chkComp->setEnabled(connected && coefficient);
+    chkComp->setChecked(state.tempCompOn);
+    chkComp->setToolTip(
+        coefficient
+            ? QStringLiteral("Temperature compensation: follow %1 at %2 steps per degree "
+                             "Celsius; STOP switches it off")
+                  .arg(SensorName(s, std::clamp(s.TempCompSensor, 1, 3)))
+                  .arg(s.TempCompCoefficient)
+            : QStringLiteral("No compensation coefficient yet: mark focus at a few "
+                             "temperatures and use the fit in the options, or enter one there"));
+    cmdMarkFocus->setEnabled(connected);
+    const QString text = state.tempCompStatus.isEmpty() ? state.tempCompMove : state.tempCompStatus;
+    if (text != compStatus_) {
+        compStatus_ = text;
+        Q_EMIT compStatusChanged(text);
+    }
+}
+
+void TemperaturePanel::chkComp_Click() {
+    const Outcome o = console_.device.SetTempComp(chkComp->isChecked());
+    if (!o.ok())
+        console_.messages.show(MsgIcon::Information, console_.appTitle, o.reason);
+    ShowTempComp();
+}
+
+void TemperaturePanel::cmdMarkFocus_Click() {
+    const Outcome o = console_.device.MarkFocus();
+    const QString text =
+        o.ok() ? QStringLiteral("Focus point %1 marked").arg(console_.settings.FocusPoints.size())
+               : o.reason;
+    Q_EMIT compStatusChanged(text);
 }
 
 void TemperaturePanel::cmdManual_Click() {
@@ -285,6 +341,9 @@ void TemperaturePanel::optFan_Click(int index) {
 }
 
 void TemperaturePanel::SetDisconnectedState() {
+    console_.device.SetTempComp(false);
+    ShowTempComp();
+    cmdMarkFocus->setEnabled(false);
     cmdManual_Click();
     FanMode = 0;
     DisableFanControls();

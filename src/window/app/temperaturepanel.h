@@ -7,6 +7,7 @@
 #include <QObject>
 #include <functional>
 
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -41,6 +42,11 @@ public:
     void SetDisconnectedState();
     // The temperatures greyed: no longer being read (disconnected, connection lost).
     void DimReadings();
+    // The "Comp" box and the "Mark focus" button from the device's compensation state; the
+    // status line hears of a new compensation move or of why it waits or went off.
+    void ShowTempComp();
+    void chkComp_Click();
+    void cmdMarkFocus_Click();
     // Sends a queued manual fan command, if any (poll tick).
     void SendQueuedFanCommand();
     // Takes the limit typed into txtSensorLimit n (1..3). False, after telling the
@@ -66,6 +72,8 @@ public:
     QLabel* Label1 = nullptr; // "OFF" beside optFan(0)
     QLabel* Label2 = nullptr; // "ON" beside optFan(1)
     QWidget* shpFanLED = nullptr;
+    QCheckBox* chkComp = nullptr; // temperature compensation on or off
+    QPushButton* cmdMarkFocus = nullptr;
 
     // Local date and time stamped on each log line; tests fix it.
     std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
@@ -77,6 +85,9 @@ Q_SIGNALS:
     // For the status line: emitted with a notice each time a log line is dropped, and with
     // "" once a line is written again (or logging is switched off).
     void logStatusChanged(const QString& text);
+    // For the status line: the last compensation move, why it waits or went off, or a
+    // focus point just marked.
+    void compStatusChanged(const QString& text);
     // At the end of every UpdateStatus, for whoever follows the temperatures over time (the
     // plot): the readings in Celsius, the fan mode and whether the fan is now meant to run
     // (what the log's Fan column says).
@@ -101,6 +112,7 @@ private:
     bool limitPending_[3] = {};
     QuietCall* limitCheck_ = nullptr;
     QString logStatus_;
+    QString compStatus_;
 };
 
 } // namespace tarnivel

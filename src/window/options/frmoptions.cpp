@@ -7,6 +7,7 @@
 #include "core/settings/focusersettings.h"
 #include "window/app/console.h"
 #include "window/options/calibrationview.h"
+#include "window/options/tempcompframe.h"
 #include "window/ui/busycursor.h"
 #include "window/ui/messagebox.h"
 #include "window/ui/twips.h"
@@ -210,7 +211,11 @@ void frmOptions::BuildControls() {
     bottom->addWidget(cmdOk);
     bottom->addWidget(cmdCancel);
     auto* outer = new QVBoxLayout(this);
+    // Its values go back into the settings only with Ok.
+    fraTempComp = new TempCompFrame(this);
+    fraTempComp->Load(console_.settings);
     outer->addLayout(top);
+    outer->addWidget(fraTempComp);
     outer->addLayout(bottom);
     outer->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -224,6 +229,14 @@ void frmOptions::BuildControls() {
         cmdCancel};
     for (int i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
+    // The compensation frame below both columns, before the buttons.
+    QWidget* previous = cmdShowStates;
+    for (QWidget* w : fraTempComp->TabChain()) {
+        setTabOrder(previous, w);
+        previous = w;
+    }
+    setTabOrder(previous, cmdOk);
+    setTabOrder(cmdOk, cmdCancel);
 
     const struct {
         QWidget* control;
@@ -520,8 +533,9 @@ bool frmOptions::ValidateScaleFactor() {
 }
 
 void frmOptions::cmdOk_Click() {
-    if (exchanging_ || calibration_->Active() || !ValidateScaleFactor())
+    if (exchanging_ || calibration_->Active() || !ValidateScaleFactor() || !fraTempComp->Validate())
         return;
+    fraTempComp->Store(console_.settings);
     ParseOperatorNumber(txtScaleFactor->text(), ScaleFactor);
     ScaleUnits = cboScaleUnits->currentText();
     Decimals = cboDecimals->currentIndex();

@@ -16,6 +16,7 @@ namespace tarnivel {
 struct Console;
 class Calibration;
 class CalibrationView;
+class TempCompFrame;
 
 // "Tarnivel Options": settings passed in and out through properties, the controller's
 // limits, auto-stop, reset and state report, and the calibrations.
@@ -130,6 +131,7 @@ private:
     QPushButton* cmdOk = nullptr;
     QPushButton* cmdCancel = nullptr;
     QLabel* lblVersion = nullptr;
+    TempCompFrame* fraTempComp = nullptr;
 };
 
 } // namespace tarnivel
