@@ -36,6 +36,7 @@ public:
         return {};
     }
     AlpacaResult Halt() override { return {}; }
+    AlpacaResult SetTempComp(bool) override { return {}; }
     QStringList SupportedActions() const override { return {QStringLiteral("Temperatures")}; }
     AlpacaResult Action(const QString&, const QString&, QString& value) override {
         value = QStringLiteral("[]");

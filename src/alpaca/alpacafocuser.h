@@ -41,6 +41,11 @@ struct AlpacaFocuserStatus {
     std::optional<double> temperature;
     // Why there is no temperature: no sensor, or the last read failed.
     AlpacaResult temperatureError;
+    // Compensation: the device's own verdict (a coefficient and a reading of its sensor),
+    // whether it is switched on, and why it is unavailable.
+    bool tempCompAvailable = false;
+    bool tempCompOn = false;
+    QString tempCompUnavailable;
     // Set while not connected because the line was lost: the members answer this instead
     // of NotConnected, so the client sees why.
     AlpacaResult fault;
@@ -59,6 +64,7 @@ public:
     // Starts a move and returns; a target outside 0..maxStep stops at the limit.
     virtual AlpacaResult Move(qint64 position) = 0;
     virtual AlpacaResult Halt() = 0;
+    virtual AlpacaResult SetTempComp(bool on) = 0;
     virtual QStringList SupportedActions() const = 0;
     // name is one of SupportedActions() (matched without regard to case by the caller).
     virtual AlpacaResult Action(const QString& name, const QString& parameters, QString& value) = 0;

@@ -42,6 +42,13 @@ AlpacaReply Plain(int status, const QString& text) {
     return {status, kText, text.toUtf8()};
 }
 
+// Why a member that needs the focuser cannot answer: a lost line says so.
+AlpacaResult NotConnected(const AlpacaFocuserStatus& status) {
+    return status.fault.ok() ? AlpacaResult::Failed(kAlpacaNotConnected,
+                                                    QStringLiteral("The focuser is not connected"))
+                             : status.fault;
+}
+
 QJsonObject Named(const QString& name, const QJsonValue& value) {
     return QJsonObject{{QStringLiteral("Name"), name}, {QStringLiteral("Value"), value}};
 }
@@ -156,20 +163,20 @@ AlpacaReply AlpacaService::Get(Call& call, const QString& member) {
         return Value(call, QJsonArray::fromStringList(focuser_.SupportedActions()));
     if (member == QLatin1String("absolute"))
         return Value(call, true);
-    if (member == QLatin1String("tempcompavailable") || member == QLatin1String("tempcomp"))
-        return Value(call, false);
 
     const AlpacaFocuserStatus status = focuser_.Status();
+    if (member == QLatin1String("tempcompavailable"))
+        return Value(call, status.tempCompAvailable);
+    // Never true while unavailable, as clients expect; the device's switch stays on and waits
+    // for its sensor.
+    if (member == QLatin1String("tempcomp"))
+        return Value(call, status.tempCompOn && status.tempCompAvailable);
     if (member == QLatin1String("connected"))
         return Value(call, status.connected);
     if (member == QLatin1String("connecting"))
         return Value(call, status.connecting);
-    if (!status.connected) {
-        return Done(call, status.fault.ok()
-                              ? AlpacaResult::Failed(kAlpacaNotConnected,
-                                                     QStringLiteral("The focuser is not connected"))
-                              : status.fault);
-    }
+    if (!status.connected)
+        return Done(call, NotConnected(status));
     if (member == QLatin1String("devicestate"))
         return Value(call, DeviceState(status));
     if (member == QLatin1String("ismoving"))
@@ -213,11 +220,15 @@ AlpacaReply AlpacaService::Put(Call& call, const QString& member) {
         if (member == QLatin1String("connected"))
             return Done(call, *on ? focuser_.Connect() : focuser_.Disconnect());
         if (*on) {
-            return Done(call, AlpacaResult::Failed(
-                                  kAlpacaNotImplemented,
-                                  QStringLiteral("Temperature compensation is not available")));
+            const AlpacaFocuserStatus status = focuser_.Status();
+            if (!status.connected)
+                return Done(call, NotConnected(status));
+            if (!status.tempCompAvailable) {
+                return Done(
+                    call, AlpacaResult::Failed(kAlpacaNotImplemented, status.tempCompUnavailable));
+            }
         }
-        return Done(call, {});
+        return Done(call, focuser_.SetTempComp(*on));
     }
     if (member.startsWith(QLatin1String("command"))) {
         return Done(call, AlpacaResult::Failed(kAlpacaNotImplemented,
@@ -242,12 +253,8 @@ AlpacaReply AlpacaService::Put(Call& call, const QString& member) {
     }
 
     const AlpacaFocuserStatus status = focuser_.Status();
-    if (!status.connected) {
-        return Done(call, status.fault.ok()
-                              ? AlpacaResult::Failed(kAlpacaNotConnected,
-                                                     QStringLiteral("The focuser is not connected"))
-                              : status.fault);
-    }
+    if (!status.connected)
+        return Done(call, NotConnected(status));
     if (member == QLatin1String("halt"))
         return Done(call, focuser_.Halt());
     // move

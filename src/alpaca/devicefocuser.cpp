@@ -20,6 +20,8 @@ const QString kFanLamp = QStringLiteral("FanLamp");
 const QString kSavedPositions = QStringLiteral("SavedPositions");
 const QString kGotoSavedPosition = QStringLiteral("GotoSavedPosition");
 const QString kFirmwareVersion = QStringLiteral("FirmwareVersion");
+const QString kMarkFocus = QStringLiteral("MarkFocus");
+const QString kTempCompStatus = QStringLiteral("TempCompStatus");
 
 // In the order of the device's modes 0..4.
 const QStringList kFanModes = {QStringLiteral("Off"), QStringLiteral("On"),
@@ -99,6 +101,20 @@ AlpacaFocuserStatus DeviceAlpacaFocuser::Read() const {
                       .arg(SensorName(0))
                 : QStringLiteral("No temperature has been read yet"));
     }
+    status.tempCompAvailable = state.tempCompAvailable;
+    status.tempCompOn = state.tempCompOn;
+    if (!state.tempCompAvailable) {
+        const FocuserSettings& settings = device_.settings();
+        const int sensor = std::clamp(settings.TempCompSensor, 1, 3);
+        status.tempCompUnavailable =
+            settings.TempCompCoefficient == 0
+                ? QStringLiteral("Temperature compensation needs a coefficient: set "
+                                 "TempCompCoefficient in tarnivel.ini, or fit it in the console")
+                : QStringLiteral("Temperature compensation follows %1 (sensor %2), which gives "
+                                 "no reading")
+                      .arg(SensorName(sensor - 1))
+                      .arg(sensor);
+    }
     return status;
 }
 
@@ -134,9 +150,18 @@ AlpacaResult DeviceAlpacaFocuser::Halt() {
     return OnDevice([this] { return Refused(kAlpacaInvalidOperation, device_.Stop()); });
 }
 
+AlpacaResult DeviceAlpacaFocuser::SetTempComp(bool on) {
+    return OnDevice([this, on]() -> AlpacaResult {
+        // The status a client saw may be a poll old: the device's own state decides.
+        if (on && !device_.State().tempCompAvailable)
+            return AlpacaResult::Failed(kAlpacaNotImplemented, Read().tempCompUnavailable);
+        return Refused(kAlpacaInvalidOperation, device_.SetTempComp(on));
+    });
+}
+
 QStringList DeviceAlpacaFocuser::SupportedActions() const {
-    return {kTemperatures,   kFanMode,           kFanLamp,
-            kSavedPositions, kGotoSavedPosition, kFirmwareVersion};
+    return {kTemperatures,      kFanMode,         kFanLamp,   kSavedPositions,
+            kGotoSavedPosition, kFirmwareVersion, kMarkFocus, kTempCompStatus};
 }
 
 AlpacaResult DeviceAlpacaFocuser::Action(const QString& name, const QString& parameters,
@@ -182,6 +207,12 @@ AlpacaResult DeviceAlpacaFocuser::DeviceAction(const QString& name, const QStrin
     }
     if (name == kGotoSavedPosition)
         return GotoSaved(parameters);
+    if (name == kMarkFocus)
+        return MarkFocus(value);
+    if (name == kTempCompStatus) {
+        value = TempCompStatus();
+        return {};
+    }
     value = state.firmware;
     return {};
 }
@@ -218,6 +249,28 @@ AlpacaResult DeviceAlpacaFocuser::GotoSaved(const QString& name) {
     }
     return AlpacaResult::Failed(kAlpacaInvalidValue,
                                 QStringLiteral("There is no saved position \"%1\"").arg(name));
+}
+
+AlpacaResult DeviceAlpacaFocuser::MarkFocus(QString& value) {
+    const Outcome outcome = device_.MarkFocus();
+    if (!outcome.ok())
+        return Refused(kAlpacaInvalidOperation, outcome);
+    // The server never writes the settings file: the point lasts while it runs, and the fit
+    // is what the user carries over into the console.
+    const QList<FocusPoint>& points = device_.settings().FocusPoints;
+    value = QStringLiteral("Focus point %1 recorded (not kept after a restart); %2")
+                .arg(points.size())
+                .arg(FitText(FitFocusPoints(points), QLocale::c()));
+    return {};
+}
+
+QString DeviceAlpacaFocuser::TempCompStatus() const {
+    const DeviceState& state = device_.State();
+    if (!state.tempCompStatus.isEmpty())
+        return state.tempCompStatus;
+    if (!state.tempCompOn)
+        return QStringLiteral("Temp comp off");
+    return state.tempCompMove.isEmpty() ? QStringLiteral("Temp comp on") : state.tempCompMove;
 }
 
 QString DeviceAlpacaFocuser::SensorName(int sensor) const {

@@ -31,6 +31,7 @@ public:
     AlpacaResult Disconnect() override;
     AlpacaResult Move(qint64 position) override;
     AlpacaResult Halt() override;
+    AlpacaResult SetTempComp(bool on) override;
     QStringList SupportedActions() const override;
     AlpacaResult Action(const QString& name, const QString& parameters, QString& value) override;
 
@@ -42,6 +43,8 @@ private:
     AlpacaResult DeviceAction(const QString& name, const QString& parameters, QString& value);
     AlpacaResult FanMode(const QString& parameters, QString& value);
     AlpacaResult GotoSaved(const QString& name);
+    AlpacaResult MarkFocus(QString& value);
+    QString TempCompStatus() const;
     QString SensorName(int sensor) const;
 
     FocuserDevice& device_;

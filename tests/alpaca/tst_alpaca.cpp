@@ -31,6 +31,9 @@ public:
         return Log(QStringLiteral("Move %1").arg(position));
     }
     AlpacaResult Halt() override { return Log(QStringLiteral("Halt")); }
+    AlpacaResult SetTempComp(bool on) override {
+        return Log(QStringLiteral("TempComp %1").arg(on));
+    }
     QStringList SupportedActions() const override { return {QStringLiteral("Temperatures")}; }
     AlpacaResult Action(const QString& name, const QString& parameters, QString& value) override {
         value = QStringLiteral("[]");
@@ -94,6 +97,7 @@ struct Rig {
         focuser.status.position = 1234;
         focuser.status.maxStep = 8000;
         focuser.status.temperature = 21.5;
+        focuser.status.tempCompUnavailable = QStringLiteral("No coefficient");
         http.Listen(QHostAddress::LocalHost, 0, limits);
     }
     bool Open(QTcpSocket& s) {
@@ -108,7 +112,7 @@ constexpr int kWaitMs = 15000;
 
 // A calibrated controller with 8000 steps of travel, -4000..4000 on its counter (position =
 // counter + 4000), whole steps, the final approach downward with 1000 steps of overshoot, one
-// saved position at -2500 (position 1500).
+// saved position at -2500 (position 1500); compensation available but off.
 const QByteArray kCalibratedState = "register40=1\nregister41=0\nregister42=31\nregister43=64\n"
                                     "register44=255\nregister45=240\nregister46=96\n"
                                     "register47=0\nregister48=15\nregister49=160\nautoStop=1\n"
@@ -116,6 +120,7 @@ const QByteArray kCalibratedState = "register40=1\nregister41=0\nregister42=31\n
 const QByteArray kSettings = "[TARNIVEL]\r\n   COMport = 1\r\n   ScaleFactor = 1\r\n"
                              "   ScaleUnits = user\r\n   Decimals = 0\r\n   Approach = 1\r\n"
                              "   Overshoot = 1000\r\n   SensorName1 = Mirror\r\n"
+                             "   TempCompCoefficient = -80\r\n"
                              "[POSITIONS]\r\n   Position = 16774716,Focus A\r\n";
 
 // One step of a conversation with the daemon. what: a member (GET or PUT), a frame as hex,
@@ -129,6 +134,9 @@ struct Talk {
     int client = 0;
 };
 using Conversation = QList<Talk>;
+
+// What the recording focuser reports; each includes the one before.
+constexpr int Offline = 0, Online = 1, CompAvailable = 2;
 
 } // namespace
 
@@ -146,7 +154,7 @@ private Q_SLOTS:
 };
 
 void TestAlpaca::protocol_data() {
-    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("fake");
     QTest::addColumn<QByteArray>("method");
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArray>("body");
@@ -156,108 +164,117 @@ void TestAlpaca::protocol_data() {
 
     const QByteArray api = "/api/v1/focuser/0/";
     QTest::newRow("api versions, transaction ids")
-        << true << QByteArray("GET") << QByteArray("/management/apiversions?ClientTransactionID=5")
-        << QByteArray() << 200
+        << Online << QByteArray("GET")
+        << QByteArray("/management/apiversions?ClientTransactionID=5") << QByteArray() << 200
         << QByteArray(R"({"ClientTransactionID":5,"ErrorMessage":"","ErrorNumber":0,)"
                       R"("ServerTransactionID":1,"Value":[1]})")
         << QString();
     QTest::newRow("configured devices")
-        << false << QByteArray("GET") << QByteArray("/management/v1/configureddevices")
+        << Offline << QByteArray("GET") << QByteArray("/management/v1/configureddevices")
         << QByteArray() << 200
         << QByteArray(R"("Value":[{"DeviceName":"Focuser","DeviceNumber":0,)"
                       R"("DeviceType":"Focuser","UniqueID":"fixed-id"}])")
         << QString();
     QTest::newRow("server description")
-        << false << QByteArray("GET") << QByteArray("/management/v1/description") << QByteArray()
+        << Offline << QByteArray("GET") << QByteArray("/management/v1/description") << QByteArray()
         << 200 << QByteArray(R"("ServerName":"Test server")") << QString();
-    QTest::newRow("setup page") << false << QByteArray("GET")
+    QTest::newRow("setup page") << Offline << QByteArray("GET")
                                 << QByteArray("/setup/v1/focuser/0/setup") << QByteArray() << 200
                                 << QByteArray("<h1>Test server</h1>") << QString();
     QTest::newRow("GET names in any case")
-        << true << QByteArray("GET") << api + "position?clienttransactionid=42&CLIENTID=3"
+        << Online << QByteArray("GET") << api + "position?clienttransactionid=42&CLIENTID=3"
         << QByteArray() << 200 << QByteArray(R"("ClientTransactionID":42,)") << QString();
     QTest::newRow("transaction id not a uint32 is 0")
-        << true << QByteArray("GET") << api + "position?ClientTransactionID=-5" << QByteArray()
+        << Online << QByteArray("GET") << api + "position?ClientTransactionID=-5" << QByteArray()
         << 200 << QByteArray(R"({"ClientTransactionID":0,)") << QString();
-    QTest::newRow("position") << true << QByteArray("GET") << api + "position" << QByteArray()
+    QTest::newRow("position") << Online << QByteArray("GET") << api + "position" << QByteArray()
                               << 200 << QByteArray(R"("Value":1234})") << QString();
     QTest::newRow("max increment is max step")
-        << true << QByteArray("GET") << api + "maxincrement" << QByteArray() << 200
+        << Online << QByteArray("GET") << api + "maxincrement" << QByteArray() << 200
         << QByteArray(R"("Value":8000})") << QString();
-    QTest::newRow("temperature") << true << QByteArray("GET") << api + "temperature" << QByteArray()
-                                 << 200 << QByteArray(R"("Value":21.5})") << QString();
+    QTest::newRow("temperature") << Online << QByteArray("GET") << api + "temperature"
+                                 << QByteArray() << 200 << QByteArray(R"("Value":21.5})")
+                                 << QString();
     QTest::newRow("device state")
-        << true << QByteArray("GET") << api + "devicestate" << QByteArray() << 200
+        << Online << QByteArray("GET") << api + "devicestate" << QByteArray() << 200
         << QByteArray(R"("Value":[{"Name":"IsMoving","Value":false},{"Name":"Position","Value")"
                       R"(:1234},{"Name":"Temperature","Value":21.5},{"Name":"TimeStamp")")
         << QString();
     QTest::newRow("not connected")
-        << false << QByteArray("GET") << api + "position" << QByteArray() << 200
+        << Offline << QByteArray("GET") << api + "position" << QByteArray() << 200
         << QByteArray(R"("ErrorMessage":"The focuser is not connected",)"
                       R"("ErrorNumber":1031,)")
         << QString();
     QTest::newRow("descriptive before connecting")
-        << false << QByteArray("GET") << api + "interfaceversion" << QByteArray() << 200
+        << Offline << QByteArray("GET") << api + "interfaceversion" << QByteArray() << 200
         << QByteArray(R"("Value":4})") << QString();
     QTest::newRow("move, extras and + as space")
-        << true << QByteArray("PUT") << api + "move"
+        << Online << QByteArray("PUT") << api + "move"
         << QByteArray("Position=500&ClientTransactionID=7&Note=a+b%2Bc") << 200
         << QByteArray(R"({"ClientTransactionID":7,"ErrorMessage":"","ErrorNumber":0,)")
         << QStringLiteral("Move 500");
     QTest::newRow("move below 0 goes to the focuser")
-        << true << QByteArray("PUT") << api + "move" << QByteArray("Position=-20") << 200
+        << Online << QByteArray("PUT") << api + "move" << QByteArray("Position=-20") << 200
         << QByteArray(R"("ErrorNumber":0)") << QStringLiteral("Move -20");
     QTest::newRow("PUT member names are exact")
-        << true << QByteArray("PUT") << api + "move" << QByteArray("pOSITION=5") << 400
+        << Online << QByteArray("PUT") << api + "move" << QByteArray("pOSITION=5") << 400
         << QByteArray("The parameter Position is missing") << QString();
     QTest::newRow("move not a number")
-        << true << QByteArray("PUT") << api + "move" << QByteArray("Position=12abc") << 400
+        << Online << QByteArray("PUT") << api + "move" << QByteArray("Position=12abc") << 400
         << QByteArray(R"(Position must be a whole number, not "12abc")") << QString();
     QTest::newRow("move beyond int32")
-        << true << QByteArray("PUT") << api + "move" << QByteArray("Position=3000000000") << 400
+        << Online << QByteArray("PUT") << api + "move" << QByteArray("Position=3000000000") << 400
         << QByteArray("Position must be a whole number") << QString();
     QTest::newRow("connected, booleans in any case")
-        << false << QByteArray("PUT") << api + "connected" << QByteArray("Connected=TRUE") << 200
+        << Offline << QByteArray("PUT") << api + "connected" << QByteArray("Connected=TRUE") << 200
         << QByteArray(R"("ErrorNumber":0)") << QStringLiteral("Connect");
     QTest::newRow("connected not a boolean")
-        << false << QByteArray("PUT") << api + "connected" << QByteArray("Connected=yes") << 400
+        << Offline << QByteArray("PUT") << api + "connected" << QByteArray("Connected=yes") << 400
         << QByteArray(R"(Connected must be True or False, not "yes")") << QString();
-    QTest::newRow("halt") << true << QByteArray("PUT") << api + "halt" << QByteArray() << 200
+    QTest::newRow("halt") << Online << QByteArray("PUT") << api + "halt" << QByteArray() << 200
                           << QByteArray(R"("ErrorNumber":0)") << QStringLiteral("Halt");
-    QTest::newRow("tempcomp on is not implemented")
-        << true << QByteArray("PUT") << api + "tempcomp" << QByteArray("TempComp=true") << 200
-        << QByteArray(R"("ErrorNumber":1024)") << QString();
+    QTest::newRow("tempcomp on while unavailable is not implemented")
+        << Online << QByteArray("PUT") << api + "tempcomp" << QByteArray("TempComp=true") << 200
+        << QByteArray(R"("ErrorMessage":"No coefficient","ErrorNumber":1024)") << QString();
+    QTest::newRow("tempcomp on") << CompAvailable << QByteArray("PUT") << api + "tempcomp"
+                                 << QByteArray("TempComp=True") << 200
+                                 << QByteArray(R"("ErrorNumber":0)")
+                                 << QStringLiteral("TempComp 1");
+    QTest::newRow("tempcomp off") << CompAvailable << QByteArray("PUT") << api + "tempcomp"
+                                  << QByteArray("TempComp=false") << 200
+                                  << QByteArray(R"("ErrorNumber":0)")
+                                  << QStringLiteral("TempComp 0");
     QTest::newRow("action names in any case")
-        << true << QByteArray("PUT") << api + "action"
+        << Online << QByteArray("PUT") << api + "action"
         << QByteArray("Action=temperatures&Parameters=") << 200 << QByteArray(R"("Value":"[]")")
         << QStringLiteral("Action Temperatures ");
     QTest::newRow("unknown action")
-        << true << QByteArray("PUT") << api + "action" << QByteArray("Action=Dance") << 200
+        << Online << QByteArray("PUT") << api + "action" << QByteArray("Action=Dance") << 200
         << QByteArray(R"("ErrorNumber":1036)") << QString();
-    QTest::newRow("raw commands") << true << QByteArray("PUT") << api + "commandblind"
+    QTest::newRow("raw commands") << Online << QByteArray("PUT") << api + "commandblind"
                                   << QByteArray("Command=x&Raw=true") << 200
                                   << QByteArray(R"("ErrorNumber":1024)") << QString();
     QTest::newRow("unknown member")
-        << true << QByteArray("GET") << api + "speed" << QByteArray() << 400
+        << Online << QByteArray("GET") << api + "speed" << QByteArray() << 400
         << QByteArray("The focuser has no member speed") << QString();
     QTest::newRow("unknown device number")
-        << true << QByteArray("GET") << QByteArray("/api/v1/focuser/1/position") << QByteArray()
+        << Online << QByteArray("GET") << QByteArray("/api/v1/focuser/1/position") << QByteArray()
         << 400 << QByteArray("There is no focuser number 1") << QString();
     QTest::newRow("unknown device type")
-        << true << QByteArray("GET") << QByteArray("/api/v1/camera/0/position") << QByteArray()
+        << Online << QByteArray("GET") << QByteArray("/api/v1/camera/0/position") << QByteArray()
         << 400 << QByteArray("There is no device of type camera") << QString();
-    QTest::newRow("unknown path") << true << QByteArray("GET") << QByteArray("/nothing/here")
+    QTest::newRow("unknown path") << Online << QByteArray("GET") << QByteArray("/nothing/here")
                                   << QByteArray() << 404 << QByteArray("Not found") << QString();
     QTest::newRow("GET of a PUT member")
-        << true << QByteArray("GET") << api + "move" << QByteArray() << 405
+        << Online << QByteArray("GET") << api + "move" << QByteArray() << 405
         << QByteArray("move does not answer GET") << QString();
-    QTest::newRow("body over 64 KiB") << true << QByteArray("PUT") << api + "move"
+    QTest::newRow("body over 64 KiB") << Online << QByteArray("PUT") << api + "move"
                                       << QByteArray("Position=1&Pad=") + QByteArray(70000, 'x')
                                       << 413 << QByteArray("larger than 64 KiB") << QString();
 }
 
 void TestAlpaca::protocol() {
-    QFETCH(bool, connected);
+    QFETCH(int, fake);
     QFETCH(QByteArray, method);
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, body);
@@ -266,7 +283,8 @@ void TestAlpaca::protocol() {
     QFETCH(QString, call);
 
     Rig rig;
-    rig.focuser.status.connected = connected;
+    rig.focuser.status.connected = fake != Offline;
+    rig.focuser.status.tempCompAvailable = fake >= CompAvailable;
     QVERIFY(rig.Open(rig.socket));
     const QByteArray answer = Exchange(rig.socket, Request(method, target, body));
     QVERIFY2(answer.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' '), answer.constData());
@@ -383,6 +401,20 @@ void TestAlpaca::daemon_data() {
                {Talk::Until, "position", none, R"("Value":8000})"},
                {Talk::Until, "ismoving", none, R"("Value":false})"},
                {Talk::Frames, {}, "17", "50 04 12 17 00 13 88 00|50 04 12 17 00 0F A0 00"}};
+
+    QTest::newRow("temperature compensation: on, a move keeps it, halt switches it off")
+        << fast
+        << Conversation{
+               {Talk::Get, "tempcompavailable", none, R"("Value":true})"},
+               {Talk::Put, "tempcomp", "TempComp=True", ok("")},
+               {Talk::Put, "move", "Position=5000", ok("")},
+               {Talk::Until, "position", none, R"("Value":5000})"},
+               {Talk::Get, "tempcomp", none, R"("Value":true})"},
+               {Talk::Put, "halt", none, ok("")},
+               {Talk::Get, "tempcomp", none, R"("Value":false})"},
+               {Talk::Put, "action", "Action=TempCompStatus", R"("Temp comp off: stopped")"},
+               {Talk::Put, "action", "Action=MarkFocus",
+                R"("Value":"Focus point 1 recorded (not kept after a restart); 1 point)"}};
 
     // Slow enough to be caught on the way; after the stop nothing moves again.
     QTest::newRow("halt mid-move")
