@@ -60,6 +60,9 @@ TemperatureSample sampleAt(qint64 i) {
     s.fanMode = 2;
     s.fanOn = i % 900 < 400;
     s.limitCelsius = 3.0;
+    // Compensation stepping the focuser every 200 readings.
+    s.position = 50000 + static_cast<int>(i / 200) * 40;
+    s.compMove = i % 200 == 0;
     return s;
 }
 
@@ -80,7 +83,8 @@ double modelAppendNs(int held) {
 
 void addReadings(TemperaturePlot& plot, qint64 i) {
     const TemperatureSample s = sampleAt(i);
-    plot.AddReadings(QDateTime::fromMSecsSinceEpoch(s.msecs), s.celsius, s.fanMode, s.fanOn);
+    plot.AddReadings(QDateTime::fromMSecsSinceEpoch(s.msecs), s.celsius, s.fanMode, s.fanOn,
+                     s.position.value_or(0), s.compMove);
 }
 
 // Median milliseconds per new point while the window is open and follows, after filling the

@@ -1,5 +1,6 @@
 // Draws the "Temperatures" window after two hours of simulated drift, with the fan switched
-// by rule 2 (Primary - Ambient against SensorLimit2), into a PNG:
+// by rule 2 (Primary - Ambient against SensorLimit2) and the focus following the drift by
+// temperature compensation, into a PNG:
 //   tarnivel_plot_screenshot docs/temperatures.png
 // Under xvfb-run it uses the X server's fonts and DPI; offscreen works as well.
 
@@ -10,6 +11,7 @@
 #include "window/plot/temperatureplot.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QtTest>
@@ -29,7 +31,10 @@ int main(int argc, char* argv[]) {
     config.sensors[2] = {true, 12.5};
     config.driftAmplitude = 1.5;
     config.driftPeriodMs = 70 * 60 * 1000;
-    WindowRig r(config, "[TARNIVEL]\r\n   COMport = 1\r\n   SensorLimit2 = 3\r\n");
+    // Steps as the unit, so that compensation's moves show on the position axis.
+    WindowRig r(config, "[TARNIVEL]\r\n   COMport = 1\r\n   SensorLimit2 = 3\r\n"
+                        "   ScaleFactor = 1\r\n   ScaleUnits = user\r\n   Decimals = 0\r\n"
+                        "   TempCompCoefficient = -80\r\n");
     const QDateTime start(QDate(2026, 12, 7), QTime(20, 0, 0));
     r.w->temperatures->Now = [&r, start] { return start.addMSecs(r.rig->sim.platform.nowMs()); };
     r.w->show();
@@ -38,6 +43,7 @@ int main(int argc, char* argv[]) {
     r.w->cmdConnect->click();
     r.tick(5);
     r.w->temperatures->cmdAuto[1]->click();
+    r.w->temperatures->chkComp->click();
     // Two hours of poll ticks on the virtual clock: a temperature update every 125 of them.
     const qint64 end = r.rig->sim.platform.nowMs() + 2 * 60 * 60 * 1000;
     while (r.rig->sim.platform.nowMs() < end)

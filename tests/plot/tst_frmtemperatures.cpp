@@ -9,7 +9,9 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QPushButton>
+#include <QScatterSeries>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <QtTest>
 #include <memory>
 
@@ -87,6 +89,24 @@ private Q_SLOTS:
         QVERIFY(rule.limitCelsius);
         QCOMPARE(*rule.limitCelsius, 5.0);
         QVERIFY(!rule.fanOn); // 5.4 °F is not above 9
+    }
+
+    void compensationMoveMarked() {
+        rig->sim.connect();
+        rig->settings.TempCompCoefficient = -80;
+        rig->settings.TempCompAverage = 0;
+        rig->motion.CurrentPosition = 1000;
+        panel->UpdateStatus();
+        QVERIFY(rig->console.device.SetTempComp(true).ok());
+        rig->sim.model.setTemperature(1, 17.5); // from 18
+        panel->UpdateStatus();
+        QCOMPARE(rig->console.device.TempCompTarget(), 1040);
+        rig->motion.CurrentPosition = 1040;
+        panel->UpdateStatus();
+        frmTemperatures* w = open();
+        QCOMPARE(w->positionAxis->titleText(), QStringLiteral("Position (mm)"));
+        QCOMPARE(w->compMoves->points(),
+                 QList<QPointF>{QPointF(kStamp.toMSecsSinceEpoch(), 0.009)});
     }
 
     void viewFollowsUntilScrolled() {

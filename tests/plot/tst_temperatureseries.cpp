@@ -11,7 +11,8 @@ namespace {
 
 constexpr double kNone = -9999; // in a row: no reading
 
-// "t r1 r2 r3 mode fan [limit]" per sample, separated by ";" (t in seconds, limit in Celsius).
+// "t r1 r2 r3 mode fan [limit [position [c]]]" per sample, separated by ";" (t in seconds,
+// limit in Celsius, position raw, c: a compensation move).
 QList<TemperatureSample> Samples(const QString& text) {
     QList<TemperatureSample> out;
     for (const QString& item : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
@@ -27,6 +28,9 @@ QList<TemperatureSample> Samples(const QString& text) {
         s.fanOn = f.at(5) == QLatin1String("1");
         if (f.size() > 6)
             s.limitCelsius = f.at(6).toDouble();
+        if (f.size() > 7)
+            s.position = f.at(7).toInt();
+        s.compMove = f.size() > 8;
         out << s;
     }
     return out;
@@ -120,6 +124,25 @@ private Q_SLOTS:
         QCOMPARE(series.HasData(static_cast<PlotCurve>(curve)), !points.isEmpty());
     }
 
+    void position_data() {
+        QTest::addColumn<QString>("samples");
+        QTest::addColumn<QString>("points"); // 100 steps per unit, one decimal; "|" the marks
+        QTest::newRow("units rounded as the readout, move marked")
+            << "0 1 0 0 0 0 0 1000; 6 1 0 0 0 0 0 1044 c"
+            << "0:10 6000:10.4|6000:10.4";
+        QTest::newRow("no position (a log) is a gap")
+            << "0 1 0 0 0 0 0 500; 6 1 0 0 0 0; 12 1 0 0 0 0 0 700"
+            << "0:5 6000:nan 12000:7|";
+    }
+    void position() {
+        QFETCH(QString, samples);
+        QFETCH(QString, points);
+        const TemperatureSeries series = Series(samples);
+        QCOMPARE(Text(series.PositionPoints(100, 1, 0, 60000)) + '|' +
+                     Text(series.CompMovePoints(100, 1, 0, 60000)),
+                 points);
+    }
+
     void fanPeriods_data() {
         QTest::addColumn<QString>("samples");
         QTest::addColumn<QString>("periods");
@@ -192,7 +215,9 @@ private Q_SLOTS:
             if (minute < 120) {
                 s.celsius[2] = 5;
                 s.fanOn = true;
+                s.compMove = true;
             }
+            s.position = minute;
             series.Append(s);
         }
         QCOMPARE(series.size(), 145); // 24 h in 10-minute steps, both ends included
@@ -201,6 +226,7 @@ private Q_SLOTS:
         QVERIFY(series.HasData(PlotCurve::Sensor1));
         QVERIFY(!series.HasData(PlotCurve::Sensor3));
         QVERIFY(!series.HasFanOn());
+        QVERIFY(!series.HasCompMoves());
         // An import has no bound.
         TemperatureSeries log(0);
         for (int i = 0; i < 3; ++i) {

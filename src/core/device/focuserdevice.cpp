@@ -890,6 +890,7 @@ std::optional<int> FocuserDevice::TempCompTarget(bool exchanging) {
     PublishTempComp(decision);
     if (decision.action != TempCompAction::Move)
         return std::nullopt;
+    ++state_.tempCompMoves;
     compGotoTarget_ = WrapSteps(decision.target);
     return compGotoTarget_;
 }

@@ -88,6 +88,7 @@ struct DeviceState {
     bool tempCompOn = false;
     QString tempCompMove;
     QString tempCompStatus;
+    int tempCompMoves = 0;      // compensation moves started since the program started
     QString progress;           // the calibration's progress text, lines joined by "\r\n"
     bool calibrationOk = false; // the last calibration completed
 };

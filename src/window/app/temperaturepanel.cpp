@@ -239,7 +239,12 @@ void TemperaturePanel::UpdateStatus() {
         WriteLogLine(report.celsius);
     else
         SetLogStatus(QString());
-    Q_EMIT statusUpdated(Now(), report.celsius, FanMode, !optFan[0]->isChecked());
+    // The window starts a compensation move just after this update: the next one tells of it.
+    const int compMoves = console_.device.State().tempCompMoves;
+    const bool compMove = compMoves != compMovesSeen_;
+    compMovesSeen_ = compMoves;
+    Q_EMIT statusUpdated(Now(), report.celsius, FanMode, !optFan[0]->isChecked(),
+                         console_.motion.CurrentPosition, compMove);
     ShowTempComp();
 }
 

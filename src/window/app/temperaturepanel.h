@@ -90,9 +90,10 @@ Q_SIGNALS:
     void compStatusChanged(const QString& text);
     // At the end of every UpdateStatus, for whoever follows the temperatures over time (the
     // plot): the readings in Celsius, the fan mode and whether the fan is now meant to run
-    // (what the log's Fan column says).
+    // (what the log's Fan column says), the raw position and whether a compensation move
+    // started since the update before (the log writes neither).
     void statusUpdated(const QDateTime& when, const tarnivel::TemperatureReadings& celsius,
-                       int fanMode, bool fanOn);
+                       int fanMode, bool fanOn, int position, bool compMove);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -113,6 +114,7 @@ private:
     QuietCall* limitCheck_ = nullptr;
     QString logStatus_;
     QString compStatus_;
+    int compMovesSeen_ = 0;
 };
 
 } // namespace tarnivel

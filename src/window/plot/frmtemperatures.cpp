@@ -1,5 +1,6 @@
 #include "window/plot/frmtemperatures.h"
 
+#include "core/motion/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "window/app/console.h"
 #include "window/ui/messagebox.h"
@@ -24,6 +25,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScatterSeries>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -46,6 +48,8 @@ const QString kStampFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 const QColor kSensorColours[3] = {QColor(200, 50, 40), QColor(40, 100, 200), QColor(30, 140, 60)};
 const QColor kRuleColour(150, 60, 170);
 const QColor kFanColour(120, 180, 235, 90);
+const QColor kPositionColour(70, 70, 70);
+const QColor kCompMoveColour(240, 140, 20);
 
 double dpi(const QWidget* w, bool horizontal) {
     const QScreen* s = w->screen();
@@ -60,6 +64,11 @@ const QString& SensorName(const FocuserSettings& s, int n) {
 
 QString UnitText(int degrees) {
     return QChar(0x00B0) + (degrees == 0 ? QStringLiteral("C") : QStringLiteral("F"));
+}
+
+QString PositionTitle(const QString& units) {
+    return QStringLiteral("Position (%1)")
+        .arg(units == kUnitUser ? QStringLiteral("user units") : units);
 }
 
 // Lowest and highest finite value of the point lists; false when there is none.
@@ -181,9 +190,11 @@ frmTemperatures::frmTemperatures(Console& console, const TemperatureSeries& live
     fanAxis = new QValueAxis;
     fanAxis->setRange(0, 1);
     fanAxis->setVisible(false);
+    positionAxis = new QValueAxis;
     chart->addAxis(timeAxis, Qt::AlignBottom);
     chart->addAxis(temperatureAxis, Qt::AlignLeft);
     chart->addAxis(differenceAxis, Qt::AlignRight);
+    chart->addAxis(positionAxis, Qt::AlignRight);
     chart->addAxis(fanAxis, Qt::AlignRight);
 
     // Added first, so it lies behind the curves.
@@ -215,6 +226,24 @@ frmTemperatures::frmTemperatures(Console& console, const TemperatureSeries& live
         curves[c]->attachAxis(timeAxis);
         curves[c]->attachAxis(c <= static_cast<int>(PlotCurve::Rule1Limit) ? temperatureAxis
                                                                            : differenceAxis);
+    }
+
+    positionCurve = new QLineSeries;
+    positionCurve->setName(QStringLiteral("Position"));
+    QPen positionPen(kPositionColour);
+    positionPen.setWidthF(1.5);
+    positionCurve->setPen(positionPen);
+    compMoves = new QScatterSeries;
+    compMoves->setName(QStringLiteral("Temp comp move"));
+    compMoves->setMarkerShape(QScatterSeries::MarkerShapeCircle);
+    compMoves->setMarkerSize(9);
+    compMoves->setColor(kCompMoveColour);
+    compMoves->setBorderColor(kPositionColour);
+    for (QXYSeries* series :
+         {static_cast<QXYSeries*>(positionCurve), static_cast<QXYSeries*>(compMoves)}) {
+        chart->addSeries(series);
+        series->attachAxis(timeAxis);
+        series->attachAxis(positionAxis);
     }
 
     chartView = new PlotView(chart, this);
@@ -304,6 +333,12 @@ void frmTemperatures::Refresh() {
     curves[static_cast<int>(PlotCurve::RuleDifferenceLimit)]->setName(
         rule == 0 ? QStringLiteral("Limit") : QStringLiteral("SensorLimit%1").arg(rule));
 
+    const int decimals = std::clamp(s.Decimals, 0, 6);
+    const QList<QPointF> position =
+        data.PositionPoints(s.ScaleFactor, decimals, left_, right_, buckets);
+    positionCurve->replace(position);
+    compMoves->replace(data.CompMovePoints(s.ScaleFactor, decimals, left_, right_));
+
     QList<QPointF> fan;
     for (const auto& [start, end] : data.FanOnPeriods(left_, right_)) {
         fan << QPointF(start, 0) << QPointF(start, 1) << QPointF(end, 1) << QPointF(end, 0);
@@ -318,6 +353,8 @@ void frmTemperatures::Refresh() {
     for (int c = 0; c < kPlotCurveCount; ++c)
         markerVisible(curves[c], data.HasData(static_cast<PlotCurve>(c)));
     markerVisible(fanArea, data.HasFanOn());
+    markerVisible(positionCurve, data.HasPosition());
+    markerVisible(compMoves, data.HasCompMoves());
 
     // Fine enough that neighbouring ticks never read the same.
     const qint64 shown = right_ - left_;
@@ -347,6 +384,17 @@ void frmTemperatures::Refresh() {
             low = high = 0;
         SetPaddedRange(differenceAxis, low, high, kMinDifferenceRange);
         differenceAxis->setTitleText(QStringLiteral("Difference ") + UnitText(degrees));
+    }
+
+    positionAxis->setVisible(data.HasPosition());
+    if (data.HasPosition()) {
+        if (!ValueRange({&position}, low, high))
+            low = high = 0;
+        // Ten of the readout's last digits at least: a still focuser is a flat line.
+        SetPaddedRange(positionAxis, low, high, 10 * std::pow(10.0, -decimals));
+        positionAxis->setLabelFormat(QStringLiteral("%.") + QString::number(decimals) +
+                                     QLatin1Char('f'));
+        positionAxis->setTitleText(PositionTitle(s.ScaleUnits));
     }
 
     if (!showingLog_)

@@ -13,6 +13,7 @@ class QDateTimeAxis;
 class QLabel;
 class QLineSeries;
 class QPushButton;
+class QScatterSeries;
 class QValueAxis;
 
 namespace tarnivel {
@@ -21,7 +22,9 @@ struct Console;
 
 // The "Temperatures" window: the three sensors over time in the display unit, the fan's on
 // periods shaded behind them and, while an automatic rule runs, what it compares with its
-// limit. It shows the live readings (live) or a temperature log opened from a file.
+// limit, and the focuser position on an axis of its own with compensation's moves marked. It
+// shows the live readings (live) or a temperature log opened from a file (which has no
+// position).
 class frmTemperatures : public QWidget {
     Q_OBJECT
 public:
@@ -59,10 +62,13 @@ public:
     QLineSeries* curves[kPlotCurveCount] = {};
     QLineSeries* fanUpper = nullptr;
     QAreaSeries* fanArea = nullptr;
+    QLineSeries* positionCurve = nullptr;
+    QScatterSeries* compMoves = nullptr;
     QDateTimeAxis* timeAxis = nullptr;
     QValueAxis* temperatureAxis = nullptr;
     QValueAxis* differenceAxis = nullptr;
     QValueAxis* fanAxis = nullptr;
+    QValueAxis* positionAxis = nullptr; // in the settings' position units
     QPushButton* cmdFollow = nullptr;
     QPushButton* cmdOpenLog = nullptr;
     QPushButton* cmdSaveImage = nullptr;

@@ -77,12 +77,14 @@ void TemperaturePlot::PlaceBesideConsole() {
 }
 
 void TemperaturePlot::AddReadings(const QDateTime& when, const TemperatureReadings& celsius,
-                                  int fanMode, bool fanOn) {
+                                  int fanMode, bool fanOn, int position, bool compMove) {
     TemperatureSample sample;
     sample.msecs = when.toMSecsSinceEpoch();
     sample.celsius = celsius;
     sample.fanMode = fanMode;
     sample.fanOn = fanOn;
+    sample.position = position;
+    sample.compMove = compMove;
     if (fanMode >= 1 && fanMode <= 3) {
         // The limits are typed in the display unit in force now.
         sample.limitCelsius = LimitToCelsius(LimitSetting(console_.settings, fanMode), fanMode,

@@ -1,6 +1,7 @@
 #include "window/plot/temperatureseries.h"
 
 #include "core/link/focusercommands.h"
+#include "core/motion/positionunits.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -194,6 +195,8 @@ void TemperatureSeries::Clear() {
     samples_.clear();
     std::fill(std::begin(counts_), std::end(counts_), 0);
     fanOnCount_ = 0;
+    positionCount_ = 0;
+    compMoveCount_ = 0;
     lastDifferenceRule_ = 0;
 }
 
@@ -204,19 +207,20 @@ void TemperatureSeries::Count(const TemperatureSample& sample, int delta) {
     }
     if (sample.fanOn)
         fanOnCount_ += delta;
+    if (sample.position) {
+        positionCount_ += delta;
+        if (sample.compMove)
+            compMoveCount_ += delta;
+    }
 }
 
-std::optional<double> TemperatureSeries::Value(PlotCurve curve, qsizetype i, int degrees) const {
-    return SampleValue(at(i), curve, degrees);
-}
-
-bool TemperatureSeries::BreakBefore(PlotCurve curve, qsizetype i) const {
+bool TemperatureSeries::BreakBefore(bool ruleCurve, qsizetype i) const {
     if (i == 0)
         return false;
     const TemperatureSample& before = at(i - 1);
     const TemperatureSample& sample = at(i);
     // Rule 2 and rule 3 compare different differences: one must not run into the other.
-    if (IsRuleCurve(curve) && before.fanMode != sample.fanMode)
+    if (ruleCurve && before.fanMode != sample.fanMode)
         return true;
     if (TimeBreak(before.msecs, sample.msecs))
         return true;
@@ -236,6 +240,38 @@ qsizetype TemperatureSeries::LowerBound(qint64 msecs) const {
 
 QList<QPointF> TemperatureSeries::Points(PlotCurve curve, int degrees, qint64 from, qint64 to,
                                          int buckets) const {
+    return Collect(
+        [curve, degrees](const TemperatureSample& s) { return SampleValue(s, curve, degrees); },
+        IsRuleCurve(curve), from, to, buckets);
+}
+
+QList<QPointF> TemperatureSeries::PositionPoints(double scaleFactor, int decimals, qint64 from,
+                                                 qint64 to, int buckets) const {
+    return Collect(
+        [scaleFactor, decimals](const TemperatureSample& s) -> std::optional<double> {
+            if (!s.position)
+                return std::nullopt;
+            return StepsToUnits(*s.position, scaleFactor, decimals);
+        },
+        false, from, to, buckets);
+}
+
+QList<QPointF> TemperatureSeries::CompMovePoints(double scaleFactor, int decimals, qint64 from,
+                                                 qint64 to) const {
+    QList<QPointF> out;
+    if (compMoveCount_ == 0 || to < from)
+        return out;
+    for (qsizetype i = LowerBound(from); i < size() && at(i).msecs <= to; ++i) {
+        const TemperatureSample& s = at(i);
+        if (s.compMove && s.position)
+            out.append(QPointF(static_cast<double>(s.msecs),
+                               StepsToUnits(*s.position, scaleFactor, decimals)));
+    }
+    return out;
+}
+
+QList<QPointF> TemperatureSeries::Collect(const SampleValueOf& value, bool ruleCurve, qint64 from,
+                                          qint64 to, int buckets) const {
     QList<QPointF> out;
     if (samples_.empty() || to < from)
         return out;
@@ -250,8 +286,8 @@ QList<QPointF> TemperatureSeries::Points(PlotCurve curve, int degrees, qint64 fr
     bool gapOpen = false; // a NaN point is the last thing written
     for (qsizetype i = begin; i < end; ++i) {
         const qint64 t = at(i).msecs;
-        const std::optional<double> v = Value(curve, i, degrees);
-        const bool gap = !v || (i > begin && BreakBefore(curve, i));
+        const std::optional<double> v = value(at(i));
+        const bool gap = !v || (i > begin && BreakBefore(ruleCurve, i));
         if (decimate) {
             const auto b = static_cast<qint64>(std::floor((t - from) / width));
             if (gap || b != bucket)

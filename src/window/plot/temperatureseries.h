@@ -8,6 +8,7 @@
 #include <QPointF>
 #include <QString>
 #include <deque>
+#include <functional>
 #include <optional>
 
 namespace tarnivel {
@@ -22,6 +23,11 @@ struct TemperatureSample {
     // The running rule's limit, in Celsius (rule 1 a temperature, rules 2 and 3 a difference);
     // empty in manual mode and where nobody recorded it (the log has no column for it).
     std::optional<double> limitCelsius;
+    // The focuser's raw counter value at the reading, drawn in the position units in force
+    // when drawn (as the readout shows it); empty where nobody recorded it (the log).
+    std::optional<int> position;
+    // A compensation move started since the reading before: this reading shows where it went.
+    bool compMove = false;
 };
 
 // The curves the plot draws from the samples.
@@ -73,6 +79,8 @@ public:
     bool HasData(PlotCurve curve) const { return counts_[static_cast<int>(curve)] > 0; }
     // Whether any sample has the fan on.
     bool HasFanOn() const { return fanOnCount_ > 0; }
+    bool HasPosition() const { return positionCount_ > 0; }
+    bool HasCompMoves() const { return compMoveCount_ > 0; }
     // The rule (2 or 3) whose difference was drawn last; 0 when none ran.
     int LastDifferenceRule() const { return lastDifferenceRule_; }
 
@@ -84,6 +92,12 @@ public:
                           int buckets = 0) const;
     // The whole curve, undecimated.
     QList<QPointF> Points(PlotCurve curve, int degrees) const;
+    // The focuser position in units (StepsToUnits), gaps and decimation as for a curve.
+    QList<QPointF> PositionPoints(double scaleFactor, int decimals, qint64 from, qint64 to,
+                                  int buckets = 0) const;
+    // The position at each reading marked as a compensation move, between from and to; never
+    // decimated (a night has a few dozen).
+    QList<QPointF> CompMovePoints(double scaleFactor, int decimals, qint64 from, qint64 to) const;
     // Periods with the fan on, [start, end] in msecs: from the first sample that had it on to
     // the first that had it off, or to the last sample before a break or the newest sample.
     // Between from and to, a period running at from starts at the last sample before it.
@@ -94,14 +108,18 @@ public:
     qsizetype LowerBound(qint64 msecs) const;
 
 private:
-    std::optional<double> Value(PlotCurve curve, qsizetype i, int degrees) const;
-    bool BreakBefore(PlotCurve curve, qsizetype i) const;
+    using SampleValueOf = std::function<std::optional<double>(const TemperatureSample&)>;
+    QList<QPointF> Collect(const SampleValueOf& value, bool ruleCurve, qint64 from, qint64 to,
+                           int buckets) const;
+    bool BreakBefore(bool ruleCurve, qsizetype i) const;
     void Count(const TemperatureSample& sample, int delta);
 
     qint64 maxSpanMs_;
     std::deque<TemperatureSample> samples_;
     int counts_[kPlotCurveCount] = {};
     int fanOnCount_ = 0;
+    int positionCount_ = 0;
+    int compMoveCount_ = 0;
     int lastDifferenceRule_ = 0;
 };
 
