@@ -27,18 +27,6 @@ constexpr int kRounds = 3;
 constexpr int kIdleSamples = 300;
 constexpr int kWaitMs = 20000;
 
-// Calibrated, 8000 steps of travel (position = counter + 4000), final approach downward
-// with 1000 steps of overshoot.
-const QByteArray kSettings = "[TARNIVEL]\r\n   COMport              = 1\r\n"
-                             "   ScaleFactor          = 1\r\n   Decimals             = 0\r\n"
-                             "   Approach             = 1\r\n   Overshoot            = 1000\r\n";
-const QByteArray kCalibrated = "register40=1\nregister41=0\nregister42=31\nregister43=64\n"
-                               "register44=255\nregister45=240\nregister46=96\nregister47=0\n"
-                               "register48=15\nregister49=160\nautoStop=1\nplace=0\n"
-                               "position=0\n";
-const QString kApproachTag = QStringLiteral("50 04 12 17 ");
-const QString kStopFrame = QStringLiteral("50 02 12 24 00 00 00 00");
-
 class AlpacaRig {
 public:
     QTemporaryDir dir;
@@ -64,8 +52,9 @@ public:
     QString start(const QString& daemonPath) {
         const QString state = dir.filePath(QStringLiteral("sim.state"));
         simLog = dir.filePath(QStringLiteral("sim.log"));
-        if (!dir.isValid() || !writeFile(dir.filePath(QStringLiteral("tarnivel.ini")), kSettings) ||
-            !writeFile(state, kCalibrated))
+        if (!dir.isValid() ||
+            !writeFile(dir.filePath(QStringLiteral("tarnivel.ini")), kServedSettings) ||
+            !writeFile(state, kServedCalibratedState))
             return QStringLiteral("cannot prepare the daemon's folder");
         sim.setOutputFile(simLog);
         if (!sim.start(fastSimArgs(dir.path(),

@@ -3,6 +3,7 @@
 // Small pieces every measurement of tarnivel-bench shares: a series of timings, the
 // simulator tool's arguments and output, and the child processes that run the real window.
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
@@ -55,5 +56,19 @@ double processCpuSeconds(qint64 pid);
 
 // What a child prints for the parent to read.
 void printResult(const QJsonObject& result);
+
+// The served front ends' benches: whole steps on a calibrated 8000-step travel (client
+// position = counter + 4000), final approach downward with 1000 steps of overshoot, as the
+// console's settings file and the simulator's state file give it.
+inline const QByteArray kServedSettings =
+    "[TARNIVEL]\r\n   COMport              = 1\r\n"
+    "   ScaleFactor          = 1\r\n   Decimals             = 0\r\n"
+    "   Approach             = 1\r\n   Overshoot            = 1000\r\n";
+inline const QByteArray kServedCalibratedState =
+    "register40=1\nregister41=0\nregister42=31\nregister43=64\n"
+    "register44=255\nregister45=240\nregister46=96\nregister47=0\n"
+    "register48=15\nregister49=160\nautoStop=1\nplace=0\nposition=0\n";
+inline const QString kApproachTag = QStringLiteral("50 04 12 17 ");
+inline const QString kStopFrame = QStringLiteral("50 02 12 24 00 00 00 00");
 
 } // namespace tarnivel::bench

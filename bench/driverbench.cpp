@@ -43,18 +43,6 @@ constexpr double kOneMoveFloorMs =
 constexpr double kTwoMoveFloorMs =
     kOneMoveFloorMs + kGetPositionMs + kApproachMs + kIsSlewDoneMs + kGetPositionMs;
 
-// Whole steps on a calibrated 8000-step travel (INDI = counter + 4000), final approach
-// downward with 1000 steps of overshoot.
-const QByteArray kSettings = "[TARNIVEL]\r\n   COMport              = 1\r\n"
-                             "   ScaleFactor          = 1\r\n   Decimals             = 0\r\n"
-                             "   Approach             = 1\r\n   Overshoot            = 1000\r\n";
-const QByteArray kCalibrated = "register40=1\nregister41=0\nregister42=31\nregister43=64\n"
-                               "register44=255\nregister45=240\nregister46=96\nregister47=0\n"
-                               "register48=15\nregister49=160\nautoStop=1\nplace=0\n"
-                               "position=0\n";
-const QString kApproachTag = QStringLiteral("50 04 12 17 ");
-const QString kStopFrame = QStringLiteral("50 02 12 24 00 00 00 00");
-
 // The driver on pipes, the simulator's frames in its output file.
 class DriverRig {
 public:
@@ -83,8 +71,8 @@ public:
         const QString state = dir.filePath(QStringLiteral("sim.state"));
         simLog = dir.filePath(QStringLiteral("sim.log"));
         if (!QFile::copy(driverPath, copy) ||
-            !writeFile(dir.filePath(QStringLiteral("tarnivel.ini")), kSettings) ||
-            !writeFile(state, kCalibrated))
+            !writeFile(dir.filePath(QStringLiteral("tarnivel.ini")), kServedSettings) ||
+            !writeFile(state, kServedCalibratedState))
             return QStringLiteral("cannot prepare the driver's folder");
         sim.setOutputFile(simLog);
         if (!sim.start(fastSimArgs(dir.path(),
@@ -183,7 +171,7 @@ QJsonObject consoleGotos(const QString& simPath) {
     if (!dir.isValid())
         return failure(QStringLiteral("no temporary folder"));
     const QString state = dir.filePath(QStringLiteral("sim.state"));
-    if (!writeFile(state, kCalibrated))
+    if (!writeFile(state, kServedCalibratedState))
         return failure(QStringLiteral("cannot write the simulator's state"));
     sim::SimToolProcess tool(simPath);
     if (!tool.start(fastSimArgs(

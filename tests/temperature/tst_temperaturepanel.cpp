@@ -1,8 +1,8 @@
 #include "consolerig.h"
-#include "window/ui/qtmessagebox.h"
 #include "settle.h"
 #include "window/app/temperaturepanel.h"
 #include "window/ui/colours.h"
+#include "window/ui/qtmessagebox.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,13 +5,13 @@
 
 #include "core/device/focuserdevice.h"
 #include "core/settings/programfolder.h"
-#include "window/ui/qtbusycursor.h"
-#include "window/ui/qtmessagebox.h"
 #include "platform/qt/qtplatform.h"
 #include "platform/qt/qtserialport.h"
 #include "platform/qt/qtsoundplayer.h"
 #include "window/app/console.h"
 #include "window/app/frmtarnivel.h"
+#include "window/ui/qtbusycursor.h"
+#include "window/ui/qtmessagebox.h"
 
 namespace tarnivel {
 
