@@ -48,7 +48,8 @@ foreach(component_package console:tarnivel headless:tarnivel-headless)
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
 
-foreach(page_component tarnivel:console tarnivel-sim:headless indi_tarnivel_focus:headless)
+foreach(page_component tarnivel:console tarnivel-sim:headless indi_tarnivel_focus:headless
+        tarnivel-alpaca:headless)
     string(REPLACE ":" ";" pair ${page_component})
     list(GET pair 0 page)
     list(GET pair 1 component)

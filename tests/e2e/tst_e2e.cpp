@@ -711,6 +711,7 @@ void TestEndToEnd::debianContents_data() {
                    QStringLiteral("-rw-r--r-- ./usr/lib/systemd/system/tarnivel-alpaca.service"),
                    QStringLiteral("-rw-r--r-- ./usr/share/indi/indi_tarnivel.xml"),
                    QStringLiteral("-rw-r--r-- ./usr/share/man/man1/indi_tarnivel_focus.1.gz"),
+                   QStringLiteral("-rw-r--r-- ./usr/share/man/man1/tarnivel-alpaca.1.gz"),
                    QStringLiteral("-rw-r--r-- ./usr/share/man/man1/tarnivel-sim.1.gz")};
 }
 
