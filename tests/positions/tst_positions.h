@@ -47,6 +47,8 @@ private Q_SLOTS:
     void defaultNumber_data();
     void defaultNumber();
     void addProposesPresentPosition();
+    void addOutsideActiveLimits_data();
+    void addOutsideActiveLimits();
     void sortedInsert_data();
     void sortedInsert();
     void deleteSelection_data();

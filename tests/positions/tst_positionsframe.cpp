@@ -129,6 +129,38 @@ void TestPositions::addProposesPresentPosition() {
     QVERIFY(r.frames().isEmpty());
 }
 
+void TestPositions::addOutsideActiveLimits_data() {
+    QTest::addColumn<QList<int>>("upperLimitsSet"); // SetLimitMax calls before the Add
+    QTest::addColumn<QString>("typed");             // mm
+    QTest::addColumn<QStringList>("notices");
+
+    const QStringList outside{QStringLiteral("Position1 lies outside the focuser's active "
+                                             "limits: a Goto to it stops at the limit.")};
+    // Upper limit byte 2: the controller stops at 131072 steps (1.138 mm).
+    QTest::newRow("beyond the upper limit") << QList<int>{131072} << "2" << outside;
+    QTest::newRow("inside the limits") << QList<int>{131072} << "1" << QStringList();
+    QTest::newRow("limits off") << QList<int>{0} << "2" << QStringList();
+    QTest::newRow("limits never read") << QList<int>{} << "2" << QStringList();
+}
+
+void TestPositions::addOutsideActiveLimits() {
+    QFETCH(QList<int>, upperLimitsSet);
+    QFETCH(QString, typed);
+    QFETCH(QStringList, notices);
+    PositionsRig r;
+    for (const int steps : upperLimitsSet)
+        QCOMPARE(r.rig.sim.commands.SetLimitMax(steps, 0), 0);
+    r.onEditor([&](frmEditPosition& e) {
+        e.txtNewPosition->setText(typed);
+        QTest::mouseClick(e.cmdOk, Qt::LeftButton);
+    });
+    r.frame->cmdAdd_Click();
+    QStringList shown;
+    for (const ShownMessage& m : r.rig.messages.shown)
+        shown << m.text;
+    QCOMPARE(shown, notices);
+}
+
 void TestPositions::sortedInsert_data() {
     QTest::addColumn<QStringList>("order");
     QTest::newRow("alpha Beta gamma") << QStringList{"alpha", "Beta", "gamma"};

@@ -260,6 +260,16 @@ Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeL
     return Outcome::done();
 }
 
+bool FocuserDevice::OutsideActiveLimits(int raw) const {
+    // A limit byte is the high byte of the counter value where the controller stops.
+    const qint64 position = SignedSteps(raw);
+    const int lower = commands_.KnownLimitMinByte();
+    const int upper = commands_.KnownLimitMaxByte();
+    if (lower > 0 && position < SignedSteps(lower << 16))
+        return true;
+    return upper > 0 && position > SignedSteps(upper << 16);
+}
+
 Sequence<Outcome> FocuserDevice::ReadScale(Pacer& pacer) {
     qint32 calibrated = 0;
     qint32 travel = 0;

@@ -202,6 +202,10 @@ public:
     // Refused when the limits cannot be read (nothing is changed then).
     Outcome ShiftCounter(int newPosition, std::optional<bool> activeLimitsOn);
 
+    // Whether raw lies beyond the controller's active limits as they were last set or read
+    // (a goto there stops short); false while they are off or not known.
+    bool OutsideActiveLimits(int raw) const;
+
     // The 0..Max scale of network clients, from the last successful reads.
     const PositionMap& Scale() const { return scale_; }
     // Reads Calibrated, MaxTravel and the real upper limit; on any failed read the previous

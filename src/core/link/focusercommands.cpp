@@ -66,22 +66,33 @@ int FocuserCommands::LimitByte(int position, int adjust) {
 
 int FocuserCommands::SetLimitMin(int position, int adjust) {
     qint32 unused = 0;
-    return link_.SendCommand(Device, msg::SetLimitMin, LimitByte(position, adjust), kOneByte, 0,
-                             unused);
+    const int byte = LimitByte(position, adjust);
+    const int result = link_.SendCommand(Device, msg::SetLimitMin, byte, kOneByte, 0, unused);
+    // A failed write leaves the controller's limit unknown.
+    knownLimitMin_ = result == 0 ? byte : -1;
+    return result;
 }
 
 int FocuserCommands::SetLimitMax(int position, int adjust) {
     qint32 unused = 0;
-    return link_.SendCommand(Device, msg::SetLimitMax, LimitByte(position, adjust), kOneByte, 0,
-                             unused);
+    const int byte = LimitByte(position, adjust);
+    const int result = link_.SendCommand(Device, msg::SetLimitMax, byte, kOneByte, 0, unused);
+    knownLimitMax_ = result == 0 ? byte : -1;
+    return result;
 }
 
 int FocuserCommands::GetLimitMin(qint32& value) {
-    return link_.SendCommand(Device, msg::GetLimitMin, 0, kNoData, kThreeBytes, value);
+    const int result = link_.SendCommand(Device, msg::GetLimitMin, 0, kNoData, kThreeBytes, value);
+    if (result == 0)
+        knownLimitMin_ = (value >> 16) & 0xFF;
+    return result;
 }
 
 int FocuserCommands::GetLimitMax(qint32& value) {
-    return link_.SendCommand(Device, msg::GetLimitMax, 0, kNoData, kThreeBytes, value);
+    const int result = link_.SendCommand(Device, msg::GetLimitMax, 0, kNoData, kThreeBytes, value);
+    if (result == 0)
+        knownLimitMax_ = (value >> 16) & 0xFF;
+    return result;
 }
 
 int FocuserCommands::MoveAtRate(int rate) {

@@ -60,6 +60,9 @@ public:
     int SetLimitMax(int position, int adjust);
     int GetLimitMin(qint32& value);
     int GetLimitMax(qint32& value);
+    // The active limits' bytes as last set or read (0: off), -1 while none was set or read.
+    int KnownLimitMinByte() const { return knownLimitMin_; }
+    int KnownLimitMaxByte() const { return knownLimitMax_; }
     int MoveAtRate(int rate);
     // The operator's stop: the rate-0 frame of MoveAtRate(0), sent even inside another
     // command's wait; no activity started before it moves the focuser again.
@@ -103,6 +106,8 @@ private:
     int writeRegister24(int firstRegister, int value);
 
     FocuserLink& link_;
+    int knownLimitMin_ = -1;
+    int knownLimitMax_ = -1;
 };
 
 } // namespace tarnivel

@@ -196,6 +196,15 @@ void PositionsFrame::cmdAdd_Click() {
     if (editor.Cancel || !ParseOperatorNumber(editor.Position, value))
         return;
     InsertEditedRow(editor.PositionName, value);
+    // Said now rather than when a goto to it stops short, perhaps hours later.
+    const int raw = console_.positions.ItemData(console_.positions.ListIndex());
+    if (console_.device.OutsideActiveLimits(raw))
+        console_.messages.show(
+            MsgIcon::Information, console_.appTitle,
+            QStringLiteral("%1 lies outside the focuser's active limits: a Goto to it stops at "
+                           "the limit.")
+                .arg(TrimSpaces(editor.PositionName)),
+            MsgButtons::Ok);
 }
 
 void PositionsFrame::cmdEdit_Click() {
