@@ -66,6 +66,7 @@ private Q_SLOTS:
     void sync();
     void statusCycle_data();
     void statusCycle();
+    void manualFanDuringAChore();
     void timedMoveThenGoto();
     void gotoStoppedShort();
     void stopBeforeTheLimitsSwitchEnds();
@@ -206,6 +207,17 @@ void TestFocuserDevice::statusCycle() {
     QCOMPARE(r.device.State().fanOn, fanOn);
     QCOMPARE(*r.device.State().celsius[0], sensor1);
     QVERIFY(!r.device.State().celsius[2]);
+}
+
+void TestFocuserDevice::manualFanDuringAChore() {
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    r.sim.clearFrames();
+    QCOMPARE(r.device.SetActiveLimits(true).result, Outcome::Started);
+    QVERIFY(r.device.SetFanMode(1).ok());
+    r.scheduler.RunFor(2000);
+    QCOMPARE(r.sim.framesHex().filter(QStringLiteral("50 02 13 27")), QStringList{kFanOnFrame});
+    QVERIFY(r.sim.model.fanOn());
 }
 
 void TestFocuserDevice::timedMoveThenGoto() {

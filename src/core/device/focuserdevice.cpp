@@ -254,7 +254,8 @@ Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeL
         commands_.SetLimitMax(newMax, -1);
         commands_.SetLimitMin(newMin, +1);
     }
-    if (realMax != 0)
+    // Only an anchored scale follows the stops; the uncalibrated one spans the whole counter.
+    if (realMax != 0 && scale_.Anchored())
         scale_ = PositionMap::FromController(true, scale_.Max(), newMax);
     tempComp_.ReferenceDue();
     return Outcome::done();
@@ -328,6 +329,7 @@ Outcome FocuserDevice::Connect() {
     scaleDue_ = false;
     limitsDue_ = false;
     statusDue_ = false;
+    fanRequest_ = -1;
     lastStatusMs_ = link_.platform().nowMs();
     StartChore(ConnectSteps(*chorePacer_));
     Notify();
@@ -553,20 +555,27 @@ Outcome FocuserDevice::SetFanMode(int mode) {
         return Outcome::refused(QStringLiteral("Unknown fan mode."));
     if (mode <= 1) {
         state_.fanMode = 0;
-        if (link_.Busy() || chore_.Valid()) {
-            // Sent by the status cycle, which is about to run.
-            state_.fanOn = mode == 1;
-        } else {
-            commands_.SetFan(mode == 1);
-            state_.fanOn = mode == 1;
-        }
+        state_.fanOn = mode == 1;
+        // Between two commands of a running chore the line is free; only inside a command's
+        // wait does the switch go to the next tick (the status cycle never sends a manual one).
+        fanRequest_ = mode;
+        if (!link_.Busy())
+            SendFanRequest();
     } else {
         state_.fanMode = mode - 1;
+        fanRequest_ = -1;
     }
     // The new mode shows at the next tick, not after a whole status period.
     statusDue_ = true;
     Notify();
     return Outcome::done();
+}
+
+void FocuserDevice::SendFanRequest() {
+    if (fanRequest_ < 0)
+        return;
+    commands_.SetFan(fanRequest_ == 1);
+    fanRequest_ = -1;
 }
 
 Outcome FocuserDevice::SetFanLimits(double limit1, double limit2, double limit3) {
@@ -669,6 +678,7 @@ void FocuserDevice::Tick() {
         ScheduleTick(PollMs());
         return;
     }
+    SendFanRequest();
     if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
         positionDue_ = false;
         ServedReadout();

@@ -271,6 +271,7 @@ private:
     void Tell(const QString& text, bool error);
     Outcome MotionAllowed() const;
     void EndJog();
+    void SendFanRequest();
     // A goto or a jog ends where it is, as after a stop, without sending anything.
     void EndMotionAsStopped();
     void StartGotoRaw(int raw);
@@ -320,6 +321,7 @@ private:
     bool positionDue_ = false;
     bool scaleDue_ = false;
     bool statusDue_ = false;
+    int fanRequest_ = -1; // a manual fan mode (0 off, 1 on) still to be sent
     bool limitsDue_ = false;
     bool limitsWanted_ = false;
     bool lostReported_ = false;
