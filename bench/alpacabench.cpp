@@ -123,20 +123,7 @@ public:
     // The bench clock's milliseconds when a frame line with text showed in the simulator's
     // output after byte from; -1 when none did within the wait.
     qint64 waitFrame(const QString& text, qint64 from) {
-        QFile log(simLog);
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < kWaitMs) {
-            if (log.open(QIODevice::ReadOnly)) {
-                log.seek(from);
-                const bool seen = QString::fromLatin1(log.readAll()).contains(text);
-                log.close();
-                if (seen)
-                    return clock.elapsed();
-            }
-            QThread::usleep(500);
-        }
-        return -1;
+        return WaitForLogText(simLog, text, from, clock, kWaitMs);
     }
 
     // A GET position, timed; false when it got no value.

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
+#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -140,6 +141,27 @@ double processCpuSeconds(qint64 pid) {
     if (f.size() < 13)
         return -1;
     return (f[11].toDouble() + f[12].toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+qint64 WaitForLogText(const QString& path, const QString& text, qint64 from,
+                      const QElapsedTimer& clock, int waitMs,
+                      const std::function<void()>& meanwhile) {
+    QFile log(path);
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < waitMs) {
+        if (meanwhile)
+            meanwhile();
+        if (log.open(QIODevice::ReadOnly)) {
+            log.seek(from);
+            const QByteArray added = log.readAll();
+            log.close();
+            if (QString::fromLatin1(added).contains(text))
+                return clock.elapsed();
+        }
+        QThread::usleep(500);
+    }
+    return -1;
 }
 
 } // namespace tarnivel::bench

@@ -4,10 +4,12 @@
 // simulator tool's arguments and output, and the child processes that run the real window.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 namespace tarnivel::bench {
@@ -56,6 +58,12 @@ double processCpuSeconds(qint64 pid);
 
 // What a child prints for the parent to read.
 void printResult(const QJsonObject& result);
+
+// The clock's milliseconds when text showed in the file at path (the simulator's frame log)
+// after byte from; -1 when it did not within waitMs. meanwhile runs at every look.
+qint64 WaitForLogText(const QString& path, const QString& text, qint64 from,
+                      const QElapsedTimer& clock, int waitMs,
+                      const std::function<void()>& meanwhile = {});
 
 // The served front ends' benches: whole steps on a calibrated 8000-step travel (client
 // position = counter + 4000), final approach downward with 1000 steps of overshoot, as the

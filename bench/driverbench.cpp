@@ -132,22 +132,11 @@ public:
     // Milliseconds on the bench clock at which a frame line containing `text` appeared in the
     // simulator's output after byte `from`; -1 when it did not within the wait.
     qint64 waitFrame(const QString& text, qint64 from) {
-        QFile log(simLog);
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < kWaitMs) {
+        // The driver's output is drained meanwhile, so its pipe never fills and blocks it.
+        return WaitForLogText(simLog, text, from, clock, kWaitMs, [this] {
             driver.waitForReadyRead(0);
             out += driver.readAllStandardOutput();
-            if (log.open(QIODevice::ReadOnly)) {
-                log.seek(from);
-                const QByteArray added = log.readAll();
-                log.close();
-                if (QString::fromLatin1(added).contains(text))
-                    return clock.elapsed();
-            }
-            QThread::usleep(500);
-        }
-        return -1;
+        });
     }
 };
 
