@@ -2,6 +2,8 @@
 
 #include <eventloop.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <thread>
 
@@ -19,23 +21,28 @@ qint64 DriverPlatform::nowMs() const {
 
 IndiScheduler::~IndiScheduler() {
     for (auto& [id, entry] : pending_)
-        rmTimer(id);
+        rmTimer(entry->loopTimer);
 }
 
 int IndiScheduler::After(int ms, std::function<void()> fn) {
-    auto entry = std::make_unique<Entry>(Entry{this, -1, std::move(fn)});
-    Entry* raw = entry.get();
-    raw->id = addTimer(qMax(0, ms), &IndiScheduler::Fire, raw);
-    pending_[raw->id] = std::move(entry);
-    return raw->id;
+    const int id = nextId_++;
+    auto entry = std::make_unique<Entry>(Entry{this, id, -1, std::move(fn)});
+    entry->loopTimer = addTimer(qMax(0, ms), &IndiScheduler::Fire, entry.get());
+    pending_[id] = std::move(entry);
+    return id;
 }
 
 void IndiScheduler::Cancel(int id) {
     const auto it = pending_.find(id);
     if (it == pending_.end())
         return;
-    rmTimer(id);
+    rmTimer(it->second->loopTimer);
     pending_.erase(it);
+}
+
+bool IndiScheduler::RequestWaiting() const {
+    pollfd input{input_, POLLIN, 0};
+    return ::poll(&input, 1, 0) > 0 && (input.revents & POLLIN) != 0;
 }
 
 void IndiScheduler::Fire(void* p) {
@@ -44,7 +51,11 @@ void IndiScheduler::Fire(void* p) {
     const auto it = owner->pending_.find(entry->id);
     if (it == owner->pending_.end())
         return;
-    // Out of the table before it runs: the callback may arm the next timer with the same id.
+    // The loop reads its input before the timers it runs next time round.
+    if (owner->RequestWaiting()) {
+        entry->loopTimer = addTimer(0, &IndiScheduler::Fire, entry);
+        return;
+    }
     const std::unique_ptr<Entry> fired = std::move(it->second);
     owner->pending_.erase(it);
     fired->fn();

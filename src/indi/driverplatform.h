@@ -19,25 +19,32 @@ public:
     qint64 nowMs() const override;
 };
 
-// The device's timers on INDI's event loop.
+// The device's timers on INDI's event loop. INDI's loop runs every due timer before it reads
+// its input, so a step that became due while a command waited would go out ahead of an abort
+// the client sent meanwhile: a timer that finds input waiting goes back behind it.
 class IndiScheduler final : public Scheduler {
 public:
-    IndiScheduler() = default;
+    // input: the descriptor the client's requests arrive on.
+    explicit IndiScheduler(int input = 0) : input_(input) {}
     IndiScheduler(const IndiScheduler&) = delete;
     IndiScheduler& operator=(const IndiScheduler&) = delete;
     ~IndiScheduler() override;
 
     int After(int ms, std::function<void()> fn) override;
     void Cancel(int id) override;
+    bool RequestWaiting() const override;
 
 private:
     static void Fire(void* entry);
 
     struct Entry {
         IndiScheduler* owner;
-        int id;
+        int id;        // ours, kept while the timer is put back
+        int loopTimer; // INDI's
         std::function<void()> fn;
     };
+    int input_;
+    int nextId_ = 1;
     std::map<int, std::unique_ptr<Entry>> pending_;
 };
 

@@ -138,8 +138,9 @@ bool TarnivelFocuser::initProperties() {
     for (int n = 1; n <= 3; ++n) {
         sensorLabels[n - 1] = Utf8(SensorName(settings_, n) + QStringLiteral(" (°C)"));
         const QByteArray name = "SENSOR" + QByteArray::number(n);
+        // No reading yet is Idle, not the "not fitted" value.
         IUFillNumber(&SensorsN[n - 1], name.constData(), sensorLabels[n - 1].constData(), "%6.1f",
-                     kNotFittedTemperature, 150, 0, kNotFittedTemperature);
+                     kNotFittedTemperature, 150, 0, 0);
     }
     IUFillNumberVector(&SensorsNP, SensorsN, 3, getDeviceName(), "TARNIVEL_TEMPERATURES",
                        "Temperatures", kGroup, IP_RO, 0, IPS_IDLE);
@@ -367,18 +368,29 @@ void TarnivelFocuser::Publish() {
     }
 
     // Every motion property settles here: Busy while its motion runs, then Ok, Alert when
-    // it ended short or the controller is lost or silent, Idle after an abort.
+    // it ended short, was given up or the controller is lost, Idle after an abort. A read
+    // that goes unanswered during a move keeps it Busy: clients take Alert for the move's
+    // end and would send the next one while this one runs.
     IPState motionEnd = IPS_OK;
-    if (s.lost || !s.answering || !s.scaleKnown)
+    if (s.lost || !s.scaleKnown)
+        motionEnd = IPS_ALERT;
+    else if (s.lastGoto && !s.lastGoto->failure.isEmpty())
         motionEnd = IPS_ALERT;
     else if (s.lastGoto && s.lastGoto->stopped)
         motionEnd = IPS_IDLE;
     else if (s.lastGoto && !s.lastGoto->shortText.isEmpty())
         motionEnd = IPS_ALERT;
-    IPState abs = s.gotoRunning && !s.lost && s.answering ? IPS_BUSY : motionEnd;
-    if (!s.gotoRunning && !s.lastGoto && FocusAbsPosNP.s != IPS_BUSY && s.answering && !s.lost &&
-        s.scaleKnown)
-        abs = FocusAbsPosNP.s == IPS_ALERT ? IPS_OK : FocusAbsPosNP.s;
+    // At rest the position says whether the controller answers now.
+    const bool faulty = !s.answering || s.lost || !s.scaleKnown;
+    IPState abs = motionEnd;
+    if (s.gotoRunning && !s.lost)
+        abs = IPS_BUSY;
+    else if (publishedAbsState_ == IPS_BUSY)
+        abs = motionEnd;
+    else if (s.lastGoto)
+        abs = faulty ? IPS_ALERT : motionEnd;
+    else
+        abs = faulty ? IPS_ALERT : FocusAbsPosNP.s == IPS_ALERT ? IPS_OK : FocusAbsPosNP.s;
     if (FocusAbsPosN[0].value != s.clientPosition || publishedAbsState_ != abs) {
         FocusAbsPosN[0].value = s.clientPosition;
         FocusAbsPosNP.s = abs;
@@ -473,20 +485,29 @@ void TarnivelFocuser::Publish() {
 
     // Temperatures and the fan.
     if (s.temperaturesRead) {
-        bool changed = SensorsNP.s != IPS_OK;
-        for (int n = 0; n < 3; ++n) {
-            const double v = s.celsius[n] ? *s.celsius[n] : kNotFittedTemperature;
+        // A failed read shows the last good reading in Alert; -9999 means "not fitted" only.
+        const bool stale = s.sensorFailed[0] || s.sensorFailed[1] || s.sensorFailed[2];
+        const IPState sensorsState = stale ? IPS_ALERT : IPS_OK;
+        bool changed = SensorsNP.s != sensorsState;
+        for (size_t n = 0; n < 3; ++n) {
+            const double v = s.celsius[n]        ? *s.celsius[n]
+                             : s.sensorFailed[n] ? SensorsN[n].value
+                                                 : kNotFittedTemperature;
             changed = changed || SensorsN[n].value != v;
             SensorsN[n].value = v;
         }
         if (changed) {
-            SensorsNP.s = IPS_OK;
+            SensorsNP.s = sensorsState;
             IDSetNumber(&SensorsNP, nullptr);
         }
-        // The sensor compensation follows, since clients read this one for focus.
-        const TemperatureReading& focusSensor =
-            s.celsius[std::clamp(settings_.TempCompSensor, 1, 3) - 1];
-        const IPState tState = focusSensor ? IPS_OK : IPS_ALERT;
+        // The sensor compensation follows, since clients read this one for focus: Idle when
+        // it is not fitted, Alert with its last reading when the read failed.
+        const size_t focusIndex =
+            static_cast<size_t>(std::clamp(settings_.TempCompSensor, 1, 3) - 1);
+        const TemperatureReading& focusSensor = s.celsius[focusIndex];
+        const IPState tState = s.sensorFailed[focusIndex] ? IPS_ALERT
+                               : focusSensor              ? IPS_OK
+                                                          : IPS_IDLE;
         const double t = focusSensor ? *focusSensor : TemperatureN[0].value;
         if (tState != TemperatureNP.s || t != TemperatureN[0].value) {
             TemperatureN[0].value = t;

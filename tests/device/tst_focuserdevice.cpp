@@ -53,7 +53,11 @@ struct DeviceRig {
     Messages messages;
 };
 
+using Verb = std::function<Outcome(FocuserDevice&)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Verb)
 
 class TestFocuserDevice : public QObject {
     Q_OBJECT
@@ -71,6 +75,10 @@ private Q_SLOTS:
     void gotoStoppedShort();
     void stopBeforeTheLimitsSwitchEnds();
     void lostPortEndsTheGoto();
+    void abortBeforeTheNextCommand_data();
+    void abortBeforeTheNextCommand();
+    void silentControllerGivesTheGotoUp();
+    void gotoAskedWhileConnecting();
 };
 
 void TestFocuserDevice::scaleFromTheController_data() {
@@ -175,18 +183,22 @@ void TestFocuserDevice::statusCycle_data() {
     QTest::addColumn<bool>("fanWasOn");
     QTest::addColumn<QStringList>("fanFrames");
     QTest::addColumn<bool>("fanOn");
+    QTest::addColumn<int>("lostReads"); // GetTemperature answers lost after the connect
 
     // SensorLimit1 is 20 in the rows below.
     QTest::newRow("rule 1 above its limit starts the fan")
-        << 2 << 25.0 << false << QStringList{kFanOnFrame} << true;
+        << 2 << 25.0 << false << QStringList{kFanOnFrame} << true << 0;
     QTest::newRow("rule 1 above its limit, fan running: nothing sent")
-        << 2 << 25.0 << true << QStringList() << true;
+        << 2 << 25.0 << true << QStringList() << true << 0;
     QTest::newRow("rule 1 below its limit stops the fan")
-        << 2 << 15.0 << true << QStringList{kFanOffFrame} << false;
+        << 2 << 15.0 << true << QStringList{kFanOffFrame} << false << 0;
     // Rule 3 needs sensor 3, which is not fitted: the fan is sent off each time.
     QTest::newRow("a rule's missing sensor rests the fan")
-        << 4 << 25.0 << false << QStringList{kFanOffFrame} << false;
-    QTest::newRow("manual on") << 1 << 25.0 << false << QStringList{kFanOnFrame} << true;
+        << 4 << 25.0 << false << QStringList{kFanOffFrame} << false << 0;
+    QTest::newRow("manual on") << 1 << 25.0 << false << QStringList{kFanOnFrame} << true << 0;
+    // Sensor 1's read fails: the reading from the connect stays, stale.
+    QTest::newRow("a failed read keeps the last reading")
+        << 0 << 25.0 << false << QStringList{kFanOffFrame} << false << 2;
 }
 
 void TestFocuserDevice::statusCycle() {
@@ -195,9 +207,11 @@ void TestFocuserDevice::statusCycle() {
     QFETCH(bool, fanWasOn);
     QFETCH(QStringList, fanFrames);
     QFETCH(bool, fanOn);
+    QFETCH(int, lostReads);
     DeviceRig r(Controller(true));
     r.sim.model.setTemperature(1, sensor1);
     QVERIFY(r.ConnectAndWait());
+    r.sim.model.injectFault(sim::FaultRule{38, sim::Fault::NoAnswer, lostReads, -1});
     r.device.SetFanLimits(20, 5, 5);
     r.sim.model.setFanOn(fanWasOn);
     r.sim.clearFrames();
@@ -206,6 +220,7 @@ void TestFocuserDevice::statusCycle() {
     QCOMPARE(r.sim.framesHex().filter(QStringLiteral("50 02 13 27")), fanFrames);
     QCOMPARE(r.device.State().fanOn, fanOn);
     QCOMPARE(*r.device.State().celsius[0], sensor1);
+    QCOMPARE(r.device.State().sensorFailed[0], lostReads > 0);
     QVERIFY(!r.device.State().celsius[2]);
 }
 
@@ -273,6 +288,72 @@ void TestFocuserDevice::lostPortEndsTheGoto() {
     QVERIFY(r.device.State().lastGoto && r.device.State().lastGoto->stopped);
     QVERIFY(r.messages.texts.contains(QStringLiteral("Focuser connection lost")));
     QVERIFY(!r.device.MoveTo(1000).ok());
+}
+
+void TestFocuserDevice::abortBeforeTheNextCommand_data() {
+    QTest::addColumn<Verb>("start");
+    QTest::addColumn<QString>("onTheWire"); // the abort comes while this frame waits
+    QTest::addColumn<int>("silentId");      // a message whose first answer is lost, -1 none
+
+    const Verb twoLegGoto = [](FocuserDevice& d) { return d.MoveTo(6000); };
+    const Verb limitsOn = [](FocuserDevice& d) { return d.SetActiveLimits(true); };
+    QTest::newRow("a leg on the wire: the stop next") << twoLegGoto << "50 04 12 17" << -1;
+    QTest::newRow("the read before a leg: the leg held back") << twoLegGoto << "50 01 12 01" << -1;
+    QTest::newRow("the limits switch's first read") << limitsOn << "50 02 12 30" << -1;
+    QTest::newRow("the quick calibration's check")
+        << Verb([](FocuserDevice& d) { return d.Calibrate(false); }) << "50 02 12 30" << -1;
+    QTest::newRow("a silent controller: no second attempt") << limitsOn << "50 02 12 30" << 48;
+}
+
+void TestFocuserDevice::abortBeforeTheNextCommand() {
+    QFETCH(Verb, start);
+    QFETCH(QString, onTheWire);
+    QFETCH(int, silentId);
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    r.sim.clearFrames();
+    r.sim.model.injectFault(sim::FaultRule{silentId, sim::Fault::NoAnswer, silentId < 0 ? 0 : 1});
+    bool sent = false;
+    r.sim.platform.onPump([&] {
+        if (!sent && r.sim.framesHex().value(r.sim.framesHex().size() - 1).startsWith(onTheWire)) {
+            sent = true;
+            r.scheduler.Post([&] { r.device.Stop(); });
+        }
+    });
+    QVERIFY(start(r.device).ok());
+    r.scheduler.RunFor(3000);
+    const QStringList frames = r.sim.framesHex();
+    const qsizetype at = frames.indexOf(QRegularExpression(onTheWire + ".*"));
+    QVERIFY(sent);
+    QCOMPARE(frames.value(at + 1), kStopFrame);
+    // Nothing that was running moves the focuser afterwards.
+    QCOMPARE(frames.mid(at + 2).filter(QRegularExpression("^50 0. 12 (02|17|25|24 (?!00))")),
+             QStringList());
+}
+
+void TestFocuserDevice::silentControllerGivesTheGotoUp() {
+    // Unanswered reads keep the goto running; ten seconds of them give it up with a stop.
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    QVERIFY(r.device.MoveTo(1000).ok());
+    r.scheduler.RunFor(200);
+    r.sim.model.injectFault(sim::FaultRule{-1, sim::Fault::NoAnswer, 1000});
+    r.scheduler.RunFor(8000);
+    QVERIFY(r.device.State().gotoRunning);
+    QVERIFY(r.scheduler.RunUntil([&] { return !r.device.State().gotoRunning; }, 5000));
+    QCOMPARE(r.device.State().lastGoto->failure,
+             QStringLiteral("Focuser not responding for 10 seconds: the move was given up and a "
+                            "stop sent."));
+    QVERIFY(r.sim.framesHex().contains(kStopFrame));
+}
+
+void TestFocuserDevice::gotoAskedWhileConnecting() {
+    DeviceRig r(Controller(true));
+    QVERIFY(r.device.Connect().ok());
+    QCOMPARE(r.device.MoveTo(6000).result, Outcome::Started);
+    QVERIFY(r.device.State().gotoRunning);
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready && r.Idle(); }, 10000));
+    QCOMPARE(r.sim.model.position(), 2000u); // client 6000
 }
 
 QTEST_GUILESS_MAIN(TestFocuserDevice)

@@ -116,6 +116,15 @@ public:
         QMutexLocker lock(&mutex_);
         return messages_;
     }
+    // Every "PROPERTY=state" and "PROPERTY.ELEMENT=value" seen since the last forget().
+    QStringList history() {
+        QMutexLocker lock(&mutex_);
+        return history_;
+    }
+    void forget() {
+        QMutexLocker lock(&mutex_);
+        history_.clear();
+    }
 
 protected:
     void newProperty(INDI::Property p) override { record(p); }
@@ -134,13 +143,16 @@ private:
         QMutexLocker lock(&mutex_);
         const QString name = QString::fromUtf8(p.getName());
         states_[name] = p.getState();
+        history_ << name + QLatin1Char('=') + QString::number(p.getState());
         const auto key = [&name](const char* element) {
             return name + QLatin1Char('.') + QString::fromUtf8(element);
         };
         switch (p.getType()) {
         case INDI_NUMBER:
-            for (const auto& n : *p.getNumber())
+            for (const auto& n : *p.getNumber()) {
                 numbers_[key(n.getName())] = n.getValue();
+                history_ << key(n.getName()) + QLatin1Char('=') + QString::number(n.getValue());
+            }
             break;
         case INDI_SWITCH:
             for (const auto& s : *p.getSwitch())
@@ -165,6 +177,7 @@ private:
     QMap<QString, bool> switches_;
     QMap<QString, int> states_;
     QStringList messages_;
+    QStringList history_;
 };
 
 // One step of a conversation. Waits are bounded; a frame check compares the frames of the
@@ -177,7 +190,9 @@ struct Step {
         WaitState,  // key = PROPERTY, value = IPState
         WaitText,   // key, text
         WaitOn,     // key (switch or light on), value 1 or 0
-        Mark,       // frames seen from here on
+        Mark,       // frames and client history seen from here on
+        Seen,       // text in the client's history since Mark: value 1, or never: value 0
+        StopAfter,  // the stop frame, after at most value frames since Mark
         WaitFrame,  // text = frame as hex, seen since Mark
         Frames,     // value = message id, text = its frames since Mark, space-joined by "|"
         Settle,     // value = milliseconds of nothing
@@ -379,13 +394,54 @@ void TestIndiDriver::conversation_data() {
                   {Step::WaitOn, "TARNIVEL_AUTO_STOP.ON", 1}};
 
     // The controller falls silent for 3.5 seconds at its first slew-done query: the position
-    // turns to Alert, and the goto goes on to its end once it answers again.
+    // stays Busy (clients take Alert for the move's end), and the goto goes on to its end
+    // once it answers again.
     QTest::newRow("silent controller")
         << (fast + QStringList{QStringLiteral("--fault"), QStringLiteral("19:go-silent"),
                                QStringLiteral("--recover-ms"), QStringLiteral("3500")})
-        << Script{{Step::SetNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 2000},
-                  {Step::WaitState, "ABS_FOCUS_POSITION", IPS_ALERT},
+        << Script{{Step::Mark, {}},
+                  {Step::SetNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 2000},
                   {Step::Message, {}, 0, "Focuser not responding"},
+                  {Step::WaitState, "ABS_FOCUS_POSITION", IPS_OK},
+                  {Step::WaitNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 2000},
+                  {Step::Seen, {}, 0, "ABS_FOCUS_POSITION=3"}};
+
+    // The first reads of sensor 1 go unanswered: Alert, never the "not fitted" value.
+    QTest::newRow("failed sensor read")
+        << (fast + QStringList{QStringLiteral("--temp1"), QStringLiteral("25"),
+                               QStringLiteral("--drift"), QStringLiteral("0"),
+                               QStringLiteral("--fault"), QStringLiteral("38:no-answer:2")})
+        << Script{{Step::WaitNumber, "TARNIVEL_TEMPERATURES.SENSOR1", 25},
+                  {Step::Seen, {}, 1, "TARNIVEL_TEMPERATURES=3"},
+                  {Step::Seen, {}, 0, "TARNIVEL_TEMPERATURES.SENSOR1=-9999"}};
+
+    // Aborts right behind a request: the stop follows at most the frame on the wire.
+    QTest::newRow("abort right after the limits switch")
+        << fast
+        << Script{{Step::Mark, {}},
+                  {Step::SetSwitch, "TARNIVEL_LIMITS.ON"},
+                  {Step::SetSwitch, "FOCUS_ABORT_MOTION.ABORT"},
+                  {Step::StopAfter, {}, 1}};
+    QTest::newRow("abort right after a quick calibration starts")
+        << fast
+        << Script{{Step::Mark, {}},
+                  {Step::SetSwitch, "TARNIVEL_CALIBRATE.QUICK"},
+                  {Step::SetSwitch, "FOCUS_ABORT_MOTION.ABORT"},
+                  {Step::StopAfter, {}, 1},
+                  {Step::WaitState, "TARNIVEL_CALIBRATE", IPS_ALERT},
+                  {Step::Settle, {}, 1500},
+                  {Step::Frames, {}, 0x25, {}},
+                  {Step::Frames, {}, 0x02, {}}};
+
+    // A move sent as soon as the connection is up starts once the controller has been read.
+    QTest::newRow("move right after connect")
+        << fast
+        << Script{{Step::SetSwitch, "CONNECTION.DISCONNECT"},
+                  {Step::WaitOn, "CONNECTION.DISCONNECT", 1},
+                  {Step::SetSwitch, "CONNECTION.CONNECT"},
+                  {Step::WaitState, "CONNECTION", IPS_OK},
+                  {Step::WaitState, "ABS_FOCUS_POSITION", IPS_IDLE},
+                  {Step::SetNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 2000},
                   {Step::WaitState, "ABS_FOCUS_POSITION", IPS_OK},
                   {Step::WaitNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 2000}};
 
@@ -520,7 +576,18 @@ void TestIndiDriver::conversation() {
             break;
         case Step::Mark:
             mark = frames().size();
+            client.forget();
             break;
+        case Step::Seen:
+            QVERIFY2(client.history().contains(step.text) == (step.value != 0),
+                     qPrintable(client.history().join(QLatin1Char(' ')) + QLatin1Char('\n') + why));
+            break;
+        case Step::StopAfter: {
+            QTRY_VERIFY2_WITH_TIMEOUT(frames().mid(mark).contains(kStopFrame), qPrintable(why),
+                                      kWaitMs);
+            QVERIFY2(frames().mid(mark).indexOf(kStopFrame) <= step.value, qPrintable(why));
+            break;
+        }
         case Step::WaitFrame:
             QTRY_VERIFY2_WITH_TIMEOUT(frames().mid(mark).contains(step.text), qPrintable(why),
                                       kWaitMs);

@@ -3,6 +3,7 @@
 #include "core/device/scheduler.h"
 #include "virtualplatform.h"
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <utility>
@@ -30,10 +31,22 @@ public:
         }
     }
 
+    // A client's request arriving now (inside a command's wait, say): like INDI's loop once
+    // the driver has put its timers behind input, this loop runs it before any timer.
+    void Post(std::function<void()> request) { requests_.push_back(std::move(request)); }
+    bool RequestWaiting() const override { return !requests_.empty(); }
+
     // Fires every timer due within ms from now, then leaves the clock at now + ms.
     void RunFor(qint64 ms) {
         const qint64 end = platform_.nowMs() + ms;
-        while (!timers_.empty() && timers_.begin()->first.first <= end) {
+        for (;;) {
+            while (!requests_.empty()) {
+                const std::function<void()> request = std::move(requests_.front());
+                requests_.pop_front();
+                request();
+            }
+            if (timers_.empty() || timers_.begin()->first.first > end)
+                break;
             const auto it = timers_.begin();
             const qint64 due = it->first.first;
             std::function<void()> fn = std::move(it->second);
@@ -55,6 +68,7 @@ public:
 private:
     VirtualPlatform& platform_;
     std::map<std::pair<qint64, int>, std::function<void()>> timers_;
+    std::deque<std::function<void()>> requests_;
     int lastId_ = 0;
 };
 

@@ -67,9 +67,9 @@ Sequence<bool> Calibration::Prepare(Pacer& pacer, bool full) {
     c.SetLimitMin(0, 0);
     co_await PumpEvents(pacer);
     if (full) {
-        c.SetRealLimitMax(0);
+        co_await device_.WriteRegister24(pacer, reg::RealLimitMax, 0);
         co_await PumpEvents(pacer);
-        c.SetRealLimitMin(0);
+        co_await device_.WriteRegister24(pacer, reg::RealLimitMin, 0);
         co_await PumpEvents(pacer);
     }
     c.SetAutoStop(1);
@@ -111,6 +111,7 @@ Sequence<Calibration::Outcome> Calibration::EdgeSearch(Pacer& pacer, int rate, b
             c.SetAutoStop(1);
             view_.ShowAutoStop(true);
             rearmArmed = false;
+            co_await PumpEvents(pacer);
         }
         answered = DisplayPosition() || answered;
         if (m.CurrentPosition == last) {
@@ -149,6 +150,7 @@ Sequence<Calibration::Outcome> Calibration::FindMiddleByRate(Pacer& pacer) {
     co_await PumpThenPause(pacer, kSettlePauseMs);
     co_await PumpEvents(pacer);
     DisplayPosition();
+    co_await PumpEvents(pacer);
     const qint64 since = clock.nowMs();
     for (;;) {
         if (!Running())
@@ -156,6 +158,7 @@ Sequence<Calibration::Outcome> Calibration::FindMiddleByRate(Pacer& pacer) {
         DisplayPosition();
         const bool leave = clock.nowMs() - since >= kMiddleRunMs;
         if (leave) {
+            co_await PumpEvents(pacer);
             c.SetAutoStop(1);
             view_.ShowAutoStop(true);
         }
@@ -200,7 +203,9 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
         co_return co_await End(pacer, o);
     // The lower end stop becomes position 0.
     c.SetPosition(0);
+    co_await PumpEvents(pacer);
     DisplayPosition();
+    co_await PumpEvents(pacer);
 
     AppendLine(kLabelRightEdge);
     c.SetAutoStop(0);
@@ -216,6 +221,7 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
     const int half = RoundToInt(travel / 2.0);
     // The upper end stop now reads +half, so 0 is the middle of the travel.
     c.SetPosition(half);
+    co_await PumpEvents(pacer);
     DisplayPosition();
     co_await PumpThenPause(pacer, kSettlePauseMs);
     co_await PumpEvents(pacer);
@@ -241,7 +247,7 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     keepStored_ = true;
     co_await Prepare(pacer, false);
     qint32 stored = 0;
-    const int read = c.GetMaxTravel(stored);
+    const int read = co_await device_.ReadRegister24(pacer, reg::MaxTravel, stored);
     SetLabel(kLabelLeftEdge);
     // Without the stored travel there is no middle to centre on.
     if (read != 0)
@@ -257,6 +263,7 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     // The lower end stop becomes -h, so that 0 is again the middle of the stored travel.
     keepStored_ = false;
     c.SetPosition(WrapSteps(-h));
+    co_await PumpEvents(pacer);
     DisplayPosition();
     co_await PumpThenPause(pacer, kSettlePauseMs);
     co_await PumpEvents(pacer);
@@ -293,18 +300,19 @@ Sequence<bool> Calibration::Complete(Pacer& pacer, int half, int travel, bool fu
     co_await PumpEvents(pacer);
     c.SetLimitMin(lower, +1);
     co_await PumpEvents(pacer);
-    c.SetRealLimitMax(upper);
+    co_await device_.WriteRegister24(pacer, reg::RealLimitMax, upper);
     co_await PumpEvents(pacer);
-    c.SetRealLimitMin(lower);
+    co_await device_.WriteRegister24(pacer, reg::RealLimitMin, lower);
     co_await PumpEvents(pacer);
     c.SetAutoStop(1);
     view_.ShowAutoStop(true);
     co_await PumpEvents(pacer);
     if (full) {
-        c.SetMaxTravel(travel);
+        co_await device_.WriteRegister24(pacer, reg::MaxTravel, travel);
         co_await PumpEvents(pacer);
     }
     c.SetCalibrated(1);
+    co_await PumpEvents(pacer);
     view_.ShowLimits(true);
     SetLabel(kLabelComplete);
     m.CalibrationRunning = false;
@@ -348,10 +356,11 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
     if (keep) {
         c.SetCalibrated(1);
     } else {
-        c.SetRealLimitMax(0);
+        co_await device_.WriteRegister24(pacer, reg::RealLimitMax, 0);
         co_await PumpEvents(pacer);
-        c.SetRealLimitMin(0);
+        co_await device_.WriteRegister24(pacer, reg::RealLimitMin, 0);
     }
+    co_await PumpEvents(pacer);
     DisplayPosition();
     view_.CalibrationEnded();
     if (quick_ && !keepStored_)

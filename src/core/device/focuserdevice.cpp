@@ -7,6 +7,7 @@
 
 #include <QLoggingCategory>
 #include <algorithm>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcDevice, "tarnivel.device", QtInfoMsg)
 
@@ -17,6 +18,9 @@ namespace {
 constexpr int kTickBaseMs = 1000;    // the position is read Frequency times a second
 constexpr int kStatusBaseMs = 25000; // temperatures and fan every 25 / Frequency seconds
 constexpr int kGotoTickMs = 50;      // the window's tick, so a goto advances as fast as there
+// A goto is given up when no position read has been answered for this long: a controller that
+// misses an answer now and then has not lost the move, one silent this long has.
+constexpr qint64 kGiveUpMs = 10000;
 
 const QString kLostText = QStringLiteral("Focuser connection lost");
 const QString kSilentText = QStringLiteral("Focuser not responding");
@@ -34,6 +38,9 @@ const QString kSyncRefusedText =
                    "\"Reset Position to Zero\" to move its zero.");
 const QString kNoAnswerText =
     QStringLiteral("The focuser did not answer; the position was not reset.");
+const QString kMovingText = QStringLiteral("The focuser is moving.");
+const QString kGivenUpText =
+    QStringLiteral("Focuser not responding for 10 seconds: the move was given up and a stop sent.");
 
 } // namespace
 
@@ -60,6 +67,8 @@ void FocuserDevice::Init() {
     pacer_->afterStep = [this] { AfterCalibrationStep(); };
     chorePacer_->afterStep = [this] { AfterChoreStep(); };
     readout_ = [this] { ServedReadout(); };
+    link_.SetRequestWaiting([this] { return scheduler_->RequestWaiting(); });
+    gotos_.setMotionGate([this] { return !scheduler_->RequestWaiting(); });
     gotos_.setGotoFinished([this](int reached, int target) {
         GotoEnd end;
         end.reached = reached;
@@ -86,6 +95,7 @@ FocuserDevice::~FocuserDevice() {
         scheduler_->Cancel(jogTimer_);
         pacer_->Cancel();
         chorePacer_->Cancel();
+        link_.SetRequestWaiting({});
     }
     calibrationRun_.Reset();
     chore_.Reset();
@@ -101,8 +111,9 @@ void FocuserDevice::RemoveObserver(DeviceObserver* observer) {
 }
 
 void FocuserDevice::Notify() {
-    state_.calibrating = calibrationRun_.Valid() || motion_.CalibrationRunning;
-    state_.gotoRunning = motion_.GotoMode == kGotoModeGoto;
+    state_.calibrating =
+        calibrationRun_.Valid() || motion_.CalibrationRunning || calibrationPending_;
+    state_.gotoRunning = motion_.GotoMode == kGotoModeGoto || keptMove_;
     const std::vector<DeviceObserver*> observers = observers_;
     for (DeviceObserver* o : observers)
         o->StateChanged();
@@ -157,7 +168,12 @@ Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int
     report.verdict = DecideFan(fanMode(), report.celsius, settings_.Degrees, settings_);
     report.commandSent = FanCommandDue(report.verdict, report.running);
     SendFanCommand(commands_, report.verdict, report.running);
-    state_.celsius = report.celsius;
+    for (size_t n = 0; n < 3; ++n) {
+        // A read that failed says nothing of the sensor: the last good reading stays, stale.
+        if (report.answered[n])
+            state_.celsius[n] = report.celsius[n];
+        state_.sensorFailed[n] = !report.answered[n];
+    }
     state_.temperaturesRead = true;
     tempComp_.setParameters(TempCompParameters::From(settings_));
     tempComp_.AddReading(link_.platform().nowMs(), report.celsius);
@@ -189,15 +205,39 @@ QString FocuserDevice::ShortGotoText(int reached, int target) const {
         .arg(at, aim, settings_.ScaleUnits);
 }
 
+Sequence<int> FocuserDevice::ReadRegister24(Pacer& pacer, int firstRegister, qint32& value) {
+    int result = 0;
+    qint32 bytes[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            co_await PumpEvents(pacer);
+        if (commands_.ReadRegister(firstRegister + i, bytes[i]) != 0)
+            result = -1;
+    }
+    value = FocuserCommands::Join24(bytes);
+    co_return result;
+}
+
+Sequence<int> FocuserDevice::WriteRegister24(Pacer& pacer, int firstRegister, int value) {
+    int result = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            co_await PumpEvents(pacer);
+        if (commands_.WriteRegister(firstRegister + i, FocuserCommands::Byte24(value, i)) != 0)
+            result = -1;
+    }
+    co_return result;
+}
+
 Sequence<Outcome> FocuserDevice::QuickCalibrationCheck(Pacer& pacer) {
     qint32 realMin = 0;
     qint32 realMax = 0;
     qint32 travel = 0;
-    bool read = commands_.GetRealLimitMin(realMin) == 0;
+    bool read = co_await ReadRegister24(pacer, reg::RealLimitMin, realMin) == 0;
     co_await PumpEvents(pacer);
-    read = commands_.GetRealLimitMax(realMax) == 0 && read;
+    read = co_await ReadRegister24(pacer, reg::RealLimitMax, realMax) == 0 && read;
     co_await PumpEvents(pacer);
-    read = commands_.GetMaxTravel(travel) == 0 && read;
+    read = co_await ReadRegister24(pacer, reg::MaxTravel, travel) == 0 && read;
     if (!read)
         co_return Outcome::refused(kSilentText);
     if ((realMin == 0 && realMax == 0) || travel == 0)
@@ -215,9 +255,9 @@ Sequence<int> FocuserDevice::SwitchActiveLimits(Pacer& pacer, bool on) {
     qint32 lower = 0;
     int result = 0;
     if (on) {
-        result |= commands_.GetRealLimitMax(upper);
+        result |= co_await ReadRegister24(pacer, reg::RealLimitMax, upper);
         co_await PumpEvents(pacer);
-        result |= commands_.GetRealLimitMin(lower);
+        result |= co_await ReadRegister24(pacer, reg::RealLimitMin, lower);
         co_await PumpEvents(pacer);
     }
     result |= commands_.SetLimitMax(upper, on ? -1 : 0);
@@ -277,9 +317,10 @@ Sequence<Outcome> FocuserDevice::ReadScale(Pacer& pacer) {
     qint32 upper = 0;
     const bool readFlag = commands_.GetCalibrated(calibrated) == 0;
     co_await PumpEvents(pacer);
-    const bool readTravel = readFlag && commands_.GetMaxTravel(travel) == 0;
+    const bool readTravel = readFlag && co_await ReadRegister24(pacer, reg::MaxTravel, travel) == 0;
     co_await PumpEvents(pacer);
-    const bool readUpper = readTravel && commands_.GetRealLimitMax(upper) == 0;
+    const bool readUpper =
+        readTravel && co_await ReadRegister24(pacer, reg::RealLimitMax, upper) == 0;
     co_await PumpEvents(pacer);
     if (!readUpper)
         co_return Outcome::refused(kScaleUnreadText);
@@ -330,6 +371,8 @@ Outcome FocuserDevice::Connect() {
     limitsDue_ = false;
     statusDue_ = false;
     fanRequest_ = -1;
+    keptMove_ = {};
+    silentSinceMs_ = -1;
     lastStatusMs_ = link_.platform().nowMs();
     StartChore(ConnectSteps(*chorePacer_));
     Notify();
@@ -351,6 +394,7 @@ void FocuserDevice::TearDown() {
         commands_.Stop();
     }
     gotos_.ClearGoto();
+    keptMove_ = {};
     motion_ = MotionState{};
 }
 
@@ -394,7 +438,33 @@ void FocuserDevice::StartGotoRaw(int raw) {
     ScheduleTick(0);
 }
 
+bool FocuserDevice::KeepUntilReady(std::function<Outcome()> move) {
+    if (scheduler_ == nullptr || !state_.connected || state_.ready || link_.port().connectionLost())
+        return false;
+    keptMove_ = std::move(move);
+    state_.lastGoto.reset();
+    Notify();
+    return true;
+}
+
+void FocuserDevice::StartKeptMove() {
+    if (!keptMove_)
+        return;
+    const std::function<Outcome()> move = std::exchange(keptMove_, {});
+    const Outcome started = move();
+    if (started.ok())
+        return;
+    GotoEnd end;
+    end.reached = end.target = motion_.CurrentPosition;
+    end.failure = started.reason;
+    state_.lastGoto = end;
+    Tell(started.reason, true);
+    Notify();
+}
+
 Outcome FocuserDevice::MoveTo(quint32 clientPosition) {
+    if (KeepUntilReady([this, clientPosition] { return MoveTo(clientPosition); }))
+        return Outcome::started();
     const Outcome allowed = MotionAllowed();
     if (!allowed.ok())
         return allowed;
@@ -403,6 +473,9 @@ Outcome FocuserDevice::MoveTo(quint32 clientPosition) {
 }
 
 Outcome FocuserDevice::MoveBy(qint64 clientSteps) {
+    // From where the focuser is once it has been read.
+    if (KeepUntilReady([this, clientSteps] { return MoveBy(clientSteps); }))
+        return Outcome::started();
     const qint64 here = scale_.ToIndi(motion_.CurrentPosition);
     const qint64 target = qBound<qint64>(0, here + clientSteps, scale_.Max());
     return MoveTo(static_cast<quint32>(target));
@@ -411,6 +484,8 @@ Outcome FocuserDevice::MoveBy(qint64 clientSteps) {
 Outcome FocuserDevice::GotoSaved(int row) {
     if (row < 0 || row >= positions_.ListCount())
         return Outcome::refused(QStringLiteral("Pick a saved position first."));
+    if (KeepUntilReady([this, row] { return GotoSaved(row); }))
+        return Outcome::started();
     const Outcome allowed = MotionAllowed();
     if (!allowed.ok())
         return allowed;
@@ -477,7 +552,13 @@ Outcome FocuserDevice::Stop() {
         calibration_->CancelClick();
     else if (state_.connected && !link_.port().connectionLost())
         commands_.Stop();
-    calibrationPending_ = false;
+    if (calibrationPending_) {
+        // Stopped while its check ran: it ends as a cancelled one, so clients see it end.
+        calibrationPending_ = false;
+        state_.progress = kLabelCancelled;
+        state_.calibrationOk = false;
+    }
+    keptMove_ = {};
     EndMotionAsStopped();
     if (calibrationRun_.Valid() && pacer_->Waiting())
         pacer_->ResumeNow();
@@ -490,7 +571,7 @@ Outcome FocuserDevice::Sync(quint32 clientPosition) {
     if (!allowed.ok())
         return allowed;
     if (motion_.GotoMode == kGotoModeGoto || state_.jogging)
-        return Outcome::refused(QStringLiteral("The focuser is moving."));
+        return Outcome::refused(kMovingText);
     if (!state_.scaleKnown)
         return Outcome::refused(kScaleUnreadText);
     if (scale_.Anchored())
@@ -508,6 +589,10 @@ Outcome FocuserDevice::Calibrate(bool full) {
         return allowed;
     if (chore_.Valid())
         return Outcome::refused(QStringLiteral("The controller is busy; try again."));
+    // Its set-up takes a second or more of commands, during which a move would run on
+    // unwatched; ending the move here would leave the motor running.
+    if (motion_.GotoMode == kGotoModeGoto || state_.jogging || keptMove_)
+        return Outcome::refused(kMovingText);
     EndJog();
     FinishGoto();
     state_.lastGoto.reset();
@@ -519,6 +604,7 @@ Outcome FocuserDevice::Calibrate(bool full) {
 }
 
 Sequence<bool> FocuserDevice::CalibrateSteps(Pacer& pacer, bool full) {
+    co_await PumpEvents(pacer);
     if (!full) {
         const Outcome quick = co_await QuickCalibrationCheck(pacer);
         if (!quick.ok()) {
@@ -647,6 +733,8 @@ bool FocuserDevice::Reachable() {
 void FocuserDevice::ServedReadout() {
     const int p = commands_.GetPosition();
     if (p == -1) {
+        if (silentSinceMs_ < 0)
+            silentSinceMs_ = link_.platform().nowMs();
         if (state_.answering) {
             state_.answering = false;
             Tell(kSilentText, true);
@@ -655,7 +743,11 @@ void FocuserDevice::ServedReadout() {
         return;
     }
     motion_.CurrentPosition = p;
-    state_.answering = true;
+    silentSinceMs_ = -1;
+    if (!state_.answering) {
+        state_.answering = true;
+        Notify();
+    }
     UpdateClientPosition();
 }
 
@@ -678,8 +770,16 @@ void FocuserDevice::Tick() {
         ScheduleTick(PollMs());
         return;
     }
-    SendFanRequest();
-    if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
+    // One command a turn: a request that came meanwhile (an abort) is read before the next.
+    if (fanRequest_ >= 0) {
+        SendFanRequest();
+        ScheduleTick(0);
+        return;
+    }
+    if (motion_.GotoMode == kGotoModeGoto && silentSinceMs_ >= 0 &&
+        link_.platform().nowMs() - silentSinceMs_ >= kGiveUpMs) {
+        GiveUpSilentMove();
+    } else if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
         positionDue_ = false;
         ServedReadout();
     } else if (motion_.GotoMode == kGotoModeGoto) {
@@ -715,6 +815,15 @@ void FocuserDevice::Tick() {
         ScheduleTick(motion_.GotoMode == kGotoModeGoto ? kGotoTickMs : PollMs());
 }
 
+void FocuserDevice::GiveUpSilentMove() {
+    commands_.Stop();
+    EndMotionAsStopped();
+    state_.lastGoto->stopped = false;
+    state_.lastGoto->failure = kGivenUpText;
+    Tell(kGivenUpText, true);
+    Notify();
+}
+
 void FocuserDevice::StartChore(Sequence<bool> chore) {
     chore_ = std::move(chore);
     chore_.Start();
@@ -739,12 +848,15 @@ Sequence<bool> FocuserDevice::ConnectSteps(Pacer& pacer) {
     state_.ready = true;
     Notify();
     ScheduleTick(PollMs());
+    StartKeptMove();
     co_return true;
 }
 
 Sequence<bool> FocuserDevice::ReadControllerSteps(Pacer& pacer) {
-    // Between any two commands the event loop gets a turn: a connect or a status update
-    // never keeps an abort waiting for more than one command.
+    // Between any two commands the event loop gets a turn, and before the first (a chore
+    // starts inside a tick that may have sent one): a connect or a status update never keeps
+    // an abort waiting for more than the command on the wire.
+    co_await PumpEvents(pacer);
     const Outcome scale = co_await ReadScale(pacer);
     if (!scale.ok()) {
         // The old scale stays; the next tick reads again.
@@ -778,6 +890,7 @@ Sequence<bool> FocuserDevice::ReadControllerSteps(Pacer& pacer) {
 }
 
 Sequence<bool> FocuserDevice::StatusSteps(Pacer& pacer) {
+    co_await PumpEvents(pacer);
     const StatusReport report = co_await ReadStatus(pacer, [this] { return state_.fanMode; });
     const int mode = state_.fanMode;
     bool on = state_.fanOn;

@@ -58,6 +58,9 @@ struct GotoEnd {
     // The operator's notice when an end stop or an active limit ended the move short of its
     // target, as the readout shows it ("" when it arrived).
     QString shortText;
+    // Why the move was given up (the controller fell silent, a move asked for while
+    // connecting could not start); "" when it ran or was stopped.
+    QString failure;
 };
 
 // What a front end shows. Positions are raw counter values unless named client positions.
@@ -69,13 +72,16 @@ struct DeviceState {
     int position = 0;
     quint32 clientPosition = 0;
     quint32 clientMax = 16777215;
-    bool scaleKnown = false; // the scale comes from reads that all succeeded
-    bool gotoRunning = false;
+    bool scaleKnown = false;  // the scale comes from reads that all succeeded
+    bool gotoRunning = false; // also while a goto asked for during the connect waits to start
     bool jogging = false;
     bool calibrating = false;
     bool moving() const { return gotoRunning || jogging || calibrating; }
     std::optional<GotoEnd> lastGoto;
+    // The last good reading of each sensor; empty for a sensor not fitted. A failed read keeps
+    // the reading before it and marks it stale.
     TemperatureReadings celsius;
+    std::array<bool, 3> sensorFailed{};
     bool temperaturesRead = false;
     int fanMode = 0; // 0 manual, 1..3 the automatic rules
     bool fanOn = false;
@@ -206,6 +212,12 @@ public:
     // (a goto there stops short); false while they are off or not known.
     bool OutsideActiveLimits(int raw) const;
 
+    // A 24-bit calibration register (MaxTravel, the real limits) a frame at a time with a turn
+    // of the front end's loop between frames, so an abort never waits behind a whole register.
+    // As FocuserCommands: a byte whose read failed counts as 0 and the result is -1.
+    Sequence<int> ReadRegister24(Pacer& pacer, int firstRegister, qint32& value);
+    Sequence<int> WriteRegister24(Pacer& pacer, int firstRegister, int value);
+
     // The 0..Max scale of network clients, from the last successful reads.
     const PositionMap& Scale() const { return scale_; }
     // Reads Calibrated, MaxTravel and the real upper limit; on any failed read the previous
@@ -234,6 +246,8 @@ public:
     // COMn; the probe must answer. Then the controller is read step by step (State().ready).
     Outcome Connect();
     Outcome Disconnect();
+    // A goto asked for while the controller is still being read after the connect starts once
+    // it is read (the latest one asked for).
     Outcome MoveTo(quint32 clientPosition);
     Outcome MoveBy(qint64 clientSteps);
     // direction +1 outward, -1 inward; fast picks FastSlewSpeed over SlowSlewSpeed; the jog
@@ -247,6 +261,7 @@ public:
     // scale (the console's Reset moves counter and stops together instead) and before the
     // scale is known.
     Outcome Sync(quint32 clientPosition);
+    // Refused while a goto or a timed move runs.
     Outcome Calibrate(bool full);
     Outcome CancelCalibration();
     // 0 Off, 1 On (manual), 2..4 the automatic rules 1..3.
@@ -270,6 +285,10 @@ private:
     void Notify();
     void Tell(const QString& text, bool error);
     Outcome MotionAllowed() const;
+    // Keeps a goto asked for before the controller has been read; true when kept.
+    bool KeepUntilReady(std::function<Outcome()> move);
+    void StartKeptMove();
+    void GiveUpSilentMove();
     void EndJog();
     void SendFanRequest();
     // A goto or a jog ends where it is, as after a stop, without sending anything.
@@ -322,6 +341,8 @@ private:
     bool scaleDue_ = false;
     bool statusDue_ = false;
     int fanRequest_ = -1; // a manual fan mode (0 off, 1 on) still to be sent
+    std::function<Outcome()> keptMove_;
+    qint64 silentSinceMs_ = -1; // the first of the position reads that failed in a row
     bool limitsDue_ = false;
     bool limitsWanted_ = false;
     bool lostReported_ = false;

@@ -16,6 +16,9 @@ public:
     virtual int After(int ms, std::function<void()> fn) = 0;
     // Forgets a timer that has not fired; an unknown or fired id is ignored.
     virtual void Cancel(int id) = 0;
+    // A client's request has arrived and is not yet handled. It may be an abort, so no motion
+    // frame goes out and no command is tried again until the loop has read it.
+    virtual bool RequestWaiting() const { return false; }
 };
 
 // Spends a sequence's waits on a Scheduler: every pause and every event pump becomes a timer,

@@ -162,42 +162,47 @@ int FocuserCommands::GetSensorSlot(int n, qint32& slot) {
     return result;
 }
 
-int FocuserCommands::readRegister(int reg, qint32& value) {
+int FocuserCommands::ReadRegister(int reg, qint32& value) {
     return link_.SendCommand(Device, msg::ReadMemory, reg, kOneByte, kOneByte, value);
 }
 
-int FocuserCommands::writeRegister(int reg, int value) {
+int FocuserCommands::WriteRegister(int reg, int value) {
     qint32 unused = 0;
     return link_.SendCommand(Device, msg::WriteMemory, reg * 256 + (value & 0xFF), kTwoBytes, 0,
                              unused);
 }
 
 int FocuserCommands::GetCalibrated(qint32& value) {
-    return readRegister(reg::Calibrated, value);
+    return ReadRegister(reg::Calibrated, value);
 }
 
 int FocuserCommands::SetCalibrated(int value) {
-    return writeRegister(reg::Calibrated, value);
+    return WriteRegister(reg::Calibrated, value);
+}
+
+qint32 FocuserCommands::Join24(const qint32 (&bytes)[3]) {
+    return (bytes[0] & 0xFF) * 65536 + (bytes[1] & 0xFF) * 256 + (bytes[2] & 0xFF);
+}
+
+int FocuserCommands::Byte24(int value, int index) {
+    return static_cast<int>((static_cast<quint32>(value) >> (8 * (2 - index))) & 0xFF);
 }
 
 int FocuserCommands::readRegister24(int firstRegister, qint32& value) {
     int result = 0;
     qint32 bytes[3] = {0, 0, 0};
     for (int i = 0; i < 3; ++i) {
-        if (readRegister(firstRegister + i, bytes[i]) != 0)
+        if (ReadRegister(firstRegister + i, bytes[i]) != 0)
             result = -1;
     }
-    value = (bytes[0] & 0xFF) * 65536 + (bytes[1] & 0xFF) * 256 + (bytes[2] & 0xFF);
+    value = Join24(bytes);
     return result;
 }
 
 int FocuserCommands::writeRegister24(int firstRegister, int value) {
-    const auto bits = static_cast<quint32>(value);
-    const int bytes[3] = {static_cast<int>((bits >> 16) & 0xFF),
-                          static_cast<int>((bits >> 8) & 0xFF), static_cast<int>(bits & 0xFF)};
     int result = 0;
     for (int i = 0; i < 3; ++i) {
-        if (writeRegister(firstRegister + i, bytes[i]) != 0)
+        if (WriteRegister(firstRegister + i, Byte24(value, i)) != 0)
             result = -1;
     }
     return result;

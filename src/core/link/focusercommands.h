@@ -84,6 +84,12 @@ public:
     int SetRealLimitMin(int value);
     int GetRealLimitMax(qint32& value);
     int SetRealLimitMax(int value);
+    // One byte of controller memory: a frame each. The 24-bit values above are three
+    // registers, most significant first.
+    int ReadRegister(int reg, qint32& value);
+    int WriteRegister(int reg, int value);
+    static qint32 Join24(const qint32 (&bytes)[3]);
+    static int Byte24(int value, int index); // index 0 is the most significant
     int GetAutoStop(qint32& value);
     int SetAutoStop(int value);
     int GetFirmwareVersion(qint32& major, qint32& minor);
@@ -100,8 +106,6 @@ public:
 
 private:
     int SendRate(int rate, Traffic traffic);
-    int readRegister(int reg, qint32& value);
-    int writeRegister(int reg, int value);
     int readRegister24(int firstRegister, qint32& value);
     int writeRegister24(int firstRegister, int value);
 

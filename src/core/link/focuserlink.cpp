@@ -77,6 +77,8 @@ int FocuserLink::SendCommand(int device, int messageId, qint32 data, int nData, 
             // undo the stop.
             if (traffic == Traffic::Motion && StoppedSince(stopsAtStart))
                 return -1;
+            if (traffic != Traffic::Stop && requestWaiting_ && requestWaiting_())
+                return -1;
             continue;
         }
         if (nReply >= 1) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <functional>
 
 namespace tarnivel {
 
@@ -33,6 +34,10 @@ public:
 
     bool LinkOpen() const { return linkOpen_; }
     void SetLinkOpen(bool open) { linkOpen_ = open; }
+    // A front end whose requests wait in its event loop while a command runs: when one is
+    // waiting, a failed attempt is not tried again (a stop excepted), so that a silent
+    // controller keeps an abort waiting for one attempt, not all of them.
+    void SetRequestWaiting(std::function<bool()> waiting) { requestWaiting_ = std::move(waiting); }
 
     // 0 on success, -1 on failure. value receives the decoded reply only on success with
     // nReply >= 1; otherwise it keeps the caller's preset. Inside another command's wait
@@ -60,6 +65,7 @@ private:
     SerialPort& port_;
     Platform& platform_;
     bool linkOpen_ = false;
+    std::function<bool()> requestWaiting_;
     int waiting_ = 0;
     quint64 stopCount_ = 0;
     quint64 exchanges_ = 0;   // exchanges started so far

@@ -52,6 +52,14 @@ void GotoController::setGotoFinished(std::function<void(int, int)> gotoFinished)
     gotoFinished_ = std::move(gotoFinished);
 }
 
+void GotoController::setMotionGate(std::function<bool()> open) {
+    motionGate_ = std::move(open);
+}
+
+bool GotoController::MotionGateOpen() const {
+    return !motionGate_ || motionGate_();
+}
+
 void GotoController::DisplayPosition() {
     if (displayPosition_) {
         displayPosition_();
@@ -130,7 +138,7 @@ void GotoController::RunStage() {
             return;
         }
         // STOP may have been handled inside the position read.
-        if (EndIfStopped())
+        if (EndIfStopped() || !MotionGateOpen())
             return;
         motion_.MotionDirection = outDirection;
         commands_.ApproachPosition(motion_.GotoIntermediate);
@@ -148,7 +156,7 @@ void GotoController::RunStage() {
     }
     case kStageFinalMove: {
         ReadPosition();
-        if (EndIfStopped())
+        if (EndIfStopped() || !MotionGateOpen())
             return;
         motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, motion_.GotoTarget);
         commands_.ApproachPosition(motion_.GotoTarget);
@@ -186,12 +194,15 @@ Sequence<bool> GotoController::GotoAndWaitPaced(int target, quint64 stopCount, P
         return commands_.link().StoppedSince(stopCount) ||
                (wasCalibrating && !motion_.CalibrationRunning);
     };
+    // A turn of the front end's loop between any two commands and right before the move:
+    // a cancel or an abort read there comes before the move, not after it.
     DisplayPosition();
+    co_await PumpEvents(pacer);
     motion_.GotoDone = false;
     if (settings_.SlewingSound)
         PlaySlewSound(kBegSlew, false, true);
     DisplayPosition();
-    // A cancel handled inside the position reads comes before the move, not after it.
+    co_await PumpEvents(pacer);
     if (!interrupted()) {
         motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, target);
         commands_.GotoPosition(target);
@@ -205,6 +216,7 @@ Sequence<bool> GotoController::GotoAndWaitPaced(int target, quint64 stopCount, P
     qint32 done = 0;
     while (done == 0) {
         DisplayPosition();
+        co_await PumpEvents(pacer);
         if (interrupted()) {
             motion_.JogRate = 0;
             motion_.MotionDirection = 0;

@@ -29,6 +29,9 @@ public:
     // Told where a staged goto that ran to its end stopped and where it was sent (raw
     // positions); they differ when an end stop or an active limit stopped it short.
     void setGotoFinished(std::function<void(int reached, int target)> gotoFinished);
+    // Asked right before a staged goto's motion frame: false holds the leg back until the
+    // next stage, so that a request waiting in the front end's loop (an abort) is read first.
+    void setMotionGate(std::function<bool()> open);
 
     // Sets up a staged goto; nothing is sent here. stopCount is the link's StopCount()
     // when the operator asked for the move: a stop since then (pressed while events were
@@ -52,6 +55,7 @@ public:
 private:
     void DisplayPosition();
     void ReadPosition();
+    bool MotionGateOpen() const;
     // After a stop the goto ends where it is; the next poll tick tidies up as after STOP.
     bool EndIfStopped();
 
@@ -62,6 +66,7 @@ private:
     Platform& platform_;
     std::function<void()> displayPosition_;
     std::function<void(int, int)> gotoFinished_;
+    std::function<bool()> motionGate_;
     quint64 gotoStopCount_ = 0;
 };
 
