@@ -60,10 +60,18 @@ template <typename Verb> AlpacaResult DeviceAlpacaFocuser::OnDevice(Verb verb) {
         result = verb();
         StateChanged();
     };
-    if (QThread::currentThread() == deviceThread_->thread())
+    if (QThread::currentThread() == deviceThread_->thread()) {
         run();
-    else
-        QMetaObject::invokeMethod(deviceThread_, run, Qt::BlockingQueuedConnection);
+        return result;
+    }
+    ++waiting_;
+    QMetaObject::invokeMethod(
+        deviceThread_,
+        [&] {
+            --waiting_;
+            run();
+        },
+        Qt::BlockingQueuedConnection);
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include "core/device/focuserdevice.h"
 
 #include <QMutex>
+#include <atomic>
 
 class QObject;
 
@@ -34,6 +35,9 @@ public:
     AlpacaResult SetTempComp(bool on) override;
     QStringList SupportedActions() const override;
     AlpacaResult Action(const QString& name, const QString& parameters, QString& value) override;
+    // A verb handed to the device's thread has not run yet; it may be a halt (the device's
+    // scheduler asks, so that no leg or second attempt goes out ahead of it).
+    bool VerbWaiting() const { return waiting_.load() > 0; }
 
 private:
     void StateChanged() override;
@@ -49,6 +53,7 @@ private:
 
     FocuserDevice& device_;
     QObject* deviceThread_;
+    std::atomic<int> waiting_{0};
     std::function<void(const QString&, bool)> messages_;
     mutable QMutex mutex_;
     AlpacaFocuserStatus status_;

@@ -81,12 +81,14 @@ protected:
             Say(QStringLiteral("%1; serving with the default settings").arg(error));
         DeviceAlpacaFocuser focuser(device, &scheduler,
                                     [](const QString& text, bool) { Say(text); });
+        scheduler.SetRequestWaiting([&focuser] { return focuser.VerbWaiting(); });
         focuser_ = &focuser;
         built_.release();
         exec();
         // Whatever a client left running stops with the server.
         device.Stop();
         device.Disconnect();
+        scheduler.SetRequestWaiting({});
     }
 
 private:

@@ -19,6 +19,9 @@ public:
 
     int After(int ms, std::function<void()> fn) override;
     void Cancel(int id) override;
+    // Whether a request handed to this loop from another thread is still waiting.
+    void SetRequestWaiting(std::function<bool()> waiting) { requestWaiting_ = std::move(waiting); }
+    bool RequestWaiting() const override { return requestWaiting_ && requestWaiting_(); }
 
 protected:
     void timerEvent(QTimerEvent* event) override;
@@ -33,6 +36,7 @@ private:
     std::unordered_map<int, Entry> entries_;
     std::unordered_map<int, int> byQtTimer_;
     int next_ = 0;
+    std::function<bool()> requestWaiting_;
 };
 
 } // namespace tarnivel
