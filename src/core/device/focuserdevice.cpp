@@ -67,7 +67,9 @@ void FocuserDevice::Init() {
     pacer_->afterStep = [this] { AfterCalibrationStep(); };
     chorePacer_->afterStep = [this] { AfterChoreStep(); };
     readout_ = [this] { ServedReadout(); };
-    link_.SetRequestWaiting([this] { return scheduler_->RequestWaiting(); });
+    // Not before the probe has answered: a connect that fails for want of its second attempt
+    // would cost more than an abort that waits for it.
+    link_.SetRequestWaiting([this] { return state_.connected && scheduler_->RequestWaiting(); });
     gotos_.setMotionGate([this] { return !scheduler_->RequestWaiting(); });
     gotos_.setGotoFinished([this](int reached, int target) {
         GotoEnd end;
@@ -431,6 +433,8 @@ void FocuserDevice::StartGotoRaw(int raw) {
     EndJog();
     compGotoTarget_.reset();
     state_.lastGoto.reset();
+    // Reads left unanswered before this goto do not count against it.
+    silentSinceMs_ = -1;
     motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
     gotos_.StartGoto(raw, link_.StopCount());
     Notify();
@@ -531,6 +535,7 @@ void FocuserDevice::EndMotionAsStopped() {
         scheduler_->Cancel(jogTimer_);
     jogTimer_ = -1;
     state_.jogging = false;
+    keptMove_ = {};
     StopTempComp();
     if (motion_.GotoMode == kGotoModeGoto) {
         GotoEnd end;
@@ -558,7 +563,6 @@ Outcome FocuserDevice::Stop() {
         state_.progress = kLabelCancelled;
         state_.calibrationOk = false;
     }
-    keptMove_ = {};
     EndMotionAsStopped();
     if (calibrationRun_.Valid() && pacer_->Waiting())
         pacer_->ResumeNow();
