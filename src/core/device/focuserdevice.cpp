@@ -374,6 +374,7 @@ Outcome FocuserDevice::Connect() {
     statusDue_ = false;
     fanRequest_ = -1;
     keptMove_ = {};
+    calibrationDue_.reset();
     silentSinceMs_ = -1;
     lastStatusMs_ = link_.platform().nowMs();
     StartChore(ConnectSteps(*chorePacer_));
@@ -397,6 +398,8 @@ void FocuserDevice::TearDown() {
     }
     gotos_.ClearGoto();
     keptMove_ = {};
+    calibrationDue_.reset();
+    calibrationPending_ = false;
     motion_ = MotionState{};
 }
 
@@ -591,8 +594,6 @@ Outcome FocuserDevice::Calibrate(bool full) {
     const Outcome allowed = MotionAllowed();
     if (!allowed.ok())
         return allowed;
-    if (chore_.Valid())
-        return Outcome::refused(QStringLiteral("The controller is busy; try again."));
     // Its set-up takes a second or more of commands, during which a move would run on
     // unwatched; ending the move here would leave the motor running.
     if (motion_.GotoMode == kGotoModeGoto || state_.jogging || keptMove_)
@@ -602,7 +603,11 @@ Outcome FocuserDevice::Calibrate(bool full) {
     state_.lastGoto.reset();
     state_.progress.clear();
     calibrationPending_ = true;
-    StartChore(CalibrateSteps(*chorePacer_, full));
+    // A status cycle or a limits switch under way ends first; the tick starts it then.
+    if (chore_.Valid())
+        calibrationDue_ = full;
+    else
+        StartChore(CalibrateSteps(*chorePacer_, full));
     Notify();
     return Outcome::started();
 }
@@ -802,7 +807,11 @@ void FocuserDevice::Tick() {
     const qint64 now = link_.platform().nowMs();
     const bool statusTime =
         now - lastStatusMs_ >= kStatusBaseMs / PositionUpdateFrequency(settings_.Frequency);
-    if (!chore_.Valid() && state_.ready && (scaleDue_ || limitsDue_)) {
+    if (!chore_.Valid() && calibrationDue_) {
+        const bool full = *std::exchange(calibrationDue_, std::nullopt);
+        if (calibrationPending_)
+            StartChore(CalibrateSteps(*chorePacer_, full));
+    } else if (!chore_.Valid() && state_.ready && (scaleDue_ || limitsDue_)) {
         if (limitsDue_) {
             limitsDue_ = false;
             StartChore(LimitsSteps(*chorePacer_, limitsWanted_));

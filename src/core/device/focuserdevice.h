@@ -347,6 +347,7 @@ private:
     bool limitsWanted_ = false;
     bool lostReported_ = false;
     bool calibrationPending_ = false;
+    std::optional<bool> calibrationDue_; // full or quick, asked while a chore ran
     qint64 lastStatusMs_ = 0;
 
     TempCompensation tempComp_;
