@@ -50,13 +50,15 @@ constexpr double kSlowAnswerTargetMs = 1000.0;
 constexpr double kSilentTargetMs = 600.0;
 constexpr int kSlowReplyMs = 200;
 constexpr int kStopWaitMs = 5000;
-constexpr int kQuietMs = 1500; // longer than any gap inside a chore at 200 ms answers
+constexpr int kQuietMs = 1000; // longer than any gap inside a chore at 200 ms answers
 constexpr int kChoreAttempts = 10;
 constexpr int kChoreStartMs = 5000;
 constexpr int kRetryMs = 300;
 constexpr int kMidMoveMs = 200;
-// Slow enough that a move lasts beyond the abort's answer at 200 ms answers.
+// Slow enough that a move lasts beyond the abort's answer at 200 ms answers; the fast slew
+// shortens a calibration's centring goto.
 constexpr int kStateApproachSpeed = 1000;
+constexpr int kStateSlewSpeed = 16000;
 // Nine fast rates, so that a quick calibration reaches its end in seconds.
 const QString kFastRates = QStringLiteral("500,1000,1500,2000,2500,3000,3500,4000,8000");
 
@@ -139,9 +141,9 @@ public:
             !writeFile(state, kServedCalibratedState))
             return QStringLiteral("cannot prepare the driver's folder");
         sim.setOutputFile(simLog);
-        const QStringList args = QStringList{QStringLiteral("--state"), state,
-                                             QStringLiteral("--lower"), QStringLiteral("-4000"),
-                                             QStringLiteral("--upper"), QStringLiteral("4000"),
+        const QStringList args = QStringList{QStringLiteral("--state"),  state,
+                                             QStringLiteral("--lower"),  QStringLiteral("-4000"),
+                                             QStringLiteral("--upper"),  QStringLiteral("4000"),
                                              QStringLiteral("--verbose")} +
                                  simArgs;
         if (!sim.start(instantAnswers ? fastSimArgs(dir.path(), args)
@@ -289,18 +291,11 @@ public:
         const qint64 t0 = clock.elapsed();
         send("<newSwitchVector device='Tarnivel' name='FOCUS_ABORT_MOTION'><oneSwitch "
              "name='ABORT'>On</oneSwitch></newSwitchVector>");
-        Exchange e = waitExchange([](const QString& f) { return f == kStopFrame; }, from,
-                                  kStopWaitMs);
+        Exchange e =
+            waitExchange([](const QString& f) { return f == kStopFrame; }, from, kStopWaitMs);
         if (e.ms >= 0)
             e.ms -= t0;
         return e;
-    }
-
-    bool waitGotoEnd(qsizetype outFrom) {
-        qsizetype at = 0;
-        return waitOut(QStringLiteral("name='ABS_FOCUS_POSITION'[^>]*state='Busy'"), outFrom,
-                       &at) &&
-               waitOut(QStringLiteral("name='ABS_FOCUS_POSITION'[^>]*state='Ok'"), at);
     }
 
     // Milliseconds on the bench clock at which a frame line containing `text` appeared in the
@@ -395,8 +390,9 @@ QJsonObject consoleGotos(const QString& simPath) {
 
 const QByteArray kLimitsOn = "<newSwitchVector device='Tarnivel' name='TARNIVEL_LIMITS'><oneSwitch "
                              "name='ON'>On</oneSwitch></newSwitchVector>";
-const QByteArray kLimitsOff = "<newSwitchVector device='Tarnivel' name='TARNIVEL_LIMITS'><oneSwitch "
-                              "name='OFF'>On</oneSwitch></newSwitchVector>";
+const QByteArray kLimitsOff =
+    "<newSwitchVector device='Tarnivel' name='TARNIVEL_LIMITS'><oneSwitch "
+    "name='OFF'>On</oneSwitch></newSwitchVector>";
 const QByteArray kQuickCalibrate = "<newSwitchVector device='Tarnivel' name='TARNIVEL_CALIBRATE'>"
                                    "<oneSwitch name='QUICK'>On</oneSwitch></newSwitchVector>";
 
@@ -442,11 +438,12 @@ public:
     std::unique_ptr<DriverRig> newRig(const AnswerTiming& timing, QString& error,
                                       const QStringList& extra = {}) {
         auto rig = std::make_unique<DriverRig>(simPath_);
-        error = rig->start(driverPath_, timing.instant,
-                           QStringList{QStringLiteral("--approach-speed"),
-                                       QString::number(kStateApproachSpeed),
-                                       QStringLiteral("--rate-speeds"), kFastRates} +
-                               timing.simArgs + extra);
+        error = rig->start(
+            driverPath_, timing.instant,
+            QStringList{QStringLiteral("--approach-speed"), QString::number(kStateApproachSpeed),
+                        QStringLiteral("--slew-speed"), QString::number(kStateSlewSpeed),
+                        QStringLiteral("--rate-speeds"), kFastRates} +
+                timing.simArgs + extra);
         if (error.isEmpty())
             rig->settle();
         return rig;
@@ -459,6 +456,8 @@ public:
         }
     }
 
+    // Each run heads for 0 from where the last abort left the focuser, a few hundred steps
+    // lower, so no goto back is needed.
     static void midMove(DriverRig& rig, StateRuns& r) {
         while (!r.done()) {
             rig.settle();
@@ -472,13 +471,7 @@ public:
             }
             r.trigger = move.frame;
             QThread::msleep(kMidMoveMs);
-            if (!r.add(rig.abortToStop()))
-                return;
-            rig.settle();
-            const qsizetype outFrom = rig.out.size();
-            rig.sendTarget(4000);
-            if (!rig.waitGotoEnd(outFrom))
-                r.fail(QStringLiteral("the goto back after the abort did not end"));
+            r.add(rig.abortToStop());
         }
     }
 
@@ -511,9 +504,9 @@ public:
             if (!r.add(stop))
                 return;
             const QStringList after = rig->settle();
-            if (r.done() || (std::none_of(stop.before.begin(), stop.before.end(),
-                                          clearsCalibration) &&
-                             std::none_of(after.begin(), after.end(), clearsCalibration)))
+            if (r.done() ||
+                (std::none_of(stop.before.begin(), stop.before.end(), clearsCalibration) &&
+                 std::none_of(after.begin(), after.end(), clearsCalibration)))
                 continue;
             QString error;
             rig = newRig(timing, error);
@@ -536,9 +529,9 @@ public:
                 r.fail(QStringLiteral("the quick calibration sent no frame"));
                 return;
             }
-            const Exchange centring = rig->waitExchange(
-                [](const QString& f) { return messageId(f) == kGotoPositionId; }, first.end,
-                kWaitMs);
+            const Exchange centring =
+                rig->waitExchange([](const QString& f) { return messageId(f) == kGotoPositionId; },
+                                  first.end, kWaitMs);
             if (centring.ms < 0) {
                 r.fail(QStringLiteral("the quick calibration sent no centring goto"));
                 return;
@@ -561,8 +554,7 @@ public:
     // limits switch's first read when the connection made `reads` of them.
     void silentAtLimits(const AnswerTiming& timing, int msgId, int reads, StateRuns& r) {
         while (!r.done()) {
-            QStringList fault{QStringLiteral("--fault"),
-                              QStringLiteral("%1:go-silent").arg(msgId),
+            QStringList fault{QStringLiteral("--fault"), QStringLiteral("%1:go-silent").arg(msgId),
                               QStringLiteral("--recover-ms"), QStringLiteral("20000")};
             // The simulator's faults go by message id alone; answers as usual for the id's
             // frames while connecting make the silence fall on the limits' read.
@@ -636,10 +628,9 @@ QJsonObject abortByState(const QString& simPath, const QString& driverPath) {
     const QStringList states{QStringLiteral("rest"), QStringLiteral("midMove"),
                              QStringLiteral("limitsOn"), QStringLiteral("quickSetUp"),
                              QStringLiteral("calibrationEnd")};
-    const QStringList labels{QStringLiteral("at rest"), QStringLiteral("mid-move"),
-                             QStringLiteral("limits switched on"),
-                             QStringLiteral("quick calibration set-up"),
-                             QStringLiteral("calibration ending")};
+    const QStringList labels{
+        QStringLiteral("at rest"), QStringLiteral("mid-move"), QStringLiteral("limits switched on"),
+        QStringLiteral("quick calibration set-up"), QStringLiteral("calibration ending")};
     StateBench bench(simPath, driverPath);
     QHash<QString, QJsonObject> rows;
     QStringList connectFrames;
@@ -685,10 +676,9 @@ QJsonObject abortByState(const QString& simPath, const QString& driverPath) {
             reads += messageId(f) == msgId ? 1 : 0;
         bench.silentAtLimits(timings.first(), msgId, reads, silent);
     }
-    QJsonObject silentRow =
-        stateRow(QStringLiteral("silentAtLimits"),
-                 QStringLiteral("silent at the limits' first read"), timings.first(), silent,
-                 kSilentTargetMs, true);
+    QJsonObject silentRow = stateRow(QStringLiteral("silentAtLimits"),
+                                     QStringLiteral("silent at the limits' first read"),
+                                     timings.first(), silent, kSilentTargetMs, true);
     silentRow.insert(QStringLiteral("messageId"), msgId);
     result.insert(QStringLiteral("silent"), silentRow);
     return result;

@@ -273,8 +273,8 @@ void abortStateRow(const QJsonObject& r, QStringList& missed) {
     for (const QJsonValue& v : r.value(QStringLiteral("framesAhead")).toArray())
         ahead << QString::number(v.toInt());
     const bool met = r.value(QStringLiteral("met")).toBool();
-    QString target = QStringLiteral("<= %1 ms")
-                         .arg(fixed(r.value(QStringLiteral("targetMs")).toDouble(), 0));
+    QString target =
+        QStringLiteral("<= %1 ms").arg(fixed(r.value(QStringLiteral("targetMs")).toDouble(), 0));
     if (r.value(QStringLiteral("noFrameAhead")).toBool())
         target += QStringLiteral(", none ahead");
     line(QStringLiteral("     %1 %2 %3 %4  %5  %6  %7")
@@ -343,7 +343,8 @@ void driverSection(const QJsonObject& o, QStringList& missed) {
     timed(QStringLiteral("new position to motion frame"),
           o.value(QStringLiteral("firstMotionFrame")).toObject(),
           QStringLiteral("driver motion latency"));
-    timed(QStringLiteral("abort to stop frame"), o.value(QStringLiteral("abortToStop")).toObject(),
+    timed(QStringLiteral("abort to stop, instant answers"),
+          o.value(QStringLiteral("abortToStop")).toObject(),
           QStringLiteral("driver abort latency"));
     abortStates(o.value(QStringLiteral("abortByState")).toObject(), missed);
     line(QStringLiteral("   goto overhead (request to done, minus the motion), median ms:"));
