@@ -46,13 +46,17 @@ double Series::max() const {
     return values_.empty() ? 0 : *std::max_element(values_.begin(), values_.end());
 }
 
+QStringList comSimArgs(const QString& folder, const QStringList& extraArgs) {
+    return QStringList{QStringLiteral("--com"), QStringLiteral("1"), QStringLiteral("--dir"),
+                       folder} +
+           extraArgs;
+}
+
 QStringList fastSimArgs(const QString& folder, const QStringList& extraArgs) {
     // No artificial reply delay: the figure is the console's own overhead over the pacing.
-    return QStringList{QStringLiteral("--com"),           QStringLiteral("1"),
-                       QStringLiteral("--dir"),           folder,
-                       QStringLiteral("--reply-delay"),   QStringLiteral("0"),
-                       QStringLiteral("--byte-interval"), QStringLiteral("0")} +
-           extraArgs;
+    return comSimArgs(folder, QStringList{QStringLiteral("--reply-delay"), QStringLiteral("0"),
+                                          QStringLiteral("--byte-interval"), QStringLiteral("0")} +
+                                  extraArgs);
 }
 
 int simExchanges(const QByteArray& toolOutput) {

@@ -30,8 +30,9 @@ private:
     std::vector<double> values_;
 };
 
-// tarnivel-sim's arguments for serving COM1 in a folder with answers as fast as the
-// pseudo-terminal carries them.
+// tarnivel-sim's arguments for serving COM1 in a folder with the tool's own answer timing.
+QStringList comSimArgs(const QString& folder, const QStringList& extraArgs = {});
+// The same with answers as fast as the pseudo-terminal carries them.
 QStringList fastSimArgs(const QString& folder, const QStringList& extraArgs = {});
 // Exchanges the tool served, from what it printed; it prints them only when started with
 // --verbose.

@@ -21,6 +21,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
+#include <functional>
+#include <memory>
 
 namespace tarnivel::bench {
 
@@ -43,6 +46,66 @@ constexpr double kOneMoveFloorMs =
 constexpr double kTwoMoveFloorMs =
     kOneMoveFloorMs + kGetPositionMs + kApproachMs + kIsSlewDoneMs + kGetPositionMs;
 
+constexpr double kSlowAnswerTargetMs = 1000.0;
+constexpr double kSilentTargetMs = 600.0;
+constexpr int kSlowReplyMs = 200;
+constexpr int kStopWaitMs = 5000;
+constexpr int kQuietMs = 1000; // longer than any gap inside a chore at 200 ms answers
+constexpr int kChoreAttempts = 10;
+constexpr int kChoreStartMs = 5000;
+constexpr int kRetryMs = 300;
+constexpr int kMidMoveMs = 200;
+// Slow enough that a move lasts beyond the abort's answer at 200 ms answers; the fast slew
+// shortens a calibration's centring goto.
+constexpr int kStateApproachSpeed = 1000;
+constexpr int kStateSlewSpeed = 16000;
+// Nine fast rates, so that a quick calibration reaches its end in seconds.
+const QString kFastRates = QStringLiteral("500,1000,1500,2000,2500,3000,3500,4000,8000");
+
+constexpr int kGotoPositionId = 0x02;
+constexpr int kSetLimitMaxId = 0x1B;
+constexpr int kSetLimitMinId = 0x1A;
+constexpr int kWriteMemoryId = 0x31;
+constexpr int kCalibratedCell = 0x40;
+
+using FramePredicate = std::function<bool(const QString& frame)>;
+
+int messageId(const QString& frame) {
+    bool ok = false;
+    const int id = frame.section(QLatin1Char(' '), 3, 3).toInt(&ok, 16);
+    return ok ? id : -1;
+}
+
+// The driver's standing traffic: position, slew-done, temperature and fan exchanges. Any other
+// frame belongs to a chore (connecting, limits, calibration).
+bool isChoreFrame(const QString& frame) {
+    static const QList<int> cycle{0x01, 0x13, 0x26, 0x27, 0x28};
+    return !cycle.contains(messageId(frame));
+}
+
+// A calibration clears the controller's calibrated flag before it moves, and a quick one needs
+// the flag set.
+bool clearsCalibration(const QString& frame) {
+    return messageId(frame) == kWriteMemoryId &&
+           frame.section(QLatin1Char(' '), 4, 4).toInt(nullptr, 16) == kCalibratedCell &&
+           frame.section(QLatin1Char(' '), 5, 5).toInt(nullptr, 16) == 0;
+}
+
+struct LoggedFrame {
+    QString frame;
+    bool answered = true;
+    qint64 end = 0; // log offset after its line
+};
+
+// One exchange in the simulator's log as the bench saw it.
+struct Exchange {
+    qint64 ms = -1; // bench clock when seen (abortToStop: since the abort); -1 when not seen
+    qint64 end = 0;
+    QString frame;
+    bool answered = true;
+    QStringList before; // frames logged between the start of the look and this one
+};
+
 // The driver on pipes, the simulator's frames in its output file.
 class DriverRig {
 public:
@@ -64,7 +127,10 @@ public:
         sim.stop();
     }
 
-    QString start(const QString& driverPath) {
+    // simArgs come after the rig's own; instantAnswers drops the simulator's answer delays.
+    QString start(const QString& driverPath, bool instantAnswers = true,
+                  const QStringList& simArgs = {QStringLiteral("--approach-speed"),
+                                                QString::number(kApproachSpeed)}) {
         if (!dir.isValid())
             return QStringLiteral("no temporary folder");
         const QString copy = dir.filePath(QStringLiteral("indi_tarnivel_focus"));
@@ -75,11 +141,13 @@ public:
             !writeFile(state, kServedCalibratedState))
             return QStringLiteral("cannot prepare the driver's folder");
         sim.setOutputFile(simLog);
-        if (!sim.start(fastSimArgs(dir.path(),
-                                   {QStringLiteral("--state"), state, QStringLiteral("--lower"),
-                                    QStringLiteral("-4000"), QStringLiteral("--upper"),
-                                    QStringLiteral("4000"), QStringLiteral("--approach-speed"),
-                                    QString::number(kApproachSpeed), QStringLiteral("--verbose")})))
+        const QStringList args = QStringList{QStringLiteral("--state"),  state,
+                                             QStringLiteral("--lower"),  QStringLiteral("-4000"),
+                                             QStringLiteral("--upper"),  QStringLiteral("4000"),
+                                             QStringLiteral("--verbose")} +
+                                 simArgs;
+        if (!sim.start(instantAnswers ? fastSimArgs(dir.path(), args)
+                                      : comSimArgs(dir.path(), args)))
             return sim.error();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), dir.path());
@@ -128,6 +196,107 @@ public:
     }
 
     qsizetype logSize() const { return QFileInfo(simLog).size(); }
+
+    void drain() {
+        driver.waitForReadyRead(0);
+        out += driver.readAllStandardOutput();
+    }
+
+    // The first exchange logged after byte `from` whose frame `wanted` accepts, with the frames
+    // logged before it; an empty frame when none came within waitMs or `abandon` said so.
+    Exchange waitExchange(const FramePredicate& wanted, qint64 from, int waitMs,
+                          const std::function<bool()>& abandon = {}) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < waitMs) {
+            drain();
+            if (abandon && abandon())
+                return {};
+            Exchange e;
+            for (const LoggedFrame& f : framesSince(from)) {
+                if (!wanted(f.frame)) {
+                    e.before << f.frame;
+                    continue;
+                }
+                e.ms = clock.elapsed();
+                e.end = f.end;
+                e.frame = f.frame;
+                e.answered = f.answered;
+                return e;
+            }
+            QThread::usleep(500);
+        }
+        return {};
+    }
+
+    QList<LoggedFrame> framesSince(qint64 from) const {
+        QList<LoggedFrame> frames;
+        QFile log(simLog);
+        if (!log.open(QIODevice::ReadOnly))
+            return frames;
+        log.seek(from);
+        const QByteArray added = log.readAll();
+        qsizetype pos = 0;
+        // A line still being written is read again on the next look.
+        for (qsizetype nl = added.indexOf('\n'); nl >= 0;
+             pos = nl + 1, nl = added.indexOf('\n', pos)) {
+            const QString text = QString::fromLatin1(added.mid(pos, nl - pos));
+            const qsizetype arrow = text.indexOf(QStringLiteral("  ->  "));
+            if (arrow < 0)
+                continue;
+            const QString head = text.left(arrow).trimmed();
+            frames.append({head.mid(head.indexOf(QLatin1Char(' '))).trimmed(),
+                           !text.endsWith(QStringLiteral("(no answer)")), from + nl + 1});
+        }
+        return frames;
+    }
+
+    // Waits until the controller has had no chore frame for quietMs; the chore frames seen.
+    QStringList settle(int quietMs = kQuietMs) {
+        QStringList seen;
+        qint64 from = logSize();
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < kWaitMs) {
+            const Exchange e = waitExchange(isChoreFrame, from, quietMs);
+            if (e.ms < 0)
+                break;
+            seen << e.frame;
+            from = e.end;
+        }
+        return seen;
+    }
+
+    // Sends a chore's switch and waits for its first frame. The driver refuses a chore while
+    // another one (its connect's, a previous run's tail) still holds the line, so a refusal is
+    // asked again.
+    Exchange startChore(const QByteArray& xml) {
+        for (int attempt = 0; attempt < kChoreAttempts; ++attempt) {
+            const qsizetype outFrom = out.size();
+            const qint64 from = logSize();
+            send(xml);
+            const Exchange e = waitExchange(isChoreFrame, from, kChoreStartMs, [this, outFrom] {
+                return out.indexOf("is busy", outFrom) >= 0;
+            });
+            if (e.ms >= 0)
+                return e;
+            QThread::msleep(kRetryMs);
+        }
+        return {};
+    }
+
+    // Sends the abort; the time to the stop frame and the frames the controller got before it.
+    Exchange abortToStop() {
+        const qsizetype from = logSize();
+        const qint64 t0 = clock.elapsed();
+        send("<newSwitchVector device='Tarnivel' name='FOCUS_ABORT_MOTION'><oneSwitch "
+             "name='ABORT'>On</oneSwitch></newSwitchVector>");
+        Exchange e =
+            waitExchange([](const QString& f) { return f == kStopFrame; }, from, kStopWaitMs);
+        if (e.ms >= 0)
+            e.ms -= t0;
+        return e;
+    }
 
     // Milliseconds on the bench clock at which a frame line containing `text` appeared in the
     // simulator's output after byte `from`; -1 when it did not within the wait.
@@ -217,6 +386,302 @@ QJsonObject consoleGotos(const QString& simPath) {
     o.insert(QStringLiteral("oneMove"), seriesObject(one));
     o.insert(QStringLiteral("twoMoves"), seriesObject(two));
     return o;
+}
+
+const QByteArray kLimitsOn = "<newSwitchVector device='Tarnivel' name='TARNIVEL_LIMITS'><oneSwitch "
+                             "name='ON'>On</oneSwitch></newSwitchVector>";
+const QByteArray kLimitsOff =
+    "<newSwitchVector device='Tarnivel' name='TARNIVEL_LIMITS'><oneSwitch "
+    "name='OFF'>On</oneSwitch></newSwitchVector>";
+const QByteArray kQuickCalibrate = "<newSwitchVector device='Tarnivel' name='TARNIVEL_CALIBRATE'>"
+                                   "<oneSwitch name='QUICK'>On</oneSwitch></newSwitchVector>";
+
+struct AnswerTiming {
+    QString key;
+    QString label;
+    QStringList simArgs;
+    bool instant = false;
+    double targetMs = 0;
+};
+
+// The runs of one state: abort to stop frame, and what the controller got ahead of the stop.
+struct StateRuns {
+    Series ms;
+    QJsonArray ahead;
+    QStringList mostAhead;
+    QString trigger;
+    QString error;
+
+    bool add(const Exchange& e) {
+        if (e.ms < 0) {
+            error = QStringLiteral("no stop frame within %1 ms of the abort").arg(kStopWaitMs);
+            return false;
+        }
+        ms.add(static_cast<double>(e.ms));
+        ahead.append(static_cast<int>(e.before.size()));
+        if (e.before.size() > mostAhead.size())
+            mostAhead = e.before;
+        return true;
+    }
+    bool fail(const QString& why) {
+        error = why;
+        return false;
+    }
+    bool done() const { return !error.isEmpty() || ms.count() >= kRounds; }
+};
+
+class StateBench {
+public:
+    StateBench(const QString& simPath, const QString& driverPath)
+        : simPath_(simPath), driverPath_(driverPath) {}
+
+    std::unique_ptr<DriverRig> newRig(const AnswerTiming& timing, QString& error,
+                                      const QStringList& extra = {}) {
+        auto rig = std::make_unique<DriverRig>(simPath_);
+        error = rig->start(
+            driverPath_, timing.instant,
+            QStringList{QStringLiteral("--approach-speed"), QString::number(kStateApproachSpeed),
+                        QStringLiteral("--slew-speed"), QString::number(kStateSlewSpeed),
+                        QStringLiteral("--rate-speeds"), kFastRates} +
+                timing.simArgs + extra);
+        if (error.isEmpty())
+            rig->settle();
+        return rig;
+    }
+
+    static void atRest(DriverRig& rig, StateRuns& r) {
+        while (!r.done()) {
+            rig.settle();
+            r.add(rig.abortToStop());
+        }
+    }
+
+    // Each run heads for 0 from where the last abort left the focuser, a few hundred steps
+    // lower, so no goto back is needed.
+    static void midMove(DriverRig& rig, StateRuns& r) {
+        while (!r.done()) {
+            rig.settle();
+            const qint64 from = rig.logSize();
+            rig.sendTarget(0);
+            const Exchange move = rig.waitExchange(
+                [](const QString& f) { return f.startsWith(kApproachTag); }, from, kWaitMs);
+            if (move.ms < 0) {
+                r.fail(QStringLiteral("no motion frame before the abort"));
+                return;
+            }
+            r.trigger = move.frame;
+            QThread::msleep(kMidMoveMs);
+            r.add(rig.abortToStop());
+        }
+    }
+
+    static void limitsOn(DriverRig& rig, StateRuns& r) {
+        while (!r.done()) {
+            const Exchange first = rig.startChore(kLimitsOn);
+            if (first.ms < 0) {
+                r.fail(QStringLiteral("the limits switch sent no frame"));
+                return;
+            }
+            r.trigger = first.frame;
+            if (!r.add(rig.abortToStop()))
+                return;
+            rig.settle();
+            rig.send(kLimitsOff);
+            rig.settle();
+        }
+    }
+
+    // Reuses the rig while an aborted set-up left the focuser calibrated.
+    void quickSetUp(std::unique_ptr<DriverRig>& rig, const AnswerTiming& timing, StateRuns& r) {
+        while (!r.done()) {
+            const Exchange first = rig->startChore(kQuickCalibrate);
+            if (first.ms < 0) {
+                r.fail(QStringLiteral("the quick calibration sent no frame"));
+                return;
+            }
+            r.trigger = first.frame;
+            const Exchange stop = rig->abortToStop();
+            if (!r.add(stop))
+                return;
+            const QStringList after = rig->settle();
+            if (r.done() ||
+                (std::none_of(stop.before.begin(), stop.before.end(), clearsCalibration) &&
+                 std::none_of(after.begin(), after.end(), clearsCalibration)))
+                continue;
+            QString error;
+            rig = newRig(timing, error);
+            if (!error.isEmpty())
+                r.fail(error);
+        }
+    }
+
+    // A fresh, calibrated focuser each run, since an abort at the end leaves it uncalibrated.
+    void calibrationEnd(const AnswerTiming& timing, StateRuns& r) {
+        while (!r.done()) {
+            QString error;
+            const std::unique_ptr<DriverRig> rig = newRig(timing, error);
+            if (!error.isEmpty()) {
+                r.fail(error);
+                return;
+            }
+            const Exchange first = rig->startChore(kQuickCalibrate);
+            if (first.ms < 0) {
+                r.fail(QStringLiteral("the quick calibration sent no frame"));
+                return;
+            }
+            const Exchange centring =
+                rig->waitExchange([](const QString& f) { return messageId(f) == kGotoPositionId; },
+                                  first.end, kWaitMs);
+            if (centring.ms < 0) {
+                r.fail(QStringLiteral("the quick calibration sent no centring goto"));
+                return;
+            }
+            const Exchange store = rig->waitExchange(
+                [](const QString& f) {
+                    return messageId(f) == kSetLimitMaxId || messageId(f) == kSetLimitMinId;
+                },
+                centring.end, kWaitMs);
+            if (store.ms < 0) {
+                r.fail(QStringLiteral("the quick calibration stored no limits"));
+                return;
+            }
+            r.trigger = store.frame;
+            r.add(rig->abortToStop());
+        }
+    }
+
+    // The controller falls silent at the frame `msgId` takes on its (reads + 1)th time, the
+    // limits switch's first read when the connection made `reads` of them.
+    void silentAtLimits(const AnswerTiming& timing, int msgId, int reads, StateRuns& r) {
+        while (!r.done()) {
+            QStringList fault{QStringLiteral("--fault"), QStringLiteral("%1:go-silent").arg(msgId),
+                              QStringLiteral("--recover-ms"), QStringLiteral("20000")};
+            // The simulator's faults go by message id alone; answers as usual for the id's
+            // frames while connecting make the silence fall on the limits' read.
+            if (reads > 0)
+                fault = QStringList{QStringLiteral("--fault"),
+                                    QStringLiteral("%1:slow-answer:%2").arg(msgId).arg(reads),
+                                    QStringLiteral("--slow-ms"), QStringLiteral("0")} +
+                        fault;
+            QString error;
+            const std::unique_ptr<DriverRig> rig = newRig(timing, error, fault);
+            if (!error.isEmpty()) {
+                r.fail(error);
+                return;
+            }
+            int seen = 0;
+            for (const LoggedFrame& f : rig->framesSince(0))
+                seen += messageId(f.frame) == msgId ? 1 : 0;
+            if (seen != reads) {
+                r.fail(QStringLiteral("the connection sent message %1 %2 times, not %3 as before")
+                           .arg(msgId)
+                           .arg(seen)
+                           .arg(reads));
+                return;
+            }
+            const Exchange first = rig->startChore(kLimitsOn);
+            if (first.ms < 0 || first.answered || messageId(first.frame) != msgId) {
+                r.fail(QStringLiteral("the limits switch's first read was not the silent one"));
+                return;
+            }
+            r.trigger = first.frame;
+            r.add(rig->abortToStop());
+        }
+    }
+
+private:
+    QString simPath_;
+    QString driverPath_;
+};
+
+QJsonObject stateRow(const QString& state, const QString& label, const AnswerTiming& timing,
+                     const StateRuns& r, double targetMs, bool noFrameAhead = false) {
+    QJsonObject o = r.error.isEmpty() ? seriesObject(r.ms) : failure(r.error);
+    o.insert(QStringLiteral("state"), state);
+    o.insert(QStringLiteral("label"), label);
+    o.insert(QStringLiteral("timing"), timing.key);
+    o.insert(QStringLiteral("timingLabel"), timing.label);
+    o.insert(QStringLiteral("targetMs"), targetMs);
+    if (!r.error.isEmpty())
+        return o;
+    o.insert(QStringLiteral("framesAhead"), r.ahead);
+    o.insert(QStringLiteral("mostAheadFrames"), QJsonArray::fromStringList(r.mostAhead));
+    o.insert(QStringLiteral("trigger"), r.trigger);
+    int most = 0;
+    for (const QJsonValue& v : r.ahead)
+        most = std::max(most, v.toInt());
+    o.insert(QStringLiteral("noFrameAhead"), noFrameAhead);
+    o.insert(QStringLiteral("met"), r.ms.max() <= targetMs && (!noFrameAhead || most == 0));
+    return o;
+}
+
+// Abort to stop frame from each state the driver can be in, at the simulator's own answer
+// timing and at 200 ms answers, and once with the controller gone silent mid-chore.
+QJsonObject abortByState(const QString& simPath, const QString& driverPath) {
+    const QList<AnswerTiming> timings{
+        {QStringLiteral("default"), QStringLiteral("default answers"), {}, false, kAbortTargetMs},
+        {QStringLiteral("slow"),
+         QStringLiteral("%1 ms answers").arg(kSlowReplyMs),
+         {QStringLiteral("--reply-delay"), QString::number(kSlowReplyMs)},
+         false,
+         kSlowAnswerTargetMs}};
+    const QStringList states{QStringLiteral("rest"), QStringLiteral("midMove"),
+                             QStringLiteral("limitsOn"), QStringLiteral("quickSetUp"),
+                             QStringLiteral("calibrationEnd")};
+    const QStringList labels{
+        QStringLiteral("at rest"), QStringLiteral("mid-move"), QStringLiteral("limits switched on"),
+        QStringLiteral("quick calibration set-up"), QStringLiteral("calibration ending")};
+    StateBench bench(simPath, driverPath);
+    QHash<QString, QJsonObject> rows;
+    QStringList connectFrames;
+    QString limitsTrigger;
+    for (const AnswerTiming& timing : timings) {
+        QList<StateRuns> runs(states.size());
+        QString error;
+        std::unique_ptr<DriverRig> rig = bench.newRig(timing, error);
+        if (error.isEmpty()) {
+            if (timing.key == timings.first().key)
+                for (const LoggedFrame& f : rig->framesSince(0))
+                    connectFrames << f.frame;
+            StateBench::atRest(*rig, runs[0]);
+            StateBench::midMove(*rig, runs[1]);
+            StateBench::limitsOn(*rig, runs[2]);
+            bench.quickSetUp(rig, timing, runs[3]);
+            rig.reset();
+            bench.calibrationEnd(timing, runs[4]);
+        } else {
+            for (StateRuns& r : runs)
+                r.fail(error);
+        }
+        if (limitsTrigger.isEmpty())
+            limitsTrigger = runs[2].trigger;
+        for (int i = 0; i < states.size(); ++i)
+            rows.insert(states[i] + timing.key,
+                        stateRow(states[i], labels[i], timing, runs[i], timing.targetMs));
+    }
+    QJsonArray table;
+    for (const QString& state : states)
+        for (const AnswerTiming& timing : timings)
+            table.append(rows.value(state + timing.key));
+    QJsonObject result;
+    result.insert(QStringLiteral("rows"), table);
+
+    StateRuns silent;
+    const int msgId = messageId(limitsTrigger);
+    if (msgId < 0) {
+        silent.fail(QStringLiteral("the limits switch's first frame is not known"));
+    } else {
+        int reads = 0;
+        for (const QString& f : connectFrames)
+            reads += messageId(f) == msgId ? 1 : 0;
+        bench.silentAtLimits(timings.first(), msgId, reads, silent);
+    }
+    QJsonObject silentRow = stateRow(QStringLiteral("silentAtLimits"),
+                                     QStringLiteral("silent at the limits' first read"),
+                                     timings.first(), silent, kSilentTargetMs, true);
+    silentRow.insert(QStringLiteral("messageId"), msgId);
+    result.insert(QStringLiteral("silent"), silentRow);
+    return result;
 }
 
 } // namespace
@@ -328,6 +793,7 @@ QJsonObject measureDriver(const QString& simPath, const QString& driverPath, int
         result.insert(QStringLiteral("driverGotos"), driverGotos);
     }
     result.insert(QStringLiteral("consoleGotos"), consoleGotos(simPath));
+    result.insert(QStringLiteral("abortByState"), abortByState(simPath, driverPath));
     result.insert(QStringLiteral("oneMoveFloorMs"), kOneMoveFloorMs);
     result.insert(QStringLiteral("twoMoveFloorMs"), kTwoMoveFloorMs);
     return result;

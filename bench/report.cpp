@@ -257,6 +257,60 @@ void plotSection(const QJsonObject& o, QStringList& missed) {
         missed << QStringLiteral("temperature plot point cost");
 }
 
+void abortStateRow(const QJsonObject& r, QStringList& missed) {
+    const QString state = r.value(QStringLiteral("label")).toString();
+    const QString timing = r.value(QStringLiteral("timingLabel")).toString();
+    const QString name = QStringLiteral("driver abort latency, %1, %2").arg(state, timing);
+    if (r.contains(QStringLiteral("error"))) {
+        line(QStringLiteral("     %1 %2 not measured: %3")
+                 .arg(state, -33)
+                 .arg(timing, -16)
+                 .arg(r.value(QStringLiteral("error")).toString()));
+        missed << name;
+        return;
+    }
+    QStringList ahead;
+    for (const QJsonValue& v : r.value(QStringLiteral("framesAhead")).toArray())
+        ahead << QString::number(v.toInt());
+    const bool met = r.value(QStringLiteral("met")).toBool();
+    QString target =
+        QStringLiteral("<= %1 ms").arg(fixed(r.value(QStringLiteral("targetMs")).toDouble(), 0));
+    if (r.value(QStringLiteral("noFrameAhead")).toBool())
+        target += QStringLiteral(", none ahead");
+    line(QStringLiteral("     %1 %2 %3 %4  %5  %6  %7")
+             .arg(state, -33)
+             .arg(timing, -16)
+             .arg(fixed(r.value(QStringLiteral("medianMs")).toDouble(), 1), 7)
+             .arg(fixed(r.value(QStringLiteral("maxMs")).toDouble(), 1), 7)
+             .arg(ahead.join(QLatin1Char(' ')), -12)
+             .arg(target, -22)
+             .arg(verdict(met)));
+    if (!met)
+        missed << name;
+}
+
+void abortStates(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("   abort to stop frame by state, %1 runs each:")
+             .arg(o.value(QStringLiteral("rows"))
+                      .toArray()
+                      .at(0)
+                      .toObject()
+                      .value(QStringLiteral("runs"))
+                      .toInt(3)));
+    line(QStringLiteral("     %1 %2 %3 %4  %5  %6")
+             .arg(QStringLiteral("state"), -33)
+             .arg(QStringLiteral("answers"), -16)
+             .arg(QStringLiteral("median"), 7)
+             .arg(QStringLiteral("max ms"), 7)
+             .arg(QStringLiteral("frames ahead"), -12)
+             .arg(QStringLiteral("target")));
+    for (const QJsonValue& v : o.value(QStringLiteral("rows")).toArray())
+        abortStateRow(v.toObject(), missed);
+    abortStateRow(o.value(QStringLiteral("silent")).toObject(), missed);
+    line(QStringLiteral("     frames ahead: frames the controller got between the abort and the "
+                        "stop frame, per run"));
+}
+
 void driverSection(const QJsonObject& o, QStringList& missed) {
     line(QStringLiteral("7. INDI driver (indi_tarnivel_focus on its standard input and output)"));
     if (reportError(o, QStringLiteral("driver"), missed))
@@ -289,8 +343,10 @@ void driverSection(const QJsonObject& o, QStringList& missed) {
     timed(QStringLiteral("new position to motion frame"),
           o.value(QStringLiteral("firstMotionFrame")).toObject(),
           QStringLiteral("driver motion latency"));
-    timed(QStringLiteral("abort to stop frame"), o.value(QStringLiteral("abortToStop")).toObject(),
+    timed(QStringLiteral("abort to stop, instant answers"),
+          o.value(QStringLiteral("abortToStop")).toObject(),
           QStringLiteral("driver abort latency"));
+    abortStates(o.value(QStringLiteral("abortByState")).toObject(), missed);
     line(QStringLiteral("   goto overhead (request to done, minus the motion), median ms:"));
     const auto overhead = [&o](const QString& who, const QString& key) {
         const QJsonObject g = o.value(key).toObject();
