@@ -79,6 +79,7 @@ private Q_SLOTS:
     void abortBeforeTheNextCommand();
     void silentControllerGivesTheGotoUp();
     void gotoAskedWhileConnecting();
+    void calibrationAskedDuringAChore();
 };
 
 void TestFocuserDevice::scaleFromTheController_data() {
@@ -354,6 +355,16 @@ void TestFocuserDevice::gotoAskedWhileConnecting() {
     QVERIFY(r.device.State().gotoRunning);
     QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready && r.Idle(); }, 10000));
     QCOMPARE(r.sim.model.position(), 2000u); // client 6000
+}
+
+void TestFocuserDevice::calibrationAskedDuringAChore() {
+    // Asked while the limits switch runs, it starts once the switch has ended.
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    QCOMPARE(r.device.SetActiveLimits(true).result, Outcome::Started);
+    QCOMPARE(r.device.Calibrate(false).result, Outcome::Started);
+    QVERIFY(r.device.State().calibrating);
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().calibrationOk; }, 60000));
 }
 
 QTEST_GUILESS_MAIN(TestFocuserDevice)
