@@ -371,8 +371,10 @@ void TarnivelFocuser::Publish() {
     // it ended short, was given up or the controller is lost, Idle after an abort. A read
     // that goes unanswered during a move keeps it Busy: clients take Alert for the move's
     // end and would send the next one while this one runs.
+    // A scale not read yet while connecting is no fault; one whose read failed is.
+    const bool scaleMissing = s.ready && !s.scaleKnown;
     IPState motionEnd = IPS_OK;
-    if (s.lost || !s.scaleKnown)
+    if (s.lost || scaleMissing)
         motionEnd = IPS_ALERT;
     else if (s.lastGoto && !s.lastGoto->failure.isEmpty())
         motionEnd = IPS_ALERT;
@@ -380,8 +382,10 @@ void TarnivelFocuser::Publish() {
         motionEnd = IPS_IDLE;
     else if (s.lastGoto && !s.lastGoto->shortText.isEmpty())
         motionEnd = IPS_ALERT;
-    // At rest the position says whether the controller answers now.
-    const bool faulty = !s.answering || s.lost || !s.scaleKnown;
+    // At rest the position turns to Alert once the controller has been silent for a while: a
+    // client between two moves of a focus run takes Alert for a failure, and a read missed
+    // now and then is none.
+    const bool faulty = s.silent || s.lost || scaleMissing;
     IPState abs = motionEnd;
     if (s.gotoRunning && !s.lost)
         abs = IPS_BUSY;

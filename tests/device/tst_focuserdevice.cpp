@@ -80,6 +80,7 @@ private Q_SLOTS:
     void silentControllerGivesTheGotoUp();
     void gotoAskedWhileConnecting();
     void calibrationAskedDuringAChore();
+    void legGivenUpForARequestIsSentAgain();
 };
 
 void TestFocuserDevice::scaleFromTheController_data() {
@@ -346,6 +347,7 @@ void TestFocuserDevice::silentControllerGivesTheGotoUp() {
              QStringLiteral("Focuser not responding for 10 seconds: the move was given up and a "
                             "stop sent."));
     QVERIFY(r.sim.framesHex().contains(kStopFrame));
+    QVERIFY(r.device.State().silent);
 }
 
 void TestFocuserDevice::gotoAskedWhileConnecting() {
@@ -365,6 +367,25 @@ void TestFocuserDevice::calibrationAskedDuringAChore() {
     QCOMPARE(r.device.Calibrate(false).result, Outcome::Started);
     QVERIFY(r.device.State().calibrating);
     QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().calibrationOk; }, 60000));
+}
+
+void TestFocuserDevice::legGivenUpForARequestIsSentAgain() {
+    // The controller misses the leg's frame while a request (not an abort) waits: the link
+    // tries no second time, so the stage sends the leg again once the request has run.
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    r.sim.model.injectFault(sim::FaultRule{23, sim::Fault::GoSilent, 1});
+    bool sent = false;
+    r.sim.platform.onPump([&] {
+        if (!sent && r.sim.model.silent()) {
+            sent = true;
+            r.scheduler.Post([&] { r.sim.model.setSilent(false); });
+        }
+    });
+    QVERIFY(r.device.MoveTo(2000).ok());
+    QVERIFY(r.scheduler.RunUntil([&] { return r.Idle() && r.device.State().lastGoto; }, 10000));
+    QCOMPARE(r.device.State().lastGoto->shortText, QString());
+    QCOMPARE(r.sim.model.position(), 16775216u); // client 2000
 }
 
 QTEST_GUILESS_MAIN(TestFocuserDevice)

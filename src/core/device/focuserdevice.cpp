@@ -742,8 +742,13 @@ bool FocuserDevice::Reachable() {
 void FocuserDevice::ServedReadout() {
     const int p = commands_.GetPosition();
     if (p == -1) {
+        const qint64 now = link_.platform().nowMs();
         if (silentSinceMs_ < 0)
-            silentSinceMs_ = link_.platform().nowMs();
+            silentSinceMs_ = now;
+        if (!state_.silent && now - silentSinceMs_ >= kGiveUpMs) {
+            state_.silent = true;
+            Notify();
+        }
         if (state_.answering) {
             state_.answering = false;
             Tell(kSilentText, true);
@@ -753,8 +758,9 @@ void FocuserDevice::ServedReadout() {
     }
     motion_.CurrentPosition = p;
     silentSinceMs_ = -1;
-    if (!state_.answering) {
+    if (!state_.answering || state_.silent) {
         state_.answering = true;
+        state_.silent = false;
         Notify();
     }
     UpdateClientPosition();
@@ -829,6 +835,7 @@ void FocuserDevice::Tick() {
 }
 
 void FocuserDevice::GiveUpSilentMove() {
+    state_.silent = true;
     commands_.Stop();
     EndMotionAsStopped();
     state_.lastGoto->stopped = false;

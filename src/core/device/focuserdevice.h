@@ -69,6 +69,7 @@ struct DeviceState {
     bool ready = false;     // the controller's calibration, limits and status have been read
     bool lost = false;      // the port closed itself under us
     bool answering = true;  // the last position read got an answer
+    bool silent = false;    // no position read has been answered for 10 seconds
     int position = 0;
     quint32 clientPosition = 0;
     quint32 clientMax = 16777215;

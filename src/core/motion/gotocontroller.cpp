@@ -141,7 +141,8 @@ void GotoController::RunStage() {
         if (EndIfStopped() || !MotionGateOpen())
             return;
         motion_.MotionDirection = outDirection;
-        commands_.ApproachPosition(motion_.GotoIntermediate);
+        if (commands_.ApproachPosition(motion_.GotoIntermediate) != 0 && !MotionGateOpen())
+            return; // given up for a request that waits: tried again at the next stage
         motion_.GotoStage = kStageFirstMoveRunning;
         return;
     }
@@ -159,7 +160,8 @@ void GotoController::RunStage() {
         if (EndIfStopped() || !MotionGateOpen())
             return;
         motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, motion_.GotoTarget);
-        commands_.ApproachPosition(motion_.GotoTarget);
+        if (commands_.ApproachPosition(motion_.GotoTarget) != 0 && !MotionGateOpen())
+            return;
         motion_.GotoStage = kStageFinalMoveRunning;
         return;
     }

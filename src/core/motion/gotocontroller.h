@@ -31,6 +31,8 @@ public:
     void setGotoFinished(std::function<void(int reached, int target)> gotoFinished);
     // Asked right before a staged goto's motion frame: false holds the leg back until the
     // next stage, so that a request waiting in the front end's loop (an abort) is read first.
+    // A leg whose frame went unanswered while the gate closed is sent again at the next stage
+    // (the link tries no second time then).
     void setMotionGate(std::function<bool()> open);
 
     // Sets up a staged goto; nothing is sent here. stopCount is the link's StopCount()
