@@ -62,12 +62,6 @@ constexpr int kStateSlewSpeed = 16000;
 // Nine fast rates, so that a quick calibration reaches its end in seconds.
 const QString kFastRates = QStringLiteral("500,1000,1500,2000,2500,3000,3500,4000,8000");
 
-constexpr int kGotoPositionId = 0x02;
-constexpr int kSetLimitMaxId = 0x1B;
-constexpr int kSetLimitMinId = 0x1A;
-constexpr int kWriteMemoryId = 0x31;
-constexpr int kCalibratedCell = 0x40;
-
 using FramePredicate = std::function<bool(const QString& frame)>;
 
 int messageId(const QString& frame) {
@@ -86,8 +80,8 @@ bool isChoreFrame(const QString& frame) {
 // A calibration clears the controller's calibrated flag before it moves, and a quick one needs
 // the flag set.
 bool clearsCalibration(const QString& frame) {
-    return messageId(frame) == kWriteMemoryId &&
-           frame.section(QLatin1Char(' '), 4, 4).toInt(nullptr, 16) == kCalibratedCell &&
+    return messageId(frame) == msg::WriteMemory &&
+           frame.section(QLatin1Char(' '), 4, 4).toInt(nullptr, 16) == reg::Calibrated &&
            frame.section(QLatin1Char(' '), 5, 5).toInt(nullptr, 16) == 0;
 }
 
@@ -529,16 +523,16 @@ public:
                 r.fail(QStringLiteral("the quick calibration sent no frame"));
                 return;
             }
-            const Exchange centring =
-                rig->waitExchange([](const QString& f) { return messageId(f) == kGotoPositionId; },
-                                  first.end, kWaitMs);
+            const Exchange centring = rig->waitExchange(
+                [](const QString& f) { return messageId(f) == msg::GotoPosition; }, first.end,
+                kWaitMs);
             if (centring.ms < 0) {
                 r.fail(QStringLiteral("the quick calibration sent no centring goto"));
                 return;
             }
             const Exchange store = rig->waitExchange(
                 [](const QString& f) {
-                    return messageId(f) == kSetLimitMaxId || messageId(f) == kSetLimitMinId;
+                    return messageId(f) == msg::SetLimitMax || messageId(f) == msg::SetLimitMin;
                 },
                 centring.end, kWaitMs);
             if (store.ms < 0) {
