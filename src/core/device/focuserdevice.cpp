@@ -613,7 +613,6 @@ Outcome FocuserDevice::Calibrate(bool full) {
 }
 
 Sequence<bool> FocuserDevice::CalibrateSteps(Pacer& pacer, bool full) {
-    co_await PumpEvents(pacer);
     if (!full) {
         const Outcome quick = co_await QuickCalibrationCheck(pacer);
         if (!quick.ok()) {
@@ -844,8 +843,15 @@ void FocuserDevice::GiveUpSilentMove() {
     Notify();
 }
 
+Sequence<bool> FocuserDevice::AfterATurn(Sequence<bool> chore) {
+    // A chore is asked for inside a tick or a handler that may just have sent a command: the
+    // loop gets its turn before the chore's first one.
+    co_await PumpEvents(*chorePacer_);
+    co_return co_await chore;
+}
+
 void FocuserDevice::StartChore(Sequence<bool> chore) {
-    chore_ = std::move(chore);
+    chore_ = AfterATurn(std::move(chore));
     chore_.Start();
     AfterChoreStep();
 }
@@ -873,10 +879,8 @@ Sequence<bool> FocuserDevice::ConnectSteps(Pacer& pacer) {
 }
 
 Sequence<bool> FocuserDevice::ReadControllerSteps(Pacer& pacer) {
-    // Between any two commands the event loop gets a turn, and before the first (a chore
-    // starts inside a tick that may have sent one): a connect or a status update never keeps
-    // an abort waiting for more than the command on the wire.
-    co_await PumpEvents(pacer);
+    // Between any two commands the event loop gets a turn: a connect or a status update never
+    // keeps an abort waiting for more than the command on the wire.
     const Outcome scale = co_await ReadScale(pacer);
     if (!scale.ok()) {
         // The old scale stays; the next tick reads again.
@@ -910,7 +914,6 @@ Sequence<bool> FocuserDevice::ReadControllerSteps(Pacer& pacer) {
 }
 
 Sequence<bool> FocuserDevice::StatusSteps(Pacer& pacer) {
-    co_await PumpEvents(pacer);
     const StatusReport report = co_await ReadStatus(pacer, [this] { return state_.fanMode; });
     const int mode = state_.fanMode;
     bool on = state_.fanOn;
@@ -930,7 +933,6 @@ Sequence<bool> FocuserDevice::StatusSteps(Pacer& pacer) {
 }
 
 Sequence<bool> FocuserDevice::LimitsSteps(Pacer& pacer, bool on) {
-    co_await PumpEvents(pacer);
     if (calibrationRun_.Valid())
         co_return false;
     const int switched = co_await SwitchActiveLimits(pacer, on);

@@ -306,7 +306,9 @@ private:
     Sequence<bool> StatusSteps(Pacer& pacer);
     Sequence<bool> LimitsSteps(Pacer& pacer, bool on);
     Sequence<bool> CalibrateSteps(Pacer& pacer, bool full);
+    // Runs chore on the chore pacer, its first command a turn of the loop after this call.
     void StartChore(Sequence<bool> chore);
+    Sequence<bool> AfterATurn(Sequence<bool> chore);
     void AfterChoreStep();
     void AfterCalibrationStep();
     void TearDown();
