@@ -741,10 +741,9 @@ bool FocuserDevice::Reachable() {
 void FocuserDevice::ServedReadout() {
     const int p = commands_.GetPosition();
     if (p == -1) {
-        const qint64 now = link_.platform().nowMs();
         if (silentSinceMs_ < 0)
-            silentSinceMs_ = now;
-        if (!state_.silent && now - silentSinceMs_ >= kGiveUpMs) {
+            silentSinceMs_ = link_.platform().nowMs();
+        if (!state_.silent && SilentTooLong()) {
             state_.silent = true;
             Notify();
         }
@@ -790,8 +789,7 @@ void FocuserDevice::Tick() {
         ScheduleTick(0);
         return;
     }
-    if (motion_.GotoMode == kGotoModeGoto && silentSinceMs_ >= 0 &&
-        link_.platform().nowMs() - silentSinceMs_ >= kGiveUpMs) {
+    if (motion_.GotoMode == kGotoModeGoto && SilentTooLong()) {
         GiveUpSilentMove();
     } else if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
         positionDue_ = false;
@@ -831,6 +829,10 @@ void FocuserDevice::Tick() {
     }
     if (state_.connected && tickTimer_ == -1)
         ScheduleTick(motion_.GotoMode == kGotoModeGoto ? kGotoTickMs : PollMs());
+}
+
+bool FocuserDevice::SilentTooLong() const {
+    return silentSinceMs_ >= 0 && link_.platform().nowMs() - silentSinceMs_ >= kGiveUpMs;
 }
 
 void FocuserDevice::GiveUpSilentMove() {

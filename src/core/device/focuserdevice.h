@@ -289,6 +289,8 @@ private:
     // Keeps a goto asked for before the controller has been read; true when kept.
     bool KeepUntilReady(std::function<Outcome()> move);
     void StartKeptMove();
+    // No position read answered for ten seconds (counted from the goto's start during one).
+    bool SilentTooLong() const;
     void GiveUpSilentMove();
     void EndJog();
     void SendFanRequest();
