@@ -49,9 +49,14 @@ public:
         waiting_.pop_front();
         return b;
     }
-    void discardInput() override {
-        if (fdp_.ConsumeBool())
+    QByteArray discardInput() override {
+        QByteArray dropped;
+        if (fdp_.ConsumeBool()) {
+            for (uint8_t b : waiting_)
+                dropped.append(static_cast<char>(b));
             waiting_.clear();
+        }
+        return dropped;
     }
     bool connectionLost() const override { return false; }
 

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tarnivel {
 
@@ -102,17 +103,16 @@ int FdSerialPort::readByte() {
     return b;
 }
 
-void FdSerialPort::discardInput() {
-    pending_.clear();
-    if (!isOpen())
-        return;
-    for (;;) {
-        const qsizetype before = pending_.size();
-        fill();
-        if (pending_.size() == before)
-            break;
+QByteArray FdSerialPort::discardInput() {
+    if (isOpen()) {
+        for (;;) {
+            const qsizetype before = pending_.size();
+            fill();
+            if (pending_.size() == before)
+                break;
+        }
     }
-    pending_.clear();
+    return std::exchange(pending_, QByteArray());
 }
 
 } // namespace tarnivel

@@ -533,9 +533,13 @@ int ControllerModel::takeByte(qint64 nowMs) {
     return b;
 }
 
-void ControllerModel::discardArrived(qint64 nowMs) {
-    while (!out_.empty() && out_.front().at <= nowMs)
+QByteArray ControllerModel::discardArrived(qint64 nowMs) {
+    QByteArray dropped;
+    while (!out_.empty() && out_.front().at <= nowMs) {
+        dropped.append(static_cast<char>(out_.front().byte));
         out_.pop_front();
+    }
+    return dropped;
 }
 
 void ControllerModel::resetLine() {

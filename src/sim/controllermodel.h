@@ -154,7 +154,7 @@ public:
     int bytesArrived(qint64 nowMs) const;
     // Next arrived byte, or -1.
     int takeByte(qint64 nowMs);
-    void discardArrived(qint64 nowMs);
+    QByteArray discardArrived(qint64 nowMs);
     // Forgets every queued answer byte and any half-received frame (the line was closed).
     void resetLine();
     // Arrival time of the next queued answer byte, or -1 when none is queued.

@@ -71,12 +71,13 @@ int SimSerialPort::readByte() {
     return model_.takeByte(clock_.nowMs());
 }
 
-void SimSerialPort::discardInput() {
+QByteArray SimSerialPort::discardInput() {
     if (!isOpen())
-        return;
+        return {};
     sync();
     if (isOpen() && attached_)
-        model_.discardArrived(clock_.nowMs());
+        return model_.discardArrived(clock_.nowMs());
+    return {};
 }
 
 void SimSerialPort::vanish() {

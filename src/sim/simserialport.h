@@ -23,7 +23,7 @@ public:
     void writeByte(quint8 byte) override;
     int bytesWaiting() override;
     int readByte() override;
-    void discardInput() override;
+    QByteArray discardInput() override;
     bool connectionLost() const override { return lost_; }
     QString openError() const override { return openError_; }
 

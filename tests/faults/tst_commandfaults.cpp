@@ -207,7 +207,6 @@ const std::vector<Operation>& operations() {
 
 enum class Expect {
     Recovered,   // the second attempt gets through
-    LateAnswer,  // the second attempt takes the first one's late answer; its own comes later
     FirstFailed, // both attempts of the first frame fail; later frames work
     AllFailed,   // nothing answers any more
 };
@@ -220,9 +219,10 @@ struct FaultCase {
 };
 
 // Each fault hits the operation's first frame once (the retry recovers) or twice (both
-// attempts). A slow answer (500 ms, beyond the 385 ms receive wait) hit twice still
-// succeeds: the first attempt's late answer arrives while the second attempt waits and is
-// taken as its answer. A silent controller and a vanished port fail every later frame.
+// attempts). A slow answer (500 ms, beyond the 385 ms receive wait) hit twice fails like no
+// answer: each late answer arrives while the line is left to go quiet, and is dropped, so
+// the next command still reads its own. A silent controller and a vanished port fail every
+// later frame.
 const std::vector<FaultCase>& faultCases() {
     static const std::vector<FaultCase> cases = {
         {"no answer once", Fault::NoAnswer, 1, Expect::Recovered},
@@ -234,7 +234,7 @@ const std::vector<FaultCase>& faultCases() {
         {"extra byte once", Fault::ExtraByte, 1, Expect::Recovered},
         {"extra byte twice", Fault::ExtraByte, 2, Expect::FirstFailed},
         {"slow answer once", Fault::SlowAnswer, 1, Expect::Recovered},
-        {"slow answer twice", Fault::SlowAnswer, 2, Expect::LateAnswer},
+        {"slow answer twice", Fault::SlowAnswer, 2, Expect::FirstFailed},
         {"goes silent", Fault::GoSilent, 1, Expect::AllFailed},
         {"port vanishes", Fault::PortVanish, 1, Expect::AllFailed},
     };
@@ -287,21 +287,7 @@ void TestCommandFaults::matrix_data() {
             int frames = op.frames + 1;
             int nextFrames = 1;
             double nextValue = 4321;
-            if (f.expect == Expect::LateAnswer) {
-                // The second attempt's own answer arrives late too, while the next
-                // command waits. The protocol has no way to tell answers apart: an answer
-                // of the same length is taken as the next command's (a position read
-                // after a slow limit read shows the limit; inside a register read the
-                // middle byte comes out wrong), without any failure. One of another
-                // length spoils the next command's first attempt and costs it a retry.
-                if (op.frames == 1 && op.replyBytes == 3) {
-                    nextValue = op.ok.value;
-                } else if (op.frames == 1) {
-                    nextFrames = 2;
-                } else if (QByteArray(op.name) == "GetMaxTravel") {
-                    expected = {0, 0x010103};
-                }
-            } else if (f.expect == Expect::FirstFailed) {
+            if (f.expect == Expect::FirstFailed) {
                 expected = op.failedFirst;
             } else if (f.expect == Expect::AllFailed) {
                 expected = op.failedAll;

@@ -16,6 +16,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <utility>
 
 namespace tarnivel::test {
 
@@ -67,10 +68,10 @@ public:
         ++bytesRead;
         return b;
     }
-    void discardInput() override {
+    QByteArray discardInput() override {
         ++discardCalls;
         discardedBytes += static_cast<int>(input_.size());
-        input_.clear();
+        return std::exchange(input_, QByteArray());
     }
     bool connectionLost() const override { return false; }
 

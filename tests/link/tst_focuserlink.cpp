@@ -39,6 +39,8 @@ private Q_SLOTS:
     void staleInputDiscardedBeforeFrame();
     void slowAnswerWithinLimit_data();
     void slowAnswerWithinLimit();
+    void oneAnswerPerQuestion_data();
+    void oneAnswerPerQuestion();
 };
 
 void TestFocuserLink::frameLayout_data() {
@@ -123,8 +125,8 @@ void TestFocuserLink::silentController() {
     QCOMPARE(value, 4711);
     QCOMPARE(rig.port.framesHex(),
              (QStringList{"50 01 12 01 00 00 00 03", "50 01 12 01 00 00 00 03"}));
-    QVERIFY(rig.platform.nowMs() >= 2 * (88 + 385));
-    QCOMPARE(rig.platform.nowMs(), 2 * kSilentAttemptMs);
+    // Two attempts of 88 + 385 ms, a quiet line of 220 ms between them.
+    QCOMPARE(rig.platform.nowMs(), qint64(1166));
 }
 
 void TestFocuserLink::wrongTerminatorRetries() {
@@ -218,10 +220,10 @@ void TestFocuserLink::pacingAndNoPumpInsideFrame() {
         }
     }
     QCOMPARE(w.at(0).atMs, qint64(0));
-    // The second frame follows the first attempt's full time-out.
-    QCOMPARE(w.at(kFrameLength).atMs, kSilentAttemptMs);
+    // The second frame follows the first attempt's full time-out and 220 ms of quiet.
+    QCOMPARE(w.at(kFrameLength).atMs, qint64(693));
     // Answer read at the first poll, 11 ms after the last byte's own 11 ms.
-    QCOMPARE(rig.platform.nowMs(), kSilentAttemptMs + 8 * 11 + 2 * 11);
+    QCOMPARE(rig.platform.nowMs(), qint64(693 + 8 * 11 + 2 * 11));
 }
 
 void TestFocuserLink::pollsPumpEvents() {
@@ -236,8 +238,8 @@ void TestFocuserLink::pollsPumpEvents() {
     qint32 value = 0;
     QCOMPARE(rig.link.SendCommand(18, 1, 0, 0, 3, value), -1);
     QCOMPARE(pumpsInsideFrame, 0);
-    // One pump per poll, 35 polls per attempt.
-    QCOMPARE(rig.platform.pumpCalls, 2 * 35);
+    // One pump per poll: 35 polls per attempt, 20 while the line stays quiet between them.
+    QCOMPARE(rig.platform.pumpCalls, 35 + 20 + 35);
 }
 
 void TestFocuserLink::staleInputDiscardedBeforeFrame() {
@@ -258,9 +260,6 @@ void TestFocuserLink::slowAnswerWithinLimit_data() {
     QTest::addColumn<qint64>("doneAtMs");
     QTest::newRow("prompt") << 77 << 1 << qint64(88 + 11 + 11);
     QTest::newRow("at the 35th poll") << 88 + 385 << 1 << qint64(88 + 385 + 11);
-    // Lands while the repeated frame is going out; the repeated request takes it as its
-    // own answer, which for the same question is the right one.
-    QTest::newRow("just after the time-out") << 88 + 386 << 2 << qint64(88 + 385 + 88 + 11 + 11);
 }
 
 void TestFocuserLink::slowAnswerWithinLimit() {
@@ -276,6 +275,51 @@ void TestFocuserLink::slowAnswerWithinLimit() {
     QCOMPARE(value, 42);
     QCOMPARE(rig.port.frames.size(), frames);
     QCOMPARE(rig.platform.nowMs(), doneAtMs);
+}
+
+void TestFocuserLink::oneAnswerPerQuestion_data() {
+    // What the far end does with each frame in turn: "hex" answers at once, "hex@ms" that
+    // many ms after the frame's last byte, "-" not at all.
+    QTest::addColumn<QByteArray>("stray");
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<QString>("results"); // message 43, then message 44
+    QTest::addColumn<int>("frames");
+
+    QTest::newRow("late answer dropped before the second attempt")
+        << QByteArray() << QStringList{"2A 23@400", "2B 23", "07 23"} << "43 7" << 3;
+    QTest::newRow("late answer during the second attempt's frame")
+        << QByteArray() << QStringList{"2A 23@640", "2B 23", "07 23"} << "43 7" << 3;
+    QTest::newRow("late answer after the next command went out")
+        << QByteArray() << QStringList{"2A 23@1403", "-", "07 23@30", "08 23"} << "-1 8" << 4;
+    QTest::newRow("stray bytes before a frame")
+        << bytesFromHex("05 23") << QStringList{"2B 23", "07 23"} << "43 7" << 2;
+    QTest::newRow("longer answer without its terminator")
+        << QByteArray() << QStringList{"01 02 23", "2B 23", "07 23"} << "43 7" << 3;
+    QTest::newRow("terminator followed by another answer")
+        << QByteArray() << QStringList{"05 23 06 23", "2B 23", "07 23"} << "43 7" << 3;
+}
+
+void TestFocuserLink::oneAnswerPerQuestion() {
+    QFETCH(QByteArray, stray);
+    QFETCH(QStringList, script);
+    QFETCH(QString, results);
+    QFETCH(int, frames);
+    Rig rig;
+    rig.port.inject(stray);
+    for (const QString& step : std::as_const(script)) {
+        const QStringList parts = step.split(QLatin1Char('@'));
+        if (parts.at(0) == QLatin1String("-"))
+            rig.port.silence();
+        else
+            rig.port.answer(bytesFromHex(parts.at(0).toLatin1().constData()),
+                            parts.value(1, QStringLiteral("0")).toInt());
+    }
+    qint32 first = -1;
+    qint32 second = -1;
+    const int r1 = rig.link.SendCommand(18, 43, 0, 0, 1, first);
+    const int r2 = rig.link.SendCommand(18, 44, 0, 0, 1, second);
+    QCOMPARE(QStringLiteral("%1 %2").arg(r1 == 0 ? first : r1).arg(r2 == 0 ? second : r2), results);
+    QCOMPARE(rig.port.frames.size(), frames);
 }
 
 QTEST_GUILESS_MAIN(TestFocuserLink)

@@ -62,10 +62,13 @@ int FocuserLink::SendCommand(int device, int messageId, qint32 data, int nData, 
 
     const QByteArray frame = CommandFrame(device, messageId, data, nData, nReply);
     for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
-        // Whatever is already waiting belongs to an earlier, late or broken answer; read as
-        // the start of this answer it would shift every byte.
-        if (port_.isOpen())
-            port_.discardInput();
+        // An answer that came too late for its own frame would be read as this one's, and
+        // every later answer one question behind. A stop does not wait for quiet: its own
+        // frame drops what came before it, and a late answer does not fit its empty reply.
+        if (unsettled_ && traffic != Traffic::Stop)
+            Settle();
+        if (traffic == Traffic::Motion && StoppedSince(stopsAtStart))
+            return -1;
         QByteArray reply;
         const QScopedValueRollback<quint64> own(ownExchange_, ++exchanges_);
         ++waiting_;
@@ -73,6 +76,7 @@ int FocuserLink::SendCommand(int device, int messageId, qint32 data, int nData, 
         const int result = Transact(frame, reply, nReply + 1, kReceiveLimit);
         --waiting_;
         if (result != 0) {
+            unsettled_ = true;
             // The motor has been told to stop after this frame: sending it again would
             // undo the stop.
             if (traffic == Traffic::Motion && StoppedSince(stopsAtStart))
@@ -106,6 +110,12 @@ int FocuserLink::Transact(const QByteArray& frame, QByteArray& reply, int count,
         }
         reply.append(c);
     }
+    if (count >= 1 && reply.back() == kTerminator && port_.isOpen() && port_.bytesWaiting() > 0) {
+        // More came than was asked for: the '#' was a data byte of a longer answer, or this
+        // answer ran into another one. Either way these bytes answer some other question.
+        qCDebug(lcLink) << "answer" << hex(reply) << "followed by more";
+        return -1;
+    }
     if (count >= 1 && reply.back() != kTerminator) {
         // The controller's answer is shorter or longer than asked for; drop one more
         // character so that a simply late byte does not open the next answer.
@@ -123,11 +133,44 @@ int FocuserLink::Transact(const QByteArray& frame, QByteArray& reply, int count,
 void FocuserLink::SendText(const QByteArray& text) {
     // Only a sleep between the bytes, never an event pump: a handler dispatched here
     // could put its own frame between two bytes of this one.
-    for (char c : text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // The controller answers only a whole frame; read as the start of this answer,
+        // anything earlier would shift every byte.
+        if (i == text.size() - 1 && port_.isOpen())
+            DropWaiting("before the frame's last byte");
         if (port_.isOpen())
-            port_.writeByte(static_cast<quint8>(c));
+            port_.writeByte(static_cast<quint8>(text.at(i)));
         platform_.sleepMs(kCharPacingMs);
     }
+}
+
+void FocuserLink::DropWaiting(const char* why) {
+    const QByteArray dropped = port_.discardInput();
+    if (!dropped.isEmpty())
+        qCDebug(lcLink) << "dropped" << hex(dropped) << why;
+}
+
+void FocuserLink::Settle() {
+    const QScopedValueRollback<quint64> own(ownExchange_, ++exchanges_);
+    ++waiting_;
+    const qint64 start = platform_.nowMs();
+    qint64 quietSince = start;
+    bool settled = !port_.isOpen();
+    while (!settled) {
+        platform_.sleepMs(kCharPacingMs);
+        PumpEvents();
+        if (exchanges_ != ownExchange_ || !port_.isOpen())
+            break;
+        const qint64 now = platform_.nowMs();
+        if (port_.bytesWaiting() > 0) {
+            DropWaiting("while waiting for a quiet line");
+            quietSince = now;
+        }
+        settled = now - quietSince >= kQuietGapMs || now - start >= kSettleLimitMs;
+    }
+    --waiting_;
+    if (settled)
+        unsettled_ = false;
 }
 
 int FocuserLink::ReceiveChar(char& out, int limit) {

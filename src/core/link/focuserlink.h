@@ -17,6 +17,12 @@ inline constexpr int kMaxAttempts = 2;
 inline constexpr char kFrameMarker = 'P';
 inline constexpr char kTerminator = '#';
 inline constexpr int kFrameLength = 8;
+// After an attempt that failed, a late answer may still be on its way: the line must stay
+// quiet this long before the next frame goes out. It covers an answer up to about 600 ms
+// behind its frame, the whole of the longest reply included.
+inline constexpr int kQuietGapMs = 20 * kCharPacingMs;
+// However busy the line, the wait for quiet ends after this long.
+inline constexpr int kSettleLimitMs = kReceiveLimit / kPollCredit * kCharPacingMs;
 
 // What a frame does to the focuser, for the rules of the waits: a command's wait pumps
 // events, and the only handler that may put a frame on the wire there is a stop.
@@ -52,9 +58,13 @@ public:
     quint64 StopCount() const { return stopCount_; }
     bool StoppedSince(quint64 count) const { return stopCount_ != count; }
     int Transact(const QByteArray& frame, QByteArray& reply, int count, int limit);
+    // Writes the frame paced; whatever arrived before its last byte cannot answer it and is
+    // dropped just before that byte.
     void SendText(const QByteArray& text);
     int ReceiveChar(char& out, int limit);
     void PumpEvents();
+    // A failed attempt left the line in doubt: the next frame waits for quiet first.
+    bool Unsettled() const { return unsettled_; }
 
     static QByteArray CommandFrame(int device, int messageId, qint32 data, int nData, int nReply);
 
@@ -62,6 +72,11 @@ public:
     Platform& platform() { return platform_; }
 
 private:
+    void DropWaiting(const char* why);
+    // Waits, events pumped, until the line has been quiet for kQuietGapMs, dropping what
+    // comes; a stop sent meanwhile ends the wait (it settled the line its own way).
+    void Settle();
+
     SerialPort& port_;
     Platform& platform_;
     bool linkOpen_ = false;
@@ -70,6 +85,7 @@ private:
     quint64 stopCount_ = 0;
     quint64 exchanges_ = 0;   // exchanges started so far
     quint64 ownExchange_ = 0; // the exchange whose answer ReceiveChar is reading, 0 for none
+    bool unsettled_ = false;
 };
 
 } // namespace tarnivel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -26,8 +27,9 @@ public:
     virtual int bytesWaiting() = 0;
     // Next waiting byte, or -1 when none is waiting or the port is closed.
     virtual int readByte() = 0;
-    // Drops whatever input is already waiting (late answers of an earlier frame).
-    virtual void discardInput() = 0;
+    // Drops whatever input is already waiting (late answers of an earlier frame) and returns
+    // it, for the link's log.
+    virtual QByteArray discardInput() = 0;
 
     // True once the port closed itself because the device went away while open
     // (a USB adapter pulled); cleared by the next successful open().

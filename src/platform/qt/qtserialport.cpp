@@ -93,14 +93,15 @@ int QtSerialPort::readByte() {
     return static_cast<quint8>(c);
 }
 
-void QtSerialPort::discardInput() {
+QByteArray QtSerialPort::discardInput() {
     if (!port_.isOpen())
-        return;
+        return {};
     port_.waitForReadyRead(0);
     if (!port_.isOpen())
-        return;
-    port_.readAll();
+        return {};
+    QByteArray dropped = port_.readAll();
     port_.clear(QSerialPort::Input);
+    return dropped;
 }
 
 void QtSerialPort::onError(QSerialPort::SerialPortError error) {
