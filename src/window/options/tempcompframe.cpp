@@ -107,6 +107,7 @@ void TempCompFrame::Load(const FocuserSettings& settings) {
     txtAverage->setText(QString::number(settings.TempCompAverage));
     txtMaxTravel->setText(QString::number(settings.TempCompMaxTravel));
     points_ = settings.FocusPoints;
+    pointsCleared_ = false;
     ShowFit();
 }
 
@@ -137,7 +138,8 @@ void TempCompFrame::Store(FocuserSettings& settings) const {
     WholeNumber(txtDeadband, 1, kMaxSteps, settings.TempCompDeadband);
     WholeNumber(txtAverage, 0, kMaxAverageSeconds, settings.TempCompAverage);
     WholeNumber(txtMaxTravel, 1, kMaxSteps, settings.TempCompMaxTravel);
-    settings.FocusPoints = points_;
+    if (pointsCleared_)
+        settings.FocusPoints.clear();
 }
 
 void TempCompFrame::ShowFit() {
@@ -156,6 +158,7 @@ void TempCompFrame::cmdUseFit_Click() {
 
 void TempCompFrame::cmdClearPoints_Click() {
     points_.clear();
+    pointsCleared_ = true;
     ShowFit();
 }
 
