@@ -12,26 +12,16 @@ namespace {
 constexpr int kTickMs = 50;
 const QString kApproachPrefix = QStringLiteral("50 04 12 17");
 
-// A 200000-step travel as a full calibration leaves it: centred on 0, MaxTravel 0x030D40,
-// real limits -100000 (0xFE7960) and +100000 (0x0186A0).
-sim::SimConfig Travel200000(int limitMinByte, int limitMaxByte, qint64 start) {
+// Calibrated: a 200000-step travel as a full calibration leaves it, centred on 0, MaxTravel
+// 0x030D40, real limits -100000 (0xFE7960) and +100000 (0x0186A0). Else the whole counter.
+sim::SimConfig Controller(bool calibrated, int limitMinByte, int limitMaxByte, qint64 start) {
     sim::SimConfig c;
-    c.lowerEndStop = -100000;
-    c.upperEndStop = 100000;
+    c.lowerEndStop = calibrated ? -100000 : -4000000;
+    c.upperEndStop = -c.lowerEndStop;
     c.startPosition = start;
     c.limitMinByte = limitMinByte;
     c.limitMaxByte = limitMaxByte;
-    c.registers = {1, 0x03, 0x0D, 0x40, 0xFE, 0x79, 0x60, 0x01, 0x86, 0xA0};
-    return c;
-}
-
-sim::SimConfig Uncalibrated(int limitMinByte, int limitMaxByte, qint64 start) {
-    sim::SimConfig c;
-    c.lowerEndStop = -4000000;
-    c.upperEndStop = 4000000;
-    c.startPosition = start;
-    c.limitMinByte = limitMinByte;
-    c.limitMaxByte = limitMaxByte;
+    c.registers = {quint8(calibrated), 0x03, 0x0D, 0x40, 0xFE, 0x79, 0x60, 0x01, 0x86, 0xA0};
     return c;
 }
 
@@ -94,19 +84,19 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("legs");
         QTest::addColumn<quint32>("reached");
         QTest::newRow("toward the approach side: straight")
-            << Travel200000(0xFF, 0, 1000) << 1 << 20.5 << QStringList{"50 04 12 17 00 03 C0 00"}
-            << 960u;
+            << Controller(true, 0xFF, 0, 1000) << 1 << 20.5
+            << QStringList{"50 04 12 17 00 03 C0 00"} << 960u;
         QTest::newRow("against it: a short overshoot, above the middle")
-            << Travel200000(0xFF, 0, 50000) << 1 << 19.5
+            << Controller(true, 0xFF, 0, 50000) << 1 << 19.5
             << QStringList{"50 04 12 17 00 C3 AA 00", "50 04 12 17 00 C3 78 00"} << 50040u;
         QTest::newRow("the overshoot stops at the upper end stop")
-            << Travel200000(0xFF, 0, 99940) << 1 << 19.5
+            << Controller(true, 0xFF, 0, 99940) << 1 << 19.5
             << QStringList{"50 04 12 17 01 86 A0 00", "50 04 12 17 01 86 8C 00"} << 99980u;
         QTest::newRow("the overshoot stops at the lower end stop")
-            << Travel200000(253, 2, -99940) << 0 << 20.5
+            << Controller(true, 253, 2, -99940) << 0 << 20.5
             << QStringList{"50 04 12 17 FE 79 60 00", "50 04 12 17 FE 79 74 00"} << 16677236u;
         QTest::newRow("the overshoot stops at an active upper limit")
-            << Uncalibrated(253, 2, 131000) << 1 << 19.5
+            << Controller(false, 253, 2, 131000) << 1 << 19.5
             << QStringList{"50 04 12 17 02 00 00 00", "50 04 12 17 01 FF E0 00"} << 131040u;
     }
     void correction() {
@@ -118,7 +108,7 @@ private Q_SLOTS:
         r.settings.TempCompCoefficient = -80;
         r.settings.TempCompAverage = 0;
         r.settings.Approach = approach;
-        qint32 byte = 0;
+        qint32 byte = 0; // the window reads both limits at connect
         r.sim.commands.GetLimitMin(byte);
         r.sim.commands.GetLimitMax(byte);
         r.device.ReadTravelInPlace();

@@ -12,8 +12,9 @@ namespace tarnivel {
 namespace {
 
 constexpr qint64 kMsPerSecond = 1000;
-// Without averaging the latest reading counts while it is younger than this.
-constexpr qint64 kLatestFreshSeconds = 60;
+// A reading counts while it is younger than the averaging window, and never less than this:
+// the slowest status cycle reads every 25 s, and Mark focus may come between two readings.
+constexpr qint64 kMinFreshSeconds = 60;
 // A correction's backlash take-up: twice the dead band, never less than this.
 constexpr int kMinOvershoot = 50;
 
@@ -61,8 +62,7 @@ std::optional<double> TempCompensation::AverageCelsius(qint64 nowMs) const {
     if (samples_.empty() || !samples_.back().celsius[sensor])
         return std::nullopt;
     // A reading from before the window is not this temperature.
-    const qint64 freshSeconds =
-        parameters_.averageSeconds > 0 ? parameters_.averageSeconds : kLatestFreshSeconds;
+    const qint64 freshSeconds = std::max<qint64>(parameters_.averageSeconds, kMinFreshSeconds);
     if (nowMs - samples_.back().ms >= freshSeconds * kMsPerSecond)
         return std::nullopt;
     const qint64 from = nowMs - static_cast<qint64>(parameters_.averageSeconds) * kMsPerSecond;
