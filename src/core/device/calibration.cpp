@@ -396,6 +396,7 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
 
 void Calibration::Abandon() {
     device_.motion().CalibrationRunning = false;
+    ReportShift();
     active_ = false;
 }
 

@@ -251,8 +251,12 @@ void frmTarnivel::BuildControls() {
             lblStatus->setText(text);
     });
     connect(temperatures, &TemperaturePanel::compStatusChanged, this, [this](const QString& text) {
-        if (!(console_.link.LinkOpen() && console_.link.port().connectionLost()))
-            lblStatus->setText(text);
+        if (console_.link.LinkOpen() && console_.link.port().connectionLost())
+            return;
+        // A move text no longer current goes; a notice that came after it stays.
+        if (text.isEmpty() && !lblStatus->text().startsWith(QStringLiteral("Temp comp")))
+            return;
+        lblStatus->setText(text);
     });
     // The "Plot" button in the Temperature frame and the "Temperatures" window behind it.
     new TemperaturePlot(console_, *temperatures, this);
