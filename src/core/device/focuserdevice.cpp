@@ -653,14 +653,14 @@ Outcome FocuserDevice::Calibrate(bool full) {
     const Outcome allowed = MotionAllowed();
     if (!allowed.ok())
         return allowed;
-    // Its set-up takes a second or more of commands, during which a move would run on
-    // unwatched; ending the move here would leave the motor running.
     // Compensation's own goto gives way: it would finish in the counter the calibration sets.
     if (motion_.GotoMode == kGotoModeGoto && compGotoTarget_) {
         commands_.Stop();
         positionDue_ = false;
         FinishGoto();
     }
+    // Its set-up takes a second or more of commands, during which a move would run on
+    // unwatched; ending the move here would leave the motor running.
     if (motion_.GotoMode == kGotoModeGoto || state_.jogging || keptMove_)
         return Outcome::refused(kMovingText);
     EndJog();

@@ -92,8 +92,8 @@ public:
 
     // After every move the compensation did not start (goto, step, jog, calibration,
     // Reset/Sync, ReAlign): the next reading while idle takes the reference, so a focuser
-    // still coasting or a position not yet read back cannot be taken for it.
-    // Its last move is no longer where the focuser stands.
+    // still coasting or a position not yet read back cannot be taken for it. Its last move's
+    // text goes: that move no longer says where the focuser stands.
     void ReferenceDue() {
         referenceDue_ = true;
         lastMoveText_.clear();
