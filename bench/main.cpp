@@ -252,6 +252,10 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption idleSeconds(QStringLiteral("idle-seconds"),
                                          QStringLiteral("Length of the idle windows (30)."),
                                          QStringLiteral("s"), QStringLiteral("30"));
+    const QCommandLineOption nightMinutes(
+        QStringLiteral("night-minutes"),
+        QStringLiteral("Length of the real-time compensation night in minutes (10)."),
+        QStringLiteral("min"), QStringLiteral("10"));
     const QCommandLineOption startupRuns(QStringLiteral("startup-runs"),
                                          QStringLiteral("Start-ups per settings file (5)."),
                                          QStringLiteral("n"), QStringLiteral("5"));
@@ -266,7 +270,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption alpaca(QStringLiteral("alpaca"),
                                     QStringLiteral("The tarnivel-alpaca server."),
                                     QStringLiteral("file"), QStringLiteral(TARNIVEL_ALPACA_PATH));
-    parser.addOptions({json, sim, exchanges, idleSeconds, startupRuns, only, driver, alpaca});
+    parser.addOptions(
+        {json, sim, exchanges, idleSeconds, nightMinutes, startupRuns, only, driver, alpaca});
     parser.process(app);
 
     const QString simPath = parser.value(sim);
@@ -330,8 +335,11 @@ int main(int argc, char* argv[]) {
                        measureAlpaca(simPath, parser.value(alpaca), nIdleSeconds));
     }
     if (wanted.contains(QStringLiteral("compensation"))) {
-        progress(QStringLiteral("9/9 temperature compensation over a simulated night..."));
-        results.insert(QStringLiteral("compensation"), measureCompensation());
+        const int minutes = qMax(1, parser.value(nightMinutes).toInt());
+        progress(QStringLiteral("9/9 temperature compensation over a simulated night, then %1 "
+                                "minutes in real time...")
+                     .arg(minutes));
+        results.insert(QStringLiteral("compensation"), measureCompensation(simPath, minutes));
     }
 
     const QStringList missed = printReport(results);

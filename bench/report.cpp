@@ -412,14 +412,15 @@ void alpacaSection(const QJsonObject& o, QStringList& missed) {
 }
 
 void compensationSection(const QJsonObject& o, QStringList& missed) {
-    line(QStringLiteral("9. Temperature compensation, simulated night (3 \u00b0C cooler in 2 h, "
+    line(QStringLiteral("9. Temperature compensation, simulated night (3 \u00b0C in 2 h, "
                         "k = -80 steps/\u00b0C, one count of sensor noise, a reading every %1 s)")
              .arg(o.value(QStringLiteral("statusPeriodMs")).toInt() / 1000));
     if (reportError(o, QStringLiteral("temperature compensation"), missed))
         return;
     for (const QJsonValue& v : o.value(QStringLiteral("rows")).toArray()) {
         const QJsonObject r = v.toObject();
-        const QString label = QStringLiteral("average %1 s, dead band %2")
+        const QString label = QStringLiteral("%1, average %2 s, dead band %3")
+                                  .arg(r.value(QStringLiteral("direction")).toString())
                                   .arg(r.value(QStringLiteral("averageSeconds")).toInt())
                                   .arg(r.value(QStringLiteral("deadband")).toInt());
         if (reportError(r, QStringLiteral("temperature compensation, %1").arg(label), missed))
@@ -429,7 +430,7 @@ void compensationSection(const QJsonObject& o, QStringList& missed) {
         if (comparison) {
             line(QStringLiteral("   %1 focus error p50 %2 / p95 %3 / max %4 steps   %5 moves "
                                 "(for comparison, no target)")
-                     .arg(label, -26)
+                     .arg(label, -36)
                      .arg(fixed(r.value(QStringLiteral("p50Steps")).toDouble(), 1))
                      .arg(fixed(r.value(QStringLiteral("p95Steps")).toDouble(), 1))
                      .arg(fixed(r.value(QStringLiteral("maxSteps")).toDouble(), 1))
@@ -437,18 +438,48 @@ void compensationSection(const QJsonObject& o, QStringList& missed) {
             continue;
         }
         line(QStringLiteral("   %1 focus error p50 %2 / p95 %3 / max %4 steps   target p95 <= %5"
-                            "   %6 moves   target <= %7  %8")
-                 .arg(label, -26)
+                            "   %6 moves   target <= %7   %8 steps travelled per step "
+                            "corrected, target <= 3  %9")
+                 .arg(label, -36)
                  .arg(fixed(r.value(QStringLiteral("p50Steps")).toDouble(), 1))
                  .arg(fixed(r.value(QStringLiteral("p95Steps")).toDouble(), 1))
                  .arg(fixed(r.value(QStringLiteral("maxSteps")).toDouble(), 1))
                  .arg(fixed(r.value(QStringLiteral("errorTargetSteps")).toDouble(), 1))
                  .arg(r.value(QStringLiteral("moves")).toInt())
                  .arg(r.value(QStringLiteral("moveTarget")).toInt())
+                 .arg(fixed(r.value(QStringLiteral("travelPerStep")).toDouble(), 1))
                  .arg(verdict(met)));
+        const QString off = r.value(QStringLiteral("switchedOff")).toString();
+        if (!off.isEmpty())
+            line(QStringLiteral("     switched itself off: %1").arg(off));
         if (!met)
             missed << QStringLiteral("temperature compensation, %1").arg(label);
     }
+    const QJsonObject rt = o.value(QStringLiteral("realTime")).toObject();
+    const QString name = QStringLiteral("temperature compensation in real time");
+    line(QStringLiteral("   In real time against tarnivel-sim on a pseudo-terminal (3 \u00b0C "
+                        "cooler at the end):"));
+    if (reportError(rt, name, missed))
+        return;
+    const bool met = rt.value(QStringLiteral("met")).toBool();
+    line(QStringLiteral("   %1 min, overshoot %2 steps: focus error p50 %3 / p95 %4 / max %5 steps"
+                        "   target p95 <= %6   %7 moves   %8 steps travelled per step "
+                        "corrected, target <= 3   %9 s per correction  %10")
+             .arg(fixed(rt.value(QStringLiteral("minutes")).toDouble(), 1))
+             .arg(rt.value(QStringLiteral("overshoot")).toInt())
+             .arg(fixed(rt.value(QStringLiteral("p50Steps")).toDouble(), 1))
+             .arg(fixed(rt.value(QStringLiteral("p95Steps")).toDouble(), 1))
+             .arg(fixed(rt.value(QStringLiteral("maxSteps")).toDouble(), 1))
+             .arg(fixed(rt.value(QStringLiteral("errorTargetSteps")).toDouble(), 1))
+             .arg(rt.value(QStringLiteral("moves")).toInt())
+             .arg(fixed(rt.value(QStringLiteral("travelPerStep")).toDouble(), 1))
+             .arg(fixed(rt.value(QStringLiteral("secondsPerCorrection")).toDouble(), 1))
+             .arg(verdict(met)));
+    const QString off = rt.value(QStringLiteral("switchedOff")).toString();
+    if (!off.isEmpty())
+        line(QStringLiteral("     switched itself off: %1").arg(off));
+    if (!met)
+        missed << name;
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -114,6 +115,7 @@ private Q_SLOTS:
     void closeDuringProbeHonoured();
     void connectClearsStaleClose();
     void lostConnection();
+    void lostPortSwitchesCompensationOff();
     void longStatusKeepsWindowSize();
     void unreadableSettingsLeftAlone();
 };
@@ -296,6 +298,10 @@ void TestFrmTarnivel::connectConversation() {
         "50 02 12 2E 00 00 00 01", // slots 1 and 2
         "50 02 12 2E 01 00 00 01",
         "50 02 12 30 40 00 00 01", // calibrated flag (register 0x40)
+        "50 02 12 30 41 00 00 01", // its travel (0x41..0x43)
+        "50 02 12 30 42 00 00 01", "50 02 12 30 43 00 00 01",
+        "50 02 12 30 47 00 00 01", // its real upper limit (0x47..0x49)
+        "50 02 12 30 48 00 00 01", "50 02 12 30 49 00 00 01",
         "50 01 12 EE 00 00 00 01", // auto-stop
         "50 01 12 1C 00 00 00 03", // lower limit
         "50 01 12 1D 00 00 00 03", // upper limit
@@ -1049,6 +1055,20 @@ void TestFrmTarnivel::lostConnection() {
     r.connectTo(1);
     QVERIFY(r.rig->sim.link.LinkOpen());
     QCOMPARE(r.w->lblStatus->text(), QString());
+}
+
+void TestFrmTarnivel::lostPortSwitchesCompensationOff() {
+    WindowRig r(ReadyController(), "[TARNIVEL]\r\n   TempCompCoefficient = -80\r\n");
+    r.connectTo(1);
+    r.tick(2);
+    r.w->temperatures->chkComp->click();
+    QVERIFY(r.rig->device.State().tempCompOn);
+    r.rig->sim.port.vanish();
+    r.tick();
+    QVERIFY(!r.w->temperatures->chkComp->isChecked());
+    QCOMPARE(r.rig->device.State().tempCompStatus,
+             QStringLiteral("Temp comp off: focuser connection lost"));
+    QCOMPARE(r.w->lblStatus->text(), QStringLiteral("Focuser connection lost"));
 }
 
 void TestFrmTarnivel::longStatusKeepsWindowSize() {

@@ -81,6 +81,9 @@ private Q_SLOTS:
     void gotoAskedWhileConnecting();
     void calibrationAskedDuringAChore();
     void legGivenUpForARequestIsSentAgain();
+    void compensationSwitchedOnWhileConnecting();
+    void compensationWaitsForAPendingCalibration();
+    void calibrationMovesTheFocusPoints();
 };
 
 void TestFocuserDevice::scaleFromTheController_data() {
@@ -386,6 +389,53 @@ void TestFocuserDevice::legGivenUpForARequestIsSentAgain() {
     QVERIFY(r.scheduler.RunUntil([&] { return r.Idle() && r.device.State().lastGoto; }, 10000));
     QCOMPARE(r.device.State().lastGoto->shortText, QString());
     QCOMPARE(r.sim.model.position(), 16775216u); // client 2000
+}
+
+void TestFocuserDevice::compensationSwitchedOnWhileConnecting() {
+    // The reference is the position and temperature once the controller has been read, not
+    // the 0 of a device still connecting.
+    sim::SimConfig config = Controller(true);
+    config.startPosition = 1500;
+    DeviceRig r(config);
+    r.device.settings().TempCompCoefficient = -80;
+    r.device.settings().TempCompAverage = 0;
+    QVERIFY(r.device.Connect().ok());
+    QVERIFY(r.device.SetTempComp(true).ok());
+    QCOMPARE(r.device.State().tempCompStatus,
+             QStringLiteral("Temp comp waits: reading the controller"));
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready; }, 5000));
+    r.scheduler.RunUntil([] { return false; }, 8000); // a status cycle at 18.0 °C
+    r.sim.model.setTemperature(1, 17.5);
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().tempCompMoves == 1 && r.Idle(); },
+                                 20000));
+    QCOMPARE(r.sim.model.position(), 1540u);
+}
+
+void TestFocuserDevice::compensationWaitsForAPendingCalibration() {
+    DeviceRig r(Controller(true));
+    r.device.settings().TempCompCoefficient = -80;
+    QVERIFY(r.ConnectAndWait());
+    QVERIFY(r.device.SetTempComp(true).ok());
+    QCOMPARE(r.device.SetActiveLimits(true).result, Outcome::Started);
+    QCOMPARE(r.device.Calibrate(false).result, Outcome::Started);
+    QCOMPARE(r.device.TempCompTarget(), std::optional<int>());
+    QCOMPARE(r.device.State().tempCompStatus,
+             QStringLiteral("Temp comp waits: calibration running"));
+}
+
+void TestFocuserDevice::calibrationMovesTheFocusPoints() {
+    // The middle of the travel is 2000 as the counter reads at power-on: it reads 0 after.
+    sim::SimConfig config = Controller(false);
+    config.lowerEndStop = -2000;
+    config.upperEndStop = 6000;
+    config.startPosition = 1000;
+    DeviceRig r(config);
+    r.device.settings().FocusPoints = {{12.0, 1000, QDateTime()}};
+    QVERIFY(r.ConnectAndWait());
+    QCOMPARE(r.device.Calibrate(true).result, Outcome::Started);
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().calibrationOk; }, 120000));
+    QCOMPARE(r.device.settings().FocusPoints[0].Position, -1000);
+    QVERIFY(!r.device.settings().FocusPoints[0].BeforeCalibration);
 }
 
 QTEST_GUILESS_MAIN(TestFocuserDevice)

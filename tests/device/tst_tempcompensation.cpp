@@ -8,10 +8,15 @@ using namespace tarnivel;
 namespace {
 
 constexpr qint64 kReadingMs = 10000;
-const TempCompConditions kReady{true, true, false, false, false};
+const TempCompConditions kReady{true, true, false, false, false, true};
 
-TempCompParameters Rule(int averageSeconds = 0, int maxTravel = 2000) {
-    return {-80, 1, 10, averageSeconds, maxTravel};
+TempCompParameters Rule(int averageSeconds = 0, int maxTravel = 2000, int overshoot = 0) {
+    TempCompParameters p;
+    p.coefficient = -80;
+    p.averageSeconds = averageSeconds;
+    p.maxTravel = maxTravel;
+    p.overshoot = overshoot;
+    return p;
 }
 
 FocusPoint Point(double celsius, int position) {
@@ -43,16 +48,16 @@ private Q_SLOTS:
             << Rule(60) << kReady << none << QList<double>{20.0, 20.1, 19.9, 20.1, 19.9, 20.1}
             << QList<int>{} << true << "";
         QTest::newRow("no move while moving")
-            << Rule() << TempCompConditions{true, false, false, false, false} << none << cooling
-            << QList<int>{} << true << "Temp comp waits: focuser moving";
+            << Rule() << TempCompConditions{true, false, false, false, false, true} << none
+            << cooling << QList<int>{} << true << "Temp comp waits: focuser moving";
         QTest::newRow("no move while calibrating")
-            << Rule() << TempCompConditions{true, true, true, false, false} << none << cooling
+            << Rule() << TempCompConditions{true, true, true, false, false, true} << none << cooling
             << QList<int>{} << true << "Temp comp waits: calibration running";
         QTest::newRow("no move during an options exchange")
-            << Rule() << TempCompConditions{true, true, false, true, false} << none << cooling
+            << Rule() << TempCompConditions{true, true, false, true, false, true} << none << cooling
             << QList<int>{} << true << "Temp comp waits: options in use";
         QTest::newRow("no move while a command waits")
-            << Rule() << TempCompConditions{true, true, false, false, true} << none << cooling
+            << Rule() << TempCompConditions{true, true, false, false, true, true} << none << cooling
             << QList<int>{} << true << "Temp comp waits: command waiting";
         QTest::newRow("no move while disconnected")
             << Rule() << TempCompConditions{} << none << cooling << QList<int>{} << true
@@ -63,6 +68,15 @@ private Q_SLOTS:
         QTest::newRow("the cap switches it off")
             << Rule(0, 50) << kReady << none << cooling << QList<int>{24, 48} << false
             << "Temp comp off: 48 steps travelled, the cap is 50";
+        QTest::newRow("an upward correction counts its overshoot against the cap")
+            << Rule(0, 100, 50) << kReady << none << cooling << QList<int>{} << false
+            << "Temp comp off: 0 steps travelled, the cap is 100";
+        QTest::newRow("downward corrections go straight")
+            << Rule(0, 50, 50) << kReady << none << QList<double>{20.0, 20.3, 20.6}
+            << QList<int>{-24, -48} << true << "";
+        QTest::newRow("an overshoot clamped at the limit counts only what it runs")
+            << Rule(0, 40, 50) << kReady << 30 << QList<double>{20.0, 19.7} << QList<int>{24}
+            << true << "";
         QTest::newRow("clamped into the limits")
             << Rule() << kReady << 40 << cooling << QList<int>{24, 40} << true
             << "Temp comp waits: target beyond the limits";
@@ -105,9 +119,10 @@ private Q_SLOTS:
         QCOMPARE(comp.Decide(kReady, 1000, {}, kReadingMs).action, TempCompAction::Following);
         comp.AddReading(2 * kReadingMs, {19.0, {}, {}});
         QCOMPARE(comp.Decide(kReady, 1000, {}, 2 * kReadingMs).target, 1040);
-        comp.Stop();
+        comp.Stop(12);
         QVERIFY(!comp.On());
-        QCOMPARE(comp.StatusText(), QString("Temp comp off: stopped"));
+        QCOMPARE(comp.StatusText(), QString("Temp comp off: stopped 12 steps short of its target"));
+        QCOMPARE(comp.LastMoveText(), QString());
         QCOMPARE(comp.Decide(kReady, 1040, {}, 2 * kReadingMs).action, TempCompAction::Off);
     }
 
@@ -115,17 +130,47 @@ private Q_SLOTS:
         QTest::addColumn<int>("steps");
         QTest::addColumn<double>("celsius");
         QTest::addColumn<int>("degrees");
+        QTest::addColumn<int>("average");
         QTest::addColumn<QString>("text");
-        QTest::newRow("outward") << 12 << 14.3 << 0 << "Temp comp: +12 steps at 14.3 °C";
+        QTest::newRow("outward") << 12 << 14.3 << 0 << 0 << "Temp comp: +12 steps at 14.3 °C";
         QTest::newRow("inward, half to even")
-            << -7 << 14.25 << 0 << "Temp comp: -7 steps at 14.2 °C";
-        QTest::newRow("fahrenheit") << 5 << 10.0 << 1 << "Temp comp: +5 steps at 50.0 °F";
+            << -7 << 14.25 << 0 << 0 << "Temp comp: -7 steps at 14.2 °C";
+        QTest::newRow("fahrenheit") << 5 << 10.0 << 1 << 0 << "Temp comp: +5 steps at 50.0 °F";
+        QTest::newRow("an average says so")
+            << 5 << 10.0 << 1 << 60 << "Temp comp: +5 steps at 50.0 °F (60 s average)";
     }
     void moveText() {
         QFETCH(int, steps);
         QFETCH(double, celsius);
         QFETCH(int, degrees);
-        QTEST(TempCompensation::MoveText(steps, celsius, degrees, QLocale::c()), "text");
+        QFETCH(int, average);
+        QTEST(TempCompensation::MoveText(steps, celsius, degrees, QLocale::c(), average), "text");
+    }
+
+    void switchOnWaitsForAFreshReading() {
+        TempCompensation comp;
+        comp.setParameters(Rule(60));
+        comp.AddReading(0, {20.0, {}, {}});
+        QVERIFY(comp.SwitchOn(500, 3600 * 1000));
+        QCOMPARE(comp.StatusText(), QString("Temp comp waits: no reading from sensor 1"));
+        comp.AddReading(3600 * 1000 + kReadingMs, {19.0, {}, {}});
+        QCOMPARE(comp.Decide(kReady, 500, {}, 3600 * 1000 + kReadingMs).action,
+                 TempCompAction::Following);
+        QCOMPARE(comp.ReferenceCelsius(), std::optional<double>(19.0));
+    }
+
+    void fitOfTheChosenSensor() {
+        FocusPoint other = Point(11, 0);
+        other.Sensor = 2;
+        FocusPoint before = Point(13, 5000);
+        before.BeforeCalibration = true;
+        const FocusFit fit =
+            FitFocusPoints({Point(10, 800), other, Point(11, 720), before, Point(12, 640)}, 1);
+        QCOMPARE(fit.count, 3);
+        QCOMPARE(fit.before, 1);
+        QCOMPARE(FitText(fit, QLocale::c(), "Primary"),
+                 QString::fromUtf8("-80.0 steps/°C from 3 points of Primary over 2.0 °C, r² "
+                                   "1.000 (1 from before a calibration left out)"));
     }
 
     void fit_data() {

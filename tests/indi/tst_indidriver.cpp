@@ -276,6 +276,15 @@ void TestIndiDriver::conversation_data() {
                   {Step::Frames, {}, 0x17, approaches({3000, 2000})},
                   {Step::WaitNumber, "TARNIVEL_POSITION_UNITS.POSITION", 2000}};
 
+    // Up to 7500 would run past the upper end stop (client 8000): the overshoot stops there.
+    QTest::newRow("near the end stop")
+        << fast
+        << Script{{Step::Mark, {}},
+                  {Step::SetNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 7500},
+                  {Step::WaitState, "ABS_FOCUS_POSITION", IPS_OK},
+                  {Step::WaitNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 7500},
+                  {Step::Frames, {}, 0x17, approaches({4000, 3500})}};
+
     QTest::newRow("relative moves")
         << fast
         << Script{{Step::Mark, {}},

@@ -75,6 +75,8 @@ class TestGotoController : public QObject {
 private Q_SLOTS:
     void stagedGoto_data();
     void stagedGoto();
+    void overshootInsideTheTravel_data();
+    void overshootInsideTheTravel();
     void firstTickFrames();
     void skipSendsNothingInThatTick();
     void failedReadsKeepLastGoodPosition();
@@ -162,6 +164,42 @@ void TestGotoController::stagedGoto() {
     QCOMPARE(rig.motion.GotoStage, 0);
     QCOMPARE(rig.motion.GotoIntermediate, 0);
     QCOMPARE(rig.motion.GotoTarget, 0);
+}
+
+void TestGotoController::overshootInsideTheTravel_data() {
+    QTest::addColumn<int>("approach");
+    QTest::addColumn<int>("lower"); // signed ends of the travel
+    QTest::addColumn<int>("upper");
+    QTest::addColumn<qint64>("start"); // signed
+    QTest::addColumn<int>("current");  // the same, raw
+    QTest::addColumn<int>("target");
+    QTest::addColumn<QStringList>("moves");
+    QTest::newRow("near the upper end stop") << 1 << -60000 << 60000 << qint64(40000) << 40000
+                                             << 48475 << QStringList{"60000 1", "48475 -1"};
+    QTest::newRow("near the lower end stop")
+        << 0 << -60000 << 60000 << qint64(-40000) << 16737216 << 16728741
+        << QStringList{"16717216 -1", "16728741 1"};
+    QTest::newRow("a target on the end goes straight")
+        << 1 << -60000 << 60000 << qint64(40000) << 40000 << 60000 << QStringList{"60000 1"};
+    QTest::newRow("room enough: the whole overshoot")
+        << 1 << -60000 << 60000 << qint64(1000) << 1000 << 5000
+        << QStringList{"35000 1", "5000 -1"};
+}
+
+void TestGotoController::overshootInsideTheTravel() {
+    QFETCH(int, approach);
+    QFETCH(int, lower);
+    QFETCH(int, upper);
+    QFETCH(qint64, start);
+    QFETCH(int, current);
+    QFETCH(int, target);
+    GotoRig rig(wideTravel(start));
+    rig.settings.Approach = approach;
+    rig.gotos.setTravelBounds([&] { return TravelBounds{lower, upper}; });
+    rig.motion.CurrentPosition = current;
+    QVERIFY(rig.gotos.StartGoto(target, rig.sim.link.StopCount()));
+    QVERIFY(rig.runToEnd());
+    QTEST(rig.moves, "moves");
 }
 
 void TestGotoController::firstTickFrames() {

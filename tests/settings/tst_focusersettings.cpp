@@ -56,6 +56,7 @@ QVariant Field(const FocuserSettings& s, const QString& name) {
         {"TempCompDeadband", s.TempCompDeadband},
         {"TempCompAverage", s.TempCompAverage},
         {"TempCompMaxTravel", s.TempCompMaxTravel},
+        {"TempCompOvershoot", s.TempCompOvershoot},
     };
     return all.value(name);
 }
@@ -66,8 +67,8 @@ const QStringList kFieldOrder{"Top",           "Left",         "Device",        
                               "FastSlewSpeed", "SlewingSound", "CompletionSound", "Degrees",
                               "SensorName1",   "SensorName2",  "SensorName3",     "SensorLimit1",
                               "SensorLimit2",  "SensorLimit3", "Logging"};
-const QStringList kTempCompFields{"TempCompCoefficient", "TempCompSensor", "TempCompDeadband",
-                                  "TempCompAverage", "TempCompMaxTravel"};
+const QStringList kTempCompFields{"TempCompCoefficient", "TempCompSensor",    "TempCompDeadband",
+                                  "TempCompAverage",     "TempCompMaxTravel", "TempCompOvershoot"};
 
 void CompareSettings(const FocuserSettings& a, const FocuserSettings& b) {
     for (const QString& name : kFieldOrder + kTempCompFields)
@@ -166,6 +167,7 @@ void TestSettings::fileLayoutIsExact() {
     expected += KeyLine("TempCompDeadband", "10");
     expected += KeyLine("TempCompAverage", "60");
     expected += KeyLine("TempCompMaxTravel", "2000");
+    expected += KeyLine("TempCompOvershoot", "-1");
     expected += "\r\n[POSITIONS]\r\n";
     expected += KeyLine("Position", "1234,Focus A");
     QCOMPARE(readBytes(file), expected);
@@ -203,8 +205,10 @@ void TestSettings::roundTrip() {
     s.TempCompDeadband = 25;
     s.TempCompAverage = 0;
     s.TempCompMaxTravel = 500;
-    s.FocusPoints = {{14.35, -1200, QDateTime(QDate(2024, 3, 5), QTime(21, 7, 9), Qt::UTC)},
-                     {9.1, 8388608, QDateTime(QDate(2024, 3, 6), QTime(2, 0, 0), Qt::UTC)}};
+    s.TempCompOvershoot = 0;
+    s.FocusPoints = {
+        {14.35, -1200, QDateTime(QDate(2024, 3, 5), QTime(21, 7, 9), Qt::UTC)},
+        {9.1, 8388608, QDateTime(QDate(2024, 3, 6), QTime(2, 0, 0), Qt::UTC), 2, true}};
     SavedPositionList list;
     list.AddItem(FormatListEntry("zeta", "x"), 16777215);
     list.AddItem(FormatListEntry(QString::fromUtf8("\u00c4rger, mit Komma"), "x"), 0);
@@ -221,9 +225,9 @@ void TestSettings::roundTrip() {
     QCOMPARE(back.ScaleFactor, 2924.414268); // exactly, not fuzzily
     QCOMPARE(back.SensorLimit3, 1e-7);
     QCOMPARE(back.FocusPoints, s.FocusPoints);
-    QVERIFY(readBytes(file).endsWith("\r\n[FOCUSPOINTS]\r\n" +
-                                     KeyLine("Point", "14.35,-1200,2024-03-05T21:07:09Z") +
-                                     KeyLine("Point", "9.1,8388608,2024-03-06T02:00:00Z")));
+    QVERIFY(readBytes(file).endsWith(
+        "\r\n[FOCUSPOINTS]\r\n" + KeyLine("Point", "14.35,-1200,2024-03-05T21:07:09Z") +
+        KeyLine("Point", "9.1,8388608,2024-03-06T02:00:00Z,2,before")));
     // Rows come back in the same order, formatted with the loaded units.
     QCOMPARE(backList.ListCount(), 3);
     QStringList names;
@@ -403,6 +407,9 @@ void TestSettings::valueConversion_data() {
                                                             << "TempCompAverage" << QVariant(60);
     QTest::newRow("TempCompMaxTravel abc keeps default") << "TempCompMaxTravel = abc"
                                                          << "TempCompMaxTravel" << QVariant(2000);
+    QTest::newRow("TempCompOvershoot below -1 keeps the automatic one")
+        << "TempCompOvershoot = -7"
+        << "TempCompOvershoot" << QVariant(-1);
     QTest::newRow("unknown key ignored") << "Colour = red"
                                          << "Device" << QVariant(18);
 }

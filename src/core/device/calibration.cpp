@@ -47,11 +47,25 @@ bool Calibration::DisplayPosition() {
     const int before = device_.motion().CurrentPosition;
     device_.motion().CurrentPosition = kNoPosition;
     device_.DisplayPosition();
-    if (device_.motion().CurrentPosition == kNoPosition) {
+    lastReadOk_ = device_.motion().CurrentPosition != kNoPosition;
+    if (!lastReadOk_) {
         device_.motion().CurrentPosition = before;
         return false;
     }
     return true;
+}
+
+void Calibration::SetCounter(int raw) {
+    shiftKnown_ = shiftKnown_ && lastReadOk_;
+    shift_ += static_cast<qint64>(SignedSteps(raw)) - SignedSteps(device_.motion().CurrentPosition);
+    counterSet_ = true;
+    device_.commands().SetPosition(raw);
+}
+
+void Calibration::ReportShift() {
+    if (counterSet_)
+        device_.CounterRecentred(shiftKnown_ ? std::optional<qint64>(shift_) : std::nullopt);
+    counterSet_ = false;
 }
 
 Sequence<bool> Calibration::Prepare(Pacer& pacer, bool full) {
@@ -189,6 +203,9 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
     if (active_)
         co_return false;
     active_ = true;
+    shift_ = 0;
+    counterSet_ = false;
+    shiftKnown_ = true;
     stopCount_ = device_.link().StopCount();
     FocuserCommands& c = device_.commands();
     MotionState& m = device_.motion();
@@ -202,7 +219,7 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
     if (o != Outcome::Done)
         co_return co_await End(pacer, o);
     // The lower end stop becomes position 0.
-    c.SetPosition(0);
+    SetCounter(0);
     co_await PumpEvents(pacer);
     DisplayPosition();
     co_await PumpEvents(pacer);
@@ -220,7 +237,7 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
         co_return co_await End(pacer, Outcome::NoTravel);
     const int half = RoundToInt(travel / 2.0);
     // The upper end stop now reads +half, so 0 is the middle of the travel.
-    c.SetPosition(half);
+    SetCounter(half);
     co_await PumpEvents(pacer);
     DisplayPosition();
     co_await PumpThenPause(pacer, kSettlePauseMs);
@@ -241,6 +258,9 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     if (active_)
         co_return false;
     active_ = true;
+    shift_ = 0;
+    counterSet_ = false;
+    shiftKnown_ = true;
     stopCount_ = device_.link().StopCount();
     FocuserCommands& c = device_.commands();
 
@@ -262,7 +282,7 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     const int h = RoundToInt(stored / 2.0);
     // The lower end stop becomes -h, so that 0 is again the middle of the stored travel.
     keepStored_ = false;
-    c.SetPosition(WrapSteps(-h));
+    SetCounter(WrapSteps(-h));
     co_await PumpEvents(pacer);
     DisplayPosition();
     co_await PumpThenPause(pacer, kSettlePauseMs);
@@ -314,9 +334,11 @@ Sequence<bool> Calibration::Complete(Pacer& pacer, int half, int travel, bool fu
     c.SetCalibrated(1);
     co_await PumpEvents(pacer);
     view_.ShowLimits(true);
+    device_.CalibrationStored(true, travel, upper);
     SetLabel(kLabelComplete);
     m.CalibrationRunning = false;
     DisplayPosition();
+    ReportShift();
     view_.CalibrationEnded();
     Silence();
     active_ = false;
@@ -359,9 +381,11 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
         co_await device_.WriteRegister24(pacer, reg::RealLimitMax, 0);
         co_await PumpEvents(pacer);
         co_await device_.WriteRegister24(pacer, reg::RealLimitMin, 0);
+        device_.CalibrationStored(false, 0, 0);
     }
     co_await PumpEvents(pacer);
     DisplayPosition();
+    ReportShift();
     view_.CalibrationEnded();
     if (quick_ && !keepStored_)
         view_.CalibrationLost();
@@ -372,6 +396,7 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
 
 void Calibration::Abandon() {
     device_.motion().CalibrationRunning = false;
+    ReportShift();
     active_ = false;
 }
 

@@ -95,6 +95,14 @@ private:
     quint64 stopCount_ = 0;
     // A quick calibration that has not yet moved the counter: its stored limits still hold.
     bool keepStored_ = false;
+    // How much more the counter reads since the start, while every set of it followed a
+    // position read that got through; the device moves the focus points by it.
+    qint64 shift_ = 0;
+    bool counterSet_ = false;
+    bool shiftKnown_ = true;
+    bool lastReadOk_ = false;
+    void SetCounter(int raw);
+    void ReportShift();
     bool quick_ = false;
 };
 

@@ -59,6 +59,15 @@ FocuserDevice::FocuserDevice(FocuserCommands& commands, SoundPlayer& sound, Sche
 }
 
 void FocuserDevice::Init() {
+    gotos_.setTravelBounds([this] {
+        const StepLimits known = KnownLimits();
+        TravelBounds bounds;
+        if (known.lower != StepLimits::kNoLowerLimit)
+            bounds.lower = known.lower;
+        if (known.upper != StepLimits::kNoUpperLimit)
+            bounds.upper = known.upper;
+        return bounds;
+    });
     if (scheduler_ == nullptr)
         return;
     calibration_.emplace(*this, static_cast<CalibrationObserver&>(*this));
@@ -299,6 +308,7 @@ Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeL
     // Only an anchored scale follows the stops; the uncalibrated one spans the whole counter.
     if (realMax != 0 && scale_.Anchored())
         scale_ = PositionMap::FromController(true, scale_.Max(), newMax);
+    ShiftFocusPoints(settings_.FocusPoints, shift);
     tempComp_.ReferenceDue();
     return Outcome::done();
 }
@@ -311,6 +321,54 @@ bool FocuserDevice::OutsideActiveLimits(int raw) const {
     if (lower > 0 && position < SignedSteps(lower << 16))
         return true;
     return upper > 0 && position > SignedSteps(upper << 16);
+}
+
+StepLimits FocuserDevice::KnownLimits() const {
+    StepLimits limits;
+    if (scale_.Anchored()) {
+        limits.lower = SignedSteps(scale_.ToRaw(0));
+        limits.upper = SignedSteps(scale_.ToRaw(scale_.Max()));
+    }
+    // A byte of 0 switches only its own side off; the other side still stops the focuser.
+    const int lower = commands_.KnownLimitMinByte();
+    const int upper = commands_.KnownLimitMaxByte();
+    if (lower > 0)
+        limits.lower = std::max(limits.lower, SignedSteps(lower << 16));
+    if (upper > 0)
+        limits.upper = std::min(limits.upper, SignedSteps(upper << 16));
+    return limits;
+}
+
+void FocuserDevice::CalibrationStored(bool calibrated, int travel, int upper) {
+    scale_ = PositionMap::FromController(calibrated, travel, upper);
+    state_.clientMax = scale_.Max();
+}
+
+void FocuserDevice::CounterRecentred(std::optional<qint64> shift) {
+    if (shift)
+        ShiftFocusPoints(settings_.FocusPoints, *shift);
+    else
+        MarkFocusPointsBefore(settings_.FocusPoints);
+}
+
+void FocuserDevice::ConnectedInPlace() {
+    SetTempComp(false);
+    tempComp_.ClearReadings();
+}
+
+qint32 FocuserDevice::ReadTravelInPlace() {
+    qint32 calibrated = 0;
+    if (commands_.GetCalibrated(calibrated) != 0)
+        calibrated = 0;
+    InlinePacer pacer(link_.platform());
+    qint32 travel = 0;
+    qint32 upper = 0;
+    // Without both registers the ends are not known, and gotos are not clamped.
+    const bool read = calibrated == 1 &&
+                      ReadRegister24(pacer, reg::MaxTravel, travel).RunToEnd() == 0 &&
+                      ReadRegister24(pacer, reg::RealLimitMax, upper).RunToEnd() == 0;
+    scale_ = PositionMap::FromController(read, travel, upper);
+    return calibrated;
 }
 
 Sequence<Outcome> FocuserDevice::ReadScale(Pacer& pacer) {
@@ -367,6 +425,7 @@ Outcome FocuserDevice::Connect() {
     state_.connected = true;
     // Never on after a connect: the switch is not kept, only its settings.
     tempComp_.SwitchOff();
+    tempComp_.ClearReadings();
     compGotoTarget_.reset();
     lostReported_ = false;
     scaleDue_ = false;
@@ -431,7 +490,7 @@ void FocuserDevice::EndJog() {
     }
 }
 
-void FocuserDevice::StartGotoRaw(int raw) {
+void FocuserDevice::StartGotoRaw(int raw, std::optional<int> overshoot) {
     // A timed move still running ends first; its timer would otherwise end this goto.
     EndJog();
     compGotoTarget_.reset();
@@ -439,7 +498,7 @@ void FocuserDevice::StartGotoRaw(int raw) {
     // Reads left unanswered before this goto do not count against it.
     silentSinceMs_ = -1;
     motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
-    gotos_.StartGoto(raw, link_.StopCount());
+    gotos_.StartGoto(raw, link_.StopCount(), overshoot);
     Notify();
     // The first stage at once rather than at the next tick.
     ScheduleTick(0);
@@ -594,6 +653,12 @@ Outcome FocuserDevice::Calibrate(bool full) {
     const Outcome allowed = MotionAllowed();
     if (!allowed.ok())
         return allowed;
+    // Compensation's own goto gives way: it would finish in the counter the calibration sets.
+    if (motion_.GotoMode == kGotoModeGoto && compGotoTarget_) {
+        commands_.Stop();
+        positionDue_ = false;
+        FinishGoto();
+    }
     // Its set-up takes a second or more of commands, during which a move would run on
     // unwatched; ending the move here would leave the motor running.
     if (motion_.GotoMode == kGotoModeGoto || state_.jogging || keptMove_)
@@ -731,6 +796,7 @@ bool FocuserDevice::Reachable() {
     if (!lostReported_) {
         lostReported_ = true;
         state_.lost = true;
+        TempCompLost();
         EndMotionAsStopped();
         Tell(kLostText, true);
         Notify();
@@ -899,8 +965,6 @@ Sequence<bool> FocuserDevice::ReadControllerSteps(Pacer& pacer) {
     commands_.GetLimitMax(upper);
     co_await PumpEvents(pacer);
     state_.limitsOn = lower != 0 || upper != 0;
-    activeLower_ = lower;
-    activeUpper_ = upper;
 
     qint32 autoStop = 0;
     commands_.GetAutoStop(autoStop);
@@ -927,7 +991,7 @@ Sequence<bool> FocuserDevice::StatusSteps(Pacer& pacer) {
     if (settings_.Logging && !log_.path().isEmpty())
         log_.Append(QDateTime::currentDateTime(), report.celsius, mode, on);
     if (const std::optional<int> raw = TempCompTarget()) {
-        StartGotoRaw(*raw);
+        StartGotoRaw(*raw, TempCompOvershoot());
         compGotoTarget_ = raw;
     }
     Notify();
@@ -997,7 +1061,9 @@ Outcome FocuserDevice::SetTempComp(bool on) {
         return Outcome::refused(kTempCompUnavailableText);
     if (!link_.LinkOpen())
         return Outcome::refused(kNotConnectedText);
-    tempComp_.SwitchOn(SignedSteps(motion_.CurrentPosition), link_.platform().nowMs());
+    // A served device still reading the controller has neither its position nor a reading.
+    tempComp_.SwitchOn(SignedSteps(motion_.CurrentPosition), link_.platform().nowMs(),
+                       scheduler_ == nullptr || state_.ready);
     compGotoTarget_.reset();
     PublishTempComp({});
     return Outcome::done();
@@ -1009,28 +1075,33 @@ Outcome FocuserDevice::MarkFocus() {
         MarkFocusPoint(tempComp_, SignedSteps(motion_.CurrentPosition), link_.platform().nowMs(),
                        QDateTime::currentDateTimeUtc());
     if (!point)
-        return Outcome::refused(QStringLiteral("Mark focus needs a reading from sensor %1.")
-                                    .arg(settings_.TempCompSensor));
+        return Outcome::refused(QStringLiteral("Mark focus needs a reading from %1.")
+                                    .arg(tempComp_.parameters().SensorText()));
     settings_.FocusPoints.append(*point);
     Notify();
     return Outcome::done();
 }
 
 void FocuserDevice::StopTempComp() {
-    tempComp_.Stop();
+    std::optional<int> shortBy;
+    if (compGotoTarget_ && motion_.GotoMode == kGotoModeGoto)
+        shortBy = static_cast<int>(
+            std::abs(SignedSteps(*compGotoTarget_) - SignedSteps(motion_.CurrentPosition)));
+    tempComp_.Stop(shortBy);
     compGotoTarget_.reset();
     PublishTempComp({});
 }
 
-void FocuserDevice::MoveEnded() {
-    tempComp_.ReferenceDue();
+void FocuserDevice::TempCompLost() {
+    if (!tempComp_.On())
+        return;
+    tempComp_.LinkLost();
+    compGotoTarget_.reset();
+    PublishTempComp({TempCompAction::SwitchedOff, 0, tempComp_.StatusText()});
 }
 
-StepLimits FocuserDevice::TempCompLimits() const {
-    // The active limits while they are on, otherwise the end stops of the client scale.
-    if (state_.limitsOn && (activeLower_ != 0 || activeUpper_ != 0))
-        return {SignedSteps(activeLower_), SignedSteps(activeUpper_)};
-    return {SignedSteps(scale_.ToRaw(0)), SignedSteps(scale_.ToRaw(scale_.Max()))};
+void FocuserDevice::MoveEnded() {
+    tempComp_.ReferenceDue();
 }
 
 std::optional<int> FocuserDevice::TempCompTarget(bool exchanging) {
@@ -1038,12 +1109,13 @@ std::optional<int> FocuserDevice::TempCompTarget(bool exchanging) {
     conditions.connected = link_.LinkOpen() && !link_.port().connectionLost() && state_.answering;
     conditions.idle = motion_.GotoMode != kGotoModeGoto && motion_.JogRate == 0 &&
                       motion_.ActiveJogRate == 0 && !state_.jogging;
-    conditions.calibrating = motion_.CalibrationRunning || calibrationRun_.Valid();
+    conditions.calibrating = motion_.CalibrationRunning || calibrationRun_.Valid() ||
+                             calibrationPending_ || calibrationDue_.has_value();
+    conditions.ready = scheduler_ == nullptr || state_.ready;
     conditions.exchanging = exchanging || limitsDue_;
     conditions.commandWaiting = link_.Busy();
-    const TempCompDecision decision =
-        tempComp_.Decide(conditions, SignedSteps(motion_.CurrentPosition), TempCompLimits(),
-                         link_.platform().nowMs());
+    const TempCompDecision decision = tempComp_.Decide(
+        conditions, SignedSteps(motion_.CurrentPosition), KnownLimits(), link_.platform().nowMs());
     PublishTempComp(decision);
     if (decision.action != TempCompAction::Move)
         return std::nullopt;

@@ -212,6 +212,10 @@ public:
     // Whether raw lies beyond the controller's active limits as they were last set or read
     // (a goto there stops short); false while they are off or not known.
     bool OutsideActiveLimits(int raw) const;
+    // The signed ends the program knows: the stored real limits of a calibrated focuser and,
+    // per side, an active limit whose byte is not 0 (the controller stops at byte × 65536).
+    // A side with neither is open (StepLimits' own bounds).
+    StepLimits KnownLimits() const;
 
     // A 24-bit calibration register (MaxTravel, the real limits) a frame at a time with a turn
     // of the front end's loop between frames, so an abort never waits behind a whole register.
@@ -224,6 +228,18 @@ public:
     // Reads Calibrated, MaxTravel and the real upper limit; on any failed read the previous
     // scale stays and the reason is returned (the caller reads again later).
     Sequence<Outcome> ReadScale(Pacer& pacer);
+    // A calibration stored travel steps between its real limits, upper the higher (raw), or
+    // cleared them (calibrated false).
+    void CalibrationStored(bool calibrated, int travel, int upper);
+    // A calibration set the counter anew: shift is how much more it now reads, or empty when
+    // that is not known.
+    void CounterRecentred(std::optional<qint64> shift);
+    // The window's connect, after the probe answered: compensation starts off with no
+    // readings of an earlier connection.
+    void ConnectedInPlace();
+    // The window's read of the Calibrated flag (0 when the read failed), with the stored travel
+    // of a calibrated focuser, in place; the travel stays unknown when a read fails.
+    qint32 ReadTravelInPlace();
 
     // ---- Temperature compensation, switched from every front end --------------------------
     TempCompensation& tempComp() { return tempComp_; }
@@ -232,8 +248,13 @@ public:
     // A focus point (the chosen sensor's average, the position, now) into the settings'
     // focus points. Refused without a reading.
     Outcome MarkFocus();
-    // STOP in a front end that stops in place (the window's STOP and Esc): compensation off.
+    // STOP in a front end that stops in place (the window's STOP and Esc): compensation off,
+    // saying how far from its target a correction under way was left.
     void StopTempComp();
+    // The port closed itself: compensation off, with a message.
+    void TempCompLost();
+    // Steps past the target of a compensation goto against the approach side.
+    int TempCompOvershoot() const { return tempComp_.parameters().overshoot; }
     // A move compensation did not start has ended outside the device's own verbs (the
     // window's jog, its in-place calibration): the next idle reading takes a new reference.
     void MoveEnded();
@@ -296,7 +317,7 @@ private:
     void SendFanRequest();
     // A goto or a jog ends where it is, as after a stop, without sending anything.
     void EndMotionAsStopped();
-    void StartGotoRaw(int raw);
+    void StartGotoRaw(int raw, std::optional<int> overshoot = std::nullopt);
     void ServedReadout();
     void UpdateClientPosition();
     void Tick();
@@ -314,7 +335,6 @@ private:
     void AfterChoreStep();
     void AfterCalibrationStep();
     void TearDown();
-    StepLimits TempCompLimits() const;
     void PublishTempComp(const TempCompDecision& decision);
 
     std::optional<FocuserLink> ownLink_;
@@ -358,9 +378,6 @@ private:
     TempCompensation tempComp_;
     // The raw target of the compensation goto under way: its end takes no new reference.
     std::optional<int> compGotoTarget_;
-    // The active limits as last read (raw); 0 and 0 while off.
-    qint32 activeLower_ = 0;
-    qint32 activeUpper_ = 0;
 };
 
 } // namespace tarnivel

@@ -12,12 +12,35 @@ namespace tarnivel {
 namespace {
 
 constexpr qint64 kMsPerSecond = 1000;
+// A reading counts while it is younger than the averaging window, and never less than this:
+// the slowest status cycle reads every 25 s, and Mark focus may come between two readings.
+constexpr qint64 kMinFreshSeconds = 60;
+// A correction's backlash take-up: twice the dead band, never less than this.
+constexpr int kMinOvershoot = 50;
 
 } // namespace
 
 TempCompParameters TempCompParameters::From(const FocuserSettings& settings) {
-    return {settings.TempCompCoefficient, settings.TempCompSensor, settings.TempCompDeadband,
-            settings.TempCompAverage, settings.TempCompMaxTravel};
+    TempCompParameters p;
+    p.coefficient = settings.TempCompCoefficient;
+    p.sensor = settings.TempCompSensor;
+    p.deadband = settings.TempCompDeadband;
+    p.averageSeconds = settings.TempCompAverage;
+    p.maxTravel = settings.TempCompMaxTravel;
+    if (settings.TempCompOvershoot < 0)
+        p.overshoot = std::max(2 * settings.TempCompDeadband, kMinOvershoot);
+    else
+        p.overshoot =
+            settings.TempCompOvershoot == 0 ? settings.Overshoot : settings.TempCompOvershoot;
+    p.approach = settings.Approach;
+    const QString names[] = {settings.SensorName1, settings.SensorName2, settings.SensorName3};
+    p.sensorName = names[std::clamp(settings.TempCompSensor, 1, 3) - 1].trimmed();
+    p.degrees = settings.Degrees;
+    return p;
+}
+
+QString TempCompParameters::SensorText() const {
+    return sensorName.isEmpty() ? QStringLiteral("sensor %1").arg(sensor) : sensorName;
 }
 
 void TempCompensation::setParameters(const TempCompParameters& parameters) {
@@ -38,6 +61,10 @@ std::optional<double> TempCompensation::AverageCelsius(qint64 nowMs) const {
     const int sensor = std::clamp(parameters_.sensor, 1, 3) - 1;
     if (samples_.empty() || !samples_.back().celsius[sensor])
         return std::nullopt;
+    // A reading from before the window is not this temperature.
+    const qint64 freshSeconds = std::max<qint64>(parameters_.averageSeconds, kMinFreshSeconds);
+    if (nowMs - samples_.back().ms >= freshSeconds * kMsPerSecond)
+        return std::nullopt;
     const qint64 from = nowMs - static_cast<qint64>(parameters_.averageSeconds) * kMsPerSecond;
     double sum = 0;
     int count = 0;
@@ -52,7 +79,7 @@ std::optional<double> TempCompensation::AverageCelsius(qint64 nowMs) const {
     return sum / count;
 }
 
-bool TempCompensation::SwitchOn(int position, qint64 nowMs) {
+bool TempCompensation::SwitchOn(int position, qint64 nowMs, bool ready) {
     if (!Available()) {
         Off(QStringLiteral("Temp comp unavailable: no coefficient"));
         return false;
@@ -60,18 +87,38 @@ bool TempCompensation::SwitchOn(int position, qint64 nowMs) {
     on_ = true;
     travelled_ = 0;
     statusText_.clear();
+    lastMoveText_.clear();
+    if (!ready) {
+        // The position and the temperature both come after the controller has been read.
+        referenceCelsius_.reset();
+        Wait(QStringLiteral("reading the controller"));
+        return true;
+    }
     TakeReference(position, nowMs);
+    if (!referenceCelsius_)
+        Wait(QStringLiteral("no reading from %1").arg(parameters_.SensorText()));
     return true;
 }
 
 void TempCompensation::SwitchOff() {
     on_ = false;
     statusText_.clear();
+    lastMoveText_.clear();
 }
 
-void TempCompensation::Stop() {
-    if (on_)
+void TempCompensation::Stop(std::optional<int> shortBy) {
+    if (!on_)
+        return;
+    if (!shortBy || *shortBy == 0)
         Off(QStringLiteral("Temp comp off: stopped"));
+    else
+        Off(QStringLiteral("Temp comp off: stopped %1 steps short of its target")
+                .arg(std::abs(*shortBy)));
+}
+
+void TempCompensation::LinkLost() {
+    if (on_)
+        Off(QStringLiteral("Temp comp off: focuser connection lost"));
 }
 
 void TempCompensation::TakeReference(int position, qint64 nowMs) {
@@ -88,6 +135,8 @@ TempCompDecision TempCompensation::Wait(const QString& why) {
 
 TempCompDecision TempCompensation::Off(const QString& why) {
     on_ = false;
+    // Its last move is history now; the status line shows why it stopped.
+    lastMoveText_.clear();
     statusText_ = why;
     return {TempCompAction::SwitchedOff, 0, statusText_};
 }
@@ -98,6 +147,8 @@ TempCompDecision TempCompensation::Decide(const TempCompConditions& conditions, 
         return {};
     if (!conditions.connected)
         return Wait(QStringLiteral("not connected"));
+    if (!conditions.ready)
+        return Wait(QStringLiteral("reading the controller"));
     if (conditions.calibrating)
         return Wait(QStringLiteral("calibration running"));
     if (conditions.exchanging)
@@ -108,7 +159,7 @@ TempCompDecision TempCompensation::Decide(const TempCompConditions& conditions, 
         return Wait(QStringLiteral("command waiting"));
     const std::optional<double> celsius = AverageCelsius(nowMs);
     if (!celsius)
-        return Wait(QStringLiteral("no reading from sensor %1").arg(parameters_.sensor));
+        return Wait(QStringLiteral("no reading from %1").arg(parameters_.SensorText()));
     if (!referenceCelsius_ || referenceDue_) {
         referenceDue_ = false;
         referencePosition_ = position;
@@ -130,27 +181,55 @@ TempCompDecision TempCompensation::Decide(const TempCompConditions& conditions, 
         statusText_.clear();
         return {TempCompAction::Following, 0, QString()};
     }
-    if (travelled_ + std::abs(steps) > parameters_.maxTravel)
+    const qint64 path = PathSteps(position, target, limits);
+    if (travelled_ + path > parameters_.maxTravel)
         return Off(QStringLiteral("Temp comp off: %1 steps travelled, the cap is %2")
                        .arg(travelled_)
                        .arg(parameters_.maxTravel));
-    travelled_ += std::abs(steps);
+    travelled_ += static_cast<int>(path);
     statusText_.clear();
-    lastMoveText_ = MoveText(steps, *celsius);
+    lastMoveText_ =
+        MoveText(steps, *celsius, parameters_.degrees, QLocale(), parameters_.averageSeconds);
     return {TempCompAction::Move, target, lastMoveText_};
 }
 
-QString TempCompensation::MoveText(int steps, double celsius, int degrees, const QLocale& locale) {
-    const double shown = degrees == 0 ? celsius : FocuserCommands::CelsiusToFahrenheit(celsius);
-    return QStringLiteral("Temp comp: %1%2 steps at %3 %4")
-        .arg(steps >= 0 ? QStringLiteral("+") : QStringLiteral("-"))
-        .arg(std::abs(steps))
-        .arg(FormatTenths(shown, locale))
-        .arg(degrees == 0 ? QStringLiteral("\u00b0C") : QStringLiteral("\u00b0F"));
+qint64 TempCompensation::PathSteps(int position, int target, const StepLimits& limits) const {
+    const qint64 p = position;
+    const qint64 t = target;
+    const bool upward = parameters_.approach == 0;
+    if (parameters_.overshoot <= 0 || (upward ? p < t : p > t))
+        return std::abs(t - p);
+    const qint64 point = std::clamp<qint64>(
+        upward ? t - parameters_.overshoot : t + parameters_.overshoot, limits.lower, limits.upper);
+    if (upward ? point >= t : point <= t)
+        return std::abs(t - p);
+    return std::abs(point - p) + std::abs(t - point);
 }
 
-FocusFit FitFocusPoints(const QList<FocusPoint>& points) {
+QString TempCompensation::MoveText(int steps, double celsius, int degrees, const QLocale& locale,
+                                   int averageSeconds) {
+    const double shown = degrees == 0 ? celsius : FocuserCommands::CelsiusToFahrenheit(celsius);
+    QString text = QStringLiteral("Temp comp: %1%2 steps at %3 %4")
+                       .arg(steps >= 0 ? QStringLiteral("+") : QStringLiteral("-"))
+                       .arg(std::abs(steps))
+                       .arg(FormatTenths(shown, locale))
+                       .arg(degrees == 0 ? QStringLiteral("\u00b0C") : QStringLiteral("\u00b0F"));
+    if (averageSeconds > 0)
+        text += QStringLiteral(" (%1 s average)").arg(averageSeconds);
+    return text;
+}
+
+FocusFit FitFocusPoints(const QList<FocusPoint>& all, int sensor) {
     FocusFit fit;
+    QList<FocusPoint> points;
+    for (const FocusPoint& p : all) {
+        if (sensor != 0 && p.Sensor != sensor)
+            continue;
+        if (p.BeforeCalibration)
+            ++fit.before;
+        else
+            points.append(p);
+    }
     fit.count = static_cast<int>(points.size());
     if (points.isEmpty())
         return fit;
@@ -186,18 +265,36 @@ FocusFit FitFocusPoints(const QList<FocusPoint>& points) {
     return fit;
 }
 
-QString FitText(const FocusFit& fit, const QLocale& locale) {
-    const QString points =
+QString FitText(const FocusFit& fit, const QLocale& locale, const QString& sensorName) {
+    QString points =
         fit.count == 1 ? QStringLiteral("1 point") : QStringLiteral("%1 points").arg(fit.count);
+    if (!sensorName.isEmpty())
+        points += QStringLiteral(" of ") + sensorName;
+    const QString leftOut =
+        fit.before == 0
+            ? QString()
+            : QStringLiteral(" (%1 from before a calibration left out)").arg(fit.before);
     const QString spread = FormatTenths(fit.spread, locale) + QStringLiteral(" \u00b0C");
     if (!fit.usable)
         return QStringLiteral("%1 over %2: at least %3 over %4 \u00b0C are needed")
-            .arg(points, spread)
-            .arg(kFitMinPoints)
-            .arg(FormatTenths(kFitMinSpreadCelsius, locale));
+                   .arg(points, spread)
+                   .arg(kFitMinPoints)
+                   .arg(FormatTenths(kFitMinSpreadCelsius, locale)) +
+               leftOut;
     return QStringLiteral("%1 steps/\u00b0C from %2 over %3, r\u00b2 %4")
-        .arg(FormatTenths(fit.slope, locale), points, spread,
-             locale.toString(fit.rSquared, 'f', 3));
+               .arg(FormatTenths(fit.slope, locale), points, spread,
+                    locale.toString(fit.rSquared, 'f', 3)) +
+           leftOut;
+}
+
+void ShiftFocusPoints(QList<FocusPoint>& points, qint64 shift) {
+    for (FocusPoint& p : points)
+        p.Position = static_cast<int>(p.Position + shift);
+}
+
+void MarkFocusPointsBefore(QList<FocusPoint>& points) {
+    for (FocusPoint& p : points)
+        p.BeforeCalibration = true;
 }
 
 std::optional<FocusPoint> MarkFocusPoint(const TempCompensation& compensation, int position,
@@ -207,7 +304,7 @@ std::optional<FocusPoint> MarkFocusPoint(const TempCompensation& compensation, i
         return std::nullopt;
     QDateTime time = when.toUTC();
     time.setTime(QTime(time.time().hour(), time.time().minute(), time.time().second()));
-    return FocusPoint{*celsius, position, time};
+    return FocusPoint{*celsius, position, time, compensation.parameters().sensor};
 }
 
 } // namespace tarnivel

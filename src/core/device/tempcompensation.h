@@ -19,8 +19,15 @@ struct TempCompParameters {
     int deadband = 10;      // steps
     int averageSeconds = 60;
     int maxTravel = 2000; // steps in total since switch-on
+    // Steps past the target of a correction against the approach side (0: straight there).
+    int overshoot = 0;
+    int approach = 1;   // the final approach: 0 upward, 1 downward, as the goto's
+    QString sensorName; // the operator's name for the sensor; "" reads "sensor N"
+    int degrees = 0;    // the operator's degrees for texts: 0 Celsius, 1 Fahrenheit
 
     static TempCompParameters From(const FocuserSettings& settings);
+    // "Primary", or "sensor 2" for a sensor without a name.
+    QString SensorText() const;
 };
 
 // What the device knows at a temperature reading, besides the reading itself.
@@ -30,6 +37,7 @@ struct TempCompConditions {
     bool calibrating = false;    // a calibration runs
     bool exchanging = false;     // the options dialog talks to the controller
     bool commandWaiting = false; // a front end's command is queued
+    bool ready = true;           // the controller has been read since the connect
 };
 
 // Move: start a goto to target through the goto engine. Wait: nothing now, text says why.
@@ -64,24 +72,34 @@ public:
 
     // Every reading of the three sensors, compensation on or off (Mark focus averages too).
     void AddReading(qint64 nowMs, const TemperatureReadings& celsius);
+    // A new connection: readings of the last one say nothing of this night.
+    void ClearReadings() { samples_.clear(); }
     // The chosen sensor's average over the last averageSeconds (the latest reading for 0);
-    // empty when the latest reading of that sensor is missing.
+    // empty when the latest reading of that sensor is missing or older than the window.
     std::optional<double> AverageCelsius(qint64 nowMs) const;
 
-    // Switching on takes the reference at position. False (and off) when unavailable.
-    bool SwitchOn(int position, qint64 nowMs);
+    // Switching on takes the reference at position, or at the first reading once ready when
+    // not ready or without a fresh reading. False (and off) when unavailable.
+    bool SwitchOn(int position, qint64 nowMs, bool ready = true);
     // The switch turned off by the operator, a connect or a disconnect: no message.
     void SwitchOff();
-    // STOP from any front end.
-    void Stop();
+    // STOP from any front end; shortBy: the steps a correction under way was left from its
+    // target.
+    void Stop(std::optional<int> shortBy = std::nullopt);
+    // The port closed itself.
+    void LinkLost();
     bool On() const { return on_; }
 
     // After every move the compensation did not start (goto, step, jog, calibration,
     // Reset/Sync, ReAlign): the next reading while idle takes the reference, so a focuser
-    // still coasting or a position not yet read back cannot be taken for it.
-    void ReferenceDue() { referenceDue_ = true; }
+    // still coasting or a position not yet read back cannot be taken for it. Its last move's
+    // text goes: that move no longer says where the focuser stands.
+    void ReferenceDue() {
+        referenceDue_ = true;
+        lastMoveText_.clear();
+    }
 
-    // What to do at this reading. A Move counts against the cap at once.
+    // What to do at this reading. A Move counts what it will travel against the cap at once.
     TempCompDecision Decide(const TempCompConditions& conditions, int position,
                             const StepLimits& limits, qint64 nowMs);
 
@@ -89,14 +107,20 @@ public:
     std::optional<double> ReferenceCelsius() const { return referenceCelsius_; }
     int ReferencePosition() const { return referencePosition_; }
     int Travelled() const { return travelled_; }
-    // The last compensation move ("Temp comp: +12 steps at 14.3 °C"), empty before one.
+    // The last compensation move ("Temp comp: +12 steps at 14.3 °C") while it is the last
+    // move of the focuser and compensation is on; empty otherwise.
     const QString& LastMoveText() const { return lastMoveText_; }
     // Why it last waited or switched off; empty while it follows.
     const QString& StatusText() const { return statusText_; }
 
+    // The steps a correction from position to target really runs: straight when it ends
+    // moving toward the approach side, else out past the target (inside limits) and back.
+    qint64 PathSteps(int position, int target, const StepLimits& limits) const;
+
     // degrees: 0 Celsius, 1 Fahrenheit for the temperature shown; steps carry their sign.
+    // averageSeconds other than 0 says the temperature is an average.
     static QString MoveText(int steps, double celsius, int degrees = 0,
-                            const QLocale& locale = QLocale());
+                            const QLocale& locale = QLocale(), int averageSeconds = 0);
 
 private:
     struct Sample {
@@ -123,17 +147,26 @@ private:
 struct FocusFit {
     bool usable = false; // at least three points spanning at least 1 °C
     double slope = 0;    // steps per °C
-    int count = 0;
-    double spread = 0; // °C between the coldest and the warmest point
+    int count = 0;       // the points fitted
+    int before = 0;      // points of the sensor left out: marked before a calibration
+    double spread = 0;   // °C between the coldest and the warmest point
     double rSquared = 0;
 };
 inline constexpr int kFitMinPoints = 3;
 inline constexpr double kFitMinSpreadCelsius = 1.0;
 
-FocusFit FitFocusPoints(const QList<FocusPoint>& points);
+// sensor 0 fits every point; 1..3 only that sensor's. Points marked before a calibration are
+// left out: the counter has moved under them by an unknown amount.
+FocusFit FitFocusPoints(const QList<FocusPoint>& points, int sensor = 0);
 // What the options show of a fit: "-80.0 steps/°C from 4 points over 3.0 °C, r² 0.982", or
-// what is still missing ("2 points over 0.5 °C: at least 3 over 1.0 °C are needed").
-QString FitText(const FocusFit& fit, const QLocale& locale = QLocale());
+// what is still missing ("2 points over 0.5 °C: at least 3 over 1.0 °C are needed"); with a
+// sensor's name, whose points ("from 4 points of Primary"), and the points left out.
+QString FitText(const FocusFit& fit, const QLocale& locale = QLocale(),
+                const QString& sensorName = QString());
+// The counter reads shift more than it did: the points keep their place on the focuser.
+void ShiftFocusPoints(QList<FocusPoint>& points, qint64 shift);
+// A calibration moved the counter by an amount nobody knows.
+void MarkFocusPointsBefore(QList<FocusPoint>& points);
 
 // The point Mark focus records: the chosen sensor's average, the position, the time
 // (whole seconds, as the settings file keeps it). Empty without a reading.

@@ -56,6 +56,10 @@ void GotoController::setMotionGate(std::function<bool()> open) {
     motionGate_ = std::move(open);
 }
 
+void GotoController::setTravelBounds(std::function<TravelBounds()> bounds) {
+    travelBounds_ = std::move(bounds);
+}
+
 bool GotoController::MotionGateOpen() const {
     return !motionGate_ || motionGate_();
 }
@@ -87,7 +91,30 @@ bool GotoController::EndIfStopped() {
     return true;
 }
 
-bool GotoController::StartGoto(int target, quint64 stopCount) {
+std::optional<int> GotoController::OvershootPoint(int current, int target,
+                                                  std::optional<int> overshoot) const {
+    const int c = SignedSteps(current);
+    const int t = SignedSteps(target);
+    // The overshoot point is needed only when the focuser would otherwise arrive from the
+    // wrong side; standing on the target counts as the wrong side.
+    const qint64 steps = overshoot.value_or(settings_.Overshoot);
+    const bool upward = settings_.Approach == 0; // the final move runs upward
+    if (steps <= 0 || (upward ? c < t : c > t))
+        return std::nullopt;
+    qint64 point = upward ? static_cast<qint64>(t) - steps : static_cast<qint64>(t) + steps;
+    // A leg sent past an end the program knows would run the focuser into its stop.
+    const TravelBounds bounds = travelBounds_ ? travelBounds_() : TravelBounds{};
+    if (bounds.lower)
+        point = std::max<qint64>(point, *bounds.lower);
+    if (bounds.upper)
+        point = std::min<qint64>(point, *bounds.upper);
+    // Clamped onto the target or past it (a target beyond the end): no room to overshoot.
+    if (upward ? point >= t : point <= t)
+        return std::nullopt;
+    return WrapSum(point);
+}
+
+bool GotoController::StartGoto(int target, quint64 stopCount, std::optional<int> overshoot) {
     if (commands_.link().StoppedSince(stopCount)) {
         // The controls were taken away for this goto; GotoDone gives them back.
         motion_.MotionDirection = 0;
@@ -96,22 +123,9 @@ bool GotoController::StartGoto(int target, quint64 stopCount) {
     }
     gotoStopCount_ = stopCount;
     motion_.GotoDone = false;
-    const int c = SignedSteps(motion_.CurrentPosition);
-    const int t = SignedSteps(target);
-    // The overshoot point is needed only when the focuser would otherwise arrive from the
-    // wrong side; standing on the target counts as the wrong side.
-    const int overshoot = settings_.Overshoot;
-    bool twoStages = false;
-    if (settings_.Approach == 0)
-        twoStages = overshoot > 0 && c >= t; // the final move runs upward
-    else
-        twoStages = overshoot > 0 && c <= t; // the final move runs downward
-    int intermediate = 0;
-    if (twoStages) {
-        const qint64 below = static_cast<qint64>(t) - overshoot;
-        const qint64 above = static_cast<qint64>(t) + overshoot;
-        intermediate = WrapSum(settings_.Approach == 0 ? below : above);
-    }
+    const std::optional<int> point = OvershootPoint(motion_.CurrentPosition, target, overshoot);
+    const bool twoStages = point.has_value();
+    const int intermediate = point.value_or(0);
     if (settings_.SlewingSound)
         PlaySlewSound(kBegSlew, false, true);
     motion_.GotoMode = kGotoModeGoto;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <optional>
 
 namespace tarnivel {
 
@@ -16,6 +17,13 @@ struct MotionState;
 
 inline constexpr int kGotoWaitSliceMs = 20;
 inline constexpr int kGotoSettleSliceMs = 10;
+
+// The signed positions no leg may pass: the known travel and the active limits, per side.
+// A side nobody knows is open.
+struct TravelBounds {
+    std::optional<int> lower;
+    std::optional<int> upper;
+};
 
 // The staged goto with its final approach from one side, the blocking single-move goto
 // of the calibration, and the slew sounds.
@@ -34,11 +42,18 @@ public:
     // A leg whose frame went unanswered while the gate closed is sent again at the next stage
     // (the link tries no second time then).
     void setMotionGate(std::function<bool()> open);
+    // Where the ends are, asked at each goto's start: the overshoot point stays inside them.
+    void setTravelBounds(std::function<TravelBounds()> bounds);
 
     // Sets up a staged goto; nothing is sent here. stopCount is the link's StopCount()
     // when the operator asked for the move: a stop since then (pressed while events were
     // pumped on the way here) refuses the goto, which then ends like a stopped one.
-    bool StartGoto(int target, quint64 stopCount);
+    // overshoot: the steps beyond the target of a move against the approach side; empty for
+    // the Overshoot setting.
+    bool StartGoto(int target, quint64 stopCount, std::optional<int> overshoot = std::nullopt);
+    // The raw point a goto from current to target passes before its final approach, or empty
+    // when it goes straight.
+    std::optional<int> OvershootPoint(int current, int target, std::optional<int> overshoot) const;
     // One step of the staged goto, run once per poll tick while GotoMode is "GOTO".
     void RunStage();
     void ClearGoto();
@@ -69,6 +84,7 @@ private:
     std::function<void()> displayPosition_;
     std::function<void(int, int)> gotoFinished_;
     std::function<bool()> motionGate_;
+    std::function<TravelBounds()> travelBounds_;
     quint64 gotoStopCount_ = 0;
 };
 

@@ -177,14 +177,30 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
     } else if (key == QLatin1String("TEMPCOMPMAXTRAVEL")) {
         const int cap = IntValue(value, defaults.TempCompMaxTravel);
         s.TempCompMaxTravel = cap >= 1 ? cap : defaults.TempCompMaxTravel;
+    } else if (key == QLatin1String("TEMPCOMPOVERSHOOT")) {
+        const int steps = IntValue(value, defaults.TempCompOvershoot);
+        s.TempCompOvershoot = steps >= -1 ? steps : defaults.TempCompOvershoot;
     }
 }
 
-// "12.5,-1234,2024-03-05T21:07:09Z"; a line missing a part or with an unreadable time is
-// dropped: a made-up point would pull the fitted coefficient.
+const QString kBeforeCalibration = QStringLiteral("before");
+
+// "12.5,-1234,2024-03-05T21:07:09Z", then the sensor when not 1 or when the point comes from
+// before a calibration ("...,2,before"); a line missing a part or with an unreadable time or
+// sensor is dropped: a made-up point would pull the fitted coefficient.
 std::optional<FocusPoint> FocusPointValue(const QString& value) {
     const QStringList parts = value.split(QLatin1Char(','));
-    if (parts.size() != 3)
+    if (parts.size() < 3 || parts.size() > 5)
+        return std::nullopt;
+    int sensor = 1;
+    if (parts.size() >= 4) {
+        bool ok = false;
+        sensor = parts[3].trimmed().toInt(&ok);
+        if (!ok || sensor < 1 || sensor > kSensorCount)
+            return std::nullopt;
+    }
+    const bool before = parts.size() == 5;
+    if (before && parts[4].trimmed() != kBeforeCalibration)
         return std::nullopt;
     const double celsius = LeadingNumber(parts[0]);
     const double position = std::nearbyint(LeadingNumber(parts[1]));
@@ -192,12 +208,18 @@ std::optional<FocusPoint> FocusPointValue(const QString& value) {
     if (!std::isfinite(celsius) || !std::isfinite(position) || !time.isValid() ||
         std::fabs(position) > static_cast<double>(kRawSteps))
         return std::nullopt;
-    return FocusPoint{celsius, static_cast<int>(position), time.toUTC()};
+    return FocusPoint{celsius, static_cast<int>(position), time.toUTC(), sensor, before};
 }
 
 QString FocusPointText(const FocusPoint& point) {
-    return FormatSettingsReal(point.Celsius) + QLatin1Char(',') + QString::number(point.Position) +
-           QLatin1Char(',') + point.Time.toUTC().toString(Qt::ISODate);
+    QString text = FormatSettingsReal(point.Celsius) + QLatin1Char(',') +
+                   QString::number(point.Position) + QLatin1Char(',') +
+                   point.Time.toUTC().toString(Qt::ISODate);
+    if (point.Sensor != 1 || point.BeforeCalibration)
+        text += QLatin1Char(',') + QString::number(point.Sensor);
+    if (point.BeforeCalibration)
+        text += QLatin1Char(',') + kBeforeCalibration;
+    return text;
 }
 
 } // namespace
@@ -421,6 +443,7 @@ bool SaveSettings(const QString& path, const FocuserSettings& settings,
     key("TempCompDeadband", number(s.TempCompDeadband));
     key("TempCompAverage", number(s.TempCompAverage));
     key("TempCompMaxTravel", number(s.TempCompMaxTravel));
+    key("TempCompOvershoot", number(s.TempCompOvershoot));
     lines.Add(QString(), QString(), QString());
     lines.Add(kGroupPositions, QString(), QString());
     for (int i = 0; i < positions.ListCount(); ++i) {

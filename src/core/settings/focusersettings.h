@@ -12,6 +12,9 @@ struct FocusPoint {
     double Celsius = 0;
     int Position = 0;
     QDateTime Time;
+    int Sensor = 1; // the sensor whose average Celsius is
+    // Marked before a calibration whose shift of the counter is unknown: kept, not fitted.
+    bool BeforeCalibration = false;
     bool operator==(const FocusPoint&) const = default;
 };
 
@@ -55,6 +58,9 @@ struct FocuserSettings {
     int TempCompDeadband = 10;
     int TempCompAverage = 60;
     int TempCompMaxTravel = 2000;
+    // Steps past the target of a correction against the approach side: -1 the larger of
+    // twice the dead band and 50, 0 the goto's own Overshoot.
+    int TempCompOvershoot = -1;
     // Written in their own section after the saved positions.
     QList<FocusPoint> FocusPoints;
 };

@@ -251,8 +251,12 @@ void frmTarnivel::BuildControls() {
             lblStatus->setText(text);
     });
     connect(temperatures, &TemperaturePanel::compStatusChanged, this, [this](const QString& text) {
-        if (!(console_.link.LinkOpen() && console_.link.port().connectionLost()))
-            lblStatus->setText(text);
+        if (console_.link.LinkOpen() && console_.link.port().connectionLost())
+            return;
+        // A move text no longer current goes; a notice that came after it stays.
+        if (text.isEmpty() && !lblStatus->text().startsWith(QStringLiteral("Temp comp")))
+            return;
+        lblStatus->setText(text);
     });
     // The "Plot" button in the Temperature frame and the "Temperatures" window behind it.
     new TemperaturePlot(console_, *temperatures, this);
@@ -538,7 +542,7 @@ void frmTarnivel::cmdConnect_Click() {
 
     lostNoted_ = false;
     // Never on after a connect: the switch is not kept, only its settings.
-    console_.device.SetTempComp(false);
+    console_.device.ConnectedInPlace();
     cboComPort->setEnabled(false);
     SetBackColour(cmdConnect, ColourOn);
     SetBackColour(cmdDisconnect, ColourOn);
@@ -575,11 +579,11 @@ void frmTarnivel::CheckControllerState() {
         qint32 slot = 0;
         c.GetSensorSlot(n, slot);
     }
-    qint32 calibrated = 0;
     qint32 autoStop = 0;
     qint32 limitMin = 0;
     qint32 limitMax = 0;
-    c.GetCalibrated(calibrated);
+    // The travel and the limits are read here so that gotos stay inside them.
+    const qint32 calibrated = console_.device.ReadTravelInPlace();
     c.GetAutoStop(autoStop);
     c.GetLimitMin(limitMin);
     c.GetLimitMax(limitMax);

@@ -126,7 +126,7 @@ void frmTarnivel::RateTimer_Timer() {
                 if (const std::optional<int> raw = console_.device.TempCompTarget()) {
                     EnableMotionControls(false);
                     m.MotionDirection = DirectionTo(m.CurrentPosition, *raw);
-                    gotos.StartGoto(*raw, stopCount);
+                    gotos.StartGoto(*raw, stopCount, console_.device.TempCompOvershoot());
                 }
                 temperatures->ShowTempComp();
             }
@@ -158,6 +158,9 @@ bool frmTarnivel::NoteLostConnection() {
         return false;
     lostNoted_ = true;
     NumLED->setLive(false);
+    // Nothing it would send can reach the focuser: off, and the panel says why.
+    console_.device.TempCompLost();
+    temperatures->ShowTempComp();
     temperatures->DimReadings();
     // A goto waits for a "done" that cannot come, and a jog for a release that no longer
     // reaches the motor: both end as after STOP, with nothing sent to a port that is gone.

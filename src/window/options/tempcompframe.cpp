@@ -72,6 +72,7 @@ TempCompFrame::TempCompFrame(QWidget* parent)
     cmdClearPoints->setToolTip(QStringLiteral("Forget the marked focus points (taken with Ok)"));
     connect(cmdUseFit, &QPushButton::clicked, this, [this] { cmdUseFit_Click(); });
     connect(cmdClearPoints, &QPushButton::clicked, this, [this] { cmdClearPoints_Click(); });
+    connect(cboSensor, &QComboBox::currentIndexChanged, this, [this] { ShowFit(); });
 
     auto* g = new QGridLayout(this);
     const std::pair<const char*, QWidget*> boxes[] = {{"Steps/\u00b0C", txtCoefficient},
@@ -106,6 +107,7 @@ void TempCompFrame::Load(const FocuserSettings& settings) {
     txtAverage->setText(QString::number(settings.TempCompAverage));
     txtMaxTravel->setText(QString::number(settings.TempCompMaxTravel));
     points_ = settings.FocusPoints;
+    pointsCleared_ = false;
     ShowFit();
 }
 
@@ -136,24 +138,27 @@ void TempCompFrame::Store(FocuserSettings& settings) const {
     WholeNumber(txtDeadband, 1, kMaxSteps, settings.TempCompDeadband);
     WholeNumber(txtAverage, 0, kMaxAverageSeconds, settings.TempCompAverage);
     WholeNumber(txtMaxTravel, 1, kMaxSteps, settings.TempCompMaxTravel);
-    settings.FocusPoints = points_;
+    if (pointsCleared_)
+        settings.FocusPoints.clear();
 }
 
 void TempCompFrame::ShowFit() {
-    const FocusFit fit = FitFocusPoints(points_);
-    lblFit->setText(FitText(fit));
+    // Only the points of the sensor chosen here: another sensor's temperatures run apart.
+    const FocusFit fit = FitFocusPoints(points_, cboSensor->currentIndex() + 1);
+    lblFit->setText(FitText(fit, QLocale(), cboSensor->currentText()));
     cmdUseFit->setEnabled(fit.usable);
     cmdClearPoints->setEnabled(!points_.isEmpty());
 }
 
 void TempCompFrame::cmdUseFit_Click() {
-    const FocusFit fit = FitFocusPoints(points_);
+    const FocusFit fit = FitFocusPoints(points_, cboSensor->currentIndex() + 1);
     if (fit.usable)
         txtCoefficient->setText(NumberText(RoundHalfEven(fit.slope, kFitDecimals)));
 }
 
 void TempCompFrame::cmdClearPoints_Click() {
     points_.clear();
+    pointsCleared_ = true;
     ShowFit();
 }
 

@@ -42,6 +42,9 @@ private:
     void cmdClearPoints_Click();
 
     QList<FocusPoint> points_;
+    // Only Clear changes the points here: a calibration or ReAlign in the same dialog moves
+    // the settings' own points with the counter, and Ok must not put the old ones back.
+    bool pointsCleared_ = false;
 };
 
 } // namespace tarnivel
