@@ -498,6 +498,13 @@ void TestAlpaca::daemon_data() {
                {Talk::Get, "temperature", none,
                 R"("ErrorMessage":"Mirror (sensor 1) is not fitted","ErrorNumber":1024,)"}};
 
+    // Both tries of sensor 1's first read lost: an error, not the reading before.
+    QTest::newRow("temperature: a failed read")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("38:no-answer:2")}
+        << Conversation{{Talk::Get, "temperature", none,
+                         R"("ErrorMessage":"Mirror (sensor 1) did not answer its last read",)"
+                         R"("ErrorNumber":1280,)"}};
+
     QTest::newRow("silent controller")
         << fast
         << Conversation{{Talk::Freeze},
