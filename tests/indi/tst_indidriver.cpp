@@ -372,17 +372,11 @@ void TestIndiDriver::conversation_data() {
                   {Step::SetNumber, "TEMPERATURE_COMPENSATION_SETTINGS.COEFFICIENT", -80},
                   {Step::SetSwitch, "TEMPERATURE_COMPENSATION.ENABLE"},
                   {Step::WaitOn, "TEMPERATURE_COMPENSATION.ENABLE", 1},
+                  {Step::SetSwitch, "TARNIVEL_MARK_FOCUS.MARK"},
+                  {Step::Message, {}, 0, "Focus point 1 recorded for this connection (not kept"},
                   {Step::SetSwitch, "FOCUS_ABORT_MOTION.ABORT"},
                   {Step::WaitOn, "TEMPERATURE_COMPENSATION.DISABLE", 1},
                   {Step::WaitText, "TARNIVEL_TEMP_COMP_STATUS.TEXT", 0, "Temp comp off: stopped"}};
-
-    // The driver never writes the settings file: the point is said to be not kept.
-    QTest::newRow("mark focus")
-        << (fast + QStringList{QStringLiteral("--temp1"), QStringLiteral("25"),
-                               QStringLiteral("--drift"), QStringLiteral("0")})
-        << Script{{Step::WaitNumber, "FOCUS_TEMPERATURE.TEMPERATURE", 25},
-                  {Step::SetSwitch, "TARNIVEL_MARK_FOCUS.MARK"},
-                  {Step::Message, {}, 0, "Focus point 1 recorded for this connection (not kept"}};
 
     // Cancel with no calibration under way: the goto goes on to its end.
     QTest::newRow("calibration cancel leaves a goto alone")
