@@ -143,7 +143,6 @@ void AlpacaTcpServer::EvictIdlest() {
 
 AlpacaHttpServer::AlpacaHttpServer(AlpacaService& service, QObject* parent)
     : QObject(parent), service_(service), http_(std::make_unique<QHttpServer>()) {
-    // QUrl's converter matches the rest of the path, slashes included: one rule for all.
     // One per connection the listener keeps: a verb never waits for a thread.
     verbs_.setMaxThreadCount(AlpacaTcpServer::Limits().connections);
     // QUrl's converter matches the rest of the path, slashes included: one rule for all.

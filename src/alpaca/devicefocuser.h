@@ -18,7 +18,7 @@ namespace tarnivel {
 // Alpaca's values and error numbers, and adds the actions.
 //
 // The device lives on a thread of its own, because each of its commands holds that thread
-// until the controller answers. The server's thread calls the members: Status() reads a copy
+// until the controller answers. The server's threads call the members: Status() reads a copy
 // the device's thread refreshes on every change, so a status GET never waits for the
 // controller; every verb runs on the device's thread between two of its commands, never
 // inside another's wait.
