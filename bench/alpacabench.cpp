@@ -12,6 +12,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <atomic>
+#include <memory>
+#include <vector>
+
 namespace tarnivel::bench {
 
 namespace {
@@ -26,6 +30,38 @@ constexpr int kApproachSpeed = 4000;
 constexpr int kRounds = 3;
 constexpr int kIdleSamples = 300;
 constexpr int kWaitMs = 20000;
+// Several imaging programs (or one with its plug-ins) polling while another drives the focuser.
+constexpr int kPollers = 8;
+constexpr int kPollMs = 50;
+constexpr double kCrowdMaxMs = 50.0;
+constexpr int kCrowdRounds = 8;
+// IsMoving turns false once the position after the stop has been read: one command more.
+constexpr double kHaltStillTargetMs = kHaltTargetMs + 132.0;
+
+// One request on a kept-alive connection; the reply's body, empty on failure.
+QByteArray askOn(QTcpSocket& client, quint16 port, const QByteArray& method,
+                 const QByteArray& member, const QByteArray& body = {}) {
+    if (client.state() != QAbstractSocket::ConnectedState) {
+        client.abort();
+        client.connectToHost(QHostAddress::LocalHost, port);
+        if (!client.waitForConnected(3000))
+            return {};
+    }
+    client.write(method + " /api/v1/focuser/0/" + member + " HTTP/1.1\r\nHost: bench\r\n" +
+                 (method == "PUT" ? "Content-Type: application/x-www-form-urlencoded\r\n" : "") +
+                 "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray reply;
+    static const QRegularExpression length(QStringLiteral("Content-Length: (\\d+)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    while (client.waitForReadyRead(3000)) {
+        reply += client.readAll();
+        const qsizetype head = reply.indexOf("\r\n\r\n");
+        const auto m = length.match(QString::fromLatin1(reply.left(head)));
+        if (head >= 0 && m.hasMatch() && reply.size() - head - 4 >= m.captured(1).toLongLong())
+            return reply.mid(head + 4);
+    }
+    return {};
+}
 
 class AlpacaRig {
 public:
@@ -84,27 +120,7 @@ public:
     // One request on the kept-alive connection; the reply's body, empty on failure.
     QByteArray ask(const QByteArray& method, const QByteArray& member,
                    const QByteArray& body = {}) {
-        if (client.state() != QAbstractSocket::ConnectedState) {
-            client.abort();
-            client.connectToHost(QHostAddress::LocalHost, port);
-            if (!client.waitForConnected(3000))
-                return {};
-        }
-        client.write(
-            method + " /api/v1/focuser/0/" + member + " HTTP/1.1\r\nHost: bench\r\n" +
-            (method == "PUT" ? "Content-Type: application/x-www-form-urlencoded\r\n" : "") +
-            "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-        QByteArray reply;
-        static const QRegularExpression length(QStringLiteral("Content-Length: (\\d+)"),
-                                               QRegularExpression::CaseInsensitiveOption);
-        while (client.waitForReadyRead(3000)) {
-            reply += client.readAll();
-            const qsizetype head = reply.indexOf("\r\n\r\n");
-            const auto m = length.match(QString::fromLatin1(reply.left(head)));
-            if (head >= 0 && m.hasMatch() && reply.size() - head - 4 >= m.captured(1).toLongLong())
-                return reply.mid(head + 4);
-        }
-        return {};
+        return askOn(client, port, method, member, body);
     }
 
     bool until(const QByteArray& member, const QByteArray& wanted) {
@@ -241,6 +257,56 @@ QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int
         timing(firstFrame, kFirstFrameTargetMs, firstFrame.median() <= kFirstFrameTargetMs));
     result.insert(QStringLiteral("haltToStop"),
                   timing(halt, kHaltTargetMs, halt.max() <= kHaltTargetMs));
+
+    // A crowd: eight clients poll position, ismoving and temperature every 50 ms on their own
+    // connections while this one moves and halts; no GET may wait for the verbs.
+    std::atomic<bool> polling{true};
+    std::vector<std::vector<double>> polled(kPollers);
+    std::vector<std::unique_ptr<QThread>> pollers;
+    for (int i = 0; i < kPollers; ++i) {
+        pollers.emplace_back(QThread::create([&, i] {
+            QTcpSocket socket;
+            const QByteArray members[] = {"position", "ismoving", "temperature"};
+            for (int n = 0; polling.load(); ++n) {
+                QElapsedTimer t;
+                t.start();
+                askOn(socket, rig.port, "GET", members[n % 3]);
+                polled[size_t(i)].push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+                QThread::msleep(kPollMs);
+            }
+        }));
+        pollers.back()->start();
+    }
+    Series haltToStill;
+    for (int round = 0; round < kCrowdRounds; ++round) {
+        const qint64 from = rig.logSize();
+        rig.ask("PUT", "move", round % 2 == 0 ? "Position=0" : "Position=8000");
+        if (rig.waitFrame(kApproachTag, from) < 0)
+            break;
+        QThread::msleep(300);
+        QElapsedTimer t;
+        t.start();
+        rig.ask("PUT", "halt");
+        // Asked back to back: the figure is the server's, not a poll period's.
+        while (!rig.ask("GET", "ismoving").contains("\"Value\":false") && t.elapsed() < kWaitMs) {
+        }
+        haltToStill.add(static_cast<double>(t.nsecsElapsed()) / 1e6);
+    }
+    polling = false;
+    for (auto& poller : pollers)
+        poller->wait();
+    Series crowd;
+    for (const auto& times : polled) {
+        for (double ms : times)
+            crowd.add(ms);
+    }
+    result.insert(QStringLiteral("crowdGet"),
+                  timing(crowd, kStatusTargetMs,
+                         crowd.percentile(0.99) <= kStatusTargetMs && crowd.max() <= kCrowdMaxMs));
+    result.insert(
+        QStringLiteral("haltToStill"),
+        timing(haltToStill, kHaltStillTargetMs,
+               haltToStill.count() == kCrowdRounds && haltToStill.max() <= kHaltStillTargetMs));
     return result;
 }
 

@@ -409,6 +409,8 @@ void alpacaSection(const QJsonObject& o, QStringList& missed) {
     timed(QStringLiteral("PUT move answered"), "moveReply");
     timed(QStringLiteral("move to first motion frame"), "firstMotionFrame");
     timed(QStringLiteral("halt to rate-0 frame"), "haltToStop");
+    timed(QStringLiteral("GET, 8 clients at 50 ms + moves"), "crowdGet");
+    timed(QStringLiteral("halt to IsMoving false"), "haltToStill");
 }
 
 void compensationSection(const QJsonObject& o, QStringList& missed) {

@@ -39,8 +39,12 @@ struct AlpacaFocuserStatus {
     quint32 maxStep = 0;
     std::optional<double> stepSizeMicrons;
     std::optional<double> temperature;
-    // Why there is no temperature: no sensor, or the last read failed.
+    // Why there is no temperature: the sensor is not fitted (NotImplemented), or its read
+    // failed.
     AlpacaResult temperatureError;
+    // Set while Position and IsMoving cannot be told: the controller fell silent, or a goto
+    // was given up. An old value would read as an arrival.
+    AlpacaResult motionError;
     // Compensation: the device's own verdict (a coefficient and a reading of its sensor),
     // whether it is switched on, and why it is unavailable.
     bool tempCompAvailable = false;
@@ -60,6 +64,8 @@ public:
     virtual AlpacaFocuserStatus Status() const = 0;
     // Connect and Disconnect start the change and return; Status().connecting meanwhile.
     virtual AlpacaResult Connect() = 0;
+    // After Connect: returns once the focuser is ready (or with why it is not).
+    virtual AlpacaResult WaitConnected() = 0;
     virtual AlpacaResult Disconnect() = 0;
     // Starts a move and returns; a target outside 0..maxStep stops at the limit.
     virtual AlpacaResult Move(qint64 position) = 0;

@@ -2,8 +2,11 @@
 
 #include <QHttpServer>
 #include <QHttpServerRequest>
+#include <QHttpServerResponder>
 #include <QHttpServerResponse>
 #include <QTcpSocket>
+
+#include <memory>
 
 namespace tarnivel {
 
@@ -24,6 +27,10 @@ AlpacaRequest::Method MethodOf(const QHttpServerRequest& request) {
     default:
         return AlpacaRequest::Method::Other;
     }
+}
+
+void Write(QHttpServerResponder& responder, const AlpacaReply& reply) {
+    responder.write(reply.body, reply.contentType, QHttpServerResponder::StatusCode(reply.status));
 }
 
 } // namespace
@@ -77,7 +84,14 @@ void AlpacaTcpServer::Answered(QTcpSocket* socket) {
     if (it == connections_.end())
         return;
     it->received = 0;
+    it->answering = false;
     it->since.start();
+}
+
+void AlpacaTcpServer::Answering(QTcpSocket* socket) {
+    auto it = connections_.find(socket);
+    if (it != connections_.end())
+        it->answering = true;
 }
 
 void AlpacaTcpServer::Refuse(QTcpSocket* socket) {
@@ -93,6 +107,8 @@ void AlpacaTcpServer::Sweep() {
     QList<QTcpSocket*> expired;
     for (auto it = connections_.cbegin(); it != connections_.cend(); ++it) {
         const qint64 age = it->since.elapsed();
+        if (it->answering && it->socket)
+            continue;
         if (!it->socket || (it->received > 0 ? age > limits_.requestMs : age > limits_.idleMs))
             expired.append(it.key());
     }
@@ -127,20 +143,41 @@ void AlpacaTcpServer::EvictIdlest() {
 
 AlpacaHttpServer::AlpacaHttpServer(AlpacaService& service, QObject* parent)
     : QObject(parent), service_(service), http_(std::make_unique<QHttpServer>()) {
+    // One per connection the listener keeps: a verb never waits for a thread.
+    verbs_.setMaxThreadCount(AlpacaTcpServer::Limits().connections);
     // QUrl's converter matches the rest of the path, slashes included: one rule for all.
-    http_->route(QStringLiteral("/<arg>"), [this](const QUrl&, const QHttpServerRequest& request) {
+    http_->route(QStringLiteral("/<arg>"), [this](const QUrl&, const QHttpServerRequest& request,
+                                                  QHttpServerResponder&& responder) {
         AlpacaRequest alpaca;
         alpaca.method = MethodOf(request);
         alpaca.path = request.url().path(QUrl::FullyEncoded);
         alpaca.query = request.url().query(QUrl::FullyEncoded).toLatin1();
         alpaca.body = request.body();
-        AlpacaReply reply = service_.Handle(alpaca);
-        return QHttpServerResponse(reply.contentType, reply.body,
-                                   QHttpServerResponse::StatusCode(reply.status));
+        if (!AlpacaService::Waits(alpaca)) {
+            Write(responder, service_.Handle(alpaca));
+            return;
+        }
+        // The answer is written here, on the socket's thread, if the client is still there.
+        QPointer<QTcpSocket> socket = responder.socket();
+        if (listener_)
+            listener_->Answering(socket);
+        auto pending = std::make_shared<QHttpServerResponder>(std::move(responder));
+        verbs_.start([this, alpaca, pending, socket] {
+            const AlpacaReply reply = service_.Handle(alpaca);
+            QMetaObject::invokeMethod(
+                this,
+                [pending, socket, reply] {
+                    if (socket)
+                        Write(*pending, reply);
+                },
+                Qt::QueuedConnection);
+        });
     });
 }
 
-AlpacaHttpServer::~AlpacaHttpServer() = default;
+AlpacaHttpServer::~AlpacaHttpServer() {
+    verbs_.waitForDone();
+}
 
 bool AlpacaHttpServer::Listen(const QHostAddress& address, quint16 port,
                               AlpacaTcpServer::Limits limits) {

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTcpServer>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <memory>
@@ -35,6 +36,8 @@ public:
     explicit AlpacaTcpServer(Limits limits, QObject* parent = nullptr);
 
     int openConnections() const { return int(connections_.size()); }
+    // A complete request whose answer is being worked out: no time limit until it is sent.
+    void Answering(QTcpSocket* socket);
 
 protected:
     void incomingConnection(qintptr descriptor) override;
@@ -44,6 +47,7 @@ private:
         QPointer<QTcpSocket> socket;
         QElapsedTimer since;
         qint64 received = 0;
+        bool answering = false;
     };
 
     void Received(QTcpSocket* socket);
@@ -73,6 +77,8 @@ public:
 
 private:
     AlpacaService& service_;
+    // Verbs wait for the focuser here, so the server's own thread never does.
+    QThreadPool verbs_;
     std::unique_ptr<QHttpServer> http_;
     AlpacaTcpServer* listener_ = nullptr;
     QString error_;

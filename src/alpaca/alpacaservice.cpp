@@ -179,6 +179,9 @@ AlpacaReply AlpacaService::Get(Call& call, const QString& member) {
         return Done(call, NotConnected(status));
     if (member == QLatin1String("devicestate"))
         return Value(call, DeviceState(status));
+    if ((member == QLatin1String("ismoving") || member == QLatin1String("position")) &&
+        !status.motionError.ok())
+        return Done(call, status.motionError);
     if (member == QLatin1String("ismoving"))
         return Value(call, status.moving);
     if (member == QLatin1String("maxincrement") || member == QLatin1String("maxstep"))
@@ -217,12 +220,17 @@ AlpacaReply AlpacaService::Put(Call& call, const QString& member) {
         if (!on)
             return BadRequest(
                 QStringLiteral("%1 must be True or False, not \"%2\"").arg(name, *text));
-        if (member == QLatin1String("connected"))
-            return Done(call, *on ? focuser_.Connect() : focuser_.Disconnect());
+        if (member == QLatin1String("connected")) {
+            if (!*on)
+                return Done(call, focuser_.Disconnect());
+            // Connected reads true once this answers: a client reads its position next.
+            const AlpacaResult started = focuser_.Connect();
+            return Done(call, started.ok() ? focuser_.WaitConnected() : started);
+        }
+        const AlpacaFocuserStatus status = focuser_.Status();
+        if (!status.connected)
+            return Done(call, NotConnected(status));
         if (*on) {
-            const AlpacaFocuserStatus status = focuser_.Status();
-            if (!status.connected)
-                return Done(call, NotConnected(status));
             if (!status.tempCompAvailable) {
                 return Done(
                     call, AlpacaResult::Failed(kAlpacaNotImplemented, status.tempCompUnavailable));
@@ -243,8 +251,11 @@ AlpacaReply AlpacaService::Put(Call& call, const QString& member) {
             if (name.compare(*action, Qt::CaseInsensitive) != 0)
                 continue;
             QString value;
-            const AlpacaResult result = focuser_.Action(
-                name, call.Parameter(QStringLiteral("Parameters")).value_or(QString()), value);
+            // Clients differ in how they spell it; a set read as a get would pass unnoticed.
+            const auto parameters =
+                FindParameter(call.parameters, QStringLiteral("Parameters"), Qt::CaseInsensitive);
+            const AlpacaResult result =
+                focuser_.Action(name, parameters.value_or(QString()), value);
             return Done(call, result, result.ok() ? QJsonValue(value) : QJsonValue(QString()));
         }
         return Done(call, AlpacaResult::Failed(
@@ -270,8 +281,12 @@ AlpacaReply AlpacaService::Put(Call& call, const QString& member) {
 }
 
 QJsonValue AlpacaService::DeviceState(const AlpacaFocuserStatus& status) const {
-    QJsonArray state{Named(QStringLiteral("IsMoving"), status.moving),
-                     Named(QStringLiteral("Position"), qint64(status.position))};
+    // What is not known is left out.
+    QJsonArray state;
+    if (status.motionError.ok()) {
+        state.append(Named(QStringLiteral("IsMoving"), status.moving));
+        state.append(Named(QStringLiteral("Position"), qint64(status.position)));
+    }
     if (status.temperature)
         state.append(Named(QStringLiteral("Temperature"), *status.temperature));
     state.append(Named(QStringLiteral("TimeStamp"),
@@ -306,6 +321,11 @@ AlpacaReply AlpacaService::Done(const Call& call, const AlpacaResult& result,
     if (!value.isUndefined())
         object.insert(QStringLiteral("Value"), value);
     return {200, kJson, QJsonDocument(object).toJson(QJsonDocument::Compact)};
+}
+
+bool AlpacaService::Waits(const AlpacaRequest& request) {
+    return request.method == AlpacaRequest::Method::Put &&
+           request.path.startsWith(QLatin1String("/api/"));
 }
 
 AlpacaReply AlpacaService::BadRequest(const QString& reason) {

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QJsonValue>
 
+#include <atomic>
+
 namespace tarnivel {
 
 struct AlpacaReply {
@@ -33,7 +35,11 @@ class AlpacaService {
 public:
     AlpacaService(AlpacaFocuser& focuser, AlpacaServerInfo info);
 
+    // Safe to call from several threads at once (the focuser's members are).
     AlpacaReply Handle(const AlpacaRequest& request);
+    // Whether the request may wait for the focuser (a verb): the HTTP adapter answers it off
+    // its own thread, so no status member waits behind it.
+    static bool Waits(const AlpacaRequest& request);
 
     // Bodies larger than this are refused before they reach Handle.
     static constexpr qsizetype kMaxBody = 64 * 1024;
@@ -58,7 +64,7 @@ private:
 
     AlpacaFocuser& focuser_;
     AlpacaServerInfo info_;
-    quint32 serverTransactionId_ = 0;
+    std::atomic<quint32> serverTransactionId_{0};
 };
 
 } // namespace tarnivel

@@ -2,10 +2,13 @@
 
 #include "core/motion/positionunits.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEvent>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMetaObject>
+#include <QSemaphore>
 #include <QThread>
 
 #include <limits>
@@ -22,6 +25,36 @@ const QString kGotoSavedPosition = QStringLiteral("GotoSavedPosition");
 const QString kFirmwareVersion = QStringLiteral("FirmwareVersion");
 const QString kMarkFocus = QStringLiteral("MarkFocus");
 const QString kTempCompStatus = QStringLiteral("TempCompStatus");
+const QString kCalibrate = QStringLiteral("Calibrate");
+const QString kCancelCalibration = QStringLiteral("CancelCalibration");
+const QString kCalibrationStatus = QStringLiteral("CalibrationStatus");
+
+// The connect reads the calibration, the limits and the sensors: a few seconds on a healthy
+// line, far more when its answers time out.
+constexpr int kConnectWaitMs = 60000;
+
+class VerbEvent final : public QEvent {
+public:
+    explicit VerbEvent(std::function<void()> run) : QEvent(Type()), run_(std::move(run)) {}
+    static QEvent::Type Type() {
+        static const int type = QEvent::registerEventType();
+        return QEvent::Type(type);
+    }
+    void Run() { run_(); }
+
+private:
+    std::function<void()> run_;
+};
+
+class VerbRunner final : public QObject {
+public:
+    bool event(QEvent* event) override {
+        if (event->type() != VerbEvent::Type())
+            return QObject::event(event);
+        static_cast<VerbEvent*>(event)->Run();
+        return true;
+    }
+};
 
 // In the order of the device's modes 0..4.
 const QStringList kFanModes = {QStringLiteral("Off"), QStringLiteral("On"),
@@ -44,9 +77,10 @@ QString Compact(const QJsonArray& array) {
 } // namespace
 
 DeviceAlpacaFocuser::DeviceAlpacaFocuser(FocuserDevice& device, QObject* deviceThread,
-                                         std::function<void(const QString&, bool)> messages)
-    : device_(device), deviceThread_(deviceThread), messages_(std::move(messages)),
-      status_(Read()) {
+                                         std::function<void(const QString&, bool)> messages,
+                                         std::optional<ProgramFolder> folder)
+    : device_(device), deviceThread_(deviceThread), runner_(std::make_unique<VerbRunner>()),
+      folder_(std::move(folder)), messages_(std::move(messages)), status_(Read()) {
     device_.AddObserver(this);
 }
 
@@ -54,7 +88,7 @@ DeviceAlpacaFocuser::~DeviceAlpacaFocuser() {
     device_.RemoveObserver(this);
 }
 
-template <typename Verb> AlpacaResult DeviceAlpacaFocuser::OnDevice(Verb verb) {
+template <typename Verb> AlpacaResult DeviceAlpacaFocuser::OnDevice(Verb verb, Kind kind) {
     AlpacaResult result;
     const auto run = [&] {
         result = verb();
@@ -64,14 +98,19 @@ template <typename Verb> AlpacaResult DeviceAlpacaFocuser::OnDevice(Verb verb) {
         run();
         return result;
     }
-    ++waiting_;
-    QMetaObject::invokeMethod(
-        deviceThread_,
-        [&] {
-            --waiting_;
-            run();
-        },
-        Qt::BlockingQueuedConnection);
+    const bool gate = kind != Kind::Other;
+    if (gate)
+        ++waiting_;
+    QSemaphore done;
+    QCoreApplication::postEvent(runner_.get(), new VerbEvent([&] {
+                                    if (gate)
+                                        --waiting_;
+                                    run();
+                                    done.release();
+                                }),
+                                kind == Kind::Halt ? Qt::HighEventPriority
+                                                   : Qt::NormalEventPriority);
+    done.acquire();
     return result;
 }
 
@@ -84,6 +123,25 @@ void DeviceAlpacaFocuser::StateChanged() {
     AlpacaFocuserStatus status = Read();
     const QMutexLocker lock(&mutex_);
     status_ = std::move(status);
+    changed_.wakeAll();
+}
+
+AlpacaResult DeviceAlpacaFocuser::WaitConnected() {
+    QMutexLocker lock(&mutex_);
+    const QDeadlineTimer deadline(kConnectWaitMs);
+    while (status_.connecting && changed_.wait(&mutex_, deadline)) {
+    }
+    if (status_.connected)
+        return {};
+    if (!status_.fault.ok())
+        return status_.fault;
+    if (status_.connecting) {
+        return AlpacaResult::Failed(
+            kAlpacaDriverError,
+            QStringLiteral("The controller is still being read; Connecting is true until it is"));
+    }
+    return AlpacaResult::Failed(kAlpacaNotConnected,
+                                QStringLiteral("The focuser was disconnected while it was read"));
 }
 
 AlpacaFocuserStatus DeviceAlpacaFocuser::Read() const {
@@ -99,21 +157,36 @@ AlpacaFocuserStatus DeviceAlpacaFocuser::Read() const {
             kAlpacaDriverError,
             QStringLiteral("The focuser's serial port was lost: check the cable, then connect"));
     }
-    if (state.temperaturesRead && state.celsius[0]) {
-        status.temperature = *state.celsius[0];
-    } else {
-        status.temperatureError = AlpacaResult::Failed(
+    const FocuserSettings& settings = device_.settings();
+    const int sensor = std::clamp(settings.TempCompSensor, 1, 3);
+    const size_t chosen = size_t(sensor - 1);
+    if (state.silent) {
+        status.motionError = AlpacaResult::Failed(
             kAlpacaDriverError,
-            state.temperaturesRead
-                ? QStringLiteral("%1 (sensor 1) gave no reading: not fitted, or the read failed")
-                      .arg(SensorName(0))
-                : QStringLiteral("No temperature has been read yet"));
+            QStringLiteral("The focuser has not answered for 10 seconds: its position is not "
+                           "known"));
+    } else if (state.lastGoto && !state.lastGoto->failure.isEmpty()) {
+        status.motionError = AlpacaResult::Failed(kAlpacaDriverError, state.lastGoto->failure);
+    }
+    if (state.silent) {
+        status.temperatureError = status.motionError;
+    } else if (!state.temperaturesRead || state.sensorFailed[chosen]) {
+        status.temperatureError = AlpacaResult::Failed(
+            kAlpacaDriverError, state.temperaturesRead
+                                    ? QStringLiteral("%1 (sensor %2) did not answer its last read")
+                                          .arg(SensorName(sensor - 1))
+                                          .arg(sensor)
+                                    : QStringLiteral("No temperature has been read yet"));
+    } else if (!state.celsius[chosen]) {
+        status.temperatureError = AlpacaResult::Failed(
+            kAlpacaNotImplemented,
+            QStringLiteral("%1 (sensor %2) is not fitted").arg(SensorName(sensor - 1)).arg(sensor));
+    } else {
+        status.temperature = *state.celsius[chosen];
     }
     status.tempCompAvailable = state.tempCompAvailable;
     status.tempCompOn = state.tempCompOn;
     if (!state.tempCompAvailable) {
-        const FocuserSettings& settings = device_.settings();
-        const int sensor = std::clamp(settings.TempCompSensor, 1, 3);
         status.tempCompUnavailable =
             settings.TempCompCoefficient == 0
                 ? QStringLiteral("Temperature compensation needs a coefficient: set "
@@ -134,16 +207,22 @@ AlpacaResult DeviceAlpacaFocuser::Connect() {
         // A lost port is closed first, so connect opens it afresh.
         if (state.lost)
             device_.Disconnect();
+        QString error;
+        if (folder_ && !device_.LoadSettings(*folder_, &error))
+            Message(QStringLiteral("%1; connecting with the settings read before").arg(error),
+                    true);
         return Refused(kAlpacaDriverError, device_.Connect());
     });
 }
 
 AlpacaResult DeviceAlpacaFocuser::Disconnect() {
-    return OnDevice([this]() -> AlpacaResult {
-        if (!device_.State().connected && !device_.State().lost)
-            return {};
-        return Refused(kAlpacaDriverError, device_.Disconnect());
-    });
+    return OnDevice(
+        [this]() -> AlpacaResult {
+            if (!device_.State().connected && !device_.State().lost)
+                return {};
+            return Refused(kAlpacaDriverError, device_.Disconnect());
+        },
+        Kind::Halt);
 }
 
 AlpacaResult DeviceAlpacaFocuser::Move(qint64 position) {
@@ -151,11 +230,21 @@ AlpacaResult DeviceAlpacaFocuser::Move(qint64 position) {
     const quint32 target =
         quint32(std::clamp<qint64>(position, 0, std::numeric_limits<quint32>::max()));
     return OnDevice(
-        [this, target] { return Refused(kAlpacaInvalidOperation, device_.MoveTo(target)); });
+        [this, target]() -> AlpacaResult {
+            // The uncalibrated scale spans the whole counter from its middle: a client aiming
+            // at 0 or MaxStep would run the focuser into an end stop.
+            if (device_.State().ready && device_.State().scaleKnown && !device_.Scale().Anchored())
+                return AlpacaResult::Failed(
+                    kAlpacaInvalidOperation,
+                    QStringLiteral("Calibrate the focuser first (Action Calibrate)"));
+            return Refused(kAlpacaInvalidOperation, device_.MoveTo(target));
+        },
+        Kind::Motion);
 }
 
 AlpacaResult DeviceAlpacaFocuser::Halt() {
-    return OnDevice([this] { return Refused(kAlpacaInvalidOperation, device_.Stop()); });
+    return OnDevice([this] { return Refused(kAlpacaInvalidOperation, device_.Stop()); },
+                    Kind::Halt);
 }
 
 AlpacaResult DeviceAlpacaFocuser::SetTempComp(bool on) {
@@ -168,13 +257,15 @@ AlpacaResult DeviceAlpacaFocuser::SetTempComp(bool on) {
 }
 
 QStringList DeviceAlpacaFocuser::SupportedActions() const {
-    return {kTemperatures,      kFanMode,         kFanLamp,   kSavedPositions,
-            kGotoSavedPosition, kFirmwareVersion, kMarkFocus, kTempCompStatus};
+    return {kTemperatures,      kFanMode,           kFanLamp,          kSavedPositions,
+            kGotoSavedPosition, kFirmwareVersion,   kMarkFocus,        kTempCompStatus,
+            kCalibrate,         kCancelCalibration, kCalibrationStatus};
 }
 
 AlpacaResult DeviceAlpacaFocuser::Action(const QString& name, const QString& parameters,
                                          QString& value) {
-    return OnDevice([&] { return DeviceAction(name, parameters, value); });
+    return OnDevice([&] { return DeviceAction(name, parameters, value); },
+                    name == kGotoSavedPosition ? Kind::Motion : Kind::Other);
 }
 
 AlpacaResult DeviceAlpacaFocuser::DeviceAction(const QString& name, const QString& parameters,
@@ -221,6 +312,17 @@ AlpacaResult DeviceAlpacaFocuser::DeviceAction(const QString& name, const QStrin
         value = TempCompStatus();
         return {};
     }
+    if (name == kCalibrate)
+        return Calibrate(parameters);
+    if (name == kCancelCalibration) {
+        const AlpacaResult result = Refused(kAlpacaInvalidOperation, device_.CancelCalibration());
+        value = CalibrationStatus();
+        return result;
+    }
+    if (name == kCalibrationStatus) {
+        value = CalibrationStatus();
+        return {};
+    }
     value = state.firmware;
     return {};
 }
@@ -263,13 +365,33 @@ AlpacaResult DeviceAlpacaFocuser::MarkFocus(QString& value) {
     const Outcome outcome = device_.MarkFocus();
     if (!outcome.ok())
         return Refused(kAlpacaInvalidOperation, outcome);
-    // The server never writes the settings file: the point lasts while it runs, and the fit
-    // is what the user carries over into the console.
+    // The server never writes the settings file: the point lasts until the next connect reads
+    // the file again, and the fit is what the user carries over into the console.
     const QList<FocusPoint>& points = device_.settings().FocusPoints;
-    value = QStringLiteral("Focus point %1 recorded (not kept after a restart); %2")
+    value = QStringLiteral("Focus point %1 recorded (not kept: dropped at the next connect); %2")
                 .arg(points.size())
                 .arg(FitText(FitFocusPoints(points), QLocale::c()));
     return {};
+}
+
+AlpacaResult DeviceAlpacaFocuser::Calibrate(const QString& parameters) {
+    const QString kind = parameters.trimmed();
+    const bool full = kind.compare(QLatin1String("Full"), Qt::CaseInsensitive) == 0;
+    if (!full && kind.compare(QLatin1String("Quick"), Qt::CaseInsensitive) != 0) {
+        return AlpacaResult::Failed(
+            kAlpacaInvalidValue,
+            QStringLiteral("A calibration is Full or Quick, not \"%1\"").arg(kind));
+    }
+    return Refused(kAlpacaInvalidOperation, device_.Calibrate(full));
+}
+
+QString DeviceAlpacaFocuser::CalibrationStatus() const {
+    // The console's progress lines, the latest last.
+    const DeviceState& state = device_.State();
+    if (!state.progress.isEmpty())
+        return state.progress;
+    return state.calibrating ? QStringLiteral("Starting the calibration")
+                             : QStringLiteral("No calibration has run since the connect");
 }
 
 QString DeviceAlpacaFocuser::TempCompStatus() const {

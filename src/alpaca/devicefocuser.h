@@ -2,9 +2,12 @@
 
 #include "alpaca/alpacafocuser.h"
 #include "core/device/focuserdevice.h"
+#include "core/settings/programfolder.h"
 
 #include <QMutex>
+#include <QWaitCondition>
 #include <atomic>
+#include <optional>
 
 class QObject;
 
@@ -15,47 +18,58 @@ namespace tarnivel {
 // Alpaca's values and error numbers, and adds the actions.
 //
 // The device lives on a thread of its own, because each of its commands holds that thread
-// until the controller answers. The server's thread calls the members: Status() reads a copy
+// until the controller answers. The server's threads call the members: Status() reads a copy
 // the device's thread refreshes on every change, so a status GET never waits for the
 // controller; every verb runs on the device's thread between two of its commands, never
 // inside another's wait.
 class DeviceAlpacaFocuser final : public AlpacaFocuser, private DeviceObserver {
 public:
     // Built on the device's thread; deviceThread: an object living there. messages: where the
-    // device's notices go (the daemon's log).
+    // device's notices go (the daemon's log). folder: the settings are read again from there
+    // at every connect, as the console may have changed them.
     DeviceAlpacaFocuser(FocuserDevice& device, QObject* deviceThread,
-                        std::function<void(const QString&, bool)> messages = {});
+                        std::function<void(const QString&, bool)> messages = {},
+                        std::optional<ProgramFolder> folder = std::nullopt);
     ~DeviceAlpacaFocuser() override;
 
     AlpacaFocuserStatus Status() const override;
     AlpacaResult Connect() override;
+    AlpacaResult WaitConnected() override;
     AlpacaResult Disconnect() override;
     AlpacaResult Move(qint64 position) override;
     AlpacaResult Halt() override;
     AlpacaResult SetTempComp(bool on) override;
     QStringList SupportedActions() const override;
     AlpacaResult Action(const QString& name, const QString& parameters, QString& value) override;
-    // A verb handed to the device's thread has not run yet; it may be a halt (the device's
-    // scheduler asks, so that no leg or second attempt goes out ahead of it).
+    // A halt, a disconnect or a new move handed to the device's thread has not run yet (the
+    // device's scheduler asks, so that no leg or second attempt goes out ahead of it). Verbs
+    // that only read never hold the motion back.
     bool VerbWaiting() const { return waiting_.load() > 0; }
 
 private:
     void StateChanged() override;
     void Message(const QString& text, bool error) override;
     AlpacaFocuserStatus Read() const;
-    template <typename Verb> AlpacaResult OnDevice(Verb verb);
+    enum class Kind { Other, Motion, Halt };
+    template <typename Verb> AlpacaResult OnDevice(Verb verb, Kind kind = Kind::Other);
     AlpacaResult DeviceAction(const QString& name, const QString& parameters, QString& value);
     AlpacaResult FanMode(const QString& parameters, QString& value);
     AlpacaResult GotoSaved(const QString& name);
     AlpacaResult MarkFocus(QString& value);
+    AlpacaResult Calibrate(const QString& parameters);
+    QString CalibrationStatus() const;
     QString TempCompStatus() const;
     QString SensorName(int sensor) const;
 
     FocuserDevice& device_;
     QObject* deviceThread_;
+    // Takes the verbs on the device's thread; a halt goes ahead of verbs queued before it.
+    std::unique_ptr<QObject> runner_;
+    std::optional<ProgramFolder> folder_;
     std::atomic<int> waiting_{0};
     std::function<void(const QString&, bool)> messages_;
     mutable QMutex mutex_;
+    QWaitCondition changed_;
     AlpacaFocuserStatus status_;
 };
 

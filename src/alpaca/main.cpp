@@ -79,8 +79,8 @@ protected:
         QString error;
         if (!device.LoadSettings(folder_, &error))
             Say(QStringLiteral("%1; serving with the default settings").arg(error));
-        DeviceAlpacaFocuser focuser(device, &scheduler,
-                                    [](const QString& text, bool) { Say(text); });
+        DeviceAlpacaFocuser focuser(
+            device, &scheduler, [](const QString& text, bool) { Say(text); }, folder_);
         scheduler.SetRequestWaiting([&focuser] { return focuser.VerbWaiting(); });
         focuser_ = &focuser;
         built_.release();

@@ -674,7 +674,10 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
         const Outcome o = device_.MarkFocus();
         MarkFocusSP.s = o.ok() ? IPS_OK : IPS_ALERT;
         if (o.ok())
-            IDSetSwitch(&MarkFocusSP, "Focus point %d recorded.",
+            // The driver never writes the settings file, and reads it again at each connect.
+            IDSetSwitch(&MarkFocusSP,
+                        "Focus point %d recorded for this connection (not kept: the driver "
+                        "never writes tarnivel.ini; mark it in the console to keep it).",
                         static_cast<int>(settings_.FocusPoints.size()));
         else
             IDSetSwitch(&MarkFocusSP, "%s", o.reason.toUtf8().constData());
@@ -708,7 +711,9 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
         // The switches are buttons: none stays on, published or not.
         IUResetSwitch(&CalibrateSP);
         if (chosen == CalibrateCancel) {
-            AbortFocuser();
+            // Cancels a calibration only: with none under way a goto goes on.
+            device_.CancelCalibration();
+            StateChanged();
             return true;
         }
         if (chosen != CalibrateFull && chosen != CalibrateQuick)

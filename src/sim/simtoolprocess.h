@@ -43,6 +43,7 @@ public:
     bool kill();
 
     bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+    qint64 processId() const { return process_.processId(); }
     // The pseudo-terminal and the COMn link as the tool reported them at start.
     const QString& devicePath() const { return device_; }
     const QString& linkPath() const { return link_; }

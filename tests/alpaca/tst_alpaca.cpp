@@ -17,6 +17,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <csignal>
+
 using namespace tarnivel;
 using namespace tarnivel::test;
 
@@ -26,6 +28,7 @@ class RecordingFocuser : public AlpacaFocuser {
 public:
     AlpacaFocuserStatus Status() const override { return status; }
     AlpacaResult Connect() override { return Log(QStringLiteral("Connect")); }
+    AlpacaResult WaitConnected() override { return Log(QStringLiteral("Wait")); }
     AlpacaResult Disconnect() override { return Log(QStringLiteral("Disconnect")); }
     AlpacaResult Move(qint64 position) override {
         return Log(QStringLiteral("Move %1").arg(position));
@@ -126,7 +129,11 @@ const QByteArray kSettings = "[TARNIVEL]\r\n   COMport = 1\r\n   ScaleFactor = 1
 // One step of a conversation with the daemon. what: a member (GET or PUT), a frame as hex,
 // or a message id's frames since Mark joined by "|"; client: which of two connections asks.
 struct Talk {
-    enum Kind { Get, Put, Until, Mark, WaitFrame, Frames, Settle, PullPort, PlugPort };
+    // Send: a PUT answered at Reply; Same: the last answer's value again; Freeze: silence.
+    // clang-format off
+    enum Kind { Get, Put, Until, Mark, WaitFrame, Frames, Settle, PullPort, PlugPort, Send, Reply,
+                Same, Freeze, Thaw };
+    // clang-format on
     Kind kind;
     QByteArray what = {};
     QByteArray body = {}; // PUT: the form; Frames: the message id as hex; Settle: milliseconds
@@ -227,10 +234,17 @@ void TestAlpaca::protocol_data() {
         << QByteArray("Position must be a whole number") << QString();
     QTest::newRow("connected, booleans in any case")
         << Offline << QByteArray("PUT") << api + "connected" << QByteArray("Connected=TRUE") << 200
-        << QByteArray(R"("ErrorNumber":0)") << QStringLiteral("Connect");
+        << QByteArray(R"("ErrorNumber":0)") << QStringLiteral("Connect|Wait");
     QTest::newRow("connected not a boolean")
         << Offline << QByteArray("PUT") << api + "connected" << QByteArray("Connected=yes") << 400
         << QByteArray(R"(Connected must be True or False, not "yes")") << QString();
+    QTest::newRow("tempcomp off while disconnected")
+        << Offline << QByteArray("PUT") << api + "tempcomp" << QByteArray("TempComp=False") << 200
+        << QByteArray(R"("ErrorNumber":1031)") << QString();
+    QTest::newRow("action parameters in any case")
+        << Online << QByteArray("PUT") << api + "action"
+        << QByteArray("Action=Temperatures&parameters=Auto+1") << 200
+        << QByteArray(R"("ErrorNumber":0)") << QStringLiteral("Action Temperatures Auto 1");
     QTest::newRow("halt") << Online << QByteArray("PUT") << api + "halt" << QByteArray() << 200
                           << QByteArray(R"("ErrorNumber":0)") << QStringLiteral("Halt");
     QTest::newRow("tempcomp on while unavailable is not implemented")
@@ -415,7 +429,7 @@ void TestAlpaca::daemon_data() {
                {Talk::Get, "tempcomp", none, R"("Value":false})"},
                {Talk::Put, "action", "Action=TempCompStatus", R"("Temp comp off: stopped")"},
                {Talk::Put, "action", "Action=MarkFocus",
-                R"("Value":"Focus point 1 recorded (not kept after a restart); 1 point)"}};
+                R"("Value":"Focus point 1 recorded (not kept: dropped at the next connect); 1 point)"}};
 
     // Slow enough to be caught on the way; after the stop nothing moves again.
     QTest::newRow("halt mid-move")
@@ -427,10 +441,66 @@ void TestAlpaca::daemon_data() {
                         {Talk::Get, "ismoving", none, R"("Value":true})"},
                         {Talk::Put, "halt", none, ok("")},
                         {Talk::WaitFrame, "50 02 12 24 00 00 00 00"},
-                        {Talk::Get, "ismoving", none, R"("Value":false})"},
+                        {Talk::Until, "ismoving", none, R"("Value":false})"},
+                        {Talk::Get, "position", none, ok("")},
                         {Talk::Settle, {}, "1500"},
+                        {Talk::Same, "position"},
                         {Talk::Frames, {}, "17", "50 04 12 17 FF F4 48 00"},
                         {Talk::Frames, {}, "02", ""}};
+
+    // Stopped, then planned from where it is: past the target by the overshoot and back.
+    QTest::newRow("move while moving")
+        << QStringList{QStringLiteral("--approach-speed"), QStringLiteral("500")}
+        << Conversation{
+               {Talk::Mark},
+               {Talk::Put, "move", "Position=1000", ok("")},
+               {Talk::WaitFrame, "50 04 12 17 FF F4 48 00"},
+               {Talk::Settle, {}, "400"},
+               {Talk::Put, "move", "Position=6000", ok("")},
+               {Talk::Until, "position", none, R"("Value":6000})"},
+               {Talk::Frames, {}, "24", "50 02 12 24 00 00 00 00"},
+               {Talk::Frames,
+                {},
+                "17",
+                "50 04 12 17 FF F4 48 00|50 04 12 17 00 0B B8 00|50 04 12 17 00 07 D0 00"}};
+
+    // Status is answered while a verb (the connect) waits for the focuser.
+    QTest::newRow("status while a connect waits")
+        << fast
+        << Conversation{{Talk::Put, "disconnect", none, ok("")},
+                        {Talk::Send, "connected", "Connected=True", {}, 1},
+                        {Talk::Settle, {}, "200"},
+                        {Talk::Get, "connecting", none, R"("Value":true})"},
+                        {Talk::Reply, {}, {}, ok(""), 1},
+                        {Talk::Get, "connected", none, R"("Value":true})"},
+                        {Talk::Get, "position", none, R"("Value":4000})"}};
+    QTest::newRow("temperature: sensor not fitted")
+        << QStringList{QStringLiteral("--sensors"), QStringLiteral("2")}
+        << Conversation{
+               {Talk::Get, "temperature", none,
+                R"("ErrorMessage":"Mirror (sensor 1) is not fitted","ErrorNumber":1024,)"}};
+    // Both tries of sensor 1's first read lost: an error, not the reading before.
+    QTest::newRow("temperature: a failed read")
+        << QStringList{QStringLiteral("--fault"), QStringLiteral("38:no-answer:2")}
+        << Conversation{{Talk::Get, "temperature", none,
+                         R"("ErrorMessage":"Mirror (sensor 1) did not answer its last read",)"
+                         R"("ErrorNumber":1280,)"}};
+    QTest::newRow("silent controller")
+        << fast
+        << Conversation{{Talk::Freeze},
+                        {Talk::Settle, {}, "12000"},
+                        {Talk::Until, "ismoving", none, R"("ErrorNumber":1280,)"},
+                        {Talk::Get, "position", none, R"("ErrorNumber":1280,)"},
+                        {Talk::Get, "temperature", none, R"("ErrorNumber":1280,)"},
+                        {Talk::Thaw},
+                        {Talk::Until, "position", none, R"("Value":4000})"}};
+    QTest::newRow("calibrate from the network")
+        << fast
+        << Conversation{{Talk::Put, "action", "Action=Calibrate&Parameters=Quick", ok("")},
+                        {Talk::Until, "ismoving", none, R"("Value":true})"},
+                        {Talk::Until, "ismoving", none, R"("Value":false})"},
+                        {Talk::Put, "action", "Action=CalibrationStatus",
+                         R"("Value":"Calibration Complete\r\n-- Ready --"})"}};
 
     // The members say why while the port is gone; the server goes on answering, and a
     // connect opens the port afresh once it is back.
@@ -516,10 +586,12 @@ void TestAlpaca::daemon() {
         return out;
     };
 
+    // Connected as soon as the PUT answers: no polling.
     QVERIFY(ask(0, "PUT", "connected", "Connected=True").contains(R"("ErrorNumber":0,)"));
-    QTRY_VERIFY_WITH_TIMEOUT(ask(0, "GET", "temperature", {}).contains(R"("ErrorNumber":0,)"),
-                             kWaitMs);
+    QVERIFY(ask(0, "GET", "connected", {}).contains(R"("Value":true})"));
+    QVERIFY(ask(0, "GET", "position", {}).contains(R"("ErrorNumber":0,)"));
     qsizetype mark = 0;
+    QByteArray last;
     for (const Talk& step : std::as_const(talk)) {
         QByteArray reply;
         const auto why = [&] {
@@ -534,6 +606,24 @@ void TestAlpaca::daemon() {
         case Talk::Put:
             reply = ask(step.client, step.kind == Talk::Get ? "GET" : "PUT", step.what, step.body);
             QVERIFY2(reply.contains(step.expect), why().constData());
+            last = reply.mid(reply.indexOf("\"Value\""));
+            break;
+        case Talk::Send:
+            ask(step.client, "GET", "name", {});
+            sockets[step.client].write(Request("PUT", "/api/v1/focuser/0/" + step.what, step.body));
+            break;
+        case Talk::Reply:
+            reply = Exchange(sockets[step.client], {}, kWaitMs);
+            QVERIFY2(reply.contains(step.expect), why().constData());
+            break;
+        case Talk::Same:
+            reply = ask(step.client, "GET", step.what, {});
+            QVERIFY2(reply.endsWith(last), why().constData());
+            break;
+        case Talk::Freeze:
+        case Talk::Thaw:
+            QCOMPARE(::kill(pid_t(sim.processId()), step.kind == Talk::Freeze ? SIGSTOP : SIGCONT),
+                     0);
             break;
         case Talk::Until:
             QTRY_VERIFY2_WITH_TIMEOUT(

@@ -79,6 +79,7 @@ private Q_SLOTS:
     void abortBeforeTheNextCommand();
     void silentControllerGivesTheGotoUp();
     void gotoAskedWhileConnecting();
+    void moveWhileMovingAndHaltReadFirst();
     void calibrationAskedDuringAChore();
     void legGivenUpForARequestIsSentAgain();
     void compensationSwitchedOnWhileConnecting();
@@ -111,6 +112,8 @@ void TestFocuserDevice::scaleFromTheController() {
     QVERIFY(r.device.Connect().ok());
     QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready; }, 5000));
     QCOMPARE(r.device.State().scaleKnown, knownAtConnect);
+    // A client position means nothing until the scale is read.
+    QCOMPARE(r.device.MoveTo(positionAfterRetry).ok(), knownAtConnect);
     QCOMPARE(r.messages.texts.contains(QStringLiteral(
                  "The calibration could not be read; the position scale is kept and read again.")),
              !knownAtConnect);
@@ -360,6 +363,28 @@ void TestFocuserDevice::gotoAskedWhileConnecting() {
     QVERIFY(r.device.State().gotoRunning);
     QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready && r.Idle(); }, 10000));
     QCOMPARE(r.sim.model.position(), 2000u); // client 6000
+}
+
+void TestFocuserDevice::moveWhileMovingAndHaltReadFirst() {
+    // Down towards client 1000, then up to 6000: past it by the overshoot and back down.
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    QVERIFY(r.device.MoveTo(1000).ok());
+    r.scheduler.RunFor(150);
+    r.sim.clearFrames();
+    QVERIFY(r.device.MoveTo(6000).ok());
+    QCOMPARE(r.sim.framesHex(),
+             (QStringList{kStopFrame, QStringLiteral("50 01 12 01 00 00 00 03")}));
+    QVERIFY(r.scheduler.RunUntil([&] { return r.Idle(); }, 10000));
+    QCOMPARE(r.sim.framesHex().filter(QStringLiteral("50 04 12 17")),
+             (QStringList{QStringLiteral("50 04 12 17 00 0B B8 00"),
+                          QStringLiteral("50 04 12 17 00 07 D0 00")}));
+    // After a halt the motion ends with the position read after the stop.
+    QVERIFY(r.device.MoveTo(1000).ok());
+    r.scheduler.RunFor(150);
+    QVERIFY(r.device.Stop().ok() && r.device.State().moving());
+    QVERIFY(r.scheduler.RunUntil([&] { return !r.device.State().moving(); }, 1000));
+    QCOMPARE(quint32(r.device.State().position), r.sim.model.position());
 }
 
 void TestFocuserDevice::calibrationAskedDuringAChore() {

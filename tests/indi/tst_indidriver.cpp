@@ -381,9 +381,21 @@ void TestIndiDriver::conversation_data() {
                   {Step::SetNumber, "TEMPERATURE_COMPENSATION_SETTINGS.COEFFICIENT", -80},
                   {Step::SetSwitch, "TEMPERATURE_COMPENSATION.ENABLE"},
                   {Step::WaitOn, "TEMPERATURE_COMPENSATION.ENABLE", 1},
+                  {Step::SetSwitch, "TARNIVEL_MARK_FOCUS.MARK"},
+                  {Step::Message, {}, 0, "Focus point 1 recorded for this connection (not kept"},
                   {Step::SetSwitch, "FOCUS_ABORT_MOTION.ABORT"},
                   {Step::WaitOn, "TEMPERATURE_COMPENSATION.DISABLE", 1},
                   {Step::WaitText, "TARNIVEL_TEMP_COMP_STATUS.TEXT", 0, "Temp comp off: stopped"}};
+
+    // Cancel with no calibration under way: the goto goes on to its end.
+    QTest::newRow("calibration cancel leaves a goto alone")
+        << QStringList{QStringLiteral("--approach-speed"), QStringLiteral("2000")}
+        << Script{{Step::Mark, {}},
+                  {Step::SetNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 1000},
+                  {Step::WaitFrame, {}, 0, Frame(0x17, 16774216)},
+                  {Step::SetSwitch, "TARNIVEL_CALIBRATE.CANCEL"},
+                  {Step::WaitState, "ABS_FOCUS_POSITION", IPS_OK},
+                  {Step::WaitNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 1000}};
 
     // The lower end stop becomes -4000 (half the stored travel), then the focuser goes to
     // the middle.

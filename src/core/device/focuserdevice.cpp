@@ -33,6 +33,9 @@ const QString kCalibratingText = QStringLiteral("A calibration is running.");
 const QString kNotCalibratedText = QStringLiteral("Focuser must be Calibrated first.");
 const QString kScaleUnreadText =
     QStringLiteral("The calibration could not be read; the position scale is kept and read again.");
+const QString kScaleUnknownText =
+    QStringLiteral("The focuser's calibration has not been read yet, so its positions are not "
+                   "known; it is read again at the next poll.");
 const QString kSyncRefusedText =
     QStringLiteral("The end stops define the positions of a calibrated focuser; use the console's "
                    "\"Reset Position to Zero\" to move its zero.");
@@ -493,6 +496,14 @@ void FocuserDevice::EndJog() {
 void FocuserDevice::StartGotoRaw(int raw, std::optional<int> overshoot) {
     // A timed move still running ends first; its timer would otherwise end this goto.
     EndJog();
+    if (motion_.GotoMode == kGotoModeGoto) {
+        // A goto under way is stopped and the focuser read, so the new one is planned from
+        // where it really is and still ends from the approach side.
+        commands_.Stop();
+        positionDue_ = false;
+        FinishGoto();
+        ServedReadout();
+    }
     compGotoTarget_.reset();
     state_.lastGoto.reset();
     // Reads left unanswered before this goto do not count against it.
@@ -534,6 +545,10 @@ Outcome FocuserDevice::MoveTo(quint32 clientPosition) {
     const Outcome allowed = MotionAllowed();
     if (!allowed.ok())
         return allowed;
+    // A client position means nothing on a scale that was never read: the focuser would run
+    // blind to an end stop.
+    if (!state_.scaleKnown)
+        return Outcome::refused(kScaleUnknownText);
     StartGotoRaw(scale_.ToRaw(qMin(clientPosition, scale_.Max())));
     return Outcome::started();
 }
@@ -615,10 +630,20 @@ Outcome FocuserDevice::Stop() {
         return Outcome::refused(QStringLiteral("This front end stops in place."));
     // The stop goes out first, before any bookkeeping; as a stop it also ends whatever was
     // moving the focuser before it (a goto's next stage, a calibration's next move).
+    const bool reachable = state_.connected && !link_.port().connectionLost();
+    const bool wasMoving = motion_.GotoMode == kGotoModeGoto || state_.jogging;
     if (calibrationRun_.Valid())
         calibration_->CancelClick();
-    else if (state_.connected && !link_.port().connectionLost())
+    else if (reachable)
         commands_.Stop();
+    // Stopped where it is: the next tick reads that position before the motion is over.
+    if (wasMoving && reachable) {
+        state_.stopping = true;
+        ScheduleTick(0);
+    }
+    // A goto given up has been seen and dealt with.
+    if (state_.lastGoto && !state_.lastGoto->failure.isEmpty())
+        state_.lastGoto.reset();
     if (calibrationPending_) {
         // Stopped while its check ran: it ends as a cancelled one, so clients see it end.
         calibrationPending_ = false;
@@ -806,7 +831,11 @@ bool FocuserDevice::Reachable() {
 
 void FocuserDevice::ServedReadout() {
     const int p = commands_.GetPosition();
+    // Published with the position read, never before it.
+    const bool stopped = std::exchange(state_.stopping, false);
     if (p == -1) {
+        if (stopped)
+            Notify();
         if (silentSinceMs_ < 0)
             silentSinceMs_ = link_.platform().nowMs();
         if (!state_.silent && SilentTooLong()) {
@@ -828,6 +857,8 @@ void FocuserDevice::ServedReadout() {
         Notify();
     }
     UpdateClientPosition();
+    if (stopped)
+        Notify();
 }
 
 void FocuserDevice::UpdateClientPosition() {
@@ -870,7 +901,7 @@ void FocuserDevice::Tick() {
             FinishGoto();
             Notify();
         }
-    } else if (!chore_.Valid()) {
+    } else if (!chore_.Valid() || state_.stopping) {
         ServedReadout();
     }
     const qint64 now = link_.platform().nowMs();

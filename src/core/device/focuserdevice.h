@@ -77,7 +77,10 @@ struct DeviceState {
     bool gotoRunning = false; // also while a goto asked for during the connect waits to start
     bool jogging = false;
     bool calibrating = false;
-    bool moving() const { return gotoRunning || jogging || calibrating; }
+    // Halted, and the position after the stop not yet read: a client that sees the motion
+    // end reads where it ended.
+    bool stopping = false;
+    bool moving() const { return gotoRunning || jogging || calibrating || stopping; }
     std::optional<GotoEnd> lastGoto;
     // The last good reading of each sensor; empty for a sensor not fitted. A failed read keeps
     // the reading before it and marks it stale.
