@@ -89,26 +89,36 @@ private Q_SLOTS:
 
 void TestFocuserDevice::scaleFromTheController_data() {
     QTest::addColumn<bool>("calibrated");
-    QTest::addColumn<int>("failedReads"); // ReadMemory answers lost at connect
+    QTest::addColumn<int>("failedReads"); // ReadMemory answers lost or late at connect
+    QTest::addColumn<int>("fault");
     QTest::addColumn<bool>("knownAtConnect");
     QTest::addColumn<uint>("maxAfterRetry");
     QTest::addColumn<uint>("positionAfterRetry");
 
-    QTest::newRow("calibrated") << true << 0 << true << 8000u << 4000u;
-    QTest::newRow("uncalibrated: the whole counter") << false << 0 << true << 16777215u << 8388607u;
+    const int lost = int(sim::Fault::NoAnswer);
+    const int late = int(sim::Fault::SlowAnswer);
+    QTest::newRow("calibrated") << true << 0 << lost << true << 8000u << 4000u;
+    QTest::newRow("uncalibrated: the whole counter")
+        << false << 0 << lost << true << 16777215u << 8388607u;
     // Both tries of one register byte lost: the scale waits for a read that succeeds.
-    QTest::newRow("failed read kept back, then read again") << true << 2 << false << 8000u << 4000u;
+    QTest::newRow("failed read kept back, then read again")
+        << true << 2 << lost << false << 8000u << 4000u;
+    // Each late answer lands while the line is left to go quiet: no byte shifts.
+    QTest::newRow("late answers never shift a register")
+        << true << 3 << late << true << 8000u << 4000u;
 }
 
 void TestFocuserDevice::scaleFromTheController() {
     QFETCH(bool, calibrated);
     QFETCH(int, failedReads);
+    QFETCH(int, fault);
     QFETCH(bool, knownAtConnect);
     QFETCH(uint, maxAfterRetry);
     QFETCH(uint, positionAfterRetry);
     DeviceRig r(Controller(calibrated));
     if (failedReads > 0)
-        r.sim.model.injectFault(sim::FaultRule{48, sim::Fault::NoAnswer, failedReads, -1});
+        r.sim.model.injectFault(
+            sim::FaultRule{48, static_cast<sim::Fault>(fault), failedReads, -1});
     QVERIFY(r.device.Connect().ok());
     QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready; }, 5000));
     QCOMPARE(r.device.State().scaleKnown, knownAtConnect);
