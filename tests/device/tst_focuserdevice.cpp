@@ -202,21 +202,23 @@ void TestFocuserDevice::statusCycle_data() {
     QTest::addColumn<QStringList>("fanFrames");
     QTest::addColumn<bool>("fanOn");
     QTest::addColumn<int>("lostReads"); // GetTemperature answers lost after the connect
+    QTest::addColumn<int>("runMs");
 
     // SensorLimit1 is 20 in the rows below.
     QTest::newRow("rule 1 above its limit starts the fan")
-        << 2 << 25.0 << false << QStringList{kFanOnFrame} << true << 0;
+        << 2 << 25.0 << false << QStringList{kFanOnFrame} << true << 0 << 2000;
     QTest::newRow("rule 1 above its limit, fan running: nothing sent")
-        << 2 << 25.0 << true << QStringList() << true << 0;
+        << 2 << 25.0 << true << QStringList() << true << 0 << 2000;
     QTest::newRow("rule 1 below its limit stops the fan")
-        << 2 << 15.0 << true << QStringList{kFanOffFrame} << false << 0;
+        << 2 << 15.0 << true << QStringList{kFanOffFrame} << false << 0 << 2000;
     // Rule 3 needs sensor 3, which is not fitted: the fan is sent off each time.
     QTest::newRow("a rule's missing sensor rests the fan")
-        << 4 << 25.0 << false << QStringList{kFanOffFrame} << false << 0;
-    QTest::newRow("manual on") << 1 << 25.0 << false << QStringList{kFanOnFrame} << true << 0;
+        << 4 << 25.0 << false << QStringList{kFanOffFrame} << false << 0 << 2000;
+    QTest::newRow("manual on") << 1 << 25.0 << false << QStringList{kFanOnFrame} << true << 0
+                               << 2000;
     // Sensor 1's read fails: the reading from the connect stays, stale.
     QTest::newRow("a failed read keeps the last reading")
-        << 0 << 25.0 << false << QStringList{kFanOffFrame} << false << 2;
+        << 0 << 25.0 << false << QStringList{kFanOffFrame} << false << 2 << 2500;
 }
 
 void TestFocuserDevice::statusCycle() {
@@ -226,6 +228,7 @@ void TestFocuserDevice::statusCycle() {
     QFETCH(QStringList, fanFrames);
     QFETCH(bool, fanOn);
     QFETCH(int, lostReads);
+    QFETCH(int, runMs);
     DeviceRig r(Controller(true));
     r.sim.model.setTemperature(1, sensor1);
     QVERIFY(r.ConnectAndWait());
@@ -234,7 +237,7 @@ void TestFocuserDevice::statusCycle() {
     r.sim.model.setFanOn(fanWasOn);
     r.sim.clearFrames();
     QVERIFY(r.device.SetFanMode(mode).ok());
-    r.scheduler.RunFor(2000);
+    r.scheduler.RunFor(runMs);
     QCOMPARE(r.sim.framesHex().filter(QStringLiteral("50 02 13 27")), fanFrames);
     QCOMPARE(r.device.State().fanOn, fanOn);
     QCOMPARE(*r.device.State().celsius[0], sensor1);
