@@ -89,26 +89,36 @@ private Q_SLOTS:
 
 void TestFocuserDevice::scaleFromTheController_data() {
     QTest::addColumn<bool>("calibrated");
-    QTest::addColumn<int>("failedReads"); // ReadMemory answers lost at connect
+    QTest::addColumn<int>("failedReads"); // ReadMemory answers lost or late at connect
+    QTest::addColumn<int>("fault");
     QTest::addColumn<bool>("knownAtConnect");
     QTest::addColumn<uint>("maxAfterRetry");
     QTest::addColumn<uint>("positionAfterRetry");
 
-    QTest::newRow("calibrated") << true << 0 << true << 8000u << 4000u;
-    QTest::newRow("uncalibrated: the whole counter") << false << 0 << true << 16777215u << 8388607u;
+    const int lost = int(sim::Fault::NoAnswer);
+    const int late = int(sim::Fault::SlowAnswer);
+    QTest::newRow("calibrated") << true << 0 << lost << true << 8000u << 4000u;
+    QTest::newRow("uncalibrated: the whole counter")
+        << false << 0 << lost << true << 16777215u << 8388607u;
     // Both tries of one register byte lost: the scale waits for a read that succeeds.
-    QTest::newRow("failed read kept back, then read again") << true << 2 << false << 8000u << 4000u;
+    QTest::newRow("failed read kept back, then read again")
+        << true << 2 << lost << false << 8000u << 4000u;
+    // Each late answer lands while the line is left to go quiet: no byte shifts.
+    QTest::newRow("late answers never shift a register")
+        << true << 3 << late << true << 8000u << 4000u;
 }
 
 void TestFocuserDevice::scaleFromTheController() {
     QFETCH(bool, calibrated);
     QFETCH(int, failedReads);
+    QFETCH(int, fault);
     QFETCH(bool, knownAtConnect);
     QFETCH(uint, maxAfterRetry);
     QFETCH(uint, positionAfterRetry);
     DeviceRig r(Controller(calibrated));
     if (failedReads > 0)
-        r.sim.model.injectFault(sim::FaultRule{48, sim::Fault::NoAnswer, failedReads, -1});
+        r.sim.model.injectFault(
+            sim::FaultRule{48, static_cast<sim::Fault>(fault), failedReads, -1});
     QVERIFY(r.device.Connect().ok());
     QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready; }, 5000));
     QCOMPARE(r.device.State().scaleKnown, knownAtConnect);
@@ -199,21 +209,23 @@ void TestFocuserDevice::statusCycle_data() {
     QTest::addColumn<QStringList>("fanFrames");
     QTest::addColumn<bool>("fanOn");
     QTest::addColumn<int>("lostReads"); // GetTemperature answers lost after the connect
+    QTest::addColumn<int>("runMs");
 
     // SensorLimit1 is 20 in the rows below.
     QTest::newRow("rule 1 above its limit starts the fan")
-        << 2 << 25.0 << false << QStringList{kFanOnFrame} << true << 0;
+        << 2 << 25.0 << false << QStringList{kFanOnFrame} << true << 0 << 2000;
     QTest::newRow("rule 1 above its limit, fan running: nothing sent")
-        << 2 << 25.0 << true << QStringList() << true << 0;
+        << 2 << 25.0 << true << QStringList() << true << 0 << 2000;
     QTest::newRow("rule 1 below its limit stops the fan")
-        << 2 << 15.0 << true << QStringList{kFanOffFrame} << false << 0;
+        << 2 << 15.0 << true << QStringList{kFanOffFrame} << false << 0 << 2000;
     // Rule 3 needs sensor 3, which is not fitted: the fan is sent off each time.
     QTest::newRow("a rule's missing sensor rests the fan")
-        << 4 << 25.0 << false << QStringList{kFanOffFrame} << false << 0;
-    QTest::newRow("manual on") << 1 << 25.0 << false << QStringList{kFanOnFrame} << true << 0;
+        << 4 << 25.0 << false << QStringList{kFanOffFrame} << false << 0 << 2000;
+    QTest::newRow("manual on") << 1 << 25.0 << false << QStringList{kFanOnFrame} << true << 0
+                               << 2000;
     // Sensor 1's read fails: the reading from the connect stays, stale.
     QTest::newRow("a failed read keeps the last reading")
-        << 0 << 25.0 << false << QStringList{kFanOffFrame} << false << 2;
+        << 0 << 25.0 << false << QStringList{kFanOffFrame} << false << 2 << 2500;
 }
 
 void TestFocuserDevice::statusCycle() {
@@ -223,6 +235,7 @@ void TestFocuserDevice::statusCycle() {
     QFETCH(QStringList, fanFrames);
     QFETCH(bool, fanOn);
     QFETCH(int, lostReads);
+    QFETCH(int, runMs);
     DeviceRig r(Controller(true));
     r.sim.model.setTemperature(1, sensor1);
     QVERIFY(r.ConnectAndWait());
@@ -231,7 +244,7 @@ void TestFocuserDevice::statusCycle() {
     r.sim.model.setFanOn(fanWasOn);
     r.sim.clearFrames();
     QVERIFY(r.device.SetFanMode(mode).ok());
-    r.scheduler.RunFor(2000);
+    r.scheduler.RunFor(runMs);
     QCOMPARE(r.sim.framesHex().filter(QStringLiteral("50 02 13 27")), fanFrames);
     QCOMPARE(r.device.State().fanOn, fanOn);
     QCOMPARE(*r.device.State().celsius[0], sensor1);

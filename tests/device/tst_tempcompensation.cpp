@@ -62,6 +62,9 @@ private Q_SLOTS:
         QTest::newRow("no move while disconnected")
             << Rule() << TempCompConditions{} << none << cooling << QList<int>{} << true
             << "Temp comp waits: not connected";
+        QTest::newRow("no move after an unanswered position read")
+            << Rule() << TempCompConditions{true, true, false, false, false, true, false} << none
+            << cooling << QList<int>{} << true << "Temp comp waits: no position reading";
         QTest::newRow("no move on a failed read, average or not")
             << Rule(60) << kReady << none << QList<double>{20.0, 19.0, NAN} << QList<int>{40}
             << true << "Temp comp waits: no reading from sensor 1";

@@ -62,9 +62,10 @@ bool ControllerStillActs(Fault f) {
     return f != Fault::GoSilent && f != Fault::PortVanish;
 }
 
-bool ReadoutFreezes(Fault f) {
-    // A late answer gets through on the second attempt.
-    return f != Fault::SlowAnswer;
+bool ReadoutFreezes(Fault) {
+    // Every answer late is no answer: each arrives while the line is left to go quiet, and is
+    // dropped rather than taken for the next question's.
+    return true;
 }
 
 // From now on the controller fails with `fault` on every frame.

@@ -414,12 +414,12 @@ void TestIndiDriver::conversation_data() {
                   // 8000 steps are too short for the controller's block-wise limits: they stay off.
                   {Step::WaitOn, "TARNIVEL_AUTO_STOP.ON", 1}};
 
-    // The controller falls silent for 3.5 seconds at its first slew-done query: the position
+    // The controller falls silent for 5 seconds at its first slew-done query: the position
     // stays Busy (clients take Alert for the move's end), and the goto goes on to its end
     // once it answers again.
     QTest::newRow("silent controller")
         << (fast + QStringList{QStringLiteral("--fault"), QStringLiteral("19:go-silent"),
-                               QStringLiteral("--recover-ms"), QStringLiteral("3500")})
+                               QStringLiteral("--recover-ms"), QStringLiteral("5000")})
         << Script{{Step::Mark, {}},
                   {Step::SetNumber, "ABS_FOCUS_POSITION.FOCUS_ABSOLUTE_POSITION", 2000},
                   {Step::Message, {}, 0, "Focuser not responding"},

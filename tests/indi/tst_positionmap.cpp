@@ -13,6 +13,8 @@ private Q_SLOTS:
     void bothWays();
     void beyondTheEnds_data();
     void beyondTheEnds();
+    void readsAgree_data();
+    void readsAgree();
 };
 
 void TestPositionMap::bothWays_data() {
@@ -77,6 +79,31 @@ void TestPositionMap::beyondTheEnds() {
     QCOMPARE(map.ToIndi(raw), indi);
     // An INDI position past the maximum goes no further than the upper end stop.
     QCOMPARE(map.ToRaw(8001), 4000);
+}
+
+void TestPositionMap::readsAgree_data() {
+    QTest::addColumn<int>("calibrated");
+    QTest::addColumn<int>("travel");
+    QTest::addColumn<int>("lower");
+    QTest::addColumn<int>("upper");
+    QTest::addColumn<bool>("agree");
+    // A full calibration of 200000 steps: limits -100000 and +100000.
+    QTest::newRow("200000 as calibrated") << 1 << 200000 << 0xFE7960 << 100000 << true;
+    QTest::newRow("after a Reset at +1500") << 1 << 200000 << 0xFE7384 << 98500 << true;
+    QTest::newRow("odd travel") << 1 << 1001 << 0xFFFE0B << 500 << true;
+    // The upper limit's middle byte took the next byte's answer (0x01 86 A0 read as 0x01 A0 A0).
+    QTest::newRow("a shifted byte") << 1 << 200000 << 0xFE7960 << 0x01A0A0 << false;
+    QTest::newRow("flag neither 0 nor 1") << 0x86 << 200000 << 0xFE7960 << 100000 << false;
+    QTest::newRow("limits not stored") << 1 << 200000 << 0 << 0 << true;
+    QTest::newRow("uncalibrated, anything") << 0 << 12 << 0xFE7960 << 100000 << true;
+}
+
+void TestPositionMap::readsAgree() {
+    QFETCH(int, calibrated);
+    QFETCH(int, travel);
+    QFETCH(int, lower);
+    QFETCH(int, upper);
+    QTEST(PositionMap::ReadsAgree(calibrated, travel, lower, upper), "agree");
 }
 
 QTEST_GUILESS_MAIN(TestPositionMap)

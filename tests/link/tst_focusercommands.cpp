@@ -479,6 +479,12 @@ void TestFocuserCommands::temperatureReportsFailure() {
     ok = false;
     QCOMPARE(rig.commands.GetTemperature(1, &ok), 0.0);
     QVERIFY(ok);
+
+    // 0x7F01 sixteenths, 2032 degrees: no sensor measures that, so it is a failed read.
+    rig.port.answer(bytesFromHex("01 7F 23"));
+    ok = true;
+    QCOMPARE(rig.commands.GetTemperature(3, &ok), 0.0);
+    QVERIFY(!ok);
 }
 
 void TestFocuserCommands::celsiusToFahrenheit_data() {

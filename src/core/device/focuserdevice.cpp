@@ -33,6 +33,9 @@ const QString kCalibratingText = QStringLiteral("A calibration is running.");
 const QString kNotCalibratedText = QStringLiteral("Focuser must be Calibrated first.");
 const QString kScaleUnreadText =
     QStringLiteral("The calibration could not be read; the position scale is kept and read again.");
+const QString kScaleDisagreesText =
+    QStringLiteral("The controller's calibration registers do not agree with each other; the "
+                   "position scale is kept and read again.");
 const QString kScaleUnknownText =
     QStringLiteral("The focuser's calibration has not been read yet, so its positions are not "
                    "known; it is read again at the next poll.");
@@ -423,22 +426,37 @@ qint32 FocuserDevice::ReadTravelInPlace() {
 }
 
 Sequence<Outcome> FocuserDevice::ReadScale(Pacer& pacer) {
-    qint32 calibrated = 0;
-    qint32 travel = 0;
-    qint32 upper = 0;
-    const bool readFlag = commands_.GetCalibrated(calibrated) == 0;
-    co_await PumpEvents(pacer);
-    const bool readTravel = readFlag && co_await ReadRegister24(pacer, reg::MaxTravel, travel) == 0;
-    co_await PumpEvents(pacer);
-    const bool readUpper =
-        readTravel && co_await ReadRegister24(pacer, reg::RealLimitMax, upper) == 0;
-    co_await PumpEvents(pacer);
-    if (!readUpper)
-        co_return Outcome::refused(kScaleUnreadText);
-    scale_ = PositionMap::FromController(calibrated == 1, travel, upper);
-    state_.scaleKnown = true;
-    state_.clientMax = scale_.Max();
-    co_return Outcome::done();
+    // A late answer taken for the next question shifts a register by one frame; read once
+    // more when the reads disagree, and keep the old scale rather than publish a wrong one.
+    for (int round = 0; round < 2; ++round) {
+        qint32 calibrated = 0;
+        qint32 travel = 0;
+        qint32 lower = 0;
+        qint32 upper = 0;
+        const bool readFlag = commands_.GetCalibrated(calibrated) == 0;
+        co_await PumpEvents(pacer);
+        const bool readTravel =
+            readFlag && co_await ReadRegister24(pacer, reg::MaxTravel, travel) == 0;
+        co_await PumpEvents(pacer);
+        const bool readUpper =
+            readTravel && co_await ReadRegister24(pacer, reg::RealLimitMax, upper) == 0;
+        co_await PumpEvents(pacer);
+        const bool readLower =
+            readUpper && co_await ReadRegister24(pacer, reg::RealLimitMin, lower) == 0;
+        co_await PumpEvents(pacer);
+        if (!readLower)
+            co_return Outcome::refused(kScaleUnreadText);
+        if (!PositionMap::ReadsAgree(calibrated, travel, lower, upper)) {
+            qCWarning(lcDevice) << "calibration registers disagree: flag" << calibrated << "travel"
+                                << travel << "limits" << lower << upper;
+            continue;
+        }
+        scale_ = PositionMap::FromController(calibrated == 1, travel, upper);
+        state_.scaleKnown = true;
+        state_.clientMax = scale_.Max();
+        co_return Outcome::done();
+    }
+    co_return Outcome::refused(kScaleDisagreesText);
 }
 
 // ---- Served verbs ------------------------------------------------------------------------
@@ -1188,7 +1206,8 @@ void FocuserDevice::MoveEnded() {
 
 std::optional<int> FocuserDevice::TempCompTarget(bool exchanging) {
     TempCompConditions conditions;
-    conditions.connected = link_.LinkOpen() && !link_.port().connectionLost() && state_.answering;
+    conditions.connected = link_.LinkOpen() && !link_.port().connectionLost();
+    conditions.positionRead = state_.answering;
     conditions.idle = motion_.GotoMode != kGotoModeGoto && motion_.JogRate == 0 &&
                       motion_.ActiveJogRate == 0 && !state_.jogging;
     conditions.calibrating = motion_.CalibrationRunning || calibrationRun_.Valid() ||

@@ -12,6 +12,18 @@ PositionMap PositionMap::FromController(bool calibrated, qint32 travel, qint32 r
     return PositionMap(travel - upper, static_cast<quint32>(travel));
 }
 
+bool PositionMap::ReadsAgree(qint32 calibrated, qint32 travel, qint32 realLower, qint32 realUpper) {
+    // The calibration stores the limits at plus and minus half the travel it measured, so an
+    // odd travel spans one step more or less.
+    constexpr qint64 kSlackSteps = 4;
+    if (calibrated != 0 && calibrated != 1)
+        return false;
+    if (calibrated == 0 || travel <= 0 || realLower == 0 || realUpper == 0)
+        return true;
+    const qint64 span = qint64(SignedSteps(realUpper)) - SignedSteps(realLower) + 1;
+    return qAbs(span - travel) <= kSlackSteps;
+}
+
 quint32 PositionMap::ToIndi(int raw) const {
     const qint64 indi = SignedSteps(raw) + offset_;
     if (indi < 0)

@@ -18,6 +18,10 @@ public:
     // calibrated: the controller's Calibrated flag; travel: its stored MaxTravel; realUpper:
     // its stored real upper limit (raw).
     static PositionMap FromController(bool calibrated, qint32 travel, qint32 realUpper = 0);
+    // Whether the four reads a scale is built from belong together: a flag of 0 or 1, and on a
+    // calibrated focuser whose real limits are both stored, limits that span MaxTravel within
+    // a few steps. An answer taken from another question fails this.
+    static bool ReadsAgree(qint32 calibrated, qint32 travel, qint32 realLower, qint32 realUpper);
     // Whether the end stops define the scale (a sync would move them off it).
     bool Anchored() const { return max_ != kUnanchoredMax; }
 

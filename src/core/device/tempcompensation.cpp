@@ -149,6 +149,9 @@ TempCompDecision TempCompensation::Decide(const TempCompConditions& conditions, 
         return Wait(QStringLiteral("not connected"));
     if (!conditions.ready)
         return Wait(QStringLiteral("reading the controller"));
+    // One missed read on a busy line is no lost connection; the next answer clears it.
+    if (!conditions.positionRead)
+        return Wait(QStringLiteral("no position reading"));
     if (conditions.calibrating)
         return Wait(QStringLiteral("calibration running"));
     if (conditions.exchanging)

@@ -38,6 +38,7 @@ struct TempCompConditions {
     bool exchanging = false;     // the options dialog talks to the controller
     bool commandWaiting = false; // a front end's command is queued
     bool ready = true;           // the controller has been read since the connect
+    bool positionRead = true;    // the last position read was answered
 };
 
 // Move: start a goto to target through the goto engine. Wait: nothing now, text says why.

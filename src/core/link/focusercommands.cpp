@@ -19,6 +19,10 @@ constexpr int kNoSensorByte = 0x7F;
 constexpr int kSixteenthsNegative = 0x8000;
 constexpr int kSixteenthsRange = 0x10000;
 constexpr int kSixteenthsPerDegree = 16;
+// What the controller's sensors can measure; anything outside is no reading of theirs (an
+// answer meant for another question, a damaged byte).
+constexpr double kLowestCelsius = -55.0;
+constexpr double kHighestCelsius = 125.0;
 constexpr int kTenThousandthsPerSixteenth = 625;
 
 } // namespace
@@ -132,9 +136,12 @@ double FocuserCommands::GetTemperature(int sensor, bool* ok) {
     qint32 value = 0;
     const int result =
         link_.SendCommand(Device, msg::GetTemperature, sensor - 1, kOneByte, kTwoBytes, value);
+    const double celsius = DecodeTemperature(value);
+    const bool plausible = celsius == kNotFittedTemperature ||
+                           (celsius >= kLowestCelsius && celsius <= kHighestCelsius);
     if (ok)
-        *ok = result == 0;
-    return DecodeTemperature(value);
+        *ok = result == 0 && plausible;
+    return plausible ? celsius : 0.0;
 }
 
 int FocuserCommands::SetFan(bool on) {
