@@ -134,21 +134,32 @@ void TestFocuserDevice::scaleFromTheController() {
 }
 
 void TestFocuserDevice::shiftCounter_data() {
-    QTest::addColumn<int>("lostReads"); // ReadMemory answers lost
-    QTest::addColumn<bool>("shifted");
+    QTest::addColumn<int>("faultId"); // both attempts of this message are hit; 0 none
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("reason");
     QTest::addColumn<QByteArray>("realLimits"); // registers 0x44..0x49 afterwards
     QTest::addColumn<quint32>("counter");
 
+    const int lost = int(sim::Fault::NoAnswer);
     // Reset at +1500: the limits -4000/+4000 become -5500 (0xFFEA84) and +2500 (0x0009C4).
     QTest::newRow("reset moves the stored limits with the counter")
-        << 0 << true << QByteArray::fromHex("FFEA840009C4") << 0u;
+        << 0 << lost << QString() << QByteArray::fromHex("FFEA840009C4") << 0u;
     QTest::newRow("unreadable limits: nothing changes")
-        << 2 << false << QByteArray::fromHex("FFF060000FA0") << 1500u;
+        << 48 << lost << "The focuser did not answer; the position was not reset."
+        << QByteArray::fromHex("FFF060000FA0") << 1500u;
+    QTest::newRow("counter loaded, its answer lost: the limits follow")
+        << 4 << lost << QString() << QByteArray::fromHex("FFEA840009C4") << 0u;
+    QTest::newRow("counter not loaded: the limits stay")
+        << 4 << int(sim::Fault::GoSilent)
+        << "Reset failed: the controller did not confirm the new position; the stored limits "
+           "were not moved"
+        << QByteArray::fromHex("FFF060000FA0") << 1500u;
 }
 
 void TestFocuserDevice::shiftCounter() {
-    QFETCH(int, lostReads);
-    QFETCH(bool, shifted);
+    QFETCH(int, faultId);
+    QFETCH(int, fault);
+    QFETCH(QString, reason);
     QFETCH(QByteArray, realLimits);
     QFETCH(quint32, counter);
     SimRig sim(Controller(true));
@@ -157,13 +168,9 @@ void TestFocuserDevice::shiftCounter() {
     sim.connect();
     sim.model.setPosition(1500);
     device.ReadPosition();
-    if (lostReads > 0)
-        sim.model.injectFault(sim::FaultRule{48, sim::Fault::NoAnswer, lostReads, -1});
-    const Outcome o = device.ShiftCounter(0, false);
-    QCOMPARE(o.ok(), shifted);
-    QCOMPARE(o.reason, shifted ? QString()
-                               : QStringLiteral("The focuser did not answer; the position was "
-                                                "not reset."));
+    sim.model.injectFault(faultId, sim::Fault(fault), 2);
+    const Outcome o = device.ShiftCounter(0, true);
+    QCOMPARE(o.reason, reason);
     QByteArray registers;
     for (int reg = 0x44; reg <= 0x49; ++reg)
         registers.append(static_cast<char>(sim.model.memory(reg)));

@@ -474,9 +474,37 @@ void TestCalibration::unreadableStoredTravelFails() {
     });
     QStringList w;
     w << F::SetLimitMax(0) << F::SetLimitMin(0) << F::SetAutoStop(1) << F::SetCalibrated(0);
-    QCOMPARE(F::Writes(o.framesSince(mark)), w + CancelEndingWrites());
-    VerifyCancelled(o, QStringLiteral("Calibration failed: focuser not responding"));
+    // Nothing moved the counter: the stored calibration stays as after a Cancel (this used to
+    // clear the real limits as well).
+    w << F::MoveAtRate(0) << F::SetAutoStop(1) << F::SetLimitMax(0) << F::SetLimitMin(0)
+      << F::SetCalibrated(1);
+    QCOMPARE(F::Writes(o.framesSince(mark)), w);
+    QCOMPARE(o.child<QLabel>("lblCalibrate")->text(),
+             QStringLiteral("Calibration failed: focuser not responding"));
+    QCOMPARE(o.register24(0x44), 16757216);
     QCOMPARE(o.register24(0x41), 40000);
+}
+
+void TestCalibration::unconfirmedCompletionWriteFails_data() {
+    QTest::addColumn<QString>("after"); // both attempts of the next SetCalibrated are lost
+    QTest::addColumn<QString>("label");
+    // The last byte of MaxTravel (1001).
+    QTest::newRow("Calibrated flag") << "50 03 12 31 43 E9 00 00"
+                                     << "Calibration failed: the controller did not confirm the "
+                                        "Calibrated flag; calibrate again";
+}
+
+void TestCalibration::unconfirmedCompletionWriteFails() {
+    QFETCH(QString, after);
+    QFETCH(QString, label);
+    OptionsRig o(SlowConfig(1001, 4000, 4000));
+    o.model.onExchange = [&](const QByteArray& frame, const QByteArray&) {
+        if (sim::ControllerModel::toHex(frame) == after)
+            o.model.injectFault(49, sim::Fault::NoAnswer, 2);
+    };
+    o.open([&](frmOptions&) { o.click("cmdCalibrate"); });
+    // The flag was obeyed all the same: it is cleared with the limits it would vouch for.
+    VerifyCancelled(o, label);
 }
 
 void TestCalibration::noTravelFails() {

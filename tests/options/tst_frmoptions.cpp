@@ -524,6 +524,26 @@ void TestFrmOptions::limitsBoxSendsOnlyWhenEnabled() {
     QCOMPARE(offClick, QStringList() << F::SetLimitMax(0) << F::SetLimitMin(0));
 }
 
+void TestFrmOptions::limitsBoxShowsWhatIsEnforced_data() {
+    QTest::addColumn<int>("fault"); // on both attempts of SetLimitMax
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("limit set, its answer lost: shown on") << int(sim::Fault::NoAnswer) << true;
+    QTest::newRow("silent: nothing known enforced, shown off")
+        << int(sim::Fault::GoSilent) << false;
+}
+
+void TestFrmOptions::limitsBoxShowsWhatIsEnforced() {
+    QFETCH(int, fault);
+    QFETCH(bool, shown);
+    OptionsRig o;
+    o.storeCalibration(400000);
+    o.model.injectFault(27, sim::Fault(fault), 2);
+    o.open([&](frmOptions&) { o.child<QCheckBox>("chkLimits")->click(); });
+    QCOMPARE(o.child<QCheckBox>("chkLimits")->isChecked(), shown);
+    QCOMPARE(o.rig.messages.shown.last().text,
+             QStringLiteral("The controller did not confirm the limits; they were read back"));
+}
+
 void TestFrmOptions::limitsBoxSilentBehindDisabledFrame() {
     OptionsRig o; // uncalibrated: the limits frame stays disabled
     QStringList sent;

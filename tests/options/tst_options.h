@@ -23,6 +23,8 @@ private Q_SLOTS:
     void openingSendsNoSetCommand_data();
     void openingSendsNoSetCommand();
     void limitsBoxSendsOnlyWhenEnabled();
+    void limitsBoxShowsWhatIsEnforced_data();
+    void limitsBoxShowsWhatIsEnforced();
     void limitsBoxSilentBehindDisabledFrame();
     void autoStopBoxSendsOnlyWhenEnabled();
     void quickCalibrateOffered_data();
@@ -57,6 +59,8 @@ private Q_SLOTS:
     void silentFocuserFails_data();
     void silentFocuserFails();
     void unreadableStoredTravelFails();
+    void unconfirmedCompletionWriteFails_data();
+    void unconfirmedCompletionWriteFails();
     void noTravelFails();
     void escAndCloseCancelWhileRunning_data();
     void escAndCloseCancelWhileRunning();

@@ -250,8 +250,7 @@ Sequence<bool> Calibration::Full(Pacer& pacer) {
     o = co_await FindMiddleByRate(pacer);
     if (o != Outcome::Done)
         co_return co_await End(pacer, o);
-    co_await Complete(pacer, half, travel, true);
-    co_return true;
+    co_return co_await Complete(pacer, half, travel, true);
 }
 
 Sequence<bool> Calibration::Quick(Pacer& pacer) {
@@ -297,8 +296,7 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     co_await device_.gotos().GotoAndWaitPaced(0, stopCount_, pacer);
     if (!Running())
         co_return co_await End(pacer, Outcome::Cancelled);
-    co_await Complete(pacer, h, static_cast<int>(stored), false);
-    co_return true;
+    co_return co_await Complete(pacer, h, static_cast<int>(stored), false);
 }
 
 Sequence<bool> Calibration::Complete(Pacer& pacer, int half, int travel, bool full) {
@@ -313,25 +311,34 @@ Sequence<bool> Calibration::Complete(Pacer& pacer, int half, int travel, bool fu
     EdgeSound();
     co_await PumpEvents(pacer);
     // Both calibrations store the limits of the scale they have just centred; the quick
-    // one must not reuse real limits stored in a scale that a Reset has shifted since.
+    // one must not reuse real limits stored in a scale that a Reset has shifted since. The
+    // Calibrated flag goes last: until it is confirmed the controller holds no calibration,
+    // so a write that is not confirmed ends the calibration there.
     const int upper = WrapSteps(half);
     const int lower = WrapSteps(-half);
-    c.SetLimitMax(upper, -1);
+    if (c.SetLimitMax(upper, -1) != 0)
+        co_return co_await Unconfirmed(pacer, kLabelActiveLimitsUnconfirmed);
     co_await PumpEvents(pacer);
-    c.SetLimitMin(lower, +1);
+    if (c.SetLimitMin(lower, +1) != 0)
+        co_return co_await Unconfirmed(pacer, kLabelActiveLimitsUnconfirmed);
     co_await PumpEvents(pacer);
-    co_await device_.WriteRegister24(pacer, reg::RealLimitMax, upper);
+    if (co_await device_.WriteRegister24(pacer, reg::RealLimitMax, upper) != 0)
+        co_return co_await Unconfirmed(pacer, kLabelRealLimitsUnconfirmed);
     co_await PumpEvents(pacer);
-    co_await device_.WriteRegister24(pacer, reg::RealLimitMin, lower);
+    if (co_await device_.WriteRegister24(pacer, reg::RealLimitMin, lower) != 0)
+        co_return co_await Unconfirmed(pacer, kLabelRealLimitsUnconfirmed);
     co_await PumpEvents(pacer);
-    c.SetAutoStop(1);
+    if (c.SetAutoStop(1) != 0)
+        co_return co_await Unconfirmed(pacer, kLabelAutoStopUnconfirmed);
     view_.ShowAutoStop(true);
     co_await PumpEvents(pacer);
     if (full) {
-        co_await device_.WriteRegister24(pacer, reg::MaxTravel, travel);
+        if (co_await device_.WriteRegister24(pacer, reg::MaxTravel, travel) != 0)
+            co_return co_await Unconfirmed(pacer, kLabelTravelUnconfirmed);
         co_await PumpEvents(pacer);
     }
-    c.SetCalibrated(1);
+    if (c.SetCalibrated(1) != 0)
+        co_return co_await Unconfirmed(pacer, kLabelFlagUnconfirmed);
     co_await PumpEvents(pacer);
     view_.ShowLimits(true);
     device_.CalibrationStored(true, travel, upper);
@@ -351,7 +358,9 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
 
     // Written again for a cancel: a click that came inside one of the calibration's own
     // commands may have been followed by a progress line.
-    if (outcome == Outcome::NotResponding)
+    if (outcome == Outcome::Unconfirmed)
+        SetLabel(unconfirmed_);
+    else if (outcome == Outcome::NotResponding)
         SetLabel(kLabelNotResponding);
     else if (outcome == Outcome::NoTravel)
         SetLabel(kLabelNoTravel);
@@ -372,12 +381,17 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
     co_await PumpEvents(pacer);
     c.SetLimitMin(0, 0);
     co_await PumpEvents(pacer);
-    // A cancelled quick calibration that has not yet moved the counter leaves the stored
-    // calibration as valid as it was; no need for a full one.
-    const bool keep = keepStored_ && outcome == Outcome::Cancelled;
-    if (keep) {
+    // A quick calibration that has not yet moved the counter, cancelled or failed, leaves the
+    // stored calibration as valid as it was; no need for a full one.
+    if (keepStored_) {
         c.SetCalibrated(1);
     } else {
+        // A completion may have got as far as the flag, obeyed without its answer: it must
+        // not vouch for what is cleared here.
+        if (outcome == Outcome::Unconfirmed) {
+            c.SetCalibrated(0);
+            co_await PumpEvents(pacer);
+        }
         co_await device_.WriteRegister24(pacer, reg::RealLimitMax, 0);
         co_await PumpEvents(pacer);
         co_await device_.WriteRegister24(pacer, reg::RealLimitMin, 0);
@@ -392,6 +406,11 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
     Silence();
     active_ = false;
     co_return false;
+}
+
+Sequence<bool> Calibration::Unconfirmed(Pacer& pacer, const QString& label) {
+    unconfirmed_ = label;
+    co_return co_await End(pacer, Outcome::Unconfirmed);
 }
 
 void Calibration::Abandon() {

@@ -25,6 +25,17 @@ inline const QString kLabelCancelled = QStringLiteral("Cancelled!");
 inline const QString kLabelNotResponding =
     QStringLiteral("Calibration failed: focuser not responding");
 inline const QString kLabelNoTravel = QStringLiteral("Calibration failed: no travel measured");
+// What the completion stores, as its failure texts name it.
+inline const QString kLabelActiveLimitsUnconfirmed = QStringLiteral(
+    "Calibration failed: the controller did not confirm the active limits; calibrate again");
+inline const QString kLabelRealLimitsUnconfirmed = QStringLiteral(
+    "Calibration failed: the controller did not confirm the real limits; calibrate again");
+inline const QString kLabelAutoStopUnconfirmed = QStringLiteral(
+    "Calibration failed: the controller did not confirm the auto-stop; calibrate again");
+inline const QString kLabelTravelUnconfirmed = QStringLiteral(
+    "Calibration failed: the controller did not confirm the travel; calibrate again");
+inline const QString kLabelFlagUnconfirmed = QStringLiteral(
+    "Calibration failed: the controller did not confirm the Calibrated flag; calibrate again");
 
 // Where a calibration shows its progress: the options dialog with its label, check boxes
 // and buttons, the INDI driver with properties.
@@ -72,13 +83,15 @@ public:
     bool Active() const { return active_; }
 
 private:
-    enum class Outcome { Done, Cancelled, NotResponding, NoTravel };
+    enum class Outcome { Done, Cancelled, NotResponding, NoTravel, Unconfirmed };
 
     Sequence<bool> Prepare(Pacer& pacer, bool full);
     Sequence<Outcome> EdgeSearch(Pacer& pacer, int rate, bool rightEdge);
     Sequence<Outcome> FindMiddleByRate(Pacer& pacer);
     Sequence<bool> Complete(Pacer& pacer, int half, int travel, bool full);
     Sequence<bool> End(Pacer& pacer, Outcome outcome);
+    // The completion's write that the controller did not confirm, named for the operator.
+    Sequence<bool> Unconfirmed(Pacer& pacer, const QString& label);
 
     // DisplayPosition, telling whether the controller answered.
     bool DisplayPosition();
@@ -95,6 +108,7 @@ private:
     quint64 stopCount_ = 0;
     // A quick calibration that has not yet moved the counter: its stored limits still hold.
     bool keepStored_ = false;
+    QString unconfirmed_;
     // How much more the counter reads since the start, while every set of it followed a
     // position read that got through; the device moves the focus points by it.
     qint64 shift_ = 0;

@@ -44,6 +44,13 @@ const QString kSyncRefusedText =
                    "\"Reset Position to Zero\" to move its zero.");
 const QString kNoAnswerText =
     QStringLiteral("The focuser did not answer; the position was not reset.");
+const QString kCounterUnconfirmedText = QStringLiteral(
+    "%1 failed: the controller did not confirm the new position; the stored limits were not moved");
+const QString kRealLimitsUnconfirmedText =
+    QStringLiteral("%1 failed: the controller did not confirm the moved limits; the focuser must "
+                   "be calibrated again");
+const QString kActiveLimitsUnconfirmedText = QStringLiteral(
+    "%1 failed: the controller did not confirm the active limits; they were read back");
 const QString kMovingText = QStringLiteral("The focuser is moving.");
 const QString kGivenUpText =
     QStringLiteral("Focuser not responding for 10 seconds: the move was given up and a stop sent.");
@@ -267,23 +274,39 @@ Outcome FocuserDevice::QuickCalibrationAllowed() {
     return QuickCalibrationCheck(pacer).RunToEnd();
 }
 
-Sequence<int> FocuserDevice::SwitchActiveLimits(Pacer& pacer, bool on) {
+Sequence<int> FocuserDevice::SwitchActiveLimits(Pacer& pacer, bool on, bool& enforced) {
     qint32 upper = 0;
     qint32 lower = 0;
-    int result = 0;
+    enforced = !on;
     if (on) {
-        result |= co_await ReadRegister24(pacer, reg::RealLimitMax, upper);
+        // Without both stored limits a limit byte of 0 would switch the limits off instead.
+        const bool readMax = co_await ReadRegister24(pacer, reg::RealLimitMax, upper) == 0;
         co_await PumpEvents(pacer);
-        result |= co_await ReadRegister24(pacer, reg::RealLimitMin, lower);
+        if (!readMax || co_await ReadRegister24(pacer, reg::RealLimitMin, lower) != 0)
+            co_return -1;
         co_await PumpEvents(pacer);
     }
-    result |= commands_.SetLimitMax(upper, on ? -1 : 0);
+    bool confirmed = commands_.SetLimitMax(upper, on ? -1 : 0) == 0;
     co_await PumpEvents(pacer);
-    result |= commands_.SetLimitMin(lower, on ? +1 : 0);
-    co_return result != 0 ? -1 : 0;
+    confirmed = confirmed && commands_.SetLimitMin(lower, on ? +1 : 0) == 0;
+    if (confirmed) {
+        enforced = on;
+        co_return 0;
+    }
+    // A write whose answer was lost may still have been obeyed, and one side may be set while
+    // the other is not: only the controller knows which limits it now enforces.
+    co_await PumpEvents(pacer);
+    qint32 min = 0;
+    qint32 max = 0;
+    const bool readMin = commands_.GetLimitMin(min) == 0;
+    co_await PumpEvents(pacer);
+    const bool readMax = commands_.GetLimitMax(max) == 0;
+    enforced = (readMin && min != 0) || (readMax && max != 0);
+    co_return -2;
 }
 
-Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeLimitsOn) {
+Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeLimitsOn,
+                                    const QString& action) {
     // The point that reads p now reads newPosition, so a stored limit L moves by the same
     // amount. Limits that cannot be read must not be shifted into garbage.
     const int p = motion_.CurrentPosition;
@@ -301,21 +324,46 @@ Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeL
         activeLimitsOn = lower != 0 || upper != 0;
     }
     const qint64 shift = static_cast<qint64>(SignedSteps(newPosition)) - SignedSteps(p);
-    commands_.SetPosition(newPosition);
+    if (commands_.SetPosition(newPosition) != 0) {
+        // Only the answer may have been lost: the counter itself says whether it was loaded.
+        const int now = commands_.GetPosition();
+        if (now != -1)
+            motion_.CurrentPosition = now;
+        if (now != newPosition)
+            return Outcome::refused(kCounterUnconfirmedText.arg(action));
+    }
+    // From here on the counter has moved: the focus points and the reference follow it, whatever
+    // becomes of the limits.
+    ShiftFocusPoints(settings_.FocusPoints, shift);
+    tempComp_.ReferenceDue();
     // Limits that were never stored (0) stay unstored.
     const int newMax = realMax == 0 ? 0 : WrapSteps(static_cast<int>(SignedSteps(realMax) + shift));
     const int newMin = realMin == 0 ? 0 : WrapSteps(static_cast<int>(SignedSteps(realMin) + shift));
-    commands_.SetRealLimitMax(newMax);
-    commands_.SetRealLimitMin(newMin);
-    if (*activeLimitsOn) {
-        commands_.SetLimitMax(newMax, -1);
-        commands_.SetLimitMin(newMin, +1);
+    if (commands_.SetRealLimitMax(newMax) != 0 || commands_.SetRealLimitMin(newMin) != 0) {
+        qint32 storedMax = -1;
+        qint32 storedMin = -1;
+        const bool stored = commands_.GetRealLimitMax(storedMax) == 0 &&
+                            commands_.GetRealLimitMin(storedMin) == 0 && storedMax == newMax &&
+                            storedMin == newMin;
+        if (!stored) {
+            // Stored limits that no longer match the counter would put the end stops in the
+            // wrong place on every scale: the focuser is declared uncalibrated instead.
+            commands_.SetCalibrated(0);
+            CalibrationStored(false, 0, 0);
+            return Outcome::refused(kRealLimitsUnconfirmedText.arg(action));
+        }
     }
     // Only an anchored scale follows the stops; the uncalibrated one spans the whole counter.
     if (realMax != 0 && scale_.Anchored())
         scale_ = PositionMap::FromController(true, scale_.Max(), newMax);
-    ShiftFocusPoints(settings_.FocusPoints, shift);
-    tempComp_.ReferenceDue();
+    if (*activeLimitsOn &&
+        (commands_.SetLimitMax(newMax, -1) != 0 || commands_.SetLimitMin(newMin, +1) != 0)) {
+        // Read back, so that what the program believes of them is what the controller enforces.
+        qint32 unused = 0;
+        commands_.GetLimitMin(unused);
+        commands_.GetLimitMax(unused);
+        return Outcome::refused(kActiveLimitsUnconfirmedText.arg(action));
+    }
     return Outcome::done();
 }
 
@@ -1050,11 +1098,14 @@ Sequence<bool> FocuserDevice::StatusSteps(Pacer& pacer) {
 Sequence<bool> FocuserDevice::LimitsSteps(Pacer& pacer, bool on) {
     if (calibrationRun_.Valid())
         co_return false;
-    const int switched = co_await SwitchActiveLimits(pacer, on);
-    if (switched == 0)
-        state_.limitsOn = on;
+    bool enforced = false;
+    const int switched = co_await SwitchActiveLimits(pacer, on, enforced);
+    if (switched == -1)
+        Tell(kLimitsUnreadText, true);
     else
-        Tell(kSilentText, true);
+        state_.limitsOn = enforced;
+    if (switched == -2)
+        Tell(kLimitsUnconfirmedText, true);
     Notify();
     co_return true;
 }

@@ -26,6 +26,12 @@ class Platform;
 class SerialPort;
 class SoundPlayer;
 
+// Why switching the active limits failed (the options check box, TARNIVEL_LIMITS).
+inline const QString kLimitsUnreadText =
+    QStringLiteral("The focuser did not answer; the limits were not changed.");
+inline const QString kLimitsUnconfirmedText =
+    QStringLiteral("The controller did not confirm the limits; they were read back");
+
 // What a verb did: it started something that ends later (watch the state), it is done, or it
 // was refused and the focuser was left as it was; reason says why, for the operator.
 struct Outcome {
@@ -203,14 +209,19 @@ public:
     Outcome QuickCalibrationAllowed();
 
     // The controller's active limits on (one block inside the stored real limits) or off;
-    // -1 when any of its commands failed.
-    Sequence<int> SwitchActiveLimits(Pacer& pacer, bool on);
+    // enforced tells which they now are. -1: the stored limits could not be read and nothing
+    // was sent; -2: a write was not confirmed and the limits were read back into enforced.
+    Sequence<int> SwitchActiveLimits(Pacer& pacer, bool on, bool& enforced);
 
     // The counter reads newPosition where it now reads CurrentPosition; the stored real limits
     // (and the active limits when they are on: activeLimitsOn, or as the controller reports
     // them when not given) move with it, so the end stops keep their place on the scale.
-    // Refused when the limits cannot be read (nothing is changed then).
-    Outcome ShiftCounter(int newPosition, std::optional<bool> activeLimitsOn);
+    // Refused when the limits cannot be read or the counter was not loaded (nothing is changed
+    // then), and, with the counter moved, when the controller did not confirm the limits: the
+    // focuser is then left uncalibrated, or its active limits read back. action names the
+    // operator's command in the reason.
+    Outcome ShiftCounter(int newPosition, std::optional<bool> activeLimitsOn,
+                         const QString& action = QStringLiteral("Reset"));
 
     // Whether raw lies beyond the controller's active limits as they were last set or read
     // (a goto there stops short); false while they are off or not known.

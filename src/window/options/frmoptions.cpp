@@ -124,6 +124,8 @@ void frmOptions::BuildControls() {
     lblCalibrate->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     lblCalibrate->setMinimumHeight(fontMetrics().lineSpacing() * 3 + 4);
     lblCalibrate->setMinimumWidth(fontMetrics().horizontalAdvance(kLabelNotResponding) + 8);
+    // A failed completion names its write in a line longer than the frame.
+    lblCalibrate->setWordWrap(true);
     lblPosition = Named(new QLabel(Frame9), "lblPosition");
     lblPosition->setTextFormat(Qt::PlainText);
     lblPosition->setAlignment(Qt::AlignHCenter);
@@ -440,7 +442,18 @@ void frmOptions::chkLimits_Click() {
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
     InlinePacer pacer(console_.platform);
-    console_.device.SwitchActiveLimits(pacer, chkLimits->isChecked()).RunToEnd();
+    bool enforced = false;
+    const int switched =
+        console_.device.SwitchActiveLimits(pacer, chkLimits->isChecked(), enforced).RunToEnd();
+    if (switched == 0)
+        return;
+    {
+        // The box shows what the controller enforces, without switching anything again.
+        const QSignalBlocker quiet(chkLimits);
+        chkLimits->setChecked(enforced);
+    }
+    console_.messages.show(MsgIcon::Warning, console_.appTitle,
+                           switched == -1 ? kLimitsUnreadText : kLimitsUnconfirmedText);
 }
 
 void frmOptions::chkAutoStop_Click() {
@@ -508,12 +521,19 @@ void frmOptions::cmdReset_Click() {
         return;
 
     const Outcome reset = console_.device.ShiftCounter(0, chkLimits->isChecked());
-    if (!reset.ok()) {
-        console_.messages.show(MsgIcon::Warning, console_.appTitle, reset.reason);
-        return;
-    }
-    // A second Reset in the same dialog must start from the new scale.
+    // A second Reset in the same dialog must start from the new scale; a failed one may have
+    // moved the counter all the same.
     console_.DisplayPosition();
+    if (reset.ok())
+        return;
+    const int lower = console_.commands.KnownLimitMinByte();
+    const int upper = console_.commands.KnownLimitMaxByte();
+    if (lower >= 0 && upper >= 0) {
+        // The box follows the limits as they were read back.
+        const QSignalBlocker quiet(chkLimits);
+        chkLimits->setChecked(lower > 0 || upper > 0);
+    }
+    console_.messages.show(MsgIcon::Warning, console_.appTitle, reset.reason);
 }
 
 bool frmOptions::ValidateScaleFactor() {

@@ -331,7 +331,8 @@ void frmEditPosition::RealignByCounter(int editedRow) {
     const int oldRaw = PositionTable->ItemData(editedRow);
     // The stored limits move with the counter, so the end stops keep their place on every
     // front end's scale.
-    const Outcome realigned = console_.device.ShiftCounter(oldRaw, std::nullopt);
+    const Outcome realigned =
+        console_.device.ShiftCounter(oldRaw, std::nullopt, QStringLiteral("ReAlign"));
     if (!realigned.ok()) {
         console_.messages.show(MsgIcon::Warning, console_.appTitle, realigned.reason,
                                MsgButtons::Ok);
