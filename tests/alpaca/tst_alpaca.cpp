@@ -52,7 +52,9 @@ public:
 
 // Sends raw bytes and returns what came back once the reply is complete or the server
 // closed the connection; the event loop runs meanwhile, so the server in this process answers.
-QByteArray Exchange(QTcpSocket& socket, const QByteArray& raw, int waitMs = 3000) {
+// A PUT Connected answers once the whole connect is done, failed reads and their quiet line
+// included.
+QByteArray Exchange(QTcpSocket& socket, const QByteArray& raw, int waitMs = 10000) {
     socket.write(raw);
     QByteArray reply;
     QElapsedTimer clock;
@@ -409,13 +411,12 @@ void TestAlpaca::daemon_data() {
                         {Talk::Frames, {}, "17", "50 04 12 17 FF F0 60 00"}};
     QTest::newRow("above MaxStep stops at MaxStep")
         << fast
-        << Conversation{
-               {Talk::Mark},
-               {Talk::Put, "move", "Position=20000", ok("")},
-               {Talk::Until, "position", none, R"("Value":8000})"},
-               {Talk::Until, "ismoving", none, R"("Value":false})"},
-               // The end stop is the target: no overshoot point beyond it.
-               {Talk::Frames, {}, "17", "50 04 12 17 00 0F A0 00"}};
+        << Conversation{{Talk::Mark},
+                        {Talk::Put, "move", "Position=20000", ok("")},
+                        {Talk::Until, "position", none, R"("Value":8000})"},
+                        {Talk::Until, "ismoving", none, R"("Value":false})"},
+                        // The end stop is the target: no overshoot point beyond it.
+                        {Talk::Frames, {}, "17", "50 04 12 17 00 0F A0 00"}};
 
     QTest::newRow("temperature compensation: on, a move keeps it, halt switches it off")
         << fast

@@ -393,13 +393,11 @@ void TestWindowFaults::recoverAndClose(WindowRig& r, const QString& expectedSett
 
 void TestWindowFaults::faultFromTheStart_data() {
     QTest::addColumn<int>("faultKind");
-    QTest::addColumn<QString>("message"); // empty: the connect succeeds
+    QTest::addColumn<QString>("message");
     for (const auto& f : kFaults) {
         QString message = kNoFocuser;
         if (f.fault == Fault::PortVanish)
             message = kCannotOpen; // the adapter is not there to open
-        else if (f.fault == Fault::SlowAnswer)
-            message.clear(); // the probe's second attempt takes the first one's late answer
         QTest::addRow("%s", f.name) << int(f.fault) << message;
     }
 }
@@ -415,13 +413,6 @@ void TestWindowFaults::faultFromTheStart() {
     StartFault(r, fault);
     const qint64 t0 = r.rig->sim.platform.nowMs();
     r.connectTo(1);
-    if (message.isEmpty()) {
-        QVERIFY(r.rig->sim.link.LinkOpen());
-        r.tick(10);
-        QVERIFY(r.w->rateTimer->isArmed());
-        recoverAndClose(r, SettingsFingerprint(kSettingsFile));
-        return;
-    }
     QVERIFY(r.rig->sim.platform.nowMs() - t0 <= kWorstStopMs);
     QCOMPARE(r.rig->messages.texts(), QStringList{message});
     QCOMPARE(int(r.rig->messages.shown[0].icon), int(MsgIcon::Error));
