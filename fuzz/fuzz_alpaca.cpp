@@ -26,6 +26,7 @@ public:
         connected = true;
         return {};
     }
+    AlpacaResult WaitConnected() override { return {}; }
     AlpacaResult Disconnect() override {
         connected = false;
         return {};
