@@ -559,15 +559,19 @@ void FocuserDevice::EndJog() {
     }
 }
 
+void FocuserDevice::EndGotoWithAStop() {
+    commands_.Stop();
+    positionDue_ = false;
+    FinishGoto();
+}
+
 void FocuserDevice::StartGotoRaw(int raw, std::optional<int> overshoot) {
     // A timed move still running ends first; its timer would otherwise end this goto.
     EndJog();
     if (motion_.GotoMode == kGotoModeGoto) {
         // A goto under way is stopped and the focuser read, so the new one is planned from
         // where it really is and still ends from the approach side.
-        commands_.Stop();
-        positionDue_ = false;
-        FinishGoto();
+        EndGotoWithAStop();
         ServedReadout();
     }
     compGotoTarget_.reset();
@@ -745,11 +749,8 @@ Outcome FocuserDevice::Calibrate(bool full) {
     if (!allowed.ok())
         return allowed;
     // Compensation's own goto gives way: it would finish in the counter the calibration sets.
-    if (motion_.GotoMode == kGotoModeGoto && compGotoTarget_) {
-        commands_.Stop();
-        positionDue_ = false;
-        FinishGoto();
-    }
+    if (motion_.GotoMode == kGotoModeGoto && compGotoTarget_)
+        EndGotoWithAStop();
     // Its set-up takes a second or more of commands, during which a move would run on
     // unwatched; ending the move here would leave the motor running.
     if (motion_.GotoMode == kGotoModeGoto || state_.jogging || keptMove_)

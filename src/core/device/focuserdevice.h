@@ -331,6 +331,8 @@ private:
     void SendFanRequest();
     // A goto or a jog ends where it is, as after a stop, without sending anything.
     void EndMotionAsStopped();
+    // The running goto ends here and now: a stop frame, then the usual clean-up.
+    void EndGotoWithAStop();
     void StartGotoRaw(int raw, std::optional<int> overshoot = std::nullopt);
     void ServedReadout();
     void UpdateClientPosition();
