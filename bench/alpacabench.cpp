@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -40,7 +41,7 @@ constexpr double kHaltStillTargetMs = kHaltTargetMs + 132.0;
 
 // One request on a kept-alive connection; the reply's body, empty on failure.
 QByteArray askOn(QTcpSocket& client, quint16 port, const QByteArray& method,
-                 const QByteArray& member, const QByteArray& body = {}) {
+                 const QByteArray& member, const QByteArray& body = {}, int waitMs = 3000) {
     if (client.state() != QAbstractSocket::ConnectedState) {
         client.abort();
         client.connectToHost(QHostAddress::LocalHost, port);
@@ -53,13 +54,15 @@ QByteArray askOn(QTcpSocket& client, quint16 port, const QByteArray& method,
     QByteArray reply;
     static const QRegularExpression length(QStringLiteral("Content-Length: (\\d+)"),
                                            QRegularExpression::CaseInsensitiveOption);
-    while (client.waitForReadyRead(3000)) {
+    while (client.waitForReadyRead(waitMs)) {
         reply += client.readAll();
         const qsizetype head = reply.indexOf("\r\n\r\n");
         const auto m = length.match(QString::fromLatin1(reply.left(head)));
         if (head >= 0 && m.hasMatch() && reply.size() - head - 4 >= m.captured(1).toLongLong())
             return reply.mid(head + 4);
     }
+    // A reply still on its way would be read as the next request's.
+    client.abort();
     return {};
 }
 
@@ -86,18 +89,25 @@ public:
     }
 
     QString start(const QString& daemonPath) {
+        return start(daemonPath, kServedCalibratedState,
+                     {QStringLiteral("--lower"), QStringLiteral("-4000"), QStringLiteral("--upper"),
+                      QStringLiteral("4000"), QStringLiteral("--approach-speed"),
+                      QString::number(kApproachSpeed)});
+    }
+
+    // The daemon on a simulator that starts from stateFile with simArgs.
+    QString start(const QString& daemonPath, const QByteArray& stateFile,
+                  const QStringList& simArgs) {
         const QString state = dir.filePath(QStringLiteral("sim.state"));
         simLog = dir.filePath(QStringLiteral("sim.log"));
         if (!dir.isValid() ||
             !writeFile(dir.filePath(QStringLiteral("tarnivel.ini")), kServedSettings) ||
-            !writeFile(state, kServedCalibratedState))
+            !writeFile(state, stateFile))
             return QStringLiteral("cannot prepare the daemon's folder");
         sim.setOutputFile(simLog);
-        if (!sim.start(fastSimArgs(dir.path(),
-                                   {QStringLiteral("--state"), state, QStringLiteral("--lower"),
-                                    QStringLiteral("-4000"), QStringLiteral("--upper"),
-                                    QStringLiteral("4000"), QStringLiteral("--approach-speed"),
-                                    QString::number(kApproachSpeed), QStringLiteral("--verbose")})))
+        if (!sim.start(fastSimArgs(dir.path(), QStringList{QStringLiteral("--state"), state,
+                                                           QStringLiteral("--verbose")} +
+                                                   simArgs)))
             return sim.error();
         daemon.setStandardErrorFile(dir.filePath(QStringLiteral("daemon.log")));
         daemon.start(daemonPath,
@@ -109,8 +119,14 @@ public:
         const auto m = QRegularExpression(QStringLiteral("http://127.0.0.1:(\\d+)/"))
                            .match(QString::fromUtf8(daemon.readAllStandardOutput()));
         port = m.captured(1).toUShort();
-        if (!m.hasMatch() ||
-            !ask("PUT", "connected", "Connected=True").contains("\"ErrorNumber\":0,"))
+        if (!m.hasMatch())
+            return QStringLiteral("the daemon did not say where it listens");
+        return {};
+    }
+
+    // Connected, and a temperature read: the state every timing below starts from.
+    QString connect() {
+        if (!ask("PUT", "connected", "Connected=True").contains("\"ErrorNumber\":0,"))
             return QStringLiteral("the daemon did not connect");
         if (!until("temperature", "\"ErrorNumber\":0,"))
             return QStringLiteral("the daemon read no temperature");
@@ -119,8 +135,8 @@ public:
 
     // One request on the kept-alive connection; the reply's body, empty on failure.
     QByteArray ask(const QByteArray& method, const QByteArray& member,
-                   const QByteArray& body = {}) {
-        return askOn(client, port, method, member, body);
+                   const QByteArray& body = {}, int waitMs = 3000) {
+        return askOn(client, port, method, member, body, waitMs);
     }
 
     bool until(const QByteArray& member, const QByteArray& wanted) {
@@ -169,7 +185,9 @@ QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int
     if (!QFileInfo::exists(daemonPath))
         return failure(QStringLiteral("%1 was not built").arg(daemonPath));
     AlpacaRig rig(simPath);
-    const QString error = rig.start(daemonPath);
+    QString error = rig.start(daemonPath);
+    if (error.isEmpty())
+        error = rig.connect();
     if (!error.isEmpty())
         return failure(error);
     QJsonObject result;
@@ -307,6 +325,78 @@ QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int
         QStringLiteral("haltToStill"),
         timing(haltToStill, kHaltStillTargetMs,
                haltToStill.count() == kCrowdRounds && haltToStill.max() <= kHaltStillTargetMs));
+    return result;
+}
+
+namespace {
+
+// A calibrated 200000-step travel standing at its middle: MaxTravel 0x030D40, real lower limit
+// -100000 (0xFE7960), real upper limit +100000 (0x0186A0). A client sees MaxStep 200000 and
+// Position 100000.
+const QByteArray kLongCalibratedState =
+    "register40=1\nregister41=3\nregister42=13\nregister43=64\n"
+    "register44=254\nregister45=121\nregister46=96\nregister47=1\n"
+    "register48=134\nregister49=160\nautoStop=1\nplace=0\nposition=0\n";
+const QByteArray kLongMaxStep = "\"Value\":200000}";
+const QByteArray kLongMiddle = "\"Value\":100000}";
+constexpr double kLateShare = 0.15;
+// A connect reads some twenty registers; each late answer costs its attempt and a quiet line.
+constexpr int kConnectWaitMs = 30000;
+
+} // namespace
+
+QJsonObject measureLateConnects(const QString& simPath, const QString& daemonPath, int connects) {
+    if (!QFileInfo::exists(daemonPath))
+        return failure(QStringLiteral("%1 was not built").arg(daemonPath));
+    AlpacaRig rig(simPath);
+    // Late answers arrive 500 ms after their frame, past the link's receive time-out.
+    const QString error =
+        rig.start(daemonPath, kLongCalibratedState,
+                  {QStringLiteral("--lower"), QStringLiteral("-100000"), QStringLiteral("--upper"),
+                   QStringLiteral("100000"), QStringLiteral("--fault-rate"),
+                   QStringLiteral("slow-answer=%1").arg(kLateShare), QStringLiteral("--slow-ms"),
+                   QStringLiteral("500")});
+    if (!error.isEmpty())
+        return failure(error);
+    int right = 0;
+    int wrong = 0;
+    int refused = 0;   // the connect failed and said so
+    int scaleKept = 0; // connected, and the members that need the scale answered an error
+    Series seconds;
+    QStringList wrongScales;
+    for (int n = 0; n < connects; ++n) {
+        QElapsedTimer t;
+        t.start();
+        const QByteArray connected = rig.ask("PUT", "connected", "Connected=True", kConnectWaitMs);
+        seconds.add(static_cast<double>(t.elapsed()) / 1000.0);
+        if (!connected.contains("\"ErrorNumber\":0,")) {
+            ++refused;
+        } else {
+            const QByteArray max = rig.ask("GET", "maxstep");
+            const QByteArray position = rig.ask("GET", "position");
+            if (!max.contains("\"ErrorNumber\":0,") || !position.contains("\"ErrorNumber\":0,")) {
+                ++scaleKept;
+            } else if (max.contains(kLongMaxStep) && position.contains(kLongMiddle)) {
+                ++right;
+            } else {
+                ++wrong;
+                wrongScales << QString::fromUtf8(max + " " + position);
+            }
+        }
+        rig.ask("PUT", "connected", "Connected=False");
+    }
+    QJsonObject result;
+    result.insert(QStringLiteral("connects"), connects);
+    result.insert(QStringLiteral("lateShare"), kLateShare);
+    result.insert(QStringLiteral("rightScale"), right);
+    result.insert(QStringLiteral("wrongScale"), wrong);
+    result.insert(QStringLiteral("failedConnects"), refused);
+    result.insert(QStringLiteral("scaleNotYetKnown"), scaleKept);
+    result.insert(QStringLiteral("wrongScales"), QJsonArray::fromStringList(wrongScales));
+    result.insert(QStringLiteral("medianConnectSeconds"), seconds.median());
+    result.insert(QStringLiteral("maxConnectSeconds"), seconds.max());
+    // Every connect that shows a scale shows the right one; honest failures are counted apart.
+    result.insert(QStringLiteral("met"), wrong == 0 && right > 0);
     return result;
 }
 

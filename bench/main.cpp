@@ -40,6 +40,7 @@ constexpr double kStartupSeconds = 0.5;
 constexpr double kStartupMb = 80.0;
 constexpr int kStartupPositions = 1000;
 constexpr int kChildSlackMs = 30000;
+constexpr int kLateConnects = 30;
 
 void progress(const QString& text) {
     std::fputs(qPrintable(text + QLatin1Char('\n')), stderr);
@@ -262,7 +263,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption only(
         QStringLiteral("only"),
         QStringLiteral("Comma-separated subset: commands, responsiveness, idle, startup, "
-                       "settings, plot, driver, alpaca, compensation."),
+                       "settings, plot, driver, alpaca, compensation, late."),
         QStringLiteral("list"));
     const QCommandLineOption driver(QStringLiteral("driver"),
                                     QStringLiteral("The indi_tarnivel_focus driver."),
@@ -281,11 +282,11 @@ int main(int argc, char* argv[]) {
     const QStringList wanted =
         parser.isSet(only)
             ? parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts)
-            : QStringList{QStringLiteral("commands"),    QStringLiteral("responsiveness"),
-                          QStringLiteral("idle"),        QStringLiteral("startup"),
-                          QStringLiteral("settings"),    QStringLiteral("plot"),
-                          QStringLiteral("driver"),      QStringLiteral("alpaca"),
-                          QStringLiteral("compensation")};
+            : QStringList{QStringLiteral("commands"),     QStringLiteral("responsiveness"),
+                          QStringLiteral("idle"),         QStringLiteral("startup"),
+                          QStringLiteral("settings"),     QStringLiteral("plot"),
+                          QStringLiteral("driver"),       QStringLiteral("alpaca"),
+                          QStringLiteral("compensation"), QStringLiteral("late")};
 
     QJsonObject results;
     results.insert(QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
@@ -297,49 +298,57 @@ int main(int argc, char* argv[]) {
     results.insert(QStringLiteral("machine"), machine);
 
     if (wanted.contains(QStringLiteral("commands"))) {
-        progress(QStringLiteral("1/9 command timing (%1 exchanges of four commands)...")
+        progress(QStringLiteral("1/10 command timing (%1 exchanges of four commands)...")
                      .arg(nExchanges));
         results.insert(QStringLiteral("commands"), measureCommands(simPath, nExchanges));
     }
     if (wanted.contains(QStringLiteral("responsiveness"))) {
-        progress(QStringLiteral("2/9 responsiveness while waiting..."));
+        progress(QStringLiteral("2/10 responsiveness while waiting..."));
         results.insert(QStringLiteral("responsiveness"),
                        measureResponsiveness(simPath, nExchanges));
     }
     if (wanted.contains(QStringLiteral("idle"))) {
-        progress(QStringLiteral("3/9 idle cost (%1 s, connected and disconnected at once)...")
+        progress(QStringLiteral("3/10 idle cost (%1 s, connected and disconnected at once)...")
                      .arg(nIdleSeconds));
         results.insert(QStringLiteral("idle"), measureIdle(simPath, nIdleSeconds));
     }
     if (wanted.contains(QStringLiteral("startup"))) {
-        progress(QStringLiteral("4/9 start-up (%1 runs per settings file)...").arg(nStartupRuns));
+        progress(QStringLiteral("4/10 start-up (%1 runs per settings file)...").arg(nStartupRuns));
         results.insert(QStringLiteral("startup"), measureStartup(nStartupRuns));
     }
     if (wanted.contains(QStringLiteral("settings"))) {
-        progress(QStringLiteral("5/9 settings store scale..."));
+        progress(QStringLiteral("5/10 settings store scale..."));
         results.insert(QStringLiteral("settings"), measureSettingsScale());
     }
     if (wanted.contains(QStringLiteral("plot"))) {
-        progress(QStringLiteral("6/9 temperature plot (a log of 100,000 lines, adding points)..."));
+        progress(
+            QStringLiteral("6/10 temperature plot (a log of 100,000 lines, adding points)..."));
         results.insert(QStringLiteral("plot"), measurePlot());
     }
     if (wanted.contains(QStringLiteral("driver"))) {
-        progress(QStringLiteral("7/9 INDI driver (%1 s idle, gotos, aborts)...").arg(nIdleSeconds));
+        progress(
+            QStringLiteral("7/10 INDI driver (%1 s idle, gotos, aborts)...").arg(nIdleSeconds));
         results.insert(QStringLiteral("driver"),
                        measureDriver(simPath, parser.value(driver), nIdleSeconds));
     }
     if (wanted.contains(QStringLiteral("alpaca"))) {
-        progress(QStringLiteral("8/9 Alpaca server (%1 s idle, GETs, moves, halts)...")
+        progress(QStringLiteral("8/10 Alpaca server (%1 s idle, GETs, moves, halts)...")
                      .arg(nIdleSeconds));
         results.insert(QStringLiteral("alpaca"),
                        measureAlpaca(simPath, parser.value(alpaca), nIdleSeconds));
     }
     if (wanted.contains(QStringLiteral("compensation"))) {
         const int minutes = qMax(1, parser.value(nightMinutes).toInt());
-        progress(QStringLiteral("9/9 temperature compensation over a simulated night, then %1 "
+        progress(QStringLiteral("9/10 temperature compensation over a simulated night, then %1 "
                                 "minutes in real time...")
                      .arg(minutes));
         results.insert(QStringLiteral("compensation"), measureCompensation(simPath, minutes));
+    }
+
+    if (wanted.contains(QStringLiteral("late"))) {
+        progress(QStringLiteral("10/10 connects with 15 % of the answers late..."));
+        results.insert(QStringLiteral("late"),
+                       measureLateConnects(simPath, parser.value(alpaca), kLateConnects));
     }
 
     const QStringList missed = printReport(results);

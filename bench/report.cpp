@@ -413,6 +413,30 @@ void alpacaSection(const QJsonObject& o, QStringList& missed) {
     timed(QStringLiteral("halt to IsMoving false"), "haltToStill");
 }
 
+void lateSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("10. Connects to a calibrated 200000-step focuser, %1 % of answers 500 ms "
+                        "late (Alpaca)")
+             .arg(o.value(QStringLiteral("lateShare")).toDouble() * 100, 0, 'f', 0));
+    if (reportError(o, QStringLiteral("late answers"), missed))
+        return;
+    const bool met = o.value(QStringLiteral("met")).toBool();
+    line(QStringLiteral("   right scale %1, wrong scale %2 of %3 connects   target: no wrong "
+                        "scale  %4")
+             .arg(o.value(QStringLiteral("rightScale")).toInt())
+             .arg(o.value(QStringLiteral("wrongScale")).toInt())
+             .arg(o.value(QStringLiteral("connects")).toInt())
+             .arg(verdict(met)));
+    line(QStringLiteral("   honest failures apart: %1 connects refused, %2 with the scale not yet "
+                        "known")
+             .arg(o.value(QStringLiteral("failedConnects")).toInt())
+             .arg(o.value(QStringLiteral("scaleNotYetKnown")).toInt()));
+    line(QStringLiteral("   PUT Connected answered in %1 s (median), %2 s (max)")
+             .arg(fixed(o.value(QStringLiteral("medianConnectSeconds")).toDouble(), 2))
+             .arg(fixed(o.value(QStringLiteral("maxConnectSeconds")).toDouble(), 2)));
+    if (!met)
+        missed << QStringLiteral("connects with late answers");
+}
+
 void compensationSection(const QJsonObject& o, QStringList& missed) {
     line(QStringLiteral("9. Temperature compensation, simulated night (3 \u00b0C in 2 h, "
                         "k = -80 steps/\u00b0C, one count of sensor noise, a reading every %1 s)")
@@ -507,7 +531,8 @@ QStringList printReport(const QJsonObject& results) {
                     {"plot", plotSection},
                     {"driver", driverSection},
                     {"alpaca", alpacaSection},
-                    {"compensation", compensationSection}};
+                    {"compensation", compensationSection},
+                    {"late", lateSection}};
     for (const auto& s : sections) {
         const QString key = QLatin1String(s.key);
         if (!results.contains(key))

@@ -82,6 +82,7 @@ private Q_SLOTS:
     void connectRefused();
     void connectConversation();
     void connectUncalibratedWarns();
+    void connectWithRegistersThatDisagree();
     void connectSwitchesAutoStopOn();
     void controlStates_data();
     void controlStates();
@@ -302,6 +303,8 @@ void TestFrmTarnivel::connectConversation() {
         "50 02 12 30 42 00 00 01", "50 02 12 30 43 00 00 01",
         "50 02 12 30 47 00 00 01", // its real upper limit (0x47..0x49)
         "50 02 12 30 48 00 00 01", "50 02 12 30 49 00 00 01",
+        "50 02 12 30 44 00 00 01", // its real lower limit (0x44..0x46)
+        "50 02 12 30 45 00 00 01", "50 02 12 30 46 00 00 01",
         "50 01 12 EE 00 00 00 01", // auto-stop
         "50 01 12 1C 00 00 00 03", // lower limit
         "50 01 12 1D 00 00 00 03", // upper limit
@@ -340,6 +343,21 @@ void TestFrmTarnivel::connectUncalibratedWarns() {
     QVERIFY(r.w->fraManualAdjust->isEnabled());
     QVERIFY(r.w->cmdOptions->isEnabled());
     QVERIFY(r.w->rateTimer->isArmed());
+}
+
+void TestFrmTarnivel::connectWithRegistersThatDisagree() {
+    sim::SimConfig config = ReadyController();
+    // Travel 8000 (0x001F40), limits -4000 (0xFFF060) and +40000 (0x009C40): no span fits.
+    const quint8 registers[] = {0x00, 0x1F, 0x40, 0xFF, 0xF0, 0x60, 0x00, 0x9C, 0x40};
+    std::copy(std::begin(registers), std::end(registers), config.registers.begin() + 1);
+    WindowRig r(config);
+    r.connectTo(1);
+    QCOMPARE(r.w->lblStatus->text(),
+             QStringLiteral("The controller's calibration registers do not agree with each "
+                            "other; the end stops are not known until the next connect."));
+    // Read twice, then left unknown: no goto is clamped to ends that may be wrong.
+    QCOMPARE(r.frames().count("50 02 12 30 44 00 00 01"), 2);
+    QVERIFY(r.w->fraManualAdjust->isEnabled());
 }
 
 void TestFrmTarnivel::connectSwitchesAutoStopOn() {

@@ -36,6 +36,9 @@ const QString kScaleUnreadText =
 const QString kScaleDisagreesText =
     QStringLiteral("The controller's calibration registers do not agree with each other; the "
                    "position scale is kept and read again.");
+const QString kEndsUnknownText =
+    QStringLiteral("The controller's calibration registers do not agree with each other; the "
+                   "end stops are not known until the next connect.");
 const QString kScaleUnknownText =
     QStringLiteral("The focuser's calibration has not been read yet, so its positions are not "
                    "known; it is read again at the next poll.");
@@ -410,18 +413,34 @@ void FocuserDevice::ConnectedInPlace() {
     tempComp_.ClearReadings();
 }
 
-qint32 FocuserDevice::ReadTravelInPlace() {
+qint32 FocuserDevice::ReadTravelInPlace(QString* disagreement) {
     qint32 calibrated = 0;
     if (commands_.GetCalibrated(calibrated) != 0)
         calibrated = 0;
+    if (calibrated != 1) {
+        scale_ = PositionMap::FromController(false, 0);
+        return calibrated;
+    }
     InlinePacer pacer(link_.platform());
-    qint32 travel = 0;
-    qint32 upper = 0;
-    // Without both registers the ends are not known, and gotos are not clamped.
-    const bool read = calibrated == 1 &&
-                      ReadRegister24(pacer, reg::MaxTravel, travel).RunToEnd() == 0 &&
-                      ReadRegister24(pacer, reg::RealLimitMax, upper).RunToEnd() == 0;
-    scale_ = PositionMap::FromController(read, travel, upper);
+    // As the served scale: registers that disagree are read once more, and a second
+    // disagreement leaves the ends unknown (gotos unclamped) rather than wrong.
+    for (int round = 0; round < 2; ++round) {
+        qint32 travel = 0;
+        qint32 upper = 0;
+        qint32 lower = 0;
+        // Without both registers the ends are not known, and gotos are not clamped.
+        if (ReadRegister24(pacer, reg::MaxTravel, travel).RunToEnd() != 0 ||
+            ReadRegister24(pacer, reg::RealLimitMax, upper).RunToEnd() != 0 ||
+            ReadRegister24(pacer, reg::RealLimitMin, lower).RunToEnd() != 0)
+            break;
+        if (PositionMap::ReadsAgree(calibrated, travel, lower, upper)) {
+            scale_ = PositionMap::FromController(true, travel, upper);
+            return calibrated;
+        }
+        if (round == 1 && disagreement)
+            *disagreement = kEndsUnknownText;
+    }
+    scale_ = PositionMap::FromController(false, 0);
     return calibrated;
 }
 

@@ -252,8 +252,9 @@ public:
     // readings of an earlier connection.
     void ConnectedInPlace();
     // The window's read of the Calibrated flag (0 when the read failed), with the stored travel
-    // of a calibrated focuser, in place; the travel stays unknown when a read fails.
-    qint32 ReadTravelInPlace();
+    // of a calibrated focuser, in place; the travel stays unknown when a read fails, or when
+    // the registers disagree twice (disagreement then says so, for the status line).
+    qint32 ReadTravelInPlace(QString* disagreement = nullptr);
 
     // ---- Temperature compensation, switched from every front end --------------------------
     TempCompensation& tempComp() { return tempComp_; }

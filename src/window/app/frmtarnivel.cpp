@@ -583,7 +583,10 @@ void frmTarnivel::CheckControllerState() {
     qint32 limitMin = 0;
     qint32 limitMax = 0;
     // The travel and the limits are read here so that gotos stay inside them.
-    const qint32 calibrated = console_.device.ReadTravelInPlace();
+    QString disagreement;
+    const qint32 calibrated = console_.device.ReadTravelInPlace(&disagreement);
+    if (!disagreement.isEmpty())
+        lblStatus->setText(disagreement);
     c.GetAutoStop(autoStop);
     c.GetLimitMin(limitMin);
     c.GetLimitMax(limitMax);
