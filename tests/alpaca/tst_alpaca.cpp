@@ -350,6 +350,7 @@ void TestAlpaca::discovery() {
 
 void TestAlpaca::daemon_data() {
     QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QByteArray>("state"); // the controller's registers, limits and position
     QTest::addColumn<Conversation>("talk");
     const QStringList fast{QStringLiteral("--approach-speed"), QStringLiteral("8000"),
                            QStringLiteral("--temp1"),          QStringLiteral("25"),
@@ -358,7 +359,7 @@ void TestAlpaca::daemon_data() {
     const auto ok = [](const char* value) { return QByteArray(R"("ErrorNumber":0,)") + value; };
 
     QTest::newRow("each member after connect")
-        << fast
+        << fast << kCalibratedState
         << Conversation{
                {Talk::Get, "position", none, R"("ErrorNumber":0,"ServerTransactionID":)"},
                {Talk::Get, "position", none, R"("Value":4000})"},
@@ -382,7 +383,7 @@ void TestAlpaca::daemon_data() {
                {Talk::Get, "position", none, R"("ErrorNumber":1031,)"}};
 
     QTest::newRow("move up: past by the overshoot, then back down")
-        << fast
+        << fast << kCalibratedState
         << Conversation{
                {Talk::Mark},
                {Talk::Put, "move", "Position=6000", ok("")},
@@ -390,27 +391,27 @@ void TestAlpaca::daemon_data() {
                {Talk::Until, "ismoving", none, R"("Value":false})"},
                {Talk::Frames, {}, "17", "50 04 12 17 00 0B B8 00|50 04 12 17 00 07 D0 00"}};
     QTest::newRow("move down: one approach")
-        << fast
+        << fast << kCalibratedState
         << Conversation{{Talk::Mark},
                         {Talk::Put, "move", "Position=2000", ok("")},
                         {Talk::Until, "ismoving", none, R"("Value":false})"},
                         {Talk::Get, "position", none, R"("Value":2000})"},
                         {Talk::Frames, {}, "17", "50 04 12 17 FF F8 30 00"}};
     QTest::newRow("saved position by name")
-        << fast
+        << fast << kCalibratedState
         << Conversation{
                {Talk::Mark},
                {Talk::Put, "action", "Action=GotoSavedPosition&Parameters=focus+a", ok("")},
                {Talk::Until, "position", none, R"("Value":1500})"},
                {Talk::Frames, {}, "17", "50 04 12 17 FF F6 3C 00"}};
     QTest::newRow("below 0 stops at 0")
-        << fast
+        << fast << kCalibratedState
         << Conversation{{Talk::Mark},
                         {Talk::Put, "move", "Position=-20", ok("")},
                         {Talk::Until, "position", none, R"("Value":0})"},
                         {Talk::Frames, {}, "17", "50 04 12 17 FF F0 60 00"}};
     QTest::newRow("above MaxStep stops at MaxStep")
-        << fast
+        << fast << kCalibratedState
         << Conversation{{Talk::Mark},
                         {Talk::Put, "move", "Position=20000", ok("")},
                         {Talk::Until, "position", none, R"("Value":8000})"},
@@ -419,7 +420,7 @@ void TestAlpaca::daemon_data() {
                         {Talk::Frames, {}, "17", "50 04 12 17 00 0F A0 00"}};
 
     QTest::newRow("temperature compensation: on, a move keeps it, halt switches it off")
-        << fast
+        << fast << kCalibratedState
         << Conversation{
                {Talk::Get, "tempcompavailable", none, R"("Value":true})"},
                {Talk::Put, "tempcomp", "TempComp=True", ok("")},
@@ -435,6 +436,7 @@ void TestAlpaca::daemon_data() {
     // Slow enough to be caught on the way; after the stop nothing moves again.
     QTest::newRow("halt mid-move")
         << QStringList{QStringLiteral("--approach-speed"), QStringLiteral("500")}
+        << kCalibratedState
         << Conversation{{Talk::Mark},
                         {Talk::Put, "move", "Position=1000", ok("")},
                         {Talk::WaitFrame, "50 04 12 17 FF F4 48 00"},
@@ -452,6 +454,7 @@ void TestAlpaca::daemon_data() {
     // Stopped, then planned from where it is: past the target by the overshoot and back.
     QTest::newRow("move while moving")
         << QStringList{QStringLiteral("--approach-speed"), QStringLiteral("500")}
+        << kCalibratedState
         << Conversation{
                {Talk::Mark},
                {Talk::Put, "move", "Position=1000", ok("")},
@@ -467,7 +470,7 @@ void TestAlpaca::daemon_data() {
 
     // Status is answered while a verb (the connect) waits for the focuser.
     QTest::newRow("status while a connect waits")
-        << fast
+        << fast << kCalibratedState
         << Conversation{{Talk::Put, "disconnect", none, ok("")},
                         {Talk::Send, "connected", "Connected=True", {}, 1},
                         {Talk::Settle, {}, "200"},
@@ -476,18 +479,19 @@ void TestAlpaca::daemon_data() {
                         {Talk::Get, "connected", none, R"("Value":true})"},
                         {Talk::Get, "position", none, R"("Value":4000})"}};
     QTest::newRow("temperature: sensor not fitted")
-        << QStringList{QStringLiteral("--sensors"), QStringLiteral("2")}
+        << QStringList{QStringLiteral("--sensors"), QStringLiteral("2")} << kCalibratedState
         << Conversation{
                {Talk::Get, "temperature", none,
                 R"("ErrorMessage":"Mirror (sensor 1) is not fitted","ErrorNumber":1024,)"}};
     // Both tries of sensor 1's first read lost: an error, not the reading before.
     QTest::newRow("temperature: a failed read")
         << QStringList{QStringLiteral("--fault"), QStringLiteral("38:no-answer:2")}
+        << kCalibratedState
         << Conversation{{Talk::Get, "temperature", none,
                          R"("ErrorMessage":"Mirror (sensor 1) did not answer its last read",)"
                          R"("ErrorNumber":1280,)"}};
     QTest::newRow("silent controller")
-        << fast
+        << fast << kCalibratedState
         << Conversation{{Talk::Freeze},
                         {Talk::Settle, {}, "12000"},
                         {Talk::Until, "ismoving", none, R"("ErrorNumber":1280,)"},
@@ -496,7 +500,7 @@ void TestAlpaca::daemon_data() {
                         {Talk::Thaw},
                         {Talk::Until, "position", none, R"("Value":4000})"}};
     QTest::newRow("calibrate from the network")
-        << fast
+        << fast << kCalibratedState
         << Conversation{{Talk::Put, "action", "Action=Calibrate&Parameters=Quick", ok("")},
                         {Talk::Until, "ismoving", none, R"("Value":true})"},
                         {Talk::Until, "ismoving", none, R"("Value":false})"},
@@ -506,7 +510,7 @@ void TestAlpaca::daemon_data() {
     // The members say why while the port is gone; the server goes on answering, and a
     // connect opens the port afresh once it is back.
     QTest::newRow("lost port, then connect")
-        << fast
+        << fast << kCalibratedState
         << Conversation{{Talk::PullPort},
                         {Talk::Until, "position", none, R"("ErrorNumber":1280,)"},
                         {Talk::Get, "connected", none, R"("Value":false})"},
@@ -518,23 +522,41 @@ void TestAlpaca::daemon_data() {
                         {Talk::Until, "position", none, R"("Value":3000})"}};
 
     QTest::newRow("two clients see one focuser")
-        << fast
+        << fast << kCalibratedState
         << Conversation{{Talk::Put, "move", "Position=5000", ok("")},
                         {Talk::Until, "position", none, R"("Value":5000})", 1},
                         {Talk::Until, "ismoving", none, R"("Value":false})", 1},
                         {Talk::Put, "move", "Position=4500", ok(""), 1},
                         {Talk::Until, "position", none, R"("Value":4500})"}};
+
+    // No end stops to count from: a client aiming at 0 or MaxStep would run it blind.
+    const QByteArray uncalibrated =
+        QByteArray(kCalibratedState).replace("register40=1", "register40=0");
+    QTest::newRow("uncalibrated: a move is refused")
+        << fast << uncalibrated
+        << Conversation{{Talk::Get, "maxstep", none, R"("Value":16777215})"},
+                        {Talk::Put, "move", "Position=8388607",
+                         R"x("ErrorMessage":"Calibrate the focuser first (Action Calibrate)",)x"
+                         R"("ErrorNumber":1035,)"}};
+    // Active limits at -65536 and +131072: the span the controller lets it reach.
+    QTest::newRow("uncalibrated with both active limits: counted from the lower one")
+        << fast << uncalibrated + "limitMin=255\nlimitMax=2\n"
+        << Conversation{{Talk::Get, "maxstep", none, R"("Value":196608})"},
+                        {Talk::Get, "position", none, R"("Value":65536})"},
+                        {Talk::Put, "move", "Position=66536", ok("")},
+                        {Talk::Until, "position", none, R"("Value":66536})"}};
 }
 
 void TestAlpaca::daemon() {
     QFETCH(QStringList, simArgs);
+    QFETCH(QByteArray, state);
     QFETCH(Conversation, talk);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QDir folder(dir.path());
     QVERIFY(WriteFile(folder.filePath(QStringLiteral("tarnivel.ini")), kSettings));
-    QVERIFY(WriteFile(folder.filePath(QStringLiteral("sim.state")), kCalibratedState));
+    QVERIFY(WriteFile(folder.filePath(QStringLiteral("sim.state")), state));
     const QString simLog = folder.filePath(QStringLiteral("sim.log"));
     sim::SimToolProcess sim(kSimTool);
     sim.setOutputFile(simLog);

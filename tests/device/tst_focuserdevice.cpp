@@ -94,18 +94,24 @@ void TestFocuserDevice::scaleFromTheController_data() {
     QTest::addColumn<bool>("knownAtConnect");
     QTest::addColumn<uint>("maxAfterRetry");
     QTest::addColumn<uint>("positionAfterRetry");
+    QTest::addColumn<int>("limitBytes"); // lower << 8 | upper, held by the controller
 
     const int lost = int(sim::Fault::NoAnswer);
     const int late = int(sim::Fault::SlowAnswer);
-    QTest::newRow("calibrated") << true << 0 << lost << true << 8000u << 4000u;
+    QTest::newRow("calibrated") << true << 0 << lost << true << 8000u << 4000u << 0;
     QTest::newRow("uncalibrated: the whole counter")
-        << false << 0 << lost << true << 16777215u << 8388607u;
+        << false << 0 << lost << true << 16777215u << 8388607u << 0;
+    // -65536 .. +131072: what the controller lets the focuser reach.
+    QTest::newRow("uncalibrated, both active limits: counted from the lower one")
+        << false << 0 << lost << true << 196608u << 65536u << 0xFF02;
+    QTest::newRow("uncalibrated, one side without a limit: the whole counter")
+        << false << 0 << lost << true << 16777215u << 8388607u << 0xFF00;
     // Both tries of one register byte lost: the scale waits for a read that succeeds.
     QTest::newRow("failed read kept back, then read again")
-        << true << 2 << lost << false << 8000u << 4000u;
+        << true << 2 << lost << false << 8000u << 4000u << 0;
     // Each late answer lands while the line is left to go quiet: no byte shifts.
     QTest::newRow("a late answer never shifts a register")
-        << true << 1 << late << true << 8000u << 4000u;
+        << true << 1 << late << true << 8000u << 4000u << 0;
 }
 
 void TestFocuserDevice::scaleFromTheController() {
@@ -115,7 +121,11 @@ void TestFocuserDevice::scaleFromTheController() {
     QFETCH(bool, knownAtConnect);
     QFETCH(uint, maxAfterRetry);
     QFETCH(uint, positionAfterRetry);
-    DeviceRig r(Controller(calibrated));
+    QFETCH(int, limitBytes);
+    sim::SimConfig controller = Controller(calibrated);
+    controller.limitMinByte = limitBytes >> 8;
+    controller.limitMaxByte = limitBytes & 0xFF;
+    DeviceRig r(controller);
     if (failedReads > 0)
         r.sim.model.injectFault(
             sim::FaultRule{48, static_cast<sim::Fault>(fault), failedReads, -1});

@@ -357,7 +357,7 @@ Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeL
         }
     }
     // Only an anchored scale follows the stops; the uncalibrated one spans the whole counter.
-    if (realMax != 0 && scale_.Anchored())
+    if (realMax != 0 && scale_.Anchored() && !scaleOnLimits_)
         scale_ = PositionMap::FromController(true, scale_.Max(), newMax);
     if (*activeLimitsOn &&
         (commands_.SetLimitMax(newMax, -1) != 0 || commands_.SetLimitMin(newMin, +1) != 0)) {
@@ -398,6 +398,23 @@ StepLimits FocuserDevice::KnownLimits() const {
 
 void FocuserDevice::CalibrationStored(bool calibrated, int travel, int upper) {
     scale_ = PositionMap::FromController(calibrated, travel, upper);
+    scaleOnLimits_ = false;
+    AnchorOnActiveLimits();
+    state_.clientMax = scale_.Max();
+}
+
+void FocuserDevice::AnchorOnActiveLimits() {
+    // The end stops a calibration stored define the scale; the limits only stand in for them.
+    if (scale_.Anchored() && !scaleOnLimits_)
+        return;
+    const int lower = commands_.KnownLimitMinByte();
+    const int upper = commands_.KnownLimitMaxByte();
+    // A byte of 0 is a side without a limit: the focuser could run on to its end stop there.
+    const PositionMap onLimits = lower > 0 && upper > 0
+                                     ? PositionMap::FromActiveLimits(lower << 16, upper << 16)
+                                     : PositionMap::FromController(false, 0);
+    scaleOnLimits_ = onLimits.Anchored();
+    scale_ = onLimits;
     state_.clientMax = scale_.Max();
 }
 
@@ -471,6 +488,8 @@ Sequence<Outcome> FocuserDevice::ReadScale(Pacer& pacer) {
             continue;
         }
         scale_ = PositionMap::FromController(calibrated == 1, travel, upper);
+        scaleOnLimits_ = false;
+        AnchorOnActiveLimits();
         state_.scaleKnown = true;
         state_.clientMax = scale_.Max();
         co_return Outcome::done();
@@ -754,7 +773,8 @@ Outcome FocuserDevice::Sync(quint32 clientPosition) {
         return Outcome::refused(kMovingText);
     if (!state_.scaleKnown)
         return Outcome::refused(kScaleUnreadText);
-    if (scale_.Anchored())
+    // Limits that stand in for the end stops are counter values: they follow a sync.
+    if (scale_.Anchored() && !scaleOnLimits_)
         return Outcome::refused(kSyncRefusedText);
     if (commands_.SetPosition(scale_.ToRaw(clientPosition)) != 0)
         return Outcome::refused(kSilentText);
@@ -1082,6 +1102,8 @@ Sequence<bool> FocuserDevice::ReadControllerSteps(Pacer& pacer) {
     commands_.GetLimitMax(upper);
     co_await PumpEvents(pacer);
     state_.limitsOn = lower != 0 || upper != 0;
+    AnchorOnActiveLimits();
+    UpdateClientPosition();
 
     qint32 autoStop = 0;
     commands_.GetAutoStop(autoStop);
@@ -1126,6 +1148,8 @@ Sequence<bool> FocuserDevice::LimitsSteps(Pacer& pacer, bool on) {
         state_.limitsOn = enforced;
     if (switched == -2)
         Tell(kLimitsUnconfirmedText, true);
+    AnchorOnActiveLimits();
+    UpdateClientPosition();
     Notify();
     co_return true;
 }

@@ -353,6 +353,9 @@ private:
     void AfterCalibrationStep();
     void TearDown();
     void PublishTempComp(const TempCompDecision& decision);
+    // An uncalibrated focuser with both active limits known counts its clients' positions
+    // from the lower one, so that 0 and MaxStep are places it can reach.
+    void AnchorOnActiveLimits();
 
     std::optional<FocuserLink> ownLink_;
     std::optional<FocuserCommands> ownCommands_;
@@ -369,6 +372,7 @@ private:
     std::vector<DeviceObserver*> observers_;
     DeviceState state_;
     PositionMap scale_ = PositionMap::FromController(false, 0);
+    bool scaleOnLimits_ = false; // scale_ counts from the active limits, not the end stops
 
     // The served front ends' machinery (unused by the window).
     std::optional<Calibration> calibration_;

@@ -12,6 +12,14 @@ PositionMap PositionMap::FromController(bool calibrated, qint32 travel, qint32 r
     return PositionMap(travel - upper, static_cast<quint32>(travel));
 }
 
+PositionMap PositionMap::FromActiveLimits(qint32 lower, qint32 upper) {
+    const qint64 low = SignedSteps(lower);
+    const qint64 high = SignedSteps(upper);
+    if (high <= low)
+        return FromController(false, 0);
+    return PositionMap(-low, static_cast<quint32>(high - low));
+}
+
 bool PositionMap::ReadsAgree(qint32 calibrated, qint32 travel, qint32 realLower, qint32 realUpper) {
     // The calibration stores the limits at plus and minus half the travel it measured, so an
     // odd travel spans one step more or less.

@@ -18,6 +18,10 @@ public:
     // calibrated: the controller's Calibrated flag; travel: its stored MaxTravel; realUpper:
     // its stored real upper limit (raw).
     static PositionMap FromController(bool calibrated, qint32 travel, qint32 realUpper = 0);
+    // An uncalibrated focuser whose controller holds both active limits: position 0 is the
+    // lower limit and Max() the upper (raw counter values, lower below upper), the span it can
+    // reach. Limits the other way round give the whole counter, as uncalibrated.
+    static PositionMap FromActiveLimits(qint32 lower, qint32 upper);
     // Whether the four reads a scale is built from belong together: a flag of 0 or 1, and on a
     // calibrated focuser whose real limits are both stored, limits that span MaxTravel within
     // a few steps. An answer taken from another question fails this.
