@@ -58,6 +58,7 @@ using Verb = std::function<Outcome(FocuserDevice&)>;
 } // namespace
 
 Q_DECLARE_METATYPE(Verb)
+Q_DECLARE_METATYPE(TemperatureReadings)
 
 class TestFocuserDevice : public QObject {
     Q_OBJECT
@@ -85,6 +86,8 @@ private Q_SLOTS:
     void compensationSwitchedOnWhileConnecting();
     void compensationWaitsForAPendingCalibration();
     void calibrationMovesTheFocusPoints();
+    void fanRule_data();
+    void fanRule();
 };
 
 void TestFocuserDevice::scaleFromTheController_data() {
@@ -491,6 +494,84 @@ void TestFocuserDevice::calibrationMovesTheFocusPoints() {
     QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().calibrationOk; }, 120000));
     QCOMPARE(r.device.settings().FocusPoints[0].Position, -1000);
     QVERIFY(!r.device.settings().FocusPoints[0].BeforeCalibration);
+}
+
+void TestFocuserDevice::fanRule_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("degrees"); // 0 Celsius, 1 Fahrenheit
+    QTest::addColumn<TemperatureReadings>("celsius");
+    QTest::addColumn<double>("limit"); // the mode's own, in the chosen degrees
+    QTest::addColumn<int>("running");  // what the controller said of the fan
+    QTest::addColumn<int>("verdict");
+    QTest::addColumn<bool>("commandDue");
+
+    const int run = int(FanVerdict::Run);
+    const int rest = int(FanVerdict::Rest);
+    const int missing = int(FanVerdict::SensorMissing);
+    const TemperatureReading none;
+    // Mode 1: reading 1 against SensorLimit1.
+    QTest::newRow("1 above, fan off")
+        << 1 << 0 << TemperatureReadings{40.5, 12.5, none} << 40.0 << 0 << run << true;
+    QTest::newRow("1 above, fan running")
+        << 1 << 0 << TemperatureReadings{40.5, 12.5, none} << 40.0 << 1 << run << false;
+    QTest::newRow("1 equal, fan running")
+        << 1 << 0 << TemperatureReadings{40.0, 12.5, none} << 40.0 << 1 << rest << true;
+    QTest::newRow("1 equal, fan off")
+        << 1 << 0 << TemperatureReadings{40.0, 12.5, none} << 40.0 << 0 << rest << false;
+    QTest::newRow("1 below, fan running")
+        << 1 << 0 << TemperatureReadings{39.5, 12.5, none} << 40.0 << 1 << rest << true;
+    QTest::newRow("1 sensor 1 missing, fan off: sent off all the same")
+        << 1 << 0 << TemperatureReadings{none, 12.5, 9.0} << 40.0 << 0 << missing << true;
+    QTest::newRow("1 fahrenheit") << 1 << 1 << TemperatureReadings{40.5, 12.5, none} << 100.0 << 0
+                                  << run << true;
+    // Mode 2: reading 1 - reading 2 against SensorLimit2.
+    QTest::newRow("2 above") << 2 << 0 << TemperatureReadings{15.625, 12.5, none} << 3.0 << 0 << run
+                             << true;
+    QTest::newRow("2 equal") << 2 << 0 << TemperatureReadings{15.5, 12.5, none} << 3.0 << 1 << rest
+                             << true;
+    QTest::newRow("2 below") << 2 << 0 << TemperatureReadings{15.0, 12.5, none} << 3.0 << 0 << rest
+                             << false;
+    QTest::newRow("2 sensor 2 missing")
+        << 2 << 0 << TemperatureReadings{40.0, none, 9.0} << 3.0 << 0 << missing << true;
+    QTest::newRow("2 sensor 1 missing")
+        << 2 << 0 << TemperatureReadings{none, 12.5, 9.0} << 3.0 << 1 << missing << true;
+    // 3.0 degrees Celsius apart are 5.4 degrees Fahrenheit apart.
+    QTest::newRow("2 fahrenheit difference above")
+        << 2 << 1 << TemperatureReadings{15.5, 12.5, none} << 5.0 << 0 << run << true;
+    QTest::newRow("2 fahrenheit difference below")
+        << 2 << 1 << TemperatureReadings{15.5, 12.5, none} << 5.5 << 1 << rest << true;
+    // Mode 3: reading 1 - reading 3 against SensorLimit3.
+    QTest::newRow("3 above") << 3 << 0 << TemperatureReadings{13.625, 12.5, 10.5} << 3.0 << 0 << run
+                             << true;
+    QTest::newRow("3 equal") << 3 << 0 << TemperatureReadings{13.5, 12.5, 10.5} << 3.0 << 1 << rest
+                             << true;
+    QTest::newRow("3 below") << 3 << 0 << TemperatureReadings{13.0, 12.5, 10.5} << 3.0 << 1 << rest
+                             << true;
+    QTest::newRow("3 sensor 3 missing")
+        << 3 << 0 << TemperatureReadings{40.0, 12.5, none} << 3.0 << 0 << missing << true;
+    QTest::newRow("3 ignores sensor 2")
+        << 3 << 0 << TemperatureReadings{14.0, none, 10.5} << 3.0 << 0 << run << true;
+    QTest::newRow("manual: the operator decides") << 0 << 0 << TemperatureReadings{90.0, 12.5, 10.5}
+                                                  << 3.0 << 0 << int(FanVerdict::Manual) << false;
+}
+
+void TestFocuserDevice::fanRule() {
+    QFETCH(int, mode);
+    QFETCH(int, degrees);
+    QFETCH(TemperatureReadings, celsius);
+    QFETCH(double, limit);
+    QFETCH(int, running);
+    QFETCH(int, verdict);
+    QFETCH(bool, commandDue);
+    FocuserSettings settings;
+    // Only the mode's own limit may matter.
+    settings.SensorLimit1 = settings.SensorLimit2 = settings.SensorLimit3 = -1000;
+    (mode == 1   ? settings.SensorLimit1
+     : mode == 2 ? settings.SensorLimit2
+                 : settings.SensorLimit3) = limit;
+    const FanVerdict decided = DecideFan(mode, celsius, degrees, settings);
+    QCOMPARE(int(decided), verdict);
+    QCOMPARE(FanCommandDue(decided, running), commandDue);
 }
 
 QTEST_GUILESS_MAIN(TestFocuserDevice)
