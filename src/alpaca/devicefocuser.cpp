@@ -299,7 +299,7 @@ AlpacaResult DeviceAlpacaFocuser::DeviceAction(const QString& name, const QStrin
         for (int i = 0; i < positions.ListCount(); ++i) {
             list.append(QJsonObject{{QStringLiteral("Name"), SavedName(positions.List(i))},
                                     {QStringLiteral("Position"),
-                                     qint64(device_.Scale().ToIndi(positions.ItemData(i)))}});
+                                     qint64(device_.Scale().ToClient(positions.ItemData(i)))}});
         }
         value = Compact(list);
         return {};

@@ -21,7 +21,7 @@ void TestPositionMap::bothWays_data() {
     QTest::addColumn<bool>("calibrated");
     QTest::addColumn<int>("travel");
     QTest::addColumn<int>("raw");
-    QTest::addColumn<uint>("indi");
+    QTest::addColumn<uint>("client");
     QTest::addColumn<uint>("max");
     QTest::addColumn<int>("realUpper");
 
@@ -56,27 +56,27 @@ void TestPositionMap::bothWays() {
     QFETCH(bool, calibrated);
     QFETCH(int, travel);
     QFETCH(int, raw);
-    QFETCH(uint, indi);
+    QFETCH(uint, client);
     QFETCH(uint, max);
     QFETCH(int, realUpper);
     const PositionMap map = PositionMap::FromController(calibrated, travel, realUpper);
     QCOMPARE(map.Max(), max);
-    QCOMPARE(map.ToIndi(raw), indi);
-    QCOMPARE(map.ToRaw(indi), raw);
+    QCOMPARE(map.ToClient(raw), client);
+    QCOMPARE(map.ToRaw(client), raw);
 }
 
 void TestPositionMap::beyondTheEnds_data() {
     QTest::addColumn<int>("raw");
-    QTest::addColumn<uint>("indi");
+    QTest::addColumn<uint>("client");
     QTest::newRow("below the lower end stop") << 16773215 << 0u;
     QTest::newRow("above the upper end stop") << 4001 << 8000u;
 }
 
 void TestPositionMap::beyondTheEnds() {
     QFETCH(int, raw);
-    QFETCH(uint, indi);
+    QFETCH(uint, client);
     const PositionMap map = PositionMap::FromController(true, 8000);
-    QCOMPARE(map.ToIndi(raw), indi);
+    QCOMPARE(map.ToClient(raw), client);
     // An INDI position past the maximum goes no further than the upper end stop.
     QCOMPARE(map.ToRaw(8001), 4000);
 }

@@ -665,7 +665,7 @@ Outcome FocuserDevice::MoveBy(qint64 clientSteps) {
     // From where the focuser is once it has been read.
     if (KeepUntilReady([this, clientSteps] { return MoveBy(clientSteps); }))
         return Outcome::started();
-    const qint64 here = scale_.ToIndi(motion_.CurrentPosition);
+    const qint64 here = scale_.ToClient(motion_.CurrentPosition);
     const qint64 target = qBound<qint64>(0, here + clientSteps, scale_.Max());
     return MoveTo(static_cast<quint32>(target));
 }
@@ -968,7 +968,7 @@ void FocuserDevice::ServedReadout() {
 }
 
 void FocuserDevice::UpdateClientPosition() {
-    const quint32 client = scale_.ToIndi(motion_.CurrentPosition);
+    const quint32 client = scale_.ToClient(motion_.CurrentPosition);
     const bool changed = state_.position != motion_.CurrentPosition ||
                          state_.clientPosition != client || state_.clientMax != scale_.Max();
     state_.position = motion_.CurrentPosition;

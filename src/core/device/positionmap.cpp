@@ -32,17 +32,17 @@ bool PositionMap::ReadsAgree(qint32 calibrated, qint32 travel, qint32 realLower,
     return qAbs(span - travel) <= kSlackSteps;
 }
 
-quint32 PositionMap::ToIndi(int raw) const {
-    const qint64 indi = SignedSteps(raw) + offset_;
-    if (indi < 0)
+quint32 PositionMap::ToClient(int raw) const {
+    const qint64 client = SignedSteps(raw) + offset_;
+    if (client < 0)
         return 0;
-    if (indi > max_)
+    if (client > max_)
         return max_;
-    return static_cast<quint32>(indi);
+    return static_cast<quint32>(client);
 }
 
-int PositionMap::ToRaw(quint32 indi) const {
-    const qint64 position = static_cast<qint64>(qMin(indi, max_)) - offset_;
+int PositionMap::ToRaw(quint32 client) const {
+    const qint64 position = static_cast<qint64>(qMin(client, max_)) - offset_;
     return WrapSteps(static_cast<int>(position));
 }
 

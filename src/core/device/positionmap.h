@@ -26,16 +26,16 @@ public:
     // calibrated focuser whose real limits are both stored, limits that span MaxTravel within
     // a few steps. An answer taken from another question fails this.
     static bool ReadsAgree(qint32 calibrated, qint32 travel, qint32 realLower, qint32 realUpper);
-    // Whether the end stops define the scale (a sync would move them off it).
+    // Whether the end stops (or the active limits standing in for them) define the scale.
     bool Anchored() const { return max_ != kUnanchoredMax; }
 
     quint32 Max() const { return max_; }
-    // The raw counter value as an INDI position; a raw value beyond an end stop (never
-    // reached by a working focuser) reads as that end.
-    quint32 ToIndi(int raw) const;
-    // An INDI position as the raw counter value (positions above Max() as Max()).
-    int ToRaw(quint32 indi) const;
-    // The signed counter value of INDI position 0.
+    // The raw counter value as a network client's position (INDI, Alpaca); a raw value beyond
+    // an end stop (never reached by a working focuser) reads as that end.
+    quint32 ToClient(int raw) const;
+    // A client's position as the raw counter value (positions above Max() as Max()).
+    int ToRaw(quint32 client) const;
+    // The signed counter value of client position 0.
     qint64 Offset() const { return offset_; }
 
 private:
