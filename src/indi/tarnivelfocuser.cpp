@@ -527,38 +527,51 @@ void TarnivelFocuser::Publish() {
     }
 }
 
+IPState TarnivelFocuser::StateFor(const Outcome& o) {
+    switch (o.result) {
+    case Outcome::Refused:
+        return IPS_ALERT;
+    case Outcome::Started:
+        return IPS_BUSY;
+    case Outcome::Done:
+        break;
+    }
+    return IPS_OK;
+}
+
+IPState TarnivelFocuser::Logged(const Outcome& o) {
+    if (!o.ok())
+        LOG_WARN(o.reason.toUtf8().constData());
+    return StateFor(o);
+}
+
+void TarnivelFocuser::ShowOutcome(ISwitchVectorProperty& svp, const Outcome& o) {
+    svp.s = StateFor(o);
+    IDSetSwitch(&svp, o.ok() ? nullptr : "%s", o.reason.toUtf8().constData());
+}
+
 IPState TarnivelFocuser::MoveFocuser(FocusDirection dir, int speed, uint16_t duration) {
     if (duration == 0) {
         // INDI reads 0 as "until stopped"; the console's jog always ends by itself.
         LOG_WARN("A timed move needs a time above 0 ms.");
         return IPS_ALERT;
     }
-    const Outcome o = device_.Jog(dir == FOCUS_OUTWARD ? 1 : -1, speed == kSpeedFast, duration);
-    if (!o.ok()) {
-        LOG_WARN(o.reason.toUtf8().constData());
-        return IPS_ALERT;
-    }
-    return IPS_BUSY;
+    return Logged(device_.Jog(dir == FOCUS_OUTWARD ? 1 : -1, speed == kSpeedFast, duration));
 }
 
 IPState TarnivelFocuser::MoveAbsFocuser(uint32_t targetTicks) {
-    const Outcome o = device_.MoveTo(targetTicks);
-    if (!o.ok()) {
-        LOG_WARN(o.reason.toUtf8().constData());
-        return IPS_ALERT;
-    }
-    publishedAbsState_ = IPS_BUSY;
-    return IPS_BUSY;
+    const IPState state = Logged(device_.MoveTo(targetTicks));
+    if (state == IPS_BUSY)
+        publishedAbsState_ = IPS_BUSY;
+    return state;
 }
 
 IPState TarnivelFocuser::MoveRelFocuser(FocusDirection dir, uint32_t ticks) {
     const qint64 signedTicks =
         dir == FOCUS_OUTWARD ? static_cast<qint64>(ticks) : -static_cast<qint64>(ticks);
-    const Outcome o = device_.MoveBy(signedTicks);
-    if (!o.ok()) {
-        LOG_WARN(o.reason.toUtf8().constData());
-        return IPS_ALERT;
-    }
+    const IPState state = Logged(device_.MoveBy(signedTicks));
+    if (state != IPS_BUSY)
+        return state;
     relRunning_ = true;
     FocusAbsPosNP.s = IPS_BUSY;
     publishedAbsState_ = IPS_BUSY;
@@ -578,12 +591,7 @@ bool TarnivelFocuser::AbortFocuser() {
 }
 
 bool TarnivelFocuser::SyncFocuser(uint32_t ticks) {
-    const Outcome o = device_.Sync(ticks);
-    if (!o.ok()) {
-        LOG_WARN(o.reason.toUtf8().constData());
-        return false;
-    }
-    return true;
+    return Logged(device_.Sync(ticks)) != IPS_ALERT;
 }
 
 bool TarnivelFocuser::SetFocuserSpeed(int speed) {
@@ -649,9 +657,7 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
 
     if (std::strcmp(name, FanModeSP.name) == 0) {
         IUUpdateSwitch(&FanModeSP, states, names, n);
-        const Outcome o = device_.SetFanMode(IUFindOnSwitchIndex(&FanModeSP));
-        FanModeSP.s = o.ok() ? IPS_OK : IPS_ALERT;
-        IDSetSwitch(&FanModeSP, o.ok() ? nullptr : "%s", o.reason.toUtf8().constData());
+        ShowOutcome(FanModeSP, device_.SetFanMode(IUFindOnSwitchIndex(&FanModeSP)));
         return true;
     }
     if (std::strcmp(name, TempCompSP.name) == 0) {
@@ -661,8 +667,7 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
         IUUpdateSwitch(&asked, states, names, n);
         const Outcome o = device_.SetTempComp(asked.sp[0].s == ISS_ON);
         if (!o.ok()) {
-            TempCompSP.s = IPS_ALERT;
-            IDSetSwitch(&TempCompSP, "%s", o.reason.toUtf8().constData());
+            ShowOutcome(TempCompSP, o);
             return true;
         }
         TempCompSP.s = IPS_IDLE; // the publish that follows shows the device's state
@@ -692,14 +697,10 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
     if (std::strcmp(name, SavedGotoSP.name) == 0) {
         IUResetSwitch(&SavedGotoSP);
         const Outcome o = device_.GotoSaved(IUFindOnSwitchIndex(&SavedSP));
-        if (!o.ok()) {
-            SavedGotoSP.s = IPS_ALERT;
-            IDSetSwitch(&SavedGotoSP, "%s", o.reason.toUtf8().constData());
+        ShowOutcome(SavedGotoSP, o);
+        if (!o.ok())
             return true;
-        }
         savedGotoRunning_ = true;
-        SavedGotoSP.s = IPS_BUSY;
-        IDSetSwitch(&SavedGotoSP, nullptr);
         FocusAbsPosNP.s = IPS_BUSY;
         publishedAbsState_ = IPS_BUSY;
         IDSetNumber(&FocusAbsPosNP, nullptr);
@@ -720,8 +721,7 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
             return true;
         const Outcome o = device_.Calibrate(chosen == CalibrateFull);
         if (!o.ok()) {
-            CalibrateSP.s = IPS_ALERT;
-            IDSetSwitch(&CalibrateSP, "%s", o.reason.toUtf8().constData());
+            ShowOutcome(CalibrateSP, o);
             return true;
         }
         // A goto it replaced is over.
@@ -739,13 +739,9 @@ bool TarnivelFocuser::ISNewSwitch(const char* dev, const char* name, ISState* st
         IUUpdateSwitch(&asked, states, names, n);
         const bool on = asked.sp[0].s == ISS_ON;
         const Outcome o = autoStop ? device_.SetAutoStop(on) : device_.SetActiveLimits(on);
-        if (!o.ok()) {
-            svp->s = IPS_ALERT;
-            IDSetSwitch(svp, "%s", o.reason.toUtf8().constData());
-        } else if (o.result == Outcome::Started) {
-            svp->s = IPS_BUSY;
-            IDSetSwitch(svp, nullptr);
-        }
+        // Done: the publish that follows shows what the controller now holds.
+        if (o.result != Outcome::Done)
+            ShowOutcome(*svp, o);
         return true;
     }
     return INDI::Focuser::ISNewSwitch(dev, name, states, names, n);

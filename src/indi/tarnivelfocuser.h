@@ -66,6 +66,12 @@ private:
     void Publish();
     void LoadSettingsFile();
     void ApplyOvershoot();
+    // A verb's outcome as a property state: refused Alert, started Busy, done Ok.
+    static IPState StateFor(const Outcome& o);
+    // The same, with the reason of a refusal in the log.
+    IPState Logged(const Outcome& o);
+    // svp shows the outcome, with the reason of a refusal as its message.
+    static void ShowOutcome(ISwitchVectorProperty& svp, const Outcome& o);
     void DefineSavedPositions();
 
     ProgramFolder folder_;
