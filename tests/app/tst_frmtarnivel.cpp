@@ -108,6 +108,7 @@ private Q_SLOTS:
     void optionsExchange_data();
     void optionsExchange();
     void optionsTickSkipsPolling();
+    void calibrationNoticeGoesWithACompletedCalibration();
     void stepEntryFollowsUnits_data();
     void stepEntryFollowsUnits();
     void closeWhileDisconnected();
@@ -946,6 +947,20 @@ void TestFrmTarnivel::optionsTickSkipsPolling() {
     r.clearFrames();
     r.tick();
     QCOMPARE(r.frames(), (QStringList{"50 02 12 24 04 00 00 00", "50 01 12 01 00 00 00 03"}));
+}
+
+// The notice of a calibration lost in the dialog goes when a later dialog completes one.
+void TestFrmTarnivel::calibrationNoticeGoesWithACompletedCalibration() {
+    WindowRig r;
+    r.connectTo(1);
+    r.w->lblStatus->setText(
+        QStringLiteral("Focuser requires Calibrating: click on Options and then Calibrate"));
+    r.rig->console.RunModal = [](QDialog& d) {
+        static_cast<frmOptions&>(d).CalibrationCompleted = true;
+    };
+    r.w->cmdOptions->click();
+    r.tick();
+    QCOMPARE(r.w->lblStatus->text(), QString());
 }
 
 void TestFrmTarnivel::closeWhileDisconnected() {

@@ -122,11 +122,13 @@ void TestCalibration::fullCalibration_data() {
     QTest::addColumn<int>("realMin");
     QTest::addColumn<int>("minByte");
     QTest::addColumn<int>("maxByte");
-    QTest::newRow("odd travel 1001") << 1001 << 4000 << 500 << 16776716 << 0 << 0;
-    QTest::newRow("odd travel 1003") << 1003 << 4000 << 502 << 16776714 << 0 << 0;
-    QTest::newRow("even travel 1000") << 1000 << 4000 << 500 << 16776716 << 0 << 0;
+    QTest::addColumn<bool>("limitsShown");
+    QTest::newRow("odd travel 1001") << 1001 << 4000 << 500 << 16776716 << 0 << 0 << false;
+    QTest::newRow("odd travel 1003") << 1003 << 4000 << 502 << 16776714 << 0 << 0 << false;
+    QTest::newRow("even travel 1000") << 1000 << 4000 << 500 << 16776716 << 0 << 0 << false;
     // 150000 lies in block 2, -150000 (raw 16627216) in block 253.
-    QTest::newRow("long travel 300001") << 300001 << 100000 << 150000 << 16627216 << 254 << 1;
+    QTest::newRow("long travel 300001")
+        << 300001 << 100000 << 150000 << 16627216 << 254 << 1 << true;
 }
 
 void TestCalibration::fullCalibration() {
@@ -136,6 +138,7 @@ void TestCalibration::fullCalibration() {
     QFETCH(int, realMin);
     QFETCH(int, minByte);
     QFETCH(int, maxByte);
+    QFETCH(bool, limitsShown);
     sim::SimConfig c = SlowConfig(travel, rateSpeed, 40000);
     c.startPosition = travel / 5;
     OptionsRig o(c);
@@ -164,7 +167,8 @@ void TestCalibration::fullCalibration() {
 
     QCOMPARE(o.child<QLabel>("lblCalibrate")->text(),
              QStringLiteral("Calibration Complete\r\n-- Ready --"));
-    QVERIFY(o.child<QCheckBox>("chkLimits")->isChecked());
+    QCOMPARE(o.child<QCheckBox>("chkLimits")->isChecked(), limitsShown);
+    QVERIFY(o.dialog->CalibrationCompleted);
     QVERIFY(o.child<QCheckBox>("chkAutoStop")->isChecked());
     QVERIFY(o.child<QPushButton>("cmdQuickCalibrate")->isEnabled());
     VerifyControlsBack(o);
@@ -196,10 +200,11 @@ void TestCalibration::quickCalibration_data() {
     QTest::addColumn<int>("lowerRaw");
     QTest::addColumn<int>("minByte");
     QTest::addColumn<int>("maxByte");
-    QTest::newRow("stored 40000") << 40000 << 4000 << 20000 << 16757216 << 0 << 0;
+    QTest::addColumn<bool>("limitsShown");
+    QTest::newRow("stored 40000") << 40000 << 4000 << 20000 << 16757216 << 0 << 0 << false;
     // 200000 lies in block 3, -200000 (raw 16577216) in block 252.
-    QTest::newRow("stored 400000") << 400000 << 100000 << 200000 << 16577216 << 253 << 2;
-    QTest::newRow("stored 1001") << 1001 << 4000 << 500 << 16776716 << 0 << 0;
+    QTest::newRow("stored 400000") << 400000 << 100000 << 200000 << 16577216 << 253 << 2 << true;
+    QTest::newRow("stored 1001") << 1001 << 4000 << 500 << 16776716 << 0 << 0 << false;
 }
 
 void TestCalibration::quickCalibration() {
@@ -209,6 +214,7 @@ void TestCalibration::quickCalibration() {
     QFETCH(int, lowerRaw);
     QFETCH(int, minByte);
     QFETCH(int, maxByte);
+    QFETCH(bool, limitsShown);
     sim::SimConfig c = SlowConfig(stored, rateSpeed, 40000);
     c.startPosition = stored / 3;
     OptionsRig o(c);
@@ -251,7 +257,7 @@ void TestCalibration::quickCalibration() {
     QCOMPARE(static_cast<int>(o.model.position()), lowerRaw);
     QCOMPARE(o.child<QLabel>("lblCalibrate")->text(),
              QStringLiteral("Calibration Complete\r\n-- Ready --"));
-    QVERIFY(o.child<QCheckBox>("chkLimits")->isChecked());
+    QCOMPARE(o.child<QCheckBox>("chkLimits")->isChecked(), limitsShown);
     QVERIFY(o.child<QCheckBox>("chkAutoStop")->isChecked());
     QVERIFY(o.child<QPushButton>("cmdQuickCalibrate")->isEnabled());
     VerifyControlsBack(o);
@@ -582,4 +588,5 @@ void TestCalibration::quickCancelBeforeTheCounterKeepsTheCalibration() {
     QCOMPARE(o.model.memory(0x40), quint8(1));
     QVERIFY(o.child<QPushButton>("cmdQuickCalibrate")->isEnabled());
     QVERIFY(!o.dialog->CalibrationNeeded);
+    QVERIFY(!o.dialog->CalibrationCompleted);
 }

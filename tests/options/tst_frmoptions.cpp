@@ -544,6 +544,18 @@ void TestFrmOptions::limitsBoxShowsWhatIsEnforced() {
              QStringLiteral("The controller did not confirm the limits; they were read back"));
 }
 
+// 1001 steps hold no 65536-step limit block: the box, ticked, stays off and says why.
+void TestFrmOptions::limitsBoxTickedOnTooShortATravel() {
+    OptionsRig o;
+    o.storeCalibration(1001);
+    o.open([&](frmOptions&) { o.child<QCheckBox>("chkLimits")->click(); });
+    QVERIFY(!o.child<QCheckBox>("chkLimits")->isChecked());
+    QCOMPARE(o.child<QCheckBox>("chkLimits")->toolTip(),
+             QStringLiteral("Off: the focuser's travel is too short for the controller's limits, "
+                            "which it sets only in whole blocks of 65536 steps, one block inside "
+                            "each end stop"));
+}
+
 void TestFrmOptions::limitsBoxSilentBehindDisabledFrame() {
     OptionsRig o; // uncalibrated: the limits frame stays disabled
     QStringList sent;

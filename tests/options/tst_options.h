@@ -25,6 +25,7 @@ private Q_SLOTS:
     void limitsBoxSendsOnlyWhenEnabled();
     void limitsBoxShowsWhatIsEnforced_data();
     void limitsBoxShowsWhatIsEnforced();
+    void limitsBoxTickedOnTooShortATravel();
     void limitsBoxSilentBehindDisabledFrame();
     void autoStopBoxSendsOnlyWhenEnabled();
     void quickCalibrateOffered_data();

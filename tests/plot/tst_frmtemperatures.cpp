@@ -140,6 +140,36 @@ private Q_SLOTS:
         QCOMPARE(again.size(), QSize(600, 400));
     }
 
+    // Frames of 784x484 wanted, 547x324 the least; 1600x1000 and 1280x1024 screens.
+    void placedBesideConsole_data() {
+        QTest::addColumn<QRect>("area");
+        QTest::addColumn<QRect>("console");
+        QTest::addColumn<QRect>("placed");
+        QTest::newRow("room on the right: full size, raised onto the screen")
+            << QRect(0, 0, 1600, 1000) << QRect(31, 600, 741, 641) << QRect(780, 516, 784, 484);
+        QTest::newRow("console in the middle: least width over its right part, not squashed")
+            << QRect(0, 0, 1600, 1000) << QRect(429, 180, 741, 641) << QRect(1053, 180, 547, 484);
+        QTest::newRow("console at the left: least width over its right part, on the screen")
+            << QRect(1600, 0, 1280, 1024) << QRect(1631, 300, 741, 641)
+            << QRect(2333, 300, 547, 484);
+        QTest::newRow("console at the top: below it, lowered to the room")
+            << QRect(1600, 0, 1280, 1024) << QRect(1869, 0, 741, 641) << QRect(1869, 649, 784, 375);
+    }
+    void placedBesideConsole() {
+        QFETCH(QRect, area);
+        QFETCH(QRect, console);
+        QFETCH(QRect, placed);
+        QCOMPARE(PlotBesideConsole(area, console, QSize(784, 484), QSize(547, 324)), placed);
+    }
+
+    void opensWhollyOnTheScreenOfTheConsole() {
+        main->setGeometry(429, 180, 737, 637);
+        main->show();
+        frmTemperatures* w = open();
+        QVERIFY(QRect(0, 0, 1600, 1000).contains(w->frameGeometry()));
+        QVERIFY(w->width() >= 480 && w->height() >= 320);
+    }
+
     void openLogShowsWhatWasRead() {
         frmTemperatures* w = open();
         QTemporaryDir dir;

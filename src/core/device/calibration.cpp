@@ -189,14 +189,14 @@ Sequence<Calibration::Outcome> Calibration::FindMiddleByRate(Pacer& pacer) {
     co_return Running() ? Outcome::Done : Outcome::Cancelled;
 }
 
-void Calibration::RunFull() {
+bool Calibration::RunFull() {
     InlinePacer pacer(device_.platform());
-    Full(pacer).RunToEnd();
+    return Full(pacer).RunToEnd();
 }
 
-void Calibration::RunQuick() {
+bool Calibration::RunQuick() {
     InlinePacer pacer(device_.platform());
-    Quick(pacer).RunToEnd();
+    return Quick(pacer).RunToEnd();
 }
 
 Sequence<bool> Calibration::Full(Pacer& pacer) {

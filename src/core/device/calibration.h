@@ -67,9 +67,11 @@ public:
     Calibration(FocuserDevice& device, CalibrationObserver& view);
 
     // Measures the travel between both end stops and centres the scale on it.
-    void RunFull();
+    // True when it completed.
+    bool RunFull();
     // Finds the lower end stop and centres the scale on the travel stored by a full one.
-    void RunQuick();
+    // True when it completed.
+    bool RunQuick();
     Sequence<bool> Full(Pacer& pacer);
     Sequence<bool> Quick(Pacer& pacer);
     // The Cancel button: the running calibration ends at its next check.

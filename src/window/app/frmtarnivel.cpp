@@ -701,6 +701,8 @@ void frmTarnivel::ShowOptions() {
         dialog.Display();
         if (dialog.CalibrationNeeded)
             lblStatus->setText(kCalibrationNeededText);
+        else if (dialog.CalibrationCompleted && lblStatus->text() == kCalibrationNeededText)
+            lblStatus->clear();
 
         if (!dialog.Cancel) {
             const double oldScaleFactor = s.ScaleFactor;

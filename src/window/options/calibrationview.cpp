@@ -40,7 +40,7 @@ void CalibrationView::ShowAutoStop(bool on) {
 }
 
 void CalibrationView::ShowLimits(bool on) {
-    dialog_.chkLimits->setChecked(on);
+    dialog_.ShowLimitsWritten(on);
 }
 
 void CalibrationView::CalibrationLost() {

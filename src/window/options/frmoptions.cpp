@@ -56,6 +56,24 @@ template <typename W> W* Named(W* w, const char* name) {
     return w;
 }
 
+const QString kLimitsTip =
+    QStringLiteral("Let the controller enforce the travel limits found by the calibration");
+const QString kLimitsOutOfReachTip = QStringLiteral(
+    "Off: the focuser's travel is too short for the controller's limits, which it sets only in "
+    "whole blocks of 65536 steps, one block inside each end stop");
+
+// Limits asked for that the controller took as two 0 bytes (off on both sides).
+bool LimitsOutOfReach(int minByte, int maxByte) {
+    return minByte == 0 && maxByte == 0;
+}
+
+// The same for the limits a calibrated travel would get, one block inside its end stops.
+bool TravelOutOfReach(const PositionMap& scale) {
+    return scale.Anchored() &&
+           LimitsOutOfReach(FocuserCommands::LimitByte(scale.ToRaw(0), +1),
+                            FocuserCommands::LimitByte(scale.ToRaw(scale.Max()), -1));
+}
+
 } // namespace
 
 frmOptions::frmOptions(Console& console, QWidget* parent)
@@ -251,7 +269,6 @@ void frmOptions::BuildControls() {
         {cboDecimals, "Digits after the point on the readout and in the list"},
         {chkSlewingSound, "Play a sound while the focuser moves"},
         {chkCompletionSound, "Play a sound when a move ends"},
-        {chkLimits, "Let the controller enforce the travel limits found by the calibration"},
         {chkAutoStop, "The controller's auto-stop; every connect switches it on"},
         {cmdReset, "Make the present focuser position read zero"},
         {txtSensor1, "Name of temperature sensor 1, the one the automatic fan rules compare"},
@@ -272,6 +289,7 @@ void frmOptions::BuildControls() {
     };
     for (const auto& t : tips)
         t.control->setToolTip(QString::fromUtf8(t.tip));
+    chkLimits->setToolTip(kLimitsTip);
 
     connect(cboScaleUnits, &QComboBox::activated, this, [this] { cboScaleUnits_Click(); });
     connect(chkLimits, &QCheckBox::toggled, this, [this] { chkLimits_Click(); });
@@ -346,7 +364,8 @@ void frmOptions::Display() {
     qint32 calibrated = 0;
     c.GetCalibrated(calibrated);
     if (calibrated == 1) {
-        chkLimits->setChecked(LimitsActive());
+        const bool on = LimitsActive();
+        ShowLimitsBox(on, !on && TravelOutOfReach(console_.device.Scale()));
         // The limits cannot be switched on an uncalibrated focuser.
         fraLimits->setEnabled(true);
     }
@@ -443,10 +462,12 @@ void frmOptions::chkLimits_Click() {
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
     InlinePacer pacer(console_.platform);
     bool enforced = false;
-    const int switched =
-        console_.device.SwitchActiveLimits(pacer, chkLimits->isChecked(), enforced).RunToEnd();
-    if (switched == 0)
+    const bool on = chkLimits->isChecked();
+    const int switched = console_.device.SwitchActiveLimits(pacer, on, enforced).RunToEnd();
+    if (switched == 0) {
+        ShowLimitsWritten(on);
         return;
+    }
     {
         // The box shows what the controller enforces, without switching anything again.
         const QSignalBlocker quiet(chkLimits);
@@ -454,6 +475,17 @@ void frmOptions::chkLimits_Click() {
     }
     console_.messages.show(MsgIcon::Warning, console_.appTitle,
                            switched == -1 ? kLimitsUnreadText : kLimitsUnconfirmedText);
+}
+
+void frmOptions::ShowLimitsBox(bool on, bool outOfReach) {
+    const QSignalBlocker quiet(chkLimits);
+    chkLimits->setChecked(on && !outOfReach);
+    chkLimits->setToolTip(outOfReach ? kLimitsOutOfReachTip : kLimitsTip);
+}
+
+void frmOptions::ShowLimitsWritten(bool on) {
+    ShowLimitsBox(on, on && LimitsOutOfReach(console_.commands.KnownLimitMinByte(),
+                                             console_.commands.KnownLimitMaxByte()));
 }
 
 void frmOptions::chkAutoStop_Click() {
@@ -595,14 +627,21 @@ void frmOptions::cmdCalibrate_Click() {
     if (exchanging_)
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
-    calibration_->RunFull();
+    if (calibration_->RunFull())
+        CalibrationDone();
 }
 
 void frmOptions::cmdQuickCalibrate_Click() {
     if (exchanging_)
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
-    calibration_->RunQuick();
+    if (calibration_->RunQuick())
+        CalibrationDone();
+}
+
+void frmOptions::CalibrationDone() {
+    CalibrationNeeded = false;
+    CalibrationCompleted = true;
 }
 
 void frmOptions::cmdCancelCalibrate_Click() {

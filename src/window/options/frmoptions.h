@@ -48,6 +48,9 @@ public:
     bool Cancel = true;
     // out: a calibration ended in this dialog left the focuser uncalibrated.
     bool CalibrationNeeded = false;
+    // out: a calibration completed in this dialog (any need of one said before is met, unless
+    // CalibrationNeeded says a later one lost it again).
+    bool CalibrationCompleted = false;
 
     // Enables or disables the buttons and option frames together; the quick calibration
     // stays disabled while the controller holds no calibration to reuse.
@@ -73,6 +76,11 @@ private:
     void cboScaleUnits_Click();
     bool RefusedDuringExchange(QCheckBox* box);
     void chkLimits_Click();
+    // The limits box shows what the controller holds: off, with why, when the limits were
+    // asked for but the travel is too short for any (outOfReach).
+    void ShowLimitsBox(bool on, bool outOfReach);
+    // After the controller confirmed limits switched on or off.
+    void ShowLimitsWritten(bool on);
     void chkAutoStop_Click();
     void cmdShowStates_Click();
     void cmdReset_Click();
@@ -80,6 +88,7 @@ private:
     void cmdCancel_Click();
     void cmdCalibrate_Click();
     void cmdQuickCalibrate_Click();
+    void CalibrationDone();
     void cmdCancelCalibrate_Click();
 
     Console& console_;

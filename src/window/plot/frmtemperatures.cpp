@@ -39,6 +39,7 @@ namespace {
 
 constexpr int kDefaultWidthPx = 780;
 constexpr int kDefaultHeightPx = 480;
+constexpr int kConsoleGapPx = 8;
 constexpr double kWheelStep = 1.25; // per notch of the wheel
 constexpr double kMinTemperatureRange = 2.0;
 constexpr double kMinDifferenceRange = 1.0;
@@ -167,6 +168,43 @@ private:
     double dragX_ = 0;
     bool dragging_ = false;
 };
+
+QRect PlotInsideArea(const QRect& area, const QRect& frame, const QSize& minimum) {
+    const QSize size = frame.size().expandedTo(minimum).boundedTo(area.size());
+    const int x = std::clamp(frame.x(), area.left(), area.right() + 1 - size.width());
+    const int y = std::clamp(frame.y(), area.top(), area.bottom() + 1 - size.height());
+    return QRect(QPoint(x, y), size);
+}
+
+QRect PlotBesideConsole(const QRect& area, const QRect& console, const QSize& wanted,
+                        const QSize& minimum) {
+    const QSize least = minimum.boundedTo(area.size());
+    const QSize size = wanted.expandedTo(least).boundedTo(area.size());
+    const int right = area.right() - console.right() - kConsoleGapPx;
+    const int left = console.left() - area.left() - kConsoleGapPx;
+    const int below = area.bottom() - console.bottom() - kConsoleGapPx;
+    const int above = console.top() - area.top() - kConsoleGapPx;
+    QRect frame(QPoint(console.left(), console.top()), size);
+    if (right >= least.width()) {
+        frame.setWidth(std::min(size.width(), right));
+        frame.moveLeft(console.right() + 1 + kConsoleGapPx);
+    } else if (left >= least.width()) {
+        frame.setWidth(std::min(size.width(), left));
+        frame.moveRight(console.left() - 1 - kConsoleGapPx);
+    } else if (below >= least.height()) {
+        frame.setHeight(std::min(size.height(), below));
+        frame.moveTop(console.bottom() + 1 + kConsoleGapPx);
+    } else if (above >= least.height()) {
+        frame.setHeight(std::min(size.height(), above));
+        frame.moveBottom(console.top() - 1 - kConsoleGapPx);
+    } else {
+        // Over the console's right part, as little of it as the least width allows: STOP and
+        // the jog buttons are on its left.
+        frame.setWidth(least.width());
+        frame.moveRight(area.right());
+    }
+    return PlotInsideArea(area, frame, least);
+}
 
 frmTemperatures::frmTemperatures(Console& console, const TemperatureSeries& live, QWidget* parent)
     : QWidget(parent, Qt::Window), console_(console), live_(live) {
@@ -526,16 +564,49 @@ void frmTemperatures::PlaceFromSettings() {
                      TwipsToPixels(s.PlotHeight, dpi(this, false)));
     const QPoint pos(TwipsToPixels(s.PlotLeft, dpi(this, true)),
                      TwipsToPixels(s.PlotTop, dpi(this, false)));
-    resize(size.expandedTo(minimumSizeHint()));
-    // A place on a screen that is no longer there would put the window out of reach.
-    const QRect title(pos, QSize(std::max(1, size.width()), 40));
+    const QRect frame(pos, size.grownBy(FrameMargins()));
+    // Kept on the screen it still lies wholly on; otherwise (that screen is gone, or smaller
+    // now) moved onto the console's, where its buttons are within reach.
+    QRect area = ConsoleArea();
     for (const QScreen* screen : QGuiApplication::screens()) {
-        const QRect overlap = screen->availableGeometry().intersected(title);
-        if (overlap.width() >= 40 && overlap.height() >= 20) {
-            move(pos);
-            return;
-        }
+        if (screen->availableGeometry().contains(frame))
+            area = screen->availableGeometry();
     }
+    SetFrame(PlotInsideArea(area, frame, MinimumFrame()));
+}
+
+void frmTemperatures::PlaceBesideConsole() {
+    const QWidget* console = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!console)
+        return;
+    SetFrame(PlotBesideConsole(ConsoleArea(), console->frameGeometry(),
+                               size().grownBy(FrameMargins()), MinimumFrame()));
+}
+
+QRect frmTemperatures::ConsoleArea() const {
+    const QWidget* console = parentWidget() ? parentWidget()->window() : this;
+    const QScreen* screen = console->screen();
+    return screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size());
+}
+
+QMargins frmTemperatures::FrameMargins() const {
+    const QWidget* console = parentWidget() ? parentWidget()->window() : this;
+    const QRect frame = console->frameGeometry();
+    const QRect inner = console->geometry();
+    return QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+                    frame.right() - inner.right(), frame.bottom() - inner.bottom());
+}
+
+QSize frmTemperatures::MinimumFrame() const {
+    return minimumSizeHint()
+        .expandedTo(kUsableSize)
+        .grownBy(FrameMargins())
+        .boundedTo(ConsoleArea().size());
+}
+
+void frmTemperatures::SetFrame(const QRect& frame) {
+    resize(frame.size().shrunkBy(FrameMargins()));
+    move(frame.topLeft());
 }
 
 void frmTemperatures::StoreGeometry(bool hiding) {

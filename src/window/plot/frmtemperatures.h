@@ -2,6 +2,9 @@
 
 #include "window/plot/temperatureseries.h"
 
+#include <QMargins>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -20,6 +23,18 @@ namespace tarnivel {
 
 struct Console;
 
+// Where the "Temperatures" window's frame goes, in the coordinates of one screen whose
+// available geometry is area. minimum is the smallest frame the plot and its buttons are
+// usable at (never more than area). The frame always lies wholly inside area.
+//
+// Opened for the first time: beside the console's frame, right of it, else left, else below,
+// else above, narrowed or lowered to the room there is but never below minimum. Where no side
+// has that room it lies at the right of area, minimum wide, over the console's right part.
+QRect PlotBesideConsole(const QRect& area, const QRect& console, const QSize& wanted,
+                        const QSize& minimum);
+// A frame kept from an earlier session, moved (and shrunk, never below minimum) into area.
+QRect PlotInsideArea(const QRect& area, const QRect& frame, const QSize& minimum);
+
 // The "Temperatures" window: the three sensors over time in the display unit, the fan's on
 // periods shaded behind them and, while an automatic rule runs, what it compares with its
 // limit, and the focuser position on an axis of its own with compensation's moves marked. It
@@ -32,6 +47,8 @@ public:
     static constexpr qint64 kMinSpanMs = 60LL * 1000;
     static constexpr qint64 kMinFollowMs = 10LL * 60 * 1000;
     static constexpr qint64 kMaxSpanMs = 60LL * 24 * 60 * 60 * 1000;
+    // Below this the axes' labels crowd out the curves.
+    static constexpr QSize kUsableSize{480, 320};
 
     frmTemperatures(Console& console, const TemperatureSeries& live, QWidget* parent = nullptr);
 
@@ -46,6 +63,8 @@ public:
     LogImport OpenLog(const QString& path);
     // Writes the plot as a PNG; false (and the operator told) when it cannot be written.
     bool SaveImage(const QString& path);
+    // The first opening, with no place kept: beside the console, on its screen.
+    void PlaceBesideConsole();
 
     bool following() const { return following_; }
     bool showingLog() const { return showingLog_; }
@@ -81,6 +100,13 @@ protected:
 
 private:
     void PlaceFromSettings();
+    // The console is the parent's window. Its screen's available geometry (this window's
+    // screen without a console), its frame's margins (a window frame here will be alike) and
+    // the least frame the plot is usable at, no larger than that screen.
+    QRect ConsoleArea() const;
+    QMargins FrameMargins() const;
+    QSize MinimumFrame() const;
+    void SetFrame(const QRect& frame);
     // Into the settings while shown in its normal state (hiding: the last chance).
     void StoreGeometry(bool hiding = false);
     void SetView(qint64 left, qint64 right);

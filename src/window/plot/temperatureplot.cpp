@@ -8,8 +8,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QPushButton>
-#include <QScreen>
-#include <algorithm>
 
 namespace tarnivel {
 
@@ -40,40 +38,12 @@ void TemperaturePlot::cmdPlot_Click() {
     if (!window_) {
         window_ = new frmTemperatures(console_, live_, mainWindow_);
         if (console_.settings.PlotWidth <= 0 || console_.settings.PlotHeight <= 0)
-            PlaceBesideConsole();
+            window_->PlaceBesideConsole();
     }
     window_->Refresh();
     window_->show();
     window_->raise();
     window_->activateWindow();
-}
-
-void TemperaturePlot::PlaceBesideConsole() {
-    // Never over the console: STOP and the jog buttons must stay in sight. Right of it,
-    // else left, else below, narrowed to the room there is.
-    const QRect console = mainWindow_->frameGeometry();
-    const QScreen* screen = mainWindow_->screen();
-    if (!screen)
-        return;
-    const QRect area = screen->availableGeometry();
-    const int gap = 8;
-    const QSize wanted = window_->size();
-    const int minimum = window_->minimumSizeHint().width();
-    const int right = area.right() - console.right() - gap;
-    const int left = console.left() - area.left() - gap;
-    const int below = area.bottom() - console.bottom() - gap;
-    if (right >= minimum || (right >= left && right > 0 && below < minimum)) {
-        const int width = std::min(wanted.width(), std::max(right, 1));
-        window_->resize(width, wanted.height());
-        window_->move(console.right() + 1 + gap, console.top());
-    } else if (left >= minimum) {
-        const int width = std::min(wanted.width(), left);
-        window_->resize(width, wanted.height());
-        window_->move(console.left() - gap - width, console.top());
-    } else {
-        window_->resize(wanted.width(), std::min(wanted.height(), std::max(below, 1)));
-        window_->move(console.left(), console.bottom() + 1 + gap);
-    }
 }
 
 void TemperaturePlot::AddReadings(const QDateTime& when, const TemperatureReadings& celsius,

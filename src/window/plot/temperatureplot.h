@@ -36,8 +36,6 @@ public:
     QPushButton* cmdPlot = nullptr;
 
 private:
-    void PlaceBesideConsole();
-
     Console& console_;
     QWidget* mainWindow_;
     TemperatureSeries live_;
