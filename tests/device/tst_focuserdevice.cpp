@@ -494,6 +494,8 @@ void TestFocuserDevice::calibrationMovesTheFocusPoints() {
     QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().calibrationOk; }, 120000));
     QCOMPARE(r.device.settings().FocusPoints[0].Position, -1000);
     QVERIFY(!r.device.settings().FocusPoints[0].BeforeCalibration);
+    // 8000 steps hold no 65536-step limit block: both limit bytes are 0, nothing is enforced.
+    QVERIFY(!r.device.State().limitsOn);
 }
 
 void TestFocuserDevice::fanRule_data() {

@@ -1188,7 +1188,9 @@ void FocuserDevice::ShowAutoStop(bool on) {
 }
 
 void FocuserDevice::ShowLimits(bool on) {
-    state_.limitsOn = on;
+    // On a travel too short for a whole limit block both bytes are 0: nothing is enforced.
+    state_.limitsOn =
+        on && (commands_.KnownLimitMinByte() > 0 || commands_.KnownLimitMaxByte() > 0);
     Notify();
 }
 
