@@ -78,10 +78,20 @@ AlpacaReply AlpacaService::Handle(const AlpacaRequest& request) {
     Call call;
     call.put = request.method == AlpacaRequest::Method::Put;
     call.parameters = DecodeForm(call.put ? request.body : request.query);
-    // A transaction id that is no uint32 is treated as absent, as the clients expect.
-    if (const auto id = FindParameter(call.parameters, QStringLiteral("ClientTransactionID"),
-                                      Qt::CaseInsensitive))
-        call.clientTransactionId = ParseAlpacaUint32(*id).value_or(0);
+    // An id that is no uint32 is a request not understood, refused before any verb runs; in
+    // a PUT body an id under another casing is an extra parameter, so its value is not echoed.
+    for (const QString& name :
+         {QStringLiteral("ClientID"), QStringLiteral("ClientTransactionID")}) {
+        const auto text = call.Parameter(name);
+        const auto id = text ? ParseAlpacaUint32(*text) : std::optional<quint32>(0);
+        if (!id) {
+            return BadRequest(
+                QStringLiteral("%1 must be a whole number from 0 to 4294967295, not \"%2\"")
+                    .arg(name, *text));
+        }
+        if (name == QLatin1String("ClientTransactionID"))
+            call.clientTransactionId = *id;
+    }
 
     const QStringList parts = request.path.split(QLatin1Char('/'));
     if (parts.size() < 2 || !parts[0].isEmpty())

@@ -193,9 +193,9 @@ void TestAlpaca::protocol_data() {
     QTest::newRow("GET names in any case")
         << Online << QByteArray("GET") << api + "position?clienttransactionid=42&CLIENTID=3"
         << QByteArray() << 200 << QByteArray(R"("ClientTransactionID":42,)") << QString();
-    QTest::newRow("transaction id not a uint32 is 0")
-        << Online << QByteArray("GET") << api + "position?ClientTransactionID=-5" << QByteArray()
-        << 200 << QByteArray(R"({"ClientTransactionID":0,)") << QString();
+    QTest::newRow("id not a uint32: refused, no move")
+        << Online << QByteArray("PUT") << api + "move" << QByteArray("Position=5&ClientID=+") << 400
+        << QByteArray("ClientID must be a whole number from 0 to 4294967295") << QString();
     QTest::newRow("position") << Online << QByteArray("GET") << api + "position" << QByteArray()
                               << 200 << QByteArray(R"("Value":1234})") << QString();
     QTest::newRow("max increment is max step")
@@ -247,8 +247,9 @@ void TestAlpaca::protocol_data() {
         << Online << QByteArray("PUT") << api + "action"
         << QByteArray("Action=Temperatures&parameters=Auto+1") << 200
         << QByteArray(R"("ErrorNumber":0)") << QStringLiteral("Action Temperatures Auto 1");
-    QTest::newRow("halt") << Online << QByteArray("PUT") << api + "halt" << QByteArray() << 200
-                          << QByteArray(R"("ErrorNumber":0)") << QStringLiteral("Halt");
+    QTest::newRow("halt; a lower-case id in a PUT body is ignored")
+        << Online << QByteArray("PUT") << api + "halt" << QByteArray("clienttransactionid=9") << 200
+        << QByteArray(R"({"ClientTransactionID":0,)") << QStringLiteral("Halt");
     QTest::newRow("tempcomp on while unavailable is not implemented")
         << Online << QByteArray("PUT") << api + "tempcomp" << QByteArray("TempComp=true") << 200
         << QByteArray(R"("ErrorMessage":"No coefficient","ErrorNumber":1024)") << QString();
@@ -378,7 +379,7 @@ void TestAlpaca::daemon_data() {
                 R"("Value":"[{\"Celsius\":25,\"Name\":\"Mirror\"},{\"Celsius\":12.5,)"
                 R"(\"Name\":\"Ambient\"},{\"Celsius\":null,\"Name\":\"Secondary\"}]"})"},
                {Talk::Put, "action", "Action=FirmwareVersion&Parameters=", R"("Value":"2.7"})"},
-               {Talk::Put, "disconnect", none, ok("")},
+               {Talk::Put, "connected", "Connected=False", ok("")},
                {Talk::Get, "connected", none, R"("Value":false})"},
                {Talk::Get, "position", none, R"("ErrorNumber":1031,)"}};
 
@@ -390,13 +391,15 @@ void TestAlpaca::daemon_data() {
                {Talk::Until, "position", none, R"("Value":6000})"},
                {Talk::Until, "ismoving", none, R"("Value":false})"},
                {Talk::Frames, {}, "17", "50 04 12 17 00 0B B8 00|50 04 12 17 00 07 D0 00"}};
-    QTest::newRow("move down: one approach")
+    QTest::newRow("move down: one approach; a move to where it stands ends")
         << fast << kCalibratedState
         << Conversation{{Talk::Mark},
                         {Talk::Put, "move", "Position=2000", ok("")},
                         {Talk::Until, "ismoving", none, R"("Value":false})"},
                         {Talk::Get, "position", none, R"("Value":2000})"},
-                        {Talk::Frames, {}, "17", "50 04 12 17 FF F8 30 00"}};
+                        {Talk::Frames, {}, "17", "50 04 12 17 FF F8 30 00"},
+                        {Talk::Put, "move", "Position=2000", ok("")},
+                        {Talk::Until, "ismoving", none, R"("Value":false})"}};
     QTest::newRow("saved position by name")
         << fast << kCalibratedState
         << Conversation{
