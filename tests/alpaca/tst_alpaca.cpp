@@ -327,6 +327,13 @@ void TestAlpaca::abuse() {
     QCOMPARE(Exchange(slow, "GET /api/v1/focuser/0/posi", 2000), QByteArray());
     QCOMPARE(slow.state(), QAbstractSocket::UnconnectedState);
 
+    // A client gone before its PUT is answered: the answer has nowhere to go, the server goes on.
+    QTcpSocket gone;
+    QVERIFY(rig.Open(gone));
+    gone.write(Request("PUT", "/api/v1/focuser/0/move", "Position=10"));
+    QVERIFY(gone.waitForBytesWritten(1000));
+    gone.abort();
+
     QList<QTcpSocket*> idle;
     for (int i = 0; i < 6; ++i) {
         idle << new QTcpSocket(this);
