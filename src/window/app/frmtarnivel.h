@@ -18,6 +18,7 @@ namespace tarnivel {
 inline const QString kLostText = QStringLiteral("Focuser connection lost");
 
 struct Console;
+class InputGate;
 class JogButton;
 class LedReadout;
 class PositionsFrame;
@@ -107,6 +108,8 @@ public:
     QList<QPixmap> imgLogo; // the moving indicator's eight frames
     QPushButton* cmdDummy = nullptr;
     RateTimer* rateTimer = nullptr;
+    // Holds the operator's input while the tick or a command waits (STOP excepted).
+    InputGate* inputGate = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -15,10 +15,12 @@
 #include "window/app/ratetimer.h"
 #include "window/app/temperaturepanel.h"
 #include "window/ui/colours.h"
+#include "window/ui/inputgate.h"
 
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <optional>
 
 namespace tarnivel {
 
@@ -47,6 +49,8 @@ void frmTarnivel::RateTimer_Timer() {
     // The tick never re-enters itself, and a jog press or release arriving while its
     // commands wait is seen consistently at the next tick.
     rateTimer->setEnabled(false);
+    // A dialog opened from inside the tick would hold the tick until it closed.
+    std::optional<InputGate::Scope> ticking(std::in_place, *inputGate);
     int rate = m.JogRate;
     const quint64 stopCount = console_.link.StopCount();
 
@@ -66,6 +70,7 @@ void frmTarnivel::RateTimer_Timer() {
 
     // The dialog is modal and the poll cycle stays stopped while it is open.
     if (OptionsRequested) {
+        ticking.reset();
         ShowOptions();
         rateTimer->setEnabled(true);
         return;
