@@ -204,6 +204,11 @@ Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int
     co_return report;
 }
 
+bool FocuserDevice::BeginGoto(int raw, quint64 stopCount, std::optional<int> overshoot) {
+    motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
+    return gotos_.StartGoto(raw, stopCount, overshoot);
+}
+
 void FocuserDevice::FinishGoto() {
     // Every goto but compensation's own moves the reference with it. Nothing else starts a
     // goto while compensation's runs: its start locks the window's controls, and a served
@@ -274,6 +279,12 @@ Outcome FocuserDevice::QuickCalibrationAllowed() {
     return QuickCalibrationCheck(pacer).RunToEnd();
 }
 
+Sequence<bool> FocuserDevice::WriteActiveLimits(Pacer& pacer, int upper, int lower, bool on) {
+    const bool upperSet = commands_.SetLimitMax(upper, on ? -1 : 0) == 0;
+    co_await PumpEvents(pacer);
+    co_return upperSet&& commands_.SetLimitMin(lower, on ? +1 : 0) == 0;
+}
+
 Sequence<int> FocuserDevice::SwitchActiveLimits(Pacer& pacer, bool on, bool& enforced) {
     qint32 upper = 0;
     qint32 lower = 0;
@@ -286,10 +297,7 @@ Sequence<int> FocuserDevice::SwitchActiveLimits(Pacer& pacer, bool on, bool& enf
             co_return -1;
         co_await PumpEvents(pacer);
     }
-    bool confirmed = commands_.SetLimitMax(upper, on ? -1 : 0) == 0;
-    co_await PumpEvents(pacer);
-    confirmed = confirmed && commands_.SetLimitMin(lower, on ? +1 : 0) == 0;
-    if (confirmed) {
+    if (co_await WriteActiveLimits(pacer, upper, lower, on)) {
         enforced = on;
         co_return 0;
     }
@@ -356,8 +364,8 @@ Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeL
     // Only an anchored scale follows the stops; the uncalibrated one spans the whole counter.
     if (realMax != 0 && scale_.Anchored())
         scale_ = PositionMap::FromController(true, scale_.Max(), newMax);
-    if (*activeLimitsOn &&
-        (commands_.SetLimitMax(newMax, -1) != 0 || commands_.SetLimitMin(newMin, +1) != 0)) {
+    InlinePacer pacer(platform());
+    if (*activeLimitsOn && !WriteActiveLimits(pacer, newMax, newMin, true).RunToEnd()) {
         // Read back, so that what the program believes of them is what the controller enforces.
         qint32 unused = 0;
         commands_.GetLimitMin(unused);
@@ -578,8 +586,7 @@ void FocuserDevice::StartGotoRaw(int raw, std::optional<int> overshoot) {
     state_.lastGoto.reset();
     // Reads left unanswered before this goto do not count against it.
     silentSinceMs_ = -1;
-    motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
-    gotos_.StartGoto(raw, link_.StopCount(), overshoot);
+    BeginGoto(raw, link_.StopCount(), overshoot);
     Notify();
     // The first stage at once rather than at the next tick.
     ScheduleTick(0);

@@ -196,6 +196,10 @@ public:
     // event-loop turn between commands) are spent by pacer.
     Sequence<StatusReport> ReadStatus(Pacer& pacer, std::function<int()> fanMode);
 
+    // The one start of a staged goto, whoever asks for it: the moving direction, then the
+    // goto. stopCount is the link's StopCount() when the move was asked for: a stop since
+    // then refuses it, and it ends like a stopped one. overshoot as GotoController::StartGoto.
+    bool BeginGoto(int raw, quint64 stopCount, std::optional<int> overshoot = std::nullopt);
     // The clean-up after a staged goto ended (ran out, stopped or lost).
     void FinishGoto();
     // "Goto stopped short at 1.2 thou (target 3.4 thou)" when reached reads other than
@@ -212,6 +216,10 @@ public:
     // enforced tells which they now are. -1: the stored limits could not be read and nothing
     // was sent; -2: a write was not confirmed and the limits were read back into enforced.
     Sequence<int> SwitchActiveLimits(Pacer& pacer, bool on, bool& enforced);
+    // The two writes of the active limits (upper and lower raw, each one block inside its end
+    // stop), on or off, a turn of the loop after the first; the second is not sent when the
+    // first was not confirmed. True when both were. Every switch of the limits goes here.
+    Sequence<bool> WriteActiveLimits(Pacer& pacer, int upper, int lower, bool on);
 
     // The counter reads newPosition where it now reads CurrentPosition; the stored real limits
     // (and the active limits when they are on: activeLimitsOn, or as the controller reports

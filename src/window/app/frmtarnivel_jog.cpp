@@ -109,9 +109,8 @@ void frmTarnivel::StepMove(int sign) {
     EnableMotionControls(false);
     const int stepSteps = SignedSteps(UnitsToSteps(step, s.ScaleFactor));
     const int target = WrapSteps(SignedSteps(m.CurrentPosition) + sign * stepSteps);
-    m.MotionDirection = DirectionTo(m.CurrentPosition, target);
     console_.platform.pumpEvents();
-    console_.gotos.StartGoto(target, stopCount);
+    console_.device.BeginGoto(target, stopCount);
     cmdDummy->setFocus();
 }
 

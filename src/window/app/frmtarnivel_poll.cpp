@@ -130,8 +130,7 @@ void frmTarnivel::RateTimer_Timer() {
                 // moves; it is an ordinary goto with its final approach.
                 if (const std::optional<int> raw = console_.device.TempCompTarget()) {
                     EnableMotionControls(false);
-                    m.MotionDirection = DirectionTo(m.CurrentPosition, *raw);
-                    gotos.StartGoto(*raw, stopCount, console_.device.TempCompOvershoot());
+                    console_.device.BeginGoto(*raw, stopCount, console_.device.TempCompOvershoot());
                 }
                 temperatures->ShowTempComp();
             }

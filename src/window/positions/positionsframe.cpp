@@ -260,9 +260,8 @@ void PositionsFrame::cmdGoto_Click() {
     const quint64 stopCount = console_.link.StopCount();
     console_.EnableMotionControls(false);
     const int target = list.ItemData(list.ListIndex());
-    console_.motion.MotionDirection = DirectionTo(console_.motion.CurrentPosition, target);
     console_.link.PumpEvents();
-    console_.gotos.StartGoto(target, stopCount);
+    console_.device.BeginGoto(target, stopCount);
 }
 
 void PositionsFrame::lstPosition_DblClick() {
