@@ -93,6 +93,7 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
     rateTimer->setObjectName(QStringLiteral("RateTimer"));
     connect(rateTimer, &RateTimer::timeout, this, &frmTarnivel::RateTimer_Timer);
     inputGate = new InputGate([this] { return console_.link.Busy(); }, this);
+    console_.inputGate = inputGate;
 
     console_.device.SetReadout([this] { DisplayPosition(); });
     console_.EnableMotionControls = [this](bool enabled) { EnableMotionControls(enabled); };
@@ -109,6 +110,7 @@ frmTarnivel::~frmTarnivel() {
     // The shared console outlives the window; leave it nothing that points here.
     console_.device.SetReadout(nullptr);
     console_.EnableMotionControls = nullptr;
+    console_.inputGate = nullptr;
     console_.gotos.setDisplayPosition(nullptr);
     console_.gotos.setGotoFinished(nullptr);
 }

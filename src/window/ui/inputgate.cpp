@@ -62,14 +62,17 @@ InputGate::~InputGate() {
         app->removeEventFilter(this);
 }
 
-InputGate::Scope::Scope(InputGate& gate) : gate_(gate) {
-    gate_.scopes_.push_back(LoopLevel());
+InputGate::Scope::Scope(InputGate* gate) : gate_(gate) {
+    if (gate_)
+        gate_->scopes_.push_back(LoopLevel());
 }
 
 InputGate::Scope::~Scope() {
-    gate_.scopes_.pop_back();
-    if (!gate_.held_.empty())
-        gate_.handOn_.start();
+    if (!gate_)
+        return;
+    gate_->scopes_.pop_back();
+    if (!gate_->held_.empty())
+        gate_->handOn_.start();
 }
 
 void InputGate::LetThrough(QWidget* control) {

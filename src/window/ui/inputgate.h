@@ -33,13 +33,15 @@ public:
     // A box the program raises inside it runs a loop of its own, whose input goes through.
     class Scope {
     public:
-        explicit Scope(InputGate& gate);
+        explicit Scope(InputGate& gate) : Scope(&gate) {}
+        // No gate (a dialog tested without the main window): nothing is held.
+        explicit Scope(InputGate* gate);
         ~Scope();
         Scope(const Scope&) = delete;
         Scope& operator=(const Scope&) = delete;
 
     private:
-        InputGate& gate_;
+        InputGate* gate_;
     };
 
     // Input for this control is never held: it stops the focuser.
