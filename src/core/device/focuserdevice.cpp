@@ -22,7 +22,6 @@ constexpr int kGotoTickMs = 50;      // the window's tick, so a goto advances as
 // misses an answer now and then has not lost the move, one silent this long has.
 constexpr qint64 kGiveUpMs = 10000;
 
-const QString kLostText = QStringLiteral("Focuser connection lost");
 const QString kSilentText = QStringLiteral("Focuser not responding");
 const QString kNotConnectedText = QStringLiteral("The focuser is not connected.");
 const QString kTempCompUnavailableText =
@@ -416,6 +415,8 @@ void FocuserDevice::CounterRecentred(std::optional<qint64> shift) {
 void FocuserDevice::ConnectedInPlace() {
     SetTempComp(false);
     tempComp_.ClearReadings();
+    lostReported_ = false;
+    state_.lost = false;
 }
 
 qint32 FocuserDevice::ReadTravelInPlace() {
@@ -890,17 +891,22 @@ void FocuserDevice::ScheduleTick(int ms) {
 bool FocuserDevice::Reachable() {
     if (!link_.port().connectionLost())
         return true;
-    // Every command would now wait for its time-out: say so once and send nothing until the
-    // client connects again. A goto or a jog ends here as a stop would end it.
-    if (!lostReported_) {
-        lostReported_ = true;
-        state_.lost = true;
-        TempCompLost();
-        EndMotionAsStopped();
-        Tell(kLostText, true);
-        Notify();
-    }
+    // Every command would now wait for its time-out: nothing is sent until the client
+    // connects again.
+    NoteLost();
     return false;
+}
+
+bool FocuserDevice::NoteLost() {
+    if (!link_.LinkOpen() || !link_.port().connectionLost() || lostReported_)
+        return false;
+    lostReported_ = true;
+    state_.lost = true;
+    TempCompLost();
+    EndMotionAsStopped();
+    Tell(kLostText, true);
+    Notify();
+    return true;
 }
 
 void FocuserDevice::ServedReadout() {

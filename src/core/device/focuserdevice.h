@@ -26,6 +26,9 @@ class Platform;
 class SerialPort;
 class SoundPlayer;
 
+// The port closed itself under a connected focuser (the window's status line, INDI's alert).
+inline const QString kLostText = QStringLiteral("Focuser connection lost");
+
 // Why switching the active limits failed (the options check box, TARNIVEL_LIMITS).
 inline const QString kLimitsUnreadText =
     QStringLiteral("The focuser did not answer; the limits were not changed.");
@@ -275,6 +278,11 @@ public:
     void StopTempComp();
     // The port closed itself: compensation off, with a message.
     void TempCompLost();
+    // The lost-port rule of every front end: the first time the port is seen closed under an
+    // open link after a connect, compensation goes off, a goto or a jog ends where it is as
+    // after a stop (nothing is sent to a port that is gone) and the loss is told once; true
+    // then, false at every other call.
+    bool NoteLost();
     // Steps past the target of a compensation goto against the approach side.
     int TempCompOvershoot() const { return tempComp_.parameters().overshoot; }
     // A move compensation did not start has ended outside the device's own verbs (the

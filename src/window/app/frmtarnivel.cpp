@@ -546,7 +546,6 @@ void frmTarnivel::cmdConnect_Click() {
         return;
     }
 
-    lostNoted_ = false;
     // Never on after a connect: the switch is not kept, only its settings.
     console_.device.ConnectedInPlace();
     cboComPort->setEnabled(false);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/device/focuserdevice.h"
 #include "core/settings/focusersettings.h"
 
 #include <QList>
@@ -14,8 +15,6 @@ class QLineEdit;
 class QPushButton;
 
 namespace tarnivel {
-
-inline const QString kLostText = QStringLiteral("Focuser connection lost");
 
 struct Console;
 class InputGate;
@@ -141,7 +140,6 @@ private:
     LoadResult loadResult_;
     bool unloading_ = false;
     bool unloaded_ = false;
-    bool lostNoted_ = false;
 };
 
 } // namespace tarnivel

@@ -158,23 +158,20 @@ bool frmTarnivel::NoteLostConnection() {
         return false;
     if (lblStatus->text() != kLostText)
         lblStatus->setText(kLostText);
-    if (lostNoted_)
+    // A goto waits for a "done" that cannot come, and a jog for a release that no longer
+    // reaches the motor: the device ends both as after STOP, and compensation goes off.
+    MotionState& m = console_.motion;
+    const bool moving = m.Moving();
+    if (!console_.device.NoteLost())
         return false;
-    lostNoted_ = true;
     NumLED->setLive(false);
-    // Nothing it would send can reach the focuser: off, and the panel says why.
-    console_.device.TempCompLost();
     temperatures->ShowTempComp();
     temperatures->DimReadings();
-    // A goto waits for a "done" that cannot come, and a jog for a release that no longer
-    // reaches the motor: both end as after STOP, with nothing sent to a port that is gone.
-    MotionState& m = console_.motion;
-    if (!m.Moving())
+    if (!moving)
         return false;
+    // The tick gives the controls back; no rate was sent that needs taking back.
     m.GotoDone = true;
-    m.JogRate = 0;
     m.ActiveJogRate = 0;
-    m.MotionDirection = 0;
     for (JogButton* b : {cmdFastLeft, cmdSlowLeft, cmdSlowRight, cmdFastRight})
         SetBackColour(b, ColourOff);
     console_.gotos.PlaySlewSound(QString(), false, false);
