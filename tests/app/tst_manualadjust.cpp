@@ -58,6 +58,7 @@ private Q_SLOTS:
     void escapeInThePlotStops();
     void stopWhileAPlotDialogIsOpen();
     void fileChooserOpenedInATickHoldsNoLegBack();
+    void stopDropsAClickHeldByTheTick();
 };
 
 void TestManualAdjust::jogWithinOneTickSendsNothing_data() {
@@ -490,6 +491,27 @@ void TestManualAdjust::fileChooserOpenedInATickHoldsNoLegBack() {
     QTRY_VERIFY(!framesWhileOpen.isEmpty());
     QVERIFY(framesWhileOpen.contains(QStringLiteral("50 04 12 17 02 67 7F 00")));
     QCOMPARE(r.rig->sim.model.position(), quint32(157567));
+}
+
+// "+" clicked while the tick waits for a position read, then STOP: the step never starts.
+void TestManualAdjust::stopDropsAClickHeldByTheTick() {
+    WindowRig r;
+    r.w->show();
+    r.connectTo(1);
+    bool clicked = false;
+    r.rig->sim.platform.onPump([&] {
+        if (!clicked && r.rig->sim.link.Busy()) {
+            clicked = true;
+            QTest::mouseClick(r.w->cmdIncrement, Qt::LeftButton);
+            QTest::mouseClick(r.w->cmdStop, Qt::LeftButton);
+        }
+    });
+    r.tick(5);
+    QVERIFY(clicked);
+    r.settle();
+    r.tick(5);
+    QCOMPARE(r.countMessage(23), 0);
+    QCOMPARE(r.rig->sim.model.position(), quint32(100000));
 }
 
 QTEST_MAIN(TestManualAdjust)

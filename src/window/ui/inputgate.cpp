@@ -46,6 +46,21 @@ bool IsInput(const QEvent* event) {
     }
 }
 
+// What asks for something, as against the release that ends it.
+bool IsPress(const QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::Shortcut:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 InputGate::InputGate(std::function<bool()> waiting, QObject* parent)
@@ -84,10 +99,22 @@ bool InputGate::Holding() const {
 }
 
 bool InputGate::eventFilter(QObject* watched, QEvent* event) {
-    if (event == handing_ || !watched->isWidgetType() || !IsInput(event) || IsEscape(event))
+    if (event == handing_ || !watched->isWidgetType())
         return false;
-    if (watched->property(kLetThrough).toBool())
+    // A drag goes on behind the press that started it.
+    if (event->type() == QEvent::MouseMove && event->spontaneous() && !held_.empty()) {
+        held_.push_back({QPointer<QObject>(watched), std::unique_ptr<QEvent>(event->clone())});
+        return true;
+    }
+    if (!IsInput(event))
         return false;
+    if (IsEscape(event) || watched->property(kLetThrough).toBool()) {
+        // STOP has the last word: what was asked for before it and is still held never
+        // happens. Releases still go, so that no button stays down.
+        if (IsPress(event))
+            std::erase_if(held_, [](const Held& h) { return IsPress(h.event.get()); });
+        return false;
+    }
     // Behind input already held nothing overtakes: keys would come out of order.
     if (held_.empty() && !Holding())
         return false;

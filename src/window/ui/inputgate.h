@@ -20,7 +20,8 @@ namespace tarnivel {
 // handler that opens a file chooser, a message box or a dialog thus never starts its nested
 // event loop inside a wait, where it would hold that wait (and the poll, a goto's next leg
 // and the compensation behind it) until it closed; opened after the wait, the poll goes on
-// inside its loop.
+// inside its loop. STOP still has the last word: what was pressed before it and is still held
+// is dropped.
 class InputGate : public QObject {
 public:
     // waiting: a command waits for its answer, at whatever loop level.
