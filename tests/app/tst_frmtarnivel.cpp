@@ -116,6 +116,7 @@ private Q_SLOTS:
     void closeMaximisedKeepsPosition();
     void closeDuringProbeHonoured();
     void connectClearsStaleClose();
+    void messageBoxOpenedInATickLetsThePollRun();
     void lostConnection();
     void lostPortSwitchesCompensationOff();
     void longStatusKeepsWindowSize();
@@ -1057,6 +1058,33 @@ void TestFrmTarnivel::connectClearsStaleClose() {
     // An ordinary disconnect leaves the window open.
     QVERIFY(!r.w->unloaded());
     QVERIFY(r.w->isVisible());
+}
+
+// Delete clicked while the tick waits for a position read: the question comes once the tick
+// is over, and the poll goes on while it is open.
+void TestFrmTarnivel::messageBoxOpenedInATickLetsThePollRun() {
+    WindowRig r(ReadyController(), "[POSITIONS]\r\n   Position = 100000,Focus A\r\n");
+    r.w->show();
+    r.connectTo(1);
+    r.rig->positions.SetListIndex(0);
+    QStringList framesWhileOpen;
+    r.rig->messages.defaultAnswer = MsgAnswer::No;
+    r.rig->messages.onShow = [&](const ShownMessage&) {
+        r.clearFrames();
+        r.tick(20);
+        framesWhileOpen = r.frames();
+    };
+    bool clicked = false;
+    r.rig->sim.platform.onPump([&] {
+        if (!clicked && r.rig->sim.link.Busy()) {
+            clicked = true;
+            QTest::mouseClick(r.w->fraPositions->cmdDelete, Qt::LeftButton);
+        }
+    });
+    r.tick(5);
+    QVERIFY(clicked);
+    QTRY_COMPARE(r.rig->messages.shown.size(), 1);
+    QCOMPARE(framesWhileOpen.count(QStringLiteral("50 01 12 01 00 00 00 03")), 4);
 }
 
 void TestFrmTarnivel::lostConnection() {

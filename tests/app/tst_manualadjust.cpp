@@ -57,6 +57,8 @@ private Q_SLOTS:
     void escapePressesStop();
     void escapeInThePlotStops();
     void stopWhileAPlotDialogIsOpen();
+    void fileChooserOpenedInATickHoldsNoLegBack();
+    void stopDropsAClickHeldByTheTick();
 };
 
 void TestManualAdjust::jogWithinOneTickSendsNothing_data() {
@@ -454,6 +456,62 @@ void TestManualAdjust::stopWhileAPlotDialogIsOpen() {
     plot->cmdOpenLog->click();
     QCOMPARE(framesWhileOpen, QStringList{kStopFrame});
     QTest::mouseRelease(r.w->cmdSlowRight, Qt::RightButton);
+}
+
+// "Save image..." clicked while the tick waits for the first leg's answer: the chooser opens
+// once the tick is over, and the poll, firing inside the chooser's loop, sends the final leg.
+void TestManualAdjust::fileChooserOpenedInATickHoldsNoLegBack() {
+    WindowRig r;
+    r.w->show();
+    r.connectTo(1);
+    r.tick();
+    r.w->findChild<QPushButton*>(QStringLiteral("cmdPlot"))->click();
+    auto* plot = r.w->findChild<frmTemperatures*>();
+    QStringList framesWhileOpen;
+    plot->AskImagePath = [&](QWidget*) {
+        for (int i = 0; i < 600 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+            r.tick();
+        framesWhileOpen = r.frames();
+        return QString();
+    };
+    r.w->txtAdjust->setText("0.5");
+    r.w->cmdIncrement->click();
+    r.tick();
+    QCOMPARE(r.frames().last(), QStringLiteral("50 04 12 17 02 DC AF 00"));
+    r.clearFrames();
+    bool clicked = false;
+    r.rig->sim.platform.onPump([&] {
+        if (!clicked && r.rig->sim.link.Busy()) {
+            clicked = true;
+            QTest::mouseClick(plot->cmdSaveImage, Qt::LeftButton);
+        }
+    });
+    r.tick();
+    QVERIFY(clicked);
+    QTRY_VERIFY(!framesWhileOpen.isEmpty());
+    QVERIFY(framesWhileOpen.contains(QStringLiteral("50 04 12 17 02 67 7F 00")));
+    QCOMPARE(r.rig->sim.model.position(), quint32(157567));
+}
+
+// "+" clicked while the tick waits for a position read, then STOP: the step never starts.
+void TestManualAdjust::stopDropsAClickHeldByTheTick() {
+    WindowRig r;
+    r.w->show();
+    r.connectTo(1);
+    bool clicked = false;
+    r.rig->sim.platform.onPump([&] {
+        if (!clicked && r.rig->sim.link.Busy()) {
+            clicked = true;
+            QTest::mouseClick(r.w->cmdIncrement, Qt::LeftButton);
+            QTest::mouseClick(r.w->cmdStop, Qt::LeftButton);
+        }
+    });
+    r.tick(5);
+    QVERIFY(clicked);
+    r.settle();
+    r.tick(5);
+    QCOMPARE(r.countMessage(23), 0);
+    QCOMPARE(r.rig->sim.model.position(), quint32(100000));
 }
 
 QTEST_MAIN(TestManualAdjust)

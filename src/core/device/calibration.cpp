@@ -316,10 +316,7 @@ Sequence<bool> Calibration::Complete(Pacer& pacer, int half, int travel, bool fu
     // so a write that is not confirmed ends the calibration there.
     const int upper = WrapSteps(half);
     const int lower = WrapSteps(-half);
-    if (c.SetLimitMax(upper, -1) != 0)
-        co_return co_await Unconfirmed(pacer, kLabelActiveLimitsUnconfirmed);
-    co_await PumpEvents(pacer);
-    if (c.SetLimitMin(lower, +1) != 0)
+    if (!co_await device_.WriteActiveLimits(pacer, upper, lower, true))
         co_return co_await Unconfirmed(pacer, kLabelActiveLimitsUnconfirmed);
     co_await PumpEvents(pacer);
     if (co_await device_.WriteRegister24(pacer, reg::RealLimitMax, upper) != 0)

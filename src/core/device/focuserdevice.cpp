@@ -22,7 +22,6 @@ constexpr int kGotoTickMs = 50;      // the window's tick, so a goto advances as
 // misses an answer now and then has not lost the move, one silent this long has.
 constexpr qint64 kGiveUpMs = 10000;
 
-const QString kLostText = QStringLiteral("Focuser connection lost");
 const QString kSilentText = QStringLiteral("Focuser not responding");
 const QString kNotConnectedText = QStringLiteral("The focuser is not connected.");
 const QString kTempCompUnavailableText =
@@ -207,6 +206,11 @@ Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int
     co_return report;
 }
 
+bool FocuserDevice::BeginGoto(int raw, quint64 stopCount, std::optional<int> overshoot) {
+    motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
+    return gotos_.StartGoto(raw, stopCount, overshoot);
+}
+
 void FocuserDevice::FinishGoto() {
     // Every goto but compensation's own moves the reference with it. Nothing else starts a
     // goto while compensation's runs: its start locks the window's controls, and a served
@@ -277,6 +281,12 @@ Outcome FocuserDevice::QuickCalibrationAllowed() {
     return QuickCalibrationCheck(pacer).RunToEnd();
 }
 
+Sequence<bool> FocuserDevice::WriteActiveLimits(Pacer& pacer, int upper, int lower, bool on) {
+    const bool upperSet = commands_.SetLimitMax(upper, on ? -1 : 0) == 0;
+    co_await PumpEvents(pacer);
+    co_return upperSet&& commands_.SetLimitMin(lower, on ? +1 : 0) == 0;
+}
+
 Sequence<int> FocuserDevice::SwitchActiveLimits(Pacer& pacer, bool on, bool& enforced) {
     qint32 upper = 0;
     qint32 lower = 0;
@@ -289,10 +299,7 @@ Sequence<int> FocuserDevice::SwitchActiveLimits(Pacer& pacer, bool on, bool& enf
             co_return -1;
         co_await PumpEvents(pacer);
     }
-    bool confirmed = commands_.SetLimitMax(upper, on ? -1 : 0) == 0;
-    co_await PumpEvents(pacer);
-    confirmed = confirmed && commands_.SetLimitMin(lower, on ? +1 : 0) == 0;
-    if (confirmed) {
+    if (co_await WriteActiveLimits(pacer, upper, lower, on)) {
         enforced = on;
         co_return 0;
     }
@@ -359,8 +366,8 @@ Outcome FocuserDevice::ShiftCounter(int newPosition, std::optional<bool> activeL
     // Only an anchored scale follows the stops; the uncalibrated one spans the whole counter.
     if (realMax != 0 && scale_.Anchored() && !scaleOnLimits_)
         scale_ = PositionMap::FromController(true, scale_.Max(), newMax);
-    if (*activeLimitsOn &&
-        (commands_.SetLimitMax(newMax, -1) != 0 || commands_.SetLimitMin(newMin, +1) != 0)) {
+    InlinePacer pacer(platform());
+    if (*activeLimitsOn && !WriteActiveLimits(pacer, newMax, newMin, true).RunToEnd()) {
         // Read back, so that what the program believes of them is what the controller enforces.
         qint32 unused = 0;
         commands_.GetLimitMin(unused);
@@ -428,6 +435,8 @@ void FocuserDevice::CounterRecentred(std::optional<qint64> shift) {
 void FocuserDevice::ConnectedInPlace() {
     SetTempComp(false);
     tempComp_.ClearReadings();
+    lostReported_ = false;
+    state_.lost = false;
 }
 
 qint32 FocuserDevice::ReadTravelInPlace(QString* disagreement) {
@@ -616,8 +625,7 @@ void FocuserDevice::StartGotoRaw(int raw, std::optional<int> overshoot) {
     state_.lastGoto.reset();
     // Reads left unanswered before this goto do not count against it.
     silentSinceMs_ = -1;
-    motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
-    gotos_.StartGoto(raw, link_.StopCount(), overshoot);
+    BeginGoto(raw, link_.StopCount(), overshoot);
     Notify();
     // The first stage at once rather than at the next tick.
     ScheduleTick(0);
@@ -922,17 +930,22 @@ void FocuserDevice::ScheduleTick(int ms) {
 bool FocuserDevice::Reachable() {
     if (!link_.port().connectionLost())
         return true;
-    // Every command would now wait for its time-out: say so once and send nothing until the
-    // client connects again. A goto or a jog ends here as a stop would end it.
-    if (!lostReported_) {
-        lostReported_ = true;
-        state_.lost = true;
-        TempCompLost();
-        EndMotionAsStopped();
-        Tell(kLostText, true);
-        Notify();
-    }
+    // Every command would now wait for its time-out: nothing is sent until the client
+    // connects again.
+    NoteLost();
     return false;
+}
+
+bool FocuserDevice::NoteLost() {
+    if (!link_.LinkOpen() || !link_.port().connectionLost() || lostReported_)
+        return false;
+    lostReported_ = true;
+    state_.lost = true;
+    TempCompLost();
+    EndMotionAsStopped();
+    Tell(kLostText, true);
+    Notify();
+    return true;
 }
 
 void FocuserDevice::ServedReadout() {

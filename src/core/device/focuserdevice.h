@@ -26,6 +26,9 @@ class Platform;
 class SerialPort;
 class SoundPlayer;
 
+// The port closed itself under a connected focuser (the window's status line, INDI's alert).
+inline const QString kLostText = QStringLiteral("Focuser connection lost");
+
 // Why switching the active limits failed (the options check box, TARNIVEL_LIMITS).
 inline const QString kLimitsUnreadText =
     QStringLiteral("The focuser did not answer; the limits were not changed.");
@@ -196,6 +199,10 @@ public:
     // event-loop turn between commands) are spent by pacer.
     Sequence<StatusReport> ReadStatus(Pacer& pacer, std::function<int()> fanMode);
 
+    // The one start of a staged goto, whoever asks for it: the moving direction, then the
+    // goto. stopCount is the link's StopCount() when the move was asked for: a stop since
+    // then refuses it, and it ends like a stopped one. overshoot as GotoController::StartGoto.
+    bool BeginGoto(int raw, quint64 stopCount, std::optional<int> overshoot = std::nullopt);
     // The clean-up after a staged goto ended (ran out, stopped or lost).
     void FinishGoto();
     // "Goto stopped short at 1.2 thou (target 3.4 thou)" when reached reads other than
@@ -212,6 +219,10 @@ public:
     // enforced tells which they now are. -1: the stored limits could not be read and nothing
     // was sent; -2: a write was not confirmed and the limits were read back into enforced.
     Sequence<int> SwitchActiveLimits(Pacer& pacer, bool on, bool& enforced);
+    // The two writes of the active limits (upper and lower raw, each one block inside its end
+    // stop), on or off, a turn of the loop after the first; the second is not sent when the
+    // first was not confirmed. True when both were. Every switch of the limits goes here.
+    Sequence<bool> WriteActiveLimits(Pacer& pacer, int upper, int lower, bool on);
 
     // The counter reads newPosition where it now reads CurrentPosition; the stored real limits
     // (and the active limits when they are on: activeLimitsOn, or as the controller reports
@@ -268,6 +279,11 @@ public:
     void StopTempComp();
     // The port closed itself: compensation off, with a message.
     void TempCompLost();
+    // The lost-port rule of every front end: the first time the port is seen closed under an
+    // open link after a connect, compensation goes off, a goto or a jog ends where it is as
+    // after a stop (nothing is sent to a port that is gone) and the loss is told once; true
+    // then, false at every other call.
+    bool NoteLost();
     // Steps past the target of a compensation goto against the approach side.
     int TempCompOvershoot() const { return tempComp_.parameters().overshoot; }
     // A move compensation did not start has ended outside the device's own verbs (the

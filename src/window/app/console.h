@@ -10,6 +10,7 @@ class QDialog;
 namespace tarnivel {
 
 class BusyCursor;
+class InputGate;
 class MessageBox;
 
 // What the window and its dialogs share: the device they drive (its parts named here for the
@@ -43,6 +44,7 @@ struct Console {
     void DisplayPosition() { device.DisplayPosition(); }
     // Filled by the main window.
     std::function<void(bool)> EnableMotionControls;
+    InputGate* inputGate = nullptr;
     // Shows a dialog modally; tests replace it with a script that drives the dialog.
     std::function<void(QDialog&)> RunModal;
 };

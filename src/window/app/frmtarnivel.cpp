@@ -19,6 +19,7 @@
 #include "window/positions/positionsframe.h"
 #include "window/ui/busycursor.h"
 #include "window/ui/colours.h"
+#include "window/ui/inputgate.h"
 #include "window/ui/messagebox.h"
 #include "window/ui/twips.h"
 
@@ -91,6 +92,8 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
     rateTimer = new RateTimer(this);
     rateTimer->setObjectName(QStringLiteral("RateTimer"));
     connect(rateTimer, &RateTimer::timeout, this, &frmTarnivel::RateTimer_Timer);
+    inputGate = new InputGate([this] { return console_.link.Busy(); }, this);
+    console_.inputGate = inputGate;
 
     console_.device.SetReadout([this] { DisplayPosition(); });
     console_.EnableMotionControls = [this](bool enabled) { EnableMotionControls(enabled); };
@@ -107,6 +110,7 @@ frmTarnivel::~frmTarnivel() {
     // The shared console outlives the window; leave it nothing that points here.
     console_.device.SetReadout(nullptr);
     console_.EnableMotionControls = nullptr;
+    console_.inputGate = nullptr;
     console_.gotos.setDisplayPosition(nullptr);
     console_.gotos.setGotoFinished(nullptr);
 }
@@ -370,6 +374,7 @@ void frmTarnivel::BuildControls() {
     connect(cmdConnect, &QPushButton::clicked, this, &frmTarnivel::cmdConnect_Click);
     connect(cmdDisconnect, &QPushButton::clicked, this, &frmTarnivel::cmdDisconnect_Click);
     connect(cmdStop, &QPushButton::clicked, this, &frmTarnivel::cmdStop_Click);
+    InputGate::LetThrough(cmdStop);
     connect(cmdOptions, &QPushButton::clicked, this, &frmTarnivel::cmdOptions_Click);
 }
 
@@ -515,6 +520,7 @@ void frmTarnivel::cmdConnect_Click() {
         return;
     }
     DisconnectRequested = false;
+    const InputGate::Scope connecting(*inputGate);
     port.open(s.COMport);
     if (!port.isOpen()) {
         // The box keeps its one sentence; which device and why go to the status line.
@@ -540,7 +546,6 @@ void frmTarnivel::cmdConnect_Click() {
         return;
     }
 
-    lostNoted_ = false;
     // Never on after a connect: the switch is not kept, only its settings.
     console_.device.ConnectedInPlace();
     cboComPort->setEnabled(false);

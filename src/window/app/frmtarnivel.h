@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/device/focuserdevice.h"
 #include "core/settings/focusersettings.h"
 
 #include <QList>
@@ -15,9 +16,8 @@ class QPushButton;
 
 namespace tarnivel {
 
-inline const QString kLostText = QStringLiteral("Focuser connection lost");
-
 struct Console;
+class InputGate;
 class JogButton;
 class LedReadout;
 class PositionsFrame;
@@ -107,6 +107,8 @@ public:
     QList<QPixmap> imgLogo; // the moving indicator's eight frames
     QPushButton* cmdDummy = nullptr;
     RateTimer* rateTimer = nullptr;
+    // Holds the operator's input while the tick or a command waits (STOP excepted).
+    InputGate* inputGate = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -138,7 +140,6 @@ private:
     LoadResult loadResult_;
     bool unloading_ = false;
     bool unloaded_ = false;
-    bool lostNoted_ = false;
 };
 
 } // namespace tarnivel

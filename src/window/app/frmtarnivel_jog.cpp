@@ -11,6 +11,7 @@
 #include "window/app/console.h"
 #include "window/app/mainwidgets.h"
 #include "window/ui/colours.h"
+#include "window/ui/inputgate.h"
 
 #include <QLineEdit>
 #include <QLocale>
@@ -109,9 +110,12 @@ void frmTarnivel::StepMove(int sign) {
     EnableMotionControls(false);
     const int stepSteps = SignedSteps(UnitsToSteps(step, s.ScaleFactor));
     const int target = WrapSteps(SignedSteps(m.CurrentPosition) + sign * stepSteps);
-    m.MotionDirection = DirectionTo(m.CurrentPosition, target);
-    console_.platform.pumpEvents();
-    console_.gotos.StartGoto(target, stopCount);
+    {
+        // A dialog opened from the pump would keep the goto from starting until it closed.
+        const InputGate::Scope starting(inputGate);
+        console_.platform.pumpEvents();
+        console_.device.BeginGoto(target, stopCount);
+    }
     cmdDummy->setFocus();
 }
 

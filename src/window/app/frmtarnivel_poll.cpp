@@ -15,10 +15,12 @@
 #include "window/app/ratetimer.h"
 #include "window/app/temperaturepanel.h"
 #include "window/ui/colours.h"
+#include "window/ui/inputgate.h"
 
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <optional>
 
 namespace tarnivel {
 
@@ -47,6 +49,8 @@ void frmTarnivel::RateTimer_Timer() {
     // The tick never re-enters itself, and a jog press or release arriving while its
     // commands wait is seen consistently at the next tick.
     rateTimer->setEnabled(false);
+    // A dialog opened from inside the tick would hold the tick until it closed.
+    std::optional<InputGate::Scope> ticking(std::in_place, *inputGate);
     int rate = m.JogRate;
     const quint64 stopCount = console_.link.StopCount();
 
@@ -66,6 +70,7 @@ void frmTarnivel::RateTimer_Timer() {
 
     // The dialog is modal and the poll cycle stays stopped while it is open.
     if (OptionsRequested) {
+        ticking.reset();
         ShowOptions();
         rateTimer->setEnabled(true);
         return;
@@ -125,8 +130,7 @@ void frmTarnivel::RateTimer_Timer() {
                 // moves; it is an ordinary goto with its final approach.
                 if (const std::optional<int> raw = console_.device.TempCompTarget()) {
                     EnableMotionControls(false);
-                    m.MotionDirection = DirectionTo(m.CurrentPosition, *raw);
-                    gotos.StartGoto(*raw, stopCount, console_.device.TempCompOvershoot());
+                    console_.device.BeginGoto(*raw, stopCount, console_.device.TempCompOvershoot());
                 }
                 temperatures->ShowTempComp();
             }
@@ -154,23 +158,20 @@ bool frmTarnivel::NoteLostConnection() {
         return false;
     if (lblStatus->text() != kLostText)
         lblStatus->setText(kLostText);
-    if (lostNoted_)
+    // A goto waits for a "done" that cannot come, and a jog for a release that no longer
+    // reaches the motor: the device ends both as after STOP, and compensation goes off.
+    MotionState& m = console_.motion;
+    const bool moving = m.Moving();
+    if (!console_.device.NoteLost())
         return false;
-    lostNoted_ = true;
     NumLED->setLive(false);
-    // Nothing it would send can reach the focuser: off, and the panel says why.
-    console_.device.TempCompLost();
     temperatures->ShowTempComp();
     temperatures->DimReadings();
-    // A goto waits for a "done" that cannot come, and a jog for a release that no longer
-    // reaches the motor: both end as after STOP, with nothing sent to a port that is gone.
-    MotionState& m = console_.motion;
-    if (!m.Moving())
+    if (!moving)
         return false;
+    // The tick gives the controls back; no rate was sent that needs taking back.
     m.GotoDone = true;
-    m.JogRate = 0;
     m.ActiveJogRate = 0;
-    m.MotionDirection = 0;
     for (JogButton* b : {cmdFastLeft, cmdSlowLeft, cmdSlowRight, cmdFastRight})
         SetBackColour(b, ColourOff);
     console_.gotos.PlaySlewSound(QString(), false, false);

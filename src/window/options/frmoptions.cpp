@@ -9,6 +9,7 @@
 #include "window/options/calibrationview.h"
 #include "window/options/tempcompframe.h"
 #include "window/ui/busycursor.h"
+#include "window/ui/inputgate.h"
 #include "window/ui/messagebox.h"
 #include "window/ui/twips.h"
 
@@ -302,6 +303,7 @@ void frmOptions::BuildControls() {
     connect(cmdQuickCalibrate, &QPushButton::clicked, this, [this] { cmdQuickCalibrate_Click(); });
     connect(cmdCancelCalibrate, &QPushButton::clicked, this,
             [this] { cmdCancelCalibrate_Click(); });
+    InputGate::LetThrough(cmdCancelCalibrate);
 }
 
 QString frmOptions::FormatScaleFactor(double value) {

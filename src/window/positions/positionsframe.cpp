@@ -8,6 +8,7 @@
 #include "core/settings/savedpositionlist.h"
 #include "window/app/console.h"
 #include "window/positions/frmeditposition.h"
+#include "window/ui/inputgate.h"
 #include "window/ui/messagebox.h"
 
 #include <QFontDatabase>
@@ -260,9 +261,10 @@ void PositionsFrame::cmdGoto_Click() {
     const quint64 stopCount = console_.link.StopCount();
     console_.EnableMotionControls(false);
     const int target = list.ItemData(list.ListIndex());
-    console_.motion.MotionDirection = DirectionTo(console_.motion.CurrentPosition, target);
+    // A dialog opened from the pump would keep the goto from starting until it closed.
+    const InputGate::Scope starting(console_.inputGate);
     console_.link.PumpEvents();
-    console_.gotos.StartGoto(target, stopCount);
+    console_.device.BeginGoto(target, stopCount);
 }
 
 void PositionsFrame::lstPosition_DblClick() {
