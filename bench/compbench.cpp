@@ -4,7 +4,7 @@
 #include "core/device/focuserdevice.h"
 #include "core/device/tempcompensation.h"
 #include "core/link/focusercommands.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/seams/soundplayer.h"
 #include "core/settings/programfolder.h"
 #include "platform/qt/qtplatform.h"

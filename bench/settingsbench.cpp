@@ -1,7 +1,7 @@
 #include "settingsbench.h"
 
 #include "benchutil.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "core/settings/savedpositionlist.h"
 

@@ -1,6 +1,6 @@
 #include "alpaca/devicefocuser.h"
 
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/device/scheduler.h"
+#include "core/seams/scheduler.h"
 #include "core/seams/platform.h"
 #include "core/seams/soundplayer.h"
 

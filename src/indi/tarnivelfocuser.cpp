@@ -1,7 +1,7 @@
 #include "indi/tarnivelfocuser.h"
 
 #include "core/device/fanrule.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <connectionplugins/connectionserial.h>
 #include <eventloop.h>

@@ -5,7 +5,7 @@
 
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/settings/savedpositionlist.h"
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"

@@ -3,7 +3,7 @@
 #include "windowrig.h"
 
 #include "core/link/focuserlink.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"
 #include "window/plot/frmtemperatures.h"

@@ -1,6 +1,6 @@
 #include "consolerig.h"
 #include "core/motion/motionstate.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <QtTest>
 

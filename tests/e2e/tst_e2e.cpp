@@ -6,7 +6,7 @@
 
 #include "core/link/focusercommands.h"
 #include "core/motion/motionstate.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/settings/programfolder.h"
 #include "frames.h"
 #include "sim/simtoolprocess.h"

@@ -10,7 +10,7 @@
 #include "core/device/calibration.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/motionstate.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/settings/savedpositionlist.h"
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"

@@ -1,4 +1,4 @@
-#include "core/motion/sequence.h"
+#include "core/seams/sequence.h"
 
 #include <QtTest>
 #include <deque>

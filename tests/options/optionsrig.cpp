@@ -1,7 +1,7 @@
 #include "optionsrig.h"
 
 #include "core/link/focuserlink.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <QtTest>
 

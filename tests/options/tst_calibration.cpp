@@ -1,7 +1,7 @@
 #include "tst_options.h"
 
 #include "core/device/calibration.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "optionsrig.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "tst_options.h"
 
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "optionsrig.h"
 

@@ -3,7 +3,7 @@
 #include "frames.h"
 #include "tst_positions.h"
 
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <QApplication>
 #include <QGroupBox>

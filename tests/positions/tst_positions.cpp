@@ -1,6 +1,6 @@
 #include "tst_positions.h"
 
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <QApplication>
 #include <QItemSelectionModel>

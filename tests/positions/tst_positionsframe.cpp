@@ -2,7 +2,7 @@
 
 #include "tst_positions.h"
 
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "window/ui/qtmessagebox.h"
 
 #include <QApplication>

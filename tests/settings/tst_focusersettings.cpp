@@ -1,4 +1,4 @@
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "core/settings/programfolder.h"
 #include "core/settings/savedpositionlist.h"

@@ -1,4 +1,4 @@
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <QtTest>
 #include <climits>

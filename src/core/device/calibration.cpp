@@ -5,8 +5,8 @@
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
-#include "core/motion/positionunits.h"
 #include "core/seams/platform.h"
+#include "core/units/positionunits.h"
 
 namespace tarnivel {
 
@@ -81,9 +81,9 @@ Sequence<bool> Calibration::Prepare(Pacer& pacer, bool full) {
     c.SetLimitMin(0, 0);
     co_await PumpEvents(pacer);
     if (full) {
-        co_await device_.WriteRegister24(pacer, reg::RealLimitMax, 0);
+        co_await device_.commands().WriteRegister24(pacer, reg::RealLimitMax, 0);
         co_await PumpEvents(pacer);
-        co_await device_.WriteRegister24(pacer, reg::RealLimitMin, 0);
+        co_await device_.commands().WriteRegister24(pacer, reg::RealLimitMin, 0);
         co_await PumpEvents(pacer);
     }
     c.SetAutoStop(1);
@@ -266,7 +266,7 @@ Sequence<bool> Calibration::Quick(Pacer& pacer) {
     keepStored_ = true;
     co_await Prepare(pacer, false);
     qint32 stored = 0;
-    const int read = co_await device_.ReadRegister24(pacer, reg::MaxTravel, stored);
+    const int read = co_await device_.commands().ReadRegister24(pacer, reg::MaxTravel, stored);
     SetLabel(kLabelLeftEdge);
     // Without the stored travel there is no middle to centre on.
     if (read != 0)
@@ -319,10 +319,10 @@ Sequence<bool> Calibration::Complete(Pacer& pacer, int half, int travel, bool fu
     if (!co_await device_.WriteActiveLimits(pacer, upper, lower, true))
         co_return co_await Unconfirmed(pacer, kLabelActiveLimitsUnconfirmed);
     co_await PumpEvents(pacer);
-    if (co_await device_.WriteRegister24(pacer, reg::RealLimitMax, upper) != 0)
+    if (co_await device_.commands().WriteRegister24(pacer, reg::RealLimitMax, upper) != 0)
         co_return co_await Unconfirmed(pacer, kLabelRealLimitsUnconfirmed);
     co_await PumpEvents(pacer);
-    if (co_await device_.WriteRegister24(pacer, reg::RealLimitMin, lower) != 0)
+    if (co_await device_.commands().WriteRegister24(pacer, reg::RealLimitMin, lower) != 0)
         co_return co_await Unconfirmed(pacer, kLabelRealLimitsUnconfirmed);
     co_await PumpEvents(pacer);
     if (c.SetAutoStop(1) != 0)
@@ -330,7 +330,7 @@ Sequence<bool> Calibration::Complete(Pacer& pacer, int half, int travel, bool fu
     view_.ShowAutoStop(true);
     co_await PumpEvents(pacer);
     if (full) {
-        if (co_await device_.WriteRegister24(pacer, reg::MaxTravel, travel) != 0)
+        if (co_await device_.commands().WriteRegister24(pacer, reg::MaxTravel, travel) != 0)
             co_return co_await Unconfirmed(pacer, kLabelTravelUnconfirmed);
         co_await PumpEvents(pacer);
     }
@@ -389,9 +389,9 @@ Sequence<bool> Calibration::End(Pacer& pacer, Outcome outcome) {
             c.SetCalibrated(0);
             co_await PumpEvents(pacer);
         }
-        co_await device_.WriteRegister24(pacer, reg::RealLimitMax, 0);
+        co_await device_.commands().WriteRegister24(pacer, reg::RealLimitMax, 0);
         co_await PumpEvents(pacer);
-        co_await device_.WriteRegister24(pacer, reg::RealLimitMin, 0);
+        co_await device_.commands().WriteRegister24(pacer, reg::RealLimitMin, 0);
         device_.CalibrationStored(false, 0, 0);
     }
     co_await PumpEvents(pacer);

@@ -1,9 +1,9 @@
 #include "core/device/focuserdevice.h"
 
-#include "core/motion/positionunits.h"
 #include "core/seams/platform.h"
 #include "core/seams/serialport.h"
 #include "core/seams/soundplayer.h"
+#include "core/units/positionunits.h"
 
 #include <QLoggingCategory>
 #include <algorithm>
@@ -236,39 +236,15 @@ QString FocuserDevice::ShortGotoText(int reached, int target) const {
         .arg(at, aim, settings_.ScaleUnits);
 }
 
-Sequence<int> FocuserDevice::ReadRegister24(Pacer& pacer, int firstRegister, qint32& value) {
-    int result = 0;
-    qint32 bytes[3] = {0, 0, 0};
-    for (int i = 0; i < 3; ++i) {
-        if (i > 0)
-            co_await PumpEvents(pacer);
-        if (commands_.ReadRegister(firstRegister + i, bytes[i]) != 0)
-            result = -1;
-    }
-    value = FocuserCommands::Join24(bytes);
-    co_return result;
-}
-
-Sequence<int> FocuserDevice::WriteRegister24(Pacer& pacer, int firstRegister, int value) {
-    int result = 0;
-    for (int i = 0; i < 3; ++i) {
-        if (i > 0)
-            co_await PumpEvents(pacer);
-        if (commands_.WriteRegister(firstRegister + i, FocuserCommands::Byte24(value, i)) != 0)
-            result = -1;
-    }
-    co_return result;
-}
-
 Sequence<Outcome> FocuserDevice::QuickCalibrationCheck(Pacer& pacer) {
     qint32 realMin = 0;
     qint32 realMax = 0;
     qint32 travel = 0;
-    bool read = co_await ReadRegister24(pacer, reg::RealLimitMin, realMin) == 0;
+    bool read = co_await commands_.ReadRegister24(pacer, reg::RealLimitMin, realMin) == 0;
     co_await PumpEvents(pacer);
-    read = co_await ReadRegister24(pacer, reg::RealLimitMax, realMax) == 0 && read;
+    read = co_await commands_.ReadRegister24(pacer, reg::RealLimitMax, realMax) == 0 && read;
     co_await PumpEvents(pacer);
-    read = co_await ReadRegister24(pacer, reg::MaxTravel, travel) == 0 && read;
+    read = co_await commands_.ReadRegister24(pacer, reg::MaxTravel, travel) == 0 && read;
     if (!read)
         co_return Outcome::refused(kSilentText);
     if ((realMin == 0 && realMax == 0) || travel == 0)
@@ -293,9 +269,10 @@ Sequence<int> FocuserDevice::SwitchActiveLimits(Pacer& pacer, bool on, bool& enf
     enforced = !on;
     if (on) {
         // Without both stored limits a limit byte of 0 would switch the limits off instead.
-        const bool readMax = co_await ReadRegister24(pacer, reg::RealLimitMax, upper) == 0;
+        const bool readMax =
+            co_await commands_.ReadRegister24(pacer, reg::RealLimitMax, upper) == 0;
         co_await PumpEvents(pacer);
-        if (!readMax || co_await ReadRegister24(pacer, reg::RealLimitMin, lower) != 0)
+        if (!readMax || co_await commands_.ReadRegister24(pacer, reg::RealLimitMin, lower) != 0)
             co_return -1;
         co_await PumpEvents(pacer);
     }
@@ -455,9 +432,9 @@ qint32 FocuserDevice::ReadTravelInPlace(QString* disagreement) {
         qint32 upper = 0;
         qint32 lower = 0;
         // Without both registers the ends are not known, and gotos are not clamped.
-        if (ReadRegister24(pacer, reg::MaxTravel, travel).RunToEnd() != 0 ||
-            ReadRegister24(pacer, reg::RealLimitMax, upper).RunToEnd() != 0 ||
-            ReadRegister24(pacer, reg::RealLimitMin, lower).RunToEnd() != 0)
+        if (commands_.ReadRegister24(pacer, reg::MaxTravel, travel).RunToEnd() != 0 ||
+            commands_.ReadRegister24(pacer, reg::RealLimitMax, upper).RunToEnd() != 0 ||
+            commands_.ReadRegister24(pacer, reg::RealLimitMin, lower).RunToEnd() != 0)
             break;
         if (PositionMap::ReadsAgree(calibrated, travel, lower, upper)) {
             scale_ = PositionMap::FromController(true, travel, upper);
@@ -481,13 +458,13 @@ Sequence<Outcome> FocuserDevice::ReadScale(Pacer& pacer) {
         const bool readFlag = commands_.GetCalibrated(calibrated) == 0;
         co_await PumpEvents(pacer);
         const bool readTravel =
-            readFlag && co_await ReadRegister24(pacer, reg::MaxTravel, travel) == 0;
+            readFlag && co_await commands_.ReadRegister24(pacer, reg::MaxTravel, travel) == 0;
         co_await PumpEvents(pacer);
         const bool readUpper =
-            readTravel && co_await ReadRegister24(pacer, reg::RealLimitMax, upper) == 0;
+            readTravel && co_await commands_.ReadRegister24(pacer, reg::RealLimitMax, upper) == 0;
         co_await PumpEvents(pacer);
         const bool readLower =
-            readUpper && co_await ReadRegister24(pacer, reg::RealLimitMin, lower) == 0;
+            readUpper && co_await commands_.ReadRegister24(pacer, reg::RealLimitMin, lower) == 0;
         co_await PumpEvents(pacer);
         if (!readLower)
             co_return Outcome::refused(kScaleUnreadText);

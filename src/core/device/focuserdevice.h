@@ -3,13 +3,13 @@
 #include "core/device/calibration.h"
 #include "core/device/fanrule.h"
 #include "core/device/positionmap.h"
-#include "core/device/scheduler.h"
 #include "core/device/tempcompensation.h"
 #include "core/device/temperaturelog.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
+#include "core/seams/scheduler.h"
 #include "core/settings/focusersettings.h"
 #include "core/settings/programfolder.h"
 #include "core/settings/savedpositionlist.h"
@@ -241,12 +241,6 @@ public:
     // per side, an active limit whose byte is not 0 (the controller stops at byte × 65536).
     // A side with neither is open (StepLimits' own bounds).
     StepLimits KnownLimits() const;
-
-    // A 24-bit calibration register (MaxTravel, the real limits) a frame at a time with a turn
-    // of the front end's loop between frames, so an abort never waits behind a whole register.
-    // As FocuserCommands: a byte whose read failed counts as 0 and the result is -1.
-    Sequence<int> ReadRegister24(Pacer& pacer, int firstRegister, qint32& value);
-    Sequence<int> WriteRegister24(Pacer& pacer, int firstRegister, int value);
 
     // The 0..Max scale of network clients, from the last successful reads.
     const PositionMap& Scale() const { return scale_; }

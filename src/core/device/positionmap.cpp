@@ -1,6 +1,6 @@
 #include "core/device/positionmap.h"
 
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 namespace tarnivel {
 

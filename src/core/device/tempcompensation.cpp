@@ -1,7 +1,7 @@
 #include "core/device/tempcompensation.h"
 
 #include "core/link/focusercommands.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <algorithm>
 #include <cmath>

@@ -195,48 +195,58 @@ int FocuserCommands::Byte24(int value, int index) {
     return static_cast<int>((static_cast<quint32>(value) >> (8 * (2 - index))) & 0xFF);
 }
 
-int FocuserCommands::readRegister24(int firstRegister, qint32& value) {
+Sequence<int> FocuserCommands::ReadRegister24(Pacer& pacer, int firstRegister, qint32& value) {
     int result = 0;
     qint32 bytes[3] = {0, 0, 0};
     for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            co_await PumpEvents(pacer);
         if (ReadRegister(firstRegister + i, bytes[i]) != 0)
             result = -1;
     }
     value = Join24(bytes);
-    return result;
+    co_return result;
 }
 
-int FocuserCommands::writeRegister24(int firstRegister, int value) {
+Sequence<int> FocuserCommands::WriteRegister24(Pacer& pacer, int firstRegister, int value) {
     int result = 0;
     for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            co_await PumpEvents(pacer);
         if (WriteRegister(firstRegister + i, Byte24(value, i)) != 0)
             result = -1;
     }
-    return result;
+    co_return result;
 }
 
 int FocuserCommands::GetMaxTravel(qint32& value) {
-    return readRegister24(reg::MaxTravel, value);
+    StraightPacer straight;
+    return ReadRegister24(straight, reg::MaxTravel, value).RunToEnd();
 }
 
 int FocuserCommands::SetMaxTravel(int value) {
-    return writeRegister24(reg::MaxTravel, value);
+    StraightPacer straight;
+    return WriteRegister24(straight, reg::MaxTravel, value).RunToEnd();
 }
 
 int FocuserCommands::GetRealLimitMin(qint32& value) {
-    return readRegister24(reg::RealLimitMin, value);
+    StraightPacer straight;
+    return ReadRegister24(straight, reg::RealLimitMin, value).RunToEnd();
 }
 
 int FocuserCommands::SetRealLimitMin(int value) {
-    return writeRegister24(reg::RealLimitMin, value);
+    StraightPacer straight;
+    return WriteRegister24(straight, reg::RealLimitMin, value).RunToEnd();
 }
 
 int FocuserCommands::GetRealLimitMax(qint32& value) {
-    return readRegister24(reg::RealLimitMax, value);
+    StraightPacer straight;
+    return ReadRegister24(straight, reg::RealLimitMax, value).RunToEnd();
 }
 
 int FocuserCommands::SetRealLimitMax(int value) {
-    return writeRegister24(reg::RealLimitMax, value);
+    StraightPacer straight;
+    return WriteRegister24(straight, reg::RealLimitMax, value).RunToEnd();
 }
 
 int FocuserCommands::GetAutoStop(qint32& value) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/seams/sequence.h"
+
 #include <QtGlobal>
 
 namespace tarnivel {
@@ -88,6 +90,11 @@ public:
     // registers, most significant first.
     int ReadRegister(int reg, qint32& value);
     int WriteRegister(int reg, int value);
+    // A 24-bit register (MaxTravel, the real limits) a frame at a time, with a turn of the
+    // caller's loop between frames, so an abort never waits behind a whole register. A byte
+    // whose read failed counts as 0 and the result is -1.
+    Sequence<int> ReadRegister24(Pacer& pacer, int firstRegister, qint32& value);
+    Sequence<int> WriteRegister24(Pacer& pacer, int firstRegister, int value);
     static qint32 Join24(const qint32 (&bytes)[3]);
     static int Byte24(int value, int index); // index 0 is the most significant
     int GetAutoStop(qint32& value);
@@ -106,8 +113,6 @@ public:
 
 private:
     int SendRate(int rate, Traffic traffic);
-    int readRegister24(int firstRegister, qint32& value);
-    int writeRegister24(int firstRegister, int value);
 
     FocuserLink& link_;
     int knownLimitMin_ = -1;

@@ -3,7 +3,7 @@
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/motionstate.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/seams/platform.h"
 #include "core/seams/soundplayer.h"
 #include "core/settings/focusersettings.h"

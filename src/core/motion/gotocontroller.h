@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/motion/sequence.h"
+#include "core/seams/sequence.h"
 
 #include <QString>
 #include <QtGlobal>

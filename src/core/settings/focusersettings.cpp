@@ -1,6 +1,6 @@
 #include "core/settings/focusersettings.h"
 
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/seams/soundplayer.h"
 #include "core/settings/inifile.h"
 #include "core/settings/savedpositionlist.h"

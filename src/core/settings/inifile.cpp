@@ -1,6 +1,6 @@
 #include "core/settings/inifile.h"
 
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <QFile>
 #include <QFileInfo>

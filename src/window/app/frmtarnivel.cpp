@@ -4,7 +4,7 @@
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/seams/serialport.h"
 #include "core/seams/soundplayer.h"
 #include "core/settings/savedpositionlist.h"

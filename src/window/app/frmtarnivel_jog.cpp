@@ -6,7 +6,7 @@
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/seams/platform.h"
 #include "window/app/console.h"
 #include "window/app/mainwidgets.h"

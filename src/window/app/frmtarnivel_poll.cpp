@@ -7,7 +7,7 @@
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/seams/serialport.h"
 #include "window/app/console.h"
 #include "window/app/logoart.h"

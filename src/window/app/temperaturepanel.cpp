@@ -3,7 +3,7 @@
 #include "core/device/fanrule.h"
 #include "core/link/focusercommands.h"
 #include "core/motion/motionstate.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "window/app/console.h"
 #include "window/ui/colours.h"

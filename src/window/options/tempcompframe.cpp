@@ -1,7 +1,7 @@
 #include "window/options/tempcompframe.h"
 
 #include "core/device/tempcompensation.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <QComboBox>
 #include <QGridLayout>

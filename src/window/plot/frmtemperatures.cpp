@@ -1,6 +1,6 @@
 #include "window/plot/frmtemperatures.h"
 
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "window/app/console.h"
 #include "window/ui/messagebox.h"

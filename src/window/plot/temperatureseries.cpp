@@ -1,7 +1,7 @@
 #include "window/plot/temperatureseries.h"
 
 #include "core/link/focusercommands.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 
 #include <QDate>
 #include <QDateTime>

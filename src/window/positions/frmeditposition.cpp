@@ -3,7 +3,7 @@
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/motionstate.h"
-#include "core/motion/positionunits.h"
+#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "core/settings/savedpositionlist.h"
 #include "window/app/console.h"

@@ -41,6 +41,14 @@ private:
     Platform& platform_;
 };
 
+// Runs a sequence straight through, with no pause and no turn of any loop: for a caller in the
+// middle of a conversation with the controller, where nothing else may go out.
+class StraightPacer final : public Pacer {
+public:
+    bool WaitInPlace(int) override { return true; }
+    void Resume(int, std::coroutine_handle<> next) override { next.resume(); }
+};
+
 // A wait always reaches await_suspend: only there may a pacer take the suspended sequence
 // and resume it later. A pacer that waits in place has done so when the sequence goes on.
 struct PacedWait {
