@@ -299,12 +299,13 @@ void TestFocuserDevice::gotoStagesFollowTheirAnswers_data() {
     QTest::addColumn<QString>("frames"); // message id @ ms after the request, every frame
 
     // 132 ms a position read (01), 99 a leg (17), 110 a slew-done query (13); the legs take 375
-    // and 125 ms. The fan limits change 200 ms in, so a status cycle (26, 28) falls due then.
+    // and 125 ms. The fan limits change 200 ms in, so a status cycle (26, 28) falls due then;
+    // it runs from the first poll tick after the goto, 250 ms on.
     QTest::newRow("two moves: each stage right after the last answer, the status cycle after")
         << 6000u
         << QStringLiteral("01@99 17@231 13@330 01@440 13@572 01@682 13@814 01@924 01@1056 17@1188 "
-                          "13@1287 01@1397 13@1529 01@1639 01@1771 26@1903 26@2024 26@2145 "
-                          "28@2266 01@2516");
+                          "13@1287 01@1397 13@1529 01@1639 01@1771 26@2153 26@2274 26@2395 "
+                          "28@2516");
 }
 
 void TestFocuserDevice::gotoStagesFollowTheirAnswers() {

@@ -955,6 +955,10 @@ void FocuserDevice::Tick() {
         ScheduleTick(0);
         return;
     }
+    // A chore held for a goto goes on from the first tick after the goto's end, not at once:
+    // a client that sends its next move as soon as one has ended finds the line free.
+    if (motion_.GotoMode != kGotoModeGoto)
+        chorePacer_->Release();
     if (motion_.GotoMode == kGotoModeGoto && SilentTooLong()) {
         GiveUpSilentMove();
     } else if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
@@ -993,8 +997,6 @@ void FocuserDevice::Tick() {
         statusDue_ = false;
         StartChore(StatusSteps(*chorePacer_));
     }
-    if (motion_.GotoMode != kGotoModeGoto)
-        chorePacer_->Release();
     // A goto's next step follows the last answer after only a turn of the loop, where a
     // request that came meanwhile (an abort) is read first.
     if (state_.connected && tickTimer_ == -1)
