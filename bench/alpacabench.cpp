@@ -220,6 +220,8 @@ QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int
     Series firstFrame;
     Series moveReply;
     Series halt;
+    Series oneMove;
+    Series twoMoves;
     for (int round = 0; round < kRounds; ++round) {
         // Up to 6000 (two moves), down to 2000 (one), asking the position all the way.
         for (const char* target : {"6000", "2000"}) {
@@ -245,6 +247,11 @@ QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int
                         QStringLiteral("the move to %1 did not end").arg(QLatin1String(target)));
                 QThread::msleep(3);
             }
+            // From client 4000 up past 6000 by the overshoot and back, or 6000 down to 2000:
+            // 4000 steps either way.
+            const double overhead =
+                static_cast<double>(rig.clock.elapsed() - t0) - 4000 * 1000.0 / kApproachSpeed;
+            (qstrcmp(target, "6000") == 0 ? twoMoves : oneMove).add(overhead);
         }
         // Halt on the way down to 0, once the motion frame is out.
         const qint64 from = rig.logSize();
@@ -275,6 +282,7 @@ QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int
         timing(firstFrame, kFirstFrameTargetMs, firstFrame.median() <= kFirstFrameTargetMs));
     result.insert(QStringLiteral("haltToStop"),
                   timing(halt, kHaltTargetMs, halt.max() <= kHaltTargetMs));
+    result.insert(QStringLiteral("gotos"), gotoOverheads(oneMove, twoMoves));
 
     // A crowd: eight clients poll position, ismoving and temperature every 50 ms on their own
     // connections while this one moves and halts; no GET may wait for the verbs.

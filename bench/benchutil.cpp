@@ -46,6 +46,24 @@ double Series::max() const {
     return values_.empty() ? 0 : *std::max_element(values_.begin(), values_.end());
 }
 
+QJsonObject gotoOverheads(const Series& oneMove, const Series& twoMoves) {
+    const auto row = [](const Series& s, double floorMs) {
+        QJsonObject o;
+        o.insert(QStringLiteral("medianMs"), s.median());
+        o.insert(QStringLiteral("minMs"), s.min());
+        o.insert(QStringLiteral("maxMs"), s.max());
+        o.insert(QStringLiteral("runs"), s.count());
+        o.insert(QStringLiteral("floorMs"), floorMs);
+        o.insert(QStringLiteral("targetMs"), kGotoFloorRatio * floorMs);
+        o.insert(QStringLiteral("met"), !s.empty() && s.median() <= kGotoFloorRatio * floorMs);
+        return o;
+    };
+    QJsonObject o;
+    o.insert(QStringLiteral("oneMove"), row(oneMove, kOneMoveFloorMs));
+    o.insert(QStringLiteral("twoMoves"), row(twoMoves, kTwoMoveFloorMs));
+    return o;
+}
+
 QStringList comSimArgs(const QString& folder, const QStringList& extraArgs) {
     return QStringList{QStringLiteral("--com"), QStringLiteral("1"), QStringLiteral("--dir"),
                        folder} +

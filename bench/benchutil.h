@@ -49,6 +49,24 @@ QJsonObject runChild(const QStringList& args, int timeoutMs);
 void startChild(QProcess& child, const QStringList& args);
 QJsonObject finishChild(QProcess& child, int timeoutMs);
 
+// Command floors from the pacing: 88 ms for the frame, 11 ms per reply character.
+inline constexpr double kGetPositionMs = 132;
+inline constexpr double kApproachMs = 99;
+inline constexpr double kIsSlewDoneMs = 110;
+// The commands a staged goto must send. One move: stage 3 (position, approach), one stage 4
+// pass that sees it done (slew-done, position), stage 5 (position). Two moves add stage 1 and
+// a stage 2 pass.
+inline constexpr double kOneMoveFloorMs =
+    kGetPositionMs + kApproachMs + kIsSlewDoneMs + kGetPositionMs + kGetPositionMs;
+inline constexpr double kTwoMoveFloorMs =
+    kOneMoveFloorMs + kGetPositionMs + kApproachMs + kIsSlewDoneMs + kGetPositionMs;
+// A goto may cost this much of its floor, request to done minus the motion.
+inline constexpr double kGotoFloorRatio = 1.1;
+
+// The goto overhead of one front end, one and two moves (request to done minus the motion),
+// each with its floor, its target and whether the median met it.
+QJsonObject gotoOverheads(const Series& oneMove, const Series& twoMoves);
+
 // A result that says only why the measurement could not be made.
 QJsonObject failure(const QString& why);
 // Replaces the file with bytes; false when it could not be written whole.

@@ -35,17 +35,6 @@ constexpr int kApproachSpeed = 4000; // steps per second of the simulator's Appr
 constexpr int kRounds = 3;
 constexpr int kWaitMs = 20000;
 constexpr int kConsoleTickMs = 50; // the window's poll tick
-// Command floors from the pacing: 88 ms for the frame, 11 ms per reply character.
-constexpr double kGetPositionMs = 132;
-constexpr double kApproachMs = 99;
-constexpr double kIsSlewDoneMs = 110;
-// One move: stage 3 (position, approach), one stage 4 pass that sees it done (slew-done,
-// position), stage 5 (position). Two moves add stage 1 and a stage 2 pass.
-constexpr double kOneMoveFloorMs =
-    kGetPositionMs + kApproachMs + kIsSlewDoneMs + kGetPositionMs + kGetPositionMs;
-constexpr double kTwoMoveFloorMs =
-    kOneMoveFloorMs + kGetPositionMs + kApproachMs + kIsSlewDoneMs + kGetPositionMs;
-
 constexpr double kSlowAnswerTargetMs = 1000.0;
 constexpr double kSilentTargetMs = 600.0;
 constexpr int kSlowReplyMs = 200;
@@ -376,10 +365,7 @@ QJsonObject consoleGotos(const QString& simPath) {
     }
     port.close();
     tool.stop();
-    QJsonObject o;
-    o.insert(QStringLiteral("oneMove"), seriesObject(one));
-    o.insert(QStringLiteral("twoMoves"), seriesObject(two));
-    return o;
+    return gotoOverheads(one, two);
 }
 
 const QByteArray kLimitsOn = "<newSwitchVector device='Tarnivel' name='TARNIVEL_LIMITS'><oneSwitch "
@@ -781,15 +767,10 @@ QJsonObject measureDriver(const QString& simPath, const QString& driverPath, int
         abort.insert(QStringLiteral("targetMs"), kAbortTargetMs);
         abort.insert(QStringLiteral("met"), abortMs.max() <= kAbortTargetMs);
         result.insert(QStringLiteral("abortToStop"), abort);
-        QJsonObject driverGotos;
-        driverGotos.insert(QStringLiteral("oneMove"), seriesObject(one));
-        driverGotos.insert(QStringLiteral("twoMoves"), seriesObject(two));
-        result.insert(QStringLiteral("driverGotos"), driverGotos);
+        result.insert(QStringLiteral("driverGotos"), gotoOverheads(one, two));
     }
     result.insert(QStringLiteral("consoleGotos"), consoleGotos(simPath));
     result.insert(QStringLiteral("abortByState"), abortByState(simPath, driverPath));
-    result.insert(QStringLiteral("oneMoveFloorMs"), kOneMoveFloorMs);
-    result.insert(QStringLiteral("twoMoveFloorMs"), kTwoMoveFloorMs);
     return result;
 }
 

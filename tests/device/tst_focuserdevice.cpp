@@ -74,6 +74,8 @@ private Q_SLOTS:
     void manualFanDuringAChore();
     void timedMoveThenGoto();
     void gotoStoppedShort();
+    void gotoStagesFollowTheirAnswers_data();
+    void gotoStagesFollowTheirAnswers();
     void stopBeforeTheLimitsSwitchEnds();
     void lostPortEndsTheGoto();
     void abortBeforeTheNextCommand_data();
@@ -303,6 +305,40 @@ void TestFocuserDevice::gotoStoppedShort() {
     QCOMPARE(end.reached, 3000);
     QVERIFY(end.shortText.startsWith(QStringLiteral("Goto stopped short at ")));
     QVERIFY(r.messages.texts.contains(end.shortText));
+}
+
+void TestFocuserDevice::gotoStagesFollowTheirAnswers_data() {
+    QTest::addColumn<uint>("target");
+    QTest::addColumn<QString>("frames"); // message id @ ms after the request, every frame
+
+    // 132 ms a position read (01), 99 a leg (17), 110 a slew-done query (13); the legs take 375
+    // and 125 ms. The fan limits change 200 ms in, so a status cycle (26, 28) falls due then;
+    // it runs from the first poll tick after the goto, 250 ms on.
+    QTest::newRow("two moves: each stage right after the last answer, the status cycle after")
+        << 6000u
+        << QStringLiteral("01@99 17@231 13@330 01@440 13@572 01@682 13@814 01@924 01@1056 17@1188 "
+                          "13@1287 01@1397 13@1529 01@1639 01@1771 26@2153 26@2274 26@2395 "
+                          "28@2516");
+}
+
+void TestFocuserDevice::gotoStagesFollowTheirAnswers() {
+    QFETCH(uint, target);
+    QFETCH(QString, frames);
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    r.sim.clearFrames();
+    const qint64 start = r.sim.platform.nowMs();
+    QStringList timed;
+    r.sim.platform.onPump([&] {
+        for (const QString& f : r.sim.framesHex().mid(timed.size()))
+            timed << QStringLiteral("%1@%2").arg(f.mid(9, 2)).arg(r.sim.platform.nowMs() - start);
+    });
+    QVERIFY(r.device.MoveTo(target).ok());
+    r.scheduler.RunFor(200);
+    r.device.SetFanLimits(20, 5, 5);
+    QVERIFY(r.scheduler.RunUntil([&] { return r.Idle(); }, 5000));
+    r.scheduler.RunFor(700);
+    QCOMPARE(timed.join(QLatin1Char(' ')), frames);
 }
 
 void TestFocuserDevice::stopBeforeTheLimitsSwitchEnds() {

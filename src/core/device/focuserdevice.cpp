@@ -17,7 +17,6 @@ namespace {
 
 constexpr int kTickBaseMs = 1000;    // the position is read Frequency times a second
 constexpr int kStatusBaseMs = 25000; // temperatures and fan every 25 / Frequency seconds
-constexpr int kGotoTickMs = 50;      // the window's tick, so a goto advances as fast as there
 // A goto is given up when no position read has been answered for this long: a controller that
 // misses an answer now and then has not lost the move, one silent this long has.
 constexpr qint64 kGiveUpMs = 10000;
@@ -90,6 +89,9 @@ void FocuserDevice::Init() {
     chorePacer_.emplace(*scheduler_);
     pacer_->afterStep = [this] { AfterCalibrationStep(); };
     chorePacer_->afterStep = [this] { AfterChoreStep(); };
+    // A chore (a status cycle, a scale read, a limits switch) waits while a goto runs: its
+    // commands would otherwise come between the goto's stages and delay each of them.
+    chorePacer_->hold = [this] { return motion_.GotoMode == kGotoModeGoto; };
     readout_ = [this] { ServedReadout(); };
     // Not before the probe has answered: a connect that fails for want of its second attempt
     // would cost more than an abort that waits for it.
@@ -105,8 +107,8 @@ void FocuserDevice::Init() {
             Tell(end.shortText, true);
     });
     gotos_.setDisplayPosition([this] {
-        // Inside a goto tick the read goes to the next tick: one command per tick, so an
-        // abort never waits behind two.
+        // Inside a goto tick the read goes to the next tick, a turn of the loop later: one
+        // command per tick, so an abort never waits behind two.
         if (deferRead_)
             positionDue_ = true;
         else
@@ -982,6 +984,10 @@ void FocuserDevice::Tick() {
         ScheduleTick(0);
         return;
     }
+    // A chore held for a goto goes on from the first tick after the goto's end, not at once:
+    // a client that sends its next move as soon as one has ended finds the line free.
+    if (motion_.GotoMode != kGotoModeGoto)
+        chorePacer_->Release();
     if (motion_.GotoMode == kGotoModeGoto && SilentTooLong()) {
         GiveUpSilentMove();
     } else if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
@@ -1020,8 +1026,10 @@ void FocuserDevice::Tick() {
         statusDue_ = false;
         StartChore(StatusSteps(*chorePacer_));
     }
+    // A goto's next step follows the last answer after only a turn of the loop, where a
+    // request that came meanwhile (an abort) is read first.
     if (state_.connected && tickTimer_ == -1)
-        ScheduleTick(motion_.GotoMode == kGotoModeGoto ? kGotoTickMs : PollMs());
+        ScheduleTick(motion_.GotoMode == kGotoModeGoto ? 0 : PollMs());
 }
 
 bool FocuserDevice::SilentTooLong() const {

@@ -32,20 +32,29 @@ public:
 
     // Called after every resumed step (the owner looks whether the sequence ended).
     std::function<void()> afterStep;
+    // Asked when a wait is over: true keeps the sequence waiting past its time until Release,
+    // so that it never puts its commands between those of something that must not be split.
+    std::function<bool()> hold;
 
     bool WaitInPlace(int) override { return false; }
     void Resume(int ms, std::coroutine_handle<> next) override {
         next_ = next;
-        timer_ = scheduler_.After(ms == kPumpOnly ? 0 : ms, [this] {
-            timer_ = -1;
-            ResumeNow();
-        });
+        Arm(ms == kPumpOnly ? 0 : ms);
+    }
+    // A sequence kept waiting by hold goes on after a turn of the loop, unless hold still
+    // keeps it then.
+    void Release() {
+        if (held_) {
+            held_ = false;
+            Arm(0);
+        }
     }
     // Resumes the waiting sequence at once instead of at its time.
     void ResumeNow() {
         if (timer_ != -1)
             scheduler_.Cancel(timer_);
         timer_ = -1;
+        held_ = false;
         const std::coroutine_handle<> next = next_;
         next_ = {};
         if (next)
@@ -58,13 +67,25 @@ public:
         if (timer_ != -1)
             scheduler_.Cancel(timer_);
         timer_ = -1;
+        held_ = false;
         next_ = {};
     }
     bool Waiting() const { return static_cast<bool>(next_); }
 
 private:
+    void Arm(int ms) {
+        timer_ = scheduler_.After(ms, [this] {
+            timer_ = -1;
+            if (hold && hold())
+                held_ = true;
+            else
+                ResumeNow();
+        });
+    }
+
     Scheduler& scheduler_;
     int timer_ = -1;
+    bool held_ = false;
     std::coroutine_handle<> next_;
 };
 
