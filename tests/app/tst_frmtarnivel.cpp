@@ -5,8 +5,8 @@
 
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
-#include "core/units/positionunits.h"
 #include "core/settings/savedpositionlist.h"
+#include "core/units/positionunits.h"
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"
 #include "window/app/temperaturepanel.h"
@@ -401,14 +401,14 @@ void TestFrmTarnivel::controlStates() {
 
     r.w->txtAdjust->setText("0.1");
     r.w->cmdIncrement->click();
-    QCOMPARE(r.rig->motion.GotoMode, QStringLiteral("GOTO"));
+    QCOMPARE(r.rig->motion.GotoMode, GotoKind::Goto);
     r.tick();
     QCOMPARE(control->isEnabled(), c.gotoRunning);
 
     // The goto runs to its end; the tick after it gives the controls back.
-    for (int i = 0; i < 400 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+    for (int i = 0; i < 400 && r.rig->motion.GotoMode != GotoKind::None; ++i)
         r.tick();
-    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    QVERIFY(r.rig->motion.GotoMode == GotoKind::None);
     r.tick();
     QCOMPARE(control->isEnabled(), c.connected);
 
@@ -545,7 +545,7 @@ void TestFrmTarnivel::stopDuringGoto() {
 
     r.clearFrames();
     r.tick();
-    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    QVERIFY(r.rig->motion.GotoMode == GotoKind::None);
     QCOMPARE(r.rig->motion.GotoStage, 0);
     QVERIFY(!r.rig->motion.GotoDone);
     QVERIFY(r.w->cmdSlowLeft->isEnabled());
@@ -599,7 +599,7 @@ void TestFrmTarnivel::stopWinsOverLimitBox() {
     QVERIFY(r.rig->messages.shown.isEmpty());
     // The ticks that end the goto run undisturbed; then the box speaks.
     r.tick(2);
-    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    QVERIFY(r.rig->motion.GotoMode == GotoKind::None);
     QVERIFY(r.w->cmdIncrement->isEnabled());
     QVERIFY(r.rig->messages.shown.isEmpty());
     r.settle();
@@ -642,7 +642,7 @@ void TestFrmTarnivel::gotoSounds() {
     r.w->txtAdjust->setText("0.1");
     r.w->cmdDecrement->click(); // from above: one move
     QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{"BegSlew", true}}));
-    for (int i = 0; i < 400 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+    for (int i = 0; i < 400 && r.rig->motion.GotoMode != GotoKind::None; ++i)
         r.tick();
     QCOMPARE(r.rig->sound.calls, (QList<SoundCall>{{"BegSlew", true}, {"EndSlew", false}}));
     QCOMPARE(r.rig->sim.model.position(), quint32(100000 - 11513));
@@ -667,9 +667,9 @@ void TestFrmTarnivel::gotoEndingShortSaysSo() {
     r.w->lblStatus->setText(QStringLiteral("Goto stopped short at 0.500 mm (target 0.600 mm)"));
     r.w->txtAdjust->setText("0.5"); // up 57567 steps to 157567
     r.w->cmdIncrement->click();
-    for (int i = 0; i < 400 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+    for (int i = 0; i < 400 && r.rig->motion.GotoMode != GotoKind::None; ++i)
         r.tick();
-    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    QVERIFY(r.rig->motion.GotoMode == GotoKind::None);
     QCOMPARE(r.w->lblStatus->text(), status);
 }
 
@@ -927,7 +927,7 @@ void TestFrmTarnivel::stepEntryFollowsUnits() {
     const int from = r.rig->motion.CurrentPosition;
     r.w->cmdIncrement->click();
     if (steps == 0) {
-        QVERIFY(r.rig->motion.GotoMode.isEmpty());
+        QVERIFY(r.rig->motion.GotoMode == GotoKind::None);
         return;
     }
     QCOMPARE(r.rig->motion.GotoTarget, from + steps);

@@ -329,7 +329,7 @@ void TestManualAdjust::stepInvalid() {
     r.w->txtAdjust->setText(step);
     r.clearFrames();
     (up ? r.w->cmdIncrement : r.w->cmdDecrement)->click();
-    QVERIFY(r.rig->motion.GotoMode.isEmpty());
+    QVERIFY(r.rig->motion.GotoMode == GotoKind::None);
     QCOMPARE(r.w->focusWidget(), r.w->cmdDummy);
     QVERIFY(r.w->fraQuickAdjust->isEnabled());
     QVERIFY(r.w->cmdSlowLeft->isEnabled());
@@ -352,7 +352,7 @@ void TestManualAdjust::stepUpOvershoots() {
     QVERIFY(!r.w->fraQuickAdjust->isEnabled());
     QCOMPARE(r.w->focusWidget(), r.w->cmdDummy);
     r.clearFrames();
-    for (int i = 0; i < 600 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+    for (int i = 0; i < 600 && r.rig->motion.GotoMode != GotoKind::None; ++i)
         r.tick();
     r.tick();
     QStringList moves;
@@ -382,7 +382,7 @@ void TestManualAdjust::stepDownWrapsPastZero() {
     QCOMPARE(r.frames(),
              (QStringList{"50 01 12 01 00 00 00 03", FrameHex(0x12, 23, target, 3, 0)}));
     QCOMPARE(r.frames().value(1), QStringLiteral("50 04 12 17 FF C4 E2 00"));
-    for (int i = 0; i < 600 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+    for (int i = 0; i < 600 && r.rig->motion.GotoMode != GotoKind::None; ++i)
         r.tick();
     QCOMPARE(r.rig->sim.model.position(), quint32(target));
     QCOMPARE(r.w->NumLED->text(), QStringLiteral("    -0.131"));
@@ -469,7 +469,7 @@ void TestManualAdjust::fileChooserOpenedInATickHoldsNoLegBack() {
     auto* plot = r.w->findChild<frmTemperatures*>();
     QStringList framesWhileOpen;
     plot->AskImagePath = [&](QWidget*) {
-        for (int i = 0; i < 600 && !r.rig->motion.GotoMode.isEmpty(); ++i)
+        for (int i = 0; i < 600 && r.rig->motion.GotoMode != GotoKind::None; ++i)
             r.tick();
         framesWhileOpen = r.frames();
         return QString();

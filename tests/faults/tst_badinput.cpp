@@ -8,8 +8,8 @@
 
 #include "core/link/focuserlink.h"
 #include "core/motion/motionstate.h"
-#include "core/units/positionunits.h"
 #include "core/settings/savedpositionlist.h"
+#include "core/units/positionunits.h"
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"
 #include "window/app/temperaturepanel.h"
@@ -182,12 +182,12 @@ void TestBadInput::stepEntry() {
         const int y = press == QLatin1String("up") ? 1 : r.w->UpDownAdjust->height() - 1;
         r.w->UpDownAdjust_Press(y);
         QCOMPARE(entry->text(), after);
-        QVERIFY(r.rig->motion.GotoMode.isEmpty());
+        QVERIFY(r.rig->motion.GotoMode == GotoKind::None);
     } else {
         (press == QLatin1String("+") ? r.w->cmdIncrement : r.w->cmdDecrement)->click();
         QCOMPARE(entry->text(), after);
         if (steps < 0) {
-            QVERIFY(r.rig->motion.GotoMode.isEmpty());
+            QVERIFY(r.rig->motion.GotoMode == GotoKind::None);
             QVERIFY(r.w->cmdIncrement->isEnabled());
             QCOMPARE(r.w->focusWidget(), r.w->cmdDummy);
         } else {

@@ -10,8 +10,8 @@
 #include "core/device/calibration.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/motionstate.h"
-#include "core/units/positionunits.h"
 #include "core/settings/savedpositionlist.h"
+#include "core/units/positionunits.h"
 #include "window/app/mainwidgets.h"
 #include "window/app/ratetimer.h"
 #include "window/app/temperaturepanel.h"
@@ -328,7 +328,7 @@ void TestWindowFaults::faultWhileRunning() {
     }
     if (fault == Fault::PortVanish) {
         // A lost connection ends a goto or a jog as STOP would, and gives the controls back.
-        QVERIFY(m.GotoMode.isEmpty());
+        QVERIFY(m.GotoMode == GotoKind::None);
         QCOMPARE(m.ActiveJogRate, 0);
         QVERIFY(r.w->cmdIncrement->isEnabled() && r.w->cmdDisconnect->isEnabled());
         QVERIFY(!r.w->temperatures->txtTemp[0]->isEnabled());
@@ -359,7 +359,7 @@ void TestWindowFaults::recoverAndClose(WindowRig& r, const QString& expectedSett
     if (acting)
         QVERIFY(!model.isMoving());
     r.tick();
-    QVERIFY(m.GotoMode.isEmpty());
+    QVERIFY(m.GotoMode == GotoKind::None);
     QVERIFY(r.w->cmdSlowLeft->isEnabled());
     QVERIFY(r.w->fraQuickAdjust->isEnabled());
 
@@ -510,7 +510,7 @@ void TestWindowFaults::sessionUnderRandomFaults() {
     TickUntil(
         r, [&] { return r.w->cmdIncrement->isEnabled(); }, 400);
     QCOMPARE(int(model.position()), 40000);
-    QCOMPARE(m.GotoMode, QString());
+    QCOMPARE(m.GotoMode, GotoKind::None);
     r.tick(5);
     QCOMPARE(r.w->NumLED->text(), QStringLiteral("     13.68")); // thou, 2 decimals
 
@@ -672,7 +672,7 @@ NestedRun RunNested(Nested a, int actAt) {
     });
     const int start = frameCount();
     const auto idle = [&] {
-        return m.GotoMode.isEmpty() && !model.isMoving() && r.w->cmdIncrement->isEnabled();
+        return m.GotoMode == GotoKind::None && !model.isMoving() && r.w->cmdIncrement->isEnabled();
     };
     const auto stop = [&] { r.w->cmdStop->click(); };
 

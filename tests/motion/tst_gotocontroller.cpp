@@ -55,7 +55,7 @@ struct GotoRig {
             gotos.RunStage();
             sim.platform.advance(kTickMs);
         }
-        return motion.GotoMode.isEmpty() && motion.GotoDone;
+        return motion.GotoMode == GotoKind::None && motion.GotoDone;
     }
 
     SimRig sim;
@@ -150,7 +150,7 @@ void TestGotoController::stagedGoto() {
     rig.motion.CurrentPosition = current;
 
     rig.gotos.StartGoto(target, rig.sim.link.StopCount());
-    QCOMPARE(rig.motion.GotoMode, QStringLiteral("GOTO"));
+    QCOMPARE(rig.motion.GotoMode, GotoKind::Goto);
     QCOMPARE(rig.motion.GotoStage, stage);
     QCOMPARE(rig.motion.GotoIntermediate, intermediate);
     QCOMPARE(rig.motion.GotoTarget, target);

@@ -240,7 +240,7 @@ void TestPositions::nothingSelectedDoesNothing() {
     QCOMPARE(r.editorRuns, 0);
     QVERIFY(r.rig.messages.shown.isEmpty());
     QVERIFY(r.rig.motionControlsCalls.isEmpty());
-    QVERIFY(r.rig.motion.GotoMode.isEmpty());
+    QVERIFY(r.rig.motion.GotoMode == GotoKind::None);
     QVERIFY(r.frames().isEmpty());
     QCOMPARE(r.names(), (QStringList{"a1", "b2"}));
 }
@@ -429,7 +429,7 @@ void TestPositions::doubleClickWhileDisabledDoesNothing() {
     r.frame->setEnabled(false);
     r.frame->lstPosition_DblClick();
     QVERIFY(r.rig.motionControlsCalls.isEmpty());
-    QVERIFY(r.rig.motion.GotoMode.isEmpty());
+    QVERIFY(r.rig.motion.GotoMode == GotoKind::None);
 }
 
 // Delete, both ReAlign questions and Reset ask through the one real box: Enter answers No.

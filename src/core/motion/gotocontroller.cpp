@@ -193,7 +193,7 @@ void GotoController::RunStage() {
 }
 
 void GotoController::ClearGoto() {
-    motion_.GotoMode.clear();
+    motion_.GotoMode = GotoKind::None;
     motion_.GotoStage = kStageIdle;
     motion_.GotoIntermediate = 0;
     motion_.GotoTarget = 0;

@@ -54,7 +54,7 @@ public:
     // The raw point a goto from current to target passes before its final approach, or empty
     // when it goes straight.
     std::optional<int> OvershootPoint(int current, int target, std::optional<int> overshoot) const;
-    // One step of the staged goto, run once per poll tick while GotoMode is "GOTO".
+    // One step of the staged goto, run once per poll tick while GotoMode is Goto.
     void RunStage();
     void ClearGoto();
     // Moves in one move and waits for the controller to report it done. Returns false

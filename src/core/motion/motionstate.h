@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QString>
-
 namespace tarnivel {
+
+// What GotoMode says: a staged goto runs, or none does.
+enum class GotoKind { None, Goto };
 
 // Motion state shared by the goto engine, the poll cycle, the jog and the calibration.
 struct MotionState {
     int CurrentPosition = 0; // raw position last read from the controller
     int MotionDirection = 0; // -1, 0, +1
-    QString GotoMode;        // "GOTO" while a staged goto runs
+    GotoKind GotoMode = GotoKind::None;
     int GotoStage = 0;
     int GotoIntermediate = 0;
     int GotoTarget = 0;
@@ -21,7 +22,7 @@ struct MotionState {
     bool Moving() const;
 };
 
-inline const QString kGotoModeGoto = QStringLiteral("GOTO");
+inline constexpr GotoKind kGotoModeGoto = GotoKind::Goto;
 
 inline bool MotionState::Moving() const {
     return GotoMode == kGotoModeGoto || MotionDirection != 0 || JogRate != 0 ||
