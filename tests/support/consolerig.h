@@ -7,6 +7,7 @@
 #include "recorders.h"
 #include "simrig.h"
 #include "window/app/console.h"
+#include "windowrecorders.h"
 
 #include <QList>
 #include <QTemporaryDir>

@@ -11,6 +11,7 @@
 #include "platform/qt/qtserialport.h"
 #include "recorders.h"
 #include "window/app/console.h"
+#include "windowrecorders.h"
 
 namespace tarnivel::test {
 

@@ -1,4 +1,4 @@
-#include "recorders.h"
+#include "windowrecorders.h"
 
 namespace tarnivel::test {
 
