@@ -268,6 +268,8 @@ void FocuserDevice::ConnectedInPlace() {
 }
 
 qint32 FocuserDevice::ReadTravelInPlace(QString* disagreement) {
+    // Whatever scale follows comes from these reads, not from limits standing in for the ends.
+    scaleOnLimits_ = false;
     qint32 calibrated = 0;
     if (commands_.GetCalibrated(calibrated) != 0)
         calibrated = 0;
