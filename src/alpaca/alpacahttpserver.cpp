@@ -193,6 +193,13 @@ bool AlpacaHttpServer::Listen(const QHostAddress& address, quint16 port,
     return true;
 }
 
+void AlpacaHttpServer::Close(const std::function<void()>& pump) {
+    if (listener_)
+        listener_->close();
+    while (!verbs_.waitForDone(10))
+        pump();
+}
+
 quint16 AlpacaHttpServer::port() const {
     return listener_ ? listener_->serverPort() : 0;
 }

@@ -11,6 +11,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class QHttpServer;
@@ -73,6 +74,9 @@ public:
                 AlpacaTcpServer::Limits limits = AlpacaTcpServer::Limits());
     quint16 port() const;
     QString errorString() const { return error_; }
+    // Takes no more requests and waits for the verbs under way, calling pump meanwhile: a
+    // verb may wait for a thread that only pump lets answer.
+    void Close(const std::function<void()>& pump);
     const AlpacaTcpServer* listener() const { return listener_; }
 
 private:

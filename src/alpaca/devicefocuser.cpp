@@ -10,8 +10,11 @@
 #include <QJsonObject>
 #include <QSemaphore>
 #include <QThread>
+#include <QTimer>
 
+#include <deque>
 #include <limits>
+#include <utility>
 
 namespace tarnivel {
 
@@ -35,25 +38,61 @@ constexpr int kConnectWaitMs = 60000;
 
 class VerbEvent final : public QEvent {
 public:
-    explicit VerbEvent(std::function<void()> run) : QEvent(Type()), run_(std::move(run)) {}
+    VerbEvent(std::function<void()> run, bool halt)
+        : QEvent(Type()), run_(std::move(run)), halt_(halt) {}
     static QEvent::Type Type() {
         static const int type = QEvent::registerEventType();
         return QEvent::Type(type);
     }
     void Run() { run_(); }
+    bool Halt() const { return halt_; }
+    std::function<void()> Take() { return std::exchange(run_, {}); }
 
 private:
     std::function<void()> run_;
+    bool halt_;
 };
 
 class VerbRunner final : public QObject {
 public:
+    VerbRunner() {
+        retry_.setSingleShot(true);
+        retry_.setInterval(0);
+        QObject::connect(&retry_, &QTimer::timeout, this, [this] { RunHeld(); });
+    }
+    std::function<bool()> hold;
+
     bool event(QEvent* event) override {
         if (event->type() != VerbEvent::Type())
             return QObject::event(event);
-        static_cast<VerbEvent*>(event)->Run();
+        auto* verb = static_cast<VerbEvent*>(event);
+        // Behind a held verb nothing but a halt overtakes: a client's moves keep their order.
+        if (!verb->Halt() && (!held_.empty() || Holding())) {
+            held_.push_back(verb->Take());
+            retry_.start();
+            return true;
+        }
+        verb->Run();
         return true;
     }
+
+    void RunHeld() {
+        while (!held_.empty()) {
+            if (Holding()) {
+                retry_.start();
+                return;
+            }
+            const std::function<void()> run = std::move(held_.front());
+            held_.pop_front();
+            run();
+        }
+    }
+
+private:
+    bool Holding() const { return hold && hold(); }
+
+    QTimer retry_;
+    std::deque<std::function<void()>> held_;
 };
 
 // In the order of the device's modes 0..4.
@@ -88,9 +127,27 @@ DeviceAlpacaFocuser::~DeviceAlpacaFocuser() {
     device_.RemoveObserver(this);
 }
 
+void DeviceAlpacaFocuser::SetHold(std::function<bool()> hold) {
+    static_cast<VerbRunner*>(runner_.get())->hold = std::move(hold);
+}
+
+void DeviceAlpacaFocuser::Close() {
+    closed_ = true;
+    // Verbs already handed over answer now; a thread blocked on one would hold the server.
+    QCoreApplication::sendPostedEvents(runner_.get(), VerbEvent::Type());
+    auto* runner = static_cast<VerbRunner*>(runner_.get());
+    runner->hold = {};
+    runner->RunHeld();
+}
+
 template <typename Verb> AlpacaResult DeviceAlpacaFocuser::OnDevice(Verb verb, Kind kind) {
     AlpacaResult result;
     const auto run = [&] {
+        if (closed_) {
+            result = AlpacaResult::Failed(kAlpacaNotConnected,
+                                          QStringLiteral("The focuser is no longer served"));
+            return;
+        }
         result = verb();
         StateChanged();
     };
@@ -102,12 +159,15 @@ template <typename Verb> AlpacaResult DeviceAlpacaFocuser::OnDevice(Verb verb, K
     if (gate)
         ++waiting_;
     QSemaphore done;
-    QCoreApplication::postEvent(runner_.get(), new VerbEvent([&] {
-                                    if (gate)
-                                        --waiting_;
-                                    run();
-                                    done.release();
-                                }),
+    QCoreApplication::postEvent(runner_.get(),
+                                new VerbEvent(
+                                    [&] {
+                                        if (gate)
+                                            --waiting_;
+                                        run();
+                                        done.release();
+                                    },
+                                    kind == Kind::Halt),
                                 kind == Kind::Halt ? Qt::HighEventPriority
                                                    : Qt::NormalEventPriority);
     done.acquire();

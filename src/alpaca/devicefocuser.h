@@ -45,6 +45,12 @@ public:
     // device's scheduler asks, so that no leg or second attempt goes out ahead of it). Verbs
     // that only read never hold the motion back.
     bool VerbWaiting() const { return waiting_.load() > 0; }
+    // The console's own waits (its tick, a command waiting for its answer) run on the device's
+    // thread too: while hold says one runs, verbs wait for its end. A halt never waits.
+    void SetHold(std::function<bool()> hold);
+    // Every verb still waiting is refused and every later one at once: the server is going.
+    // Called on the device's thread before the server that calls the members is ended.
+    void Close();
 
 private:
     void StateChanged() override;
@@ -67,6 +73,7 @@ private:
     std::unique_ptr<QObject> runner_;
     std::optional<ProgramFolder> folder_;
     std::atomic<int> waiting_{0};
+    std::atomic<bool> closed_{false};
     std::function<void(const QString&, bool)> messages_;
     mutable QMutex mutex_;
     QWaitCondition changed_;

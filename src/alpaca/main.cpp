@@ -1,8 +1,5 @@
 // tarnivel-alpaca: one focuser, device number 0, for ASCOM Alpaca clients.
-#include "alpaca/alpacadiscovery.h"
-#include "alpaca/alpacahttpserver.h"
-#include "alpaca/alpacaid.h"
-#include "alpaca/alpacaservice.h"
+#include "alpaca/alpacahub.h"
 #include "alpaca/devicefocuser.h"
 #include "core/device/focuserdevice.h"
 #include "core/seams/soundplayer.h"
@@ -16,9 +13,7 @@
 #include <QDir>
 #include <QSemaphore>
 #include <QSocketNotifier>
-#include <QSysInfo>
 #include <QThread>
-#include <QUuid>
 
 #include <csignal>
 #include <cstdio>
@@ -163,44 +158,12 @@ int main(int argc, char* argv[]) {
 
     DeviceThread deviceThread(folder);
     DeviceAlpacaFocuser& focuser = deviceThread.Begin();
+    AlpacaHub hub(focuser, folder.folder(), QStringLiteral("tarnivel-alpaca"));
+    if (!hub.warning().isEmpty())
+        Say(hub.warning());
     QString error;
-    QString uniqueId = LoadOrCreateUniqueId(
-        QDir(folder.folder()).filePath(QStringLiteral("tarnivel-alpaca.id")), &error);
-    if (uniqueId.isEmpty()) {
-        Say(QStringLiteral("cannot keep the device's unique id (%1): clients will see a new "
-                           "device on every start")
-                .arg(error));
-        uniqueId = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    }
-
-    AlpacaServerInfo info;
-    info.serverName = QStringLiteral("Tarnivel Alpaca server");
-    info.manufacturer = QStringLiteral("Tarnivel");
-    info.manufacturerVersion = version;
-    info.location = QSysInfo::machineHostName();
-    info.deviceName = QStringLiteral("Tarnivel focuser");
-    info.description = QStringLiteral("Motorised telescope focuser on a serial port");
-    info.driverInfo =
-        QStringLiteral("tarnivel-alpaca %1, the Tarnivel focuser console's Alpaca server")
-            .arg(version);
-    info.driverVersion =
-        QStringLiteral("%1.%2").arg(TARNIVEL_VERSION_MAJOR).arg(TARNIVEL_VERSION_MINOR);
-    info.uniqueId = uniqueId;
-    AlpacaService service(focuser, info);
-
-    AlpacaHttpServer http(service);
-    if (!http.Listen(bind, httpPort)) {
-        Say(QStringLiteral("cannot listen on %1 port %2: %3")
-                .arg(bind.toString())
-                .arg(httpPort)
-                .arg(http.errorString()));
-        return 1;
-    }
-    AlpacaDiscovery discovery(http.port());
-    if (!discovery.Start(discoveryPort, bind)) {
-        Say(QStringLiteral("cannot listen for discovery on UDP port %1: %2")
-                .arg(discoveryPort)
-                .arg(discovery.errorString()));
+    if (!hub.Start(bind, httpPort, discoveryPort, false, &error)) {
+        Say(error);
         return 1;
     }
 
@@ -215,7 +178,7 @@ int main(int argc, char* argv[]) {
 
     std::printf("tarnivel-alpaca: serving the focuser on http://%s:%u/ (discovery on UDP port "
                 "%u), settings from %s\n",
-                qPrintable(bind.toString()), unsigned(http.port()), unsigned(discovery.port()),
+                qPrintable(bind.toString()), unsigned(hub.port()), unsigned(hub.discoveryPort()),
                 qPrintable(QDir::toNativeSeparators(folder.folder())));
     std::fflush(stdout);
 

@@ -6,8 +6,8 @@
 
 #include "core/link/focusercommands.h"
 #include "core/motion/motionstate.h"
-#include "core/units/positionunits.h"
 #include "core/settings/programfolder.h"
+#include "core/units/positionunits.h"
 #include "frames.h"
 #include "sim/simtoolprocess.h"
 #include "testfiles.h"
@@ -23,6 +23,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -30,6 +32,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QXmlStreamReader>
@@ -298,6 +302,29 @@ void verifyLayout(const QDir& p) {
                                     .arg(TARNIVEL_VERSION_MINOR)}));
 }
 
+// One request to the console's Alpaca server, the event loop running meanwhile: the server
+// and the verbs it hands on run on this thread.
+QJsonObject Alpaca(quint16 port, const QByteArray& method, const QByteArray& member,
+                   const QByteArray& body = {}) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write(method + " /api/v1/focuser/0/" + member + " HTTP/1.1\r\nHost: localhost\r\n" +
+                 "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                 QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QByteArray reply;
+    QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        socket.waitForReadyRead(5);
+        reply += socket.readAll();
+        const QJsonDocument json =
+            QJsonDocument::fromJson(reply.mid(reply.indexOf("\r\n\r\n") + 4));
+        if (json.isObject())
+            return json.object();
+    }
+    return {};
+}
+
 } // namespace
 
 class TestEndToEnd : public QObject {
@@ -309,6 +336,7 @@ private Q_SLOTS:
     void settingsFolderRule();
     void stepGotoAndCloseWhileConnected();
     void earlyStopEndsTheGoto();
+    void consoleServesAlpaca();
     void fullThenQuickCalibration();
     void installLayout();
     void installedProgramStartsQuietly();
@@ -432,6 +460,76 @@ void TestEndToEnd::stepGotoAndCloseWhileConnected() {
     QVERIFY(saved.contains("\r\n   COMport              = 1\r\n"));
     QVERIFY(saved.contains("\r\n   ScaleUnits           = user\r\n"));
     QVERIFY(saved.endsWith("\r\n\r\n[POSITIONS]\r\n   Position             = 20000,Focus A\r\n"));
+}
+
+// The console as the hub: a network move runs on the window's engine and shows in its readout,
+// STOP in the window halts it, and the open Options dialog refuses a move with why.
+void TestEndToEnd::consoleServesAlpaca() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SimTool sim(dir.path());
+    // Calibrated over -200000..200000: MaxTravel 400001 and the real limits stored.
+    QVERIFY2(
+        sim.start({QStringLiteral("--start"), QStringLiteral("5000"), QStringLiteral("--lower"),
+                   QStringLiteral("-200000"), QStringLiteral("--upper"), QStringLiteral("200000"),
+                   QStringLiteral("--slew-speed"), QStringLiteral("20000"),
+                   QStringLiteral("--approach-speed"), QStringLiteral("20000")},
+                  "register40=1\nregister41=6\nregister42=26\nregister43=129\n"
+                  "register44=252\nregister45=242\nregister46=192\nregister47=3\n"
+                  "register48=13\nregister49=64\nautoStop=1\n"),
+        qPrintable(sim.log()));
+    const ProgramFolder folder(dir.path(), QStringLiteral("tarnivel"));
+    QVERIFY(WriteFile(folder.settingsPath(), settingsFile({})));
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+
+    ModalWatcher watcher;
+    QJsonObject refused;
+    {
+        Application app(folder, port);
+        frmTarnivel& w = app.window();
+        MotionState& m = app.console().motion;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.lblStatus->text(), QStringLiteral("Serving Alpaca on port %1").arg(port));
+        QCOMPARE(Alpaca(port, "PUT", "connected", "Connected=True").value("ErrorMessage"),
+                 QStringLiteral("The console is not connected to the focuser: press Connect in "
+                                "Tarnivel first."));
+        QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        QCOMPARE(Alpaca(port, "PUT", "connected", "Connected=True").value("ErrorNumber"), 0);
+        QCOMPARE(Alpaca(port, "GET", "position?ClientID=1").value("Value"), 205001);
+
+        QCOMPARE(Alpaca(port, "PUT", "move", "Position=225001").value("ErrorNumber"), 0);
+        QVERIFY(!w.fraPositions->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(w.NumLED->text().trimmed().toInt() > 10000, 3000);
+        QCOMPARE(Alpaca(port, "GET", "ismoving").value("Value"), true);
+        QTest::mouseClick(w.cmdStop, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(idle(w, m), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(Alpaca(port, "GET", "ismoving").value("Value"), false, 3000);
+
+        watcher.onOptions([&refused, port](frmOptions& dialog) {
+            refused = Alpaca(port, "PUT", "move", "Position=205000");
+            child<QPushButton>(dialog, "cmdCancel")->click();
+        });
+        QTest::mouseClick(w.cmdOptions, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(watcher.scriptsDone() && idle(w, m), 5000);
+        QVERIFY(!w.close());
+        QTRY_VERIFY_WITH_TIMEOUT(w.unloaded(), 3000);
+    }
+    QVERIFY2(sim.stop(), qPrintable(sim.log()));
+    QCOMPARE(refused.value("ErrorNumber"), 1035);
+    QCOMPARE(refused.value("ErrorMessage"),
+             QStringLiteral("The console's Options dialog is open: the focuser takes no move until "
+                            "it is closed."));
+    // Upward: the first leg heads for the overshoot point 30000 past the target, and STOP
+    // ended it there; no second leg went out.
+    const QStringList frames = sim.frames();
+    QCOMPARE(sim.framesWithId(msg::ApproachPosition),
+             QStringList{Frame(msg::ApproachPosition, 55000)});
+    const qsizetype leg = frames.indexOf(Frame(msg::ApproachPosition, 55000));
+    QVERIFY(frames.mid(leg + 1).contains(Frame(msg::MoveUp, 0, 1)));
 }
 
 // STOP clicked while the goto's first command still waits for a slow controller's answer:

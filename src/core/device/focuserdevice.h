@@ -112,6 +112,21 @@ struct DeviceState {
     bool calibrationOk = false; // the last calibration completed
 };
 
+// The front end that runs the engine in place (the console's window) while guests (the
+// console's Alpaca clients) call the verbs: their moves start on the host's own goto engine,
+// whose tick runs them and shows them as the host's own, and their halt is the host's STOP.
+class DeviceHost {
+public:
+    virtual ~DeviceHost() = default;
+    // Why a guest may not move the focuser now ("" when it may): the host is in the middle of
+    // something a move would spoil (its options exchange, a calibration).
+    virtual QString GuestRefusal() const = 0;
+    // A guest's goto has started; the host locks its motion controls as for its own.
+    virtual void GuestMoveStarted() = 0;
+    // A guest's halt, obeyed as the host's STOP.
+    virtual void GuestStop() = 0;
+};
+
 class DeviceObserver {
 public:
     virtual ~DeviceObserver() = default;
@@ -132,6 +147,8 @@ public:
 // pump events, exactly as the console always did) and calls the shared rules below from its
 // handlers. The INDI driver and the Alpaca server give it a Scheduler and call the verbs; every
 // wait then goes back to their event loop, so a stop is never more than one command away.
+// When the console serves Alpaca itself, the window is the device's host: the network's verbs
+// check the same rules and start their gotos on the window's engine (see DeviceHost).
 //
 // Who calls which verb from where (the window calls the rules in place; the others the verbs):
 // clang-format off
@@ -254,8 +271,19 @@ public:
     // that is not known.
     void CounterRecentred(std::optional<qint64> shift);
     // The window's connect, after the probe answered: compensation starts off with no
-    // readings of an earlier connection.
+    // readings of an earlier connection; the state says connected, not yet ready.
     void ConnectedInPlace();
+    // What the window's own engine did, published in State() for the guests it serves: its
+    // connect is done (the travel, the limits and the temperatures read), its position read
+    // (-1 unanswered), its tick ended, the fan shown (mode 0 manual, 1..3 the rules), the
+    // connection closed.
+    void ReadyInPlace();
+    void PositionReadInPlace(int raw);
+    void TickedInPlace();
+    void FanShownInPlace(int mode, bool on);
+    void DisconnectedInPlace();
+    // Guests' verbs go to host's engine from now on (null: none).
+    void SetHost(DeviceHost* host) { host_ = host; }
     // The window's read of the Calibrated flag (0 when the read failed), with the stored travel
     // of a calibrated focuser, in place; the travel stays unknown when a read fails, or when
     // the registers disagree twice (disagreement then says so, for the status line).
@@ -346,6 +374,9 @@ private:
     void EndGotoWithAStop();
     void StartGotoRaw(int raw, std::optional<int> overshoot = std::nullopt);
     void ServedReadout();
+    // The one rule of a position read, whoever read it: -1 counts towards silence.
+    void NotePositionRead(int p);
+    void ResetConnectionState(bool connected);
     void UpdateClientPosition();
     void Tick();
     void ScheduleTick(int ms);
@@ -373,6 +404,7 @@ private:
     FocuserCommands& commands_;
     SoundPlayer& sound_;
     Scheduler* scheduler_;
+    DeviceHost* host_ = nullptr;
     FocuserSettings settings_;
     SavedPositionList positions_;
     MotionState motion_;

@@ -51,7 +51,10 @@ bool FocuserDevice::NoteLost() {
 }
 
 void FocuserDevice::ServedReadout() {
-    const int p = commands_.GetPosition();
+    NotePositionRead(commands_.GetPosition());
+}
+
+void FocuserDevice::NotePositionRead(int p) {
     // Published with the position read, never before it.
     const bool stopped = std::exchange(state_.stopping, false);
     if (p == -1) {

@@ -264,15 +264,59 @@ void FocuserDevice::ConnectedInPlace() {
     SetTempComp(false);
     tempComp_.ClearReadings();
     lostReported_ = false;
-    state_.lost = false;
+    silentSinceMs_ = -1;
+    ResetConnectionState(true);
+}
+
+void FocuserDevice::ReadyInPlace() {
+    // The limits were read after the travel: they may stand in for unknown end stops.
+    AnchorOnActiveLimits();
+    state_.ready = true;
+    UpdateClientPosition();
+    Notify();
+}
+
+void FocuserDevice::PositionReadInPlace(int raw) {
+    NotePositionRead(raw);
+}
+
+void FocuserDevice::TickedInPlace() {
+    state_.jogging = motion_.ActiveJogRate != 0;
+    Notify();
+}
+
+void FocuserDevice::FanShownInPlace(int mode, bool on) {
+    state_.fanMode = mode;
+    state_.fanOn = on;
+}
+
+void FocuserDevice::DisconnectedInPlace() {
+    ResetConnectionState(false);
+}
+
+void FocuserDevice::ResetConnectionState(bool connected) {
+    // What outlives a connection: the auto-stop last set and compensation's own account.
+    DeviceState fresh;
+    fresh.autoStop = state_.autoStop;
+    fresh.tempCompAvailable = state_.tempCompAvailable;
+    fresh.tempCompOn = state_.tempCompOn;
+    fresh.tempCompMove = state_.tempCompMove;
+    fresh.tempCompStatus = state_.tempCompStatus;
+    fresh.tempCompMoves = state_.tempCompMoves;
+    fresh.connected = connected;
+    state_ = std::move(fresh);
+    Notify();
 }
 
 qint32 FocuserDevice::ReadTravelInPlace(QString* disagreement) {
     // Whatever scale follows comes from these reads, not from limits standing in for the ends.
     scaleOnLimits_ = false;
     qint32 calibrated = 0;
-    if (commands_.GetCalibrated(calibrated) != 0)
+    const bool flagRead = commands_.GetCalibrated(calibrated) == 0;
+    if (!flagRead)
         calibrated = 0;
+    // An uncalibrated focuser's scale is the whole counter, known once the flag has been read.
+    state_.scaleKnown = flagRead && (calibrated == 0 || calibrated == 1);
     if (calibrated != 1) {
         scale_ = PositionMap::FromController(false, 0);
         return calibrated;
@@ -297,6 +341,7 @@ qint32 FocuserDevice::ReadTravelInPlace(QString* disagreement) {
             *disagreement = kEndsUnknownText;
     }
     scale_ = PositionMap::FromController(false, 0);
+    state_.scaleKnown = false;
     return calibrated;
 }
 

@@ -49,6 +49,14 @@ inline const QString kRealLimitsUnconfirmedText =
 inline const QString kActiveLimitsUnconfirmedText = QStringLiteral(
     "%1 failed: the controller did not confirm the active limits; they were read back");
 inline const QString kMovingText = QStringLiteral("The focuser is moving.");
+// A network client of the console: the console connects, calibrates and switches the fan.
+inline const QString kHostNotConnectedText =
+    QStringLiteral("The console is not connected to the focuser: press Connect in Tarnivel first.");
+inline const QString kHostCalibratesText =
+    QStringLiteral("The focuser is calibrated from the console's Options while the console "
+                   "serves it.");
+inline const QString kHostOwnsText =
+    QStringLiteral("The console keeps this setting while it serves the focuser: change it there.");
 inline const QString kGivenUpText =
     QStringLiteral("Focuser not responding for 10 seconds: the move was given up and a stop sent.");
 

@@ -17,17 +17,28 @@ using namespace devicetext;
 
 Outcome FocuserDevice::MotionAllowed() const {
     if (!state_.connected)
-        return Outcome::refused(kNotConnectedText);
+        return Outcome::refused(host_ != nullptr ? kHostNotConnectedText : kNotConnectedText);
     if (link_.port().connectionLost())
         return Outcome::refused(kLostText);
     if (!state_.ready)
         return Outcome::refused(kNotReadyText);
     if (calibrationRun_.Valid() || calibrationPending_)
         return Outcome::refused(kCalibratingText);
+    if (host_ != nullptr) {
+        const QString why = host_->GuestRefusal();
+        if (!why.isEmpty())
+            return Outcome::refused(why);
+    }
     return Outcome::done();
 }
 
 Outcome FocuserDevice::Connect() {
+    // The console's guests use the connection the console made; they never open one.
+    if (host_ != nullptr) {
+        if (!state_.connected || state_.lost)
+            return Outcome::refused(state_.lost ? kLostText : kHostNotConnectedText);
+        return state_.ready ? Outcome::done() : Outcome::started();
+    }
     if (scheduler_ == nullptr)
         return Outcome::refused(QStringLiteral("This front end connects in place."));
     if (state_.connected)
@@ -86,7 +97,8 @@ void FocuserDevice::TearDown() {
 }
 
 Outcome FocuserDevice::Disconnect() {
-    if (scheduler_ == nullptr || !state_.connected)
+    // A guest that goes leaves the console connected.
+    if (host_ != nullptr || scheduler_ == nullptr || !state_.connected)
         return Outcome::done();
     TearDown();
     link_.SetLinkOpen(false);
@@ -103,9 +115,13 @@ void FocuserDevice::EndJog() {
     if (scheduler_ != nullptr && jogTimer_ != -1)
         scheduler_->Cancel(jogTimer_);
     jogTimer_ = -1;
-    if (motion_.JogRate != 0 && state_.connected && !link_.port().connectionLost())
+    // The host's jog counts too: its tick would otherwise take the rate back to 0 after the
+    // next goto's first stage has set the motor going.
+    if ((motion_.JogRate != 0 || motion_.ActiveJogRate != 0) && state_.connected &&
+        !link_.port().connectionLost())
         commands_.MoveAtRate(0);
     motion_.JogRate = 0;
+    motion_.ActiveJogRate = 0;
     if (state_.jogging) {
         state_.jogging = false;
         motion_.MotionDirection = 0;
@@ -134,6 +150,11 @@ void FocuserDevice::StartGotoRaw(int raw, std::optional<int> overshoot) {
     silentSinceMs_ = -1;
     BeginGoto(raw, link_.StopCount(), overshoot);
     Notify();
+    if (host_ != nullptr) {
+        // The host's tick runs the stages, as for a goto of its own.
+        host_->GuestMoveStarted();
+        return;
+    }
     // The first stage at once rather than at the next tick.
     ScheduleTick(0);
 }
@@ -198,6 +219,8 @@ Outcome FocuserDevice::GotoSaved(int row) {
 }
 
 Outcome FocuserDevice::Jog(int direction, bool fast, int ms) {
+    if (host_ != nullptr)
+        return Outcome::refused(kHostOwnsText);
     const Outcome allowed = MotionAllowed();
     if (!allowed.ok())
         return allowed;
@@ -249,6 +272,14 @@ void FocuserDevice::EndMotionAsStopped() {
 }
 
 Outcome FocuserDevice::Stop() {
+    if (host_ != nullptr) {
+        // Moving until the position after the stop has been read, as on a served device.
+        if (state_.moving() && state_.connected && !link_.port().connectionLost())
+            state_.stopping = true;
+        host_->GuestStop();
+        Notify();
+        return Outcome::done();
+    }
     if (scheduler_ == nullptr)
         return Outcome::refused(QStringLiteral("This front end stops in place."));
     // The stop goes out first, before any bookkeeping; as a stop it also ends whatever was
@@ -281,6 +312,8 @@ Outcome FocuserDevice::Stop() {
 }
 
 Outcome FocuserDevice::Sync(quint32 clientPosition) {
+    if (host_ != nullptr)
+        return Outcome::refused(kHostOwnsText);
     const Outcome allowed = MotionAllowed();
     if (!allowed.ok())
         return allowed;
@@ -299,6 +332,8 @@ Outcome FocuserDevice::Sync(quint32 clientPosition) {
 }
 
 Outcome FocuserDevice::Calibrate(bool full) {
+    if (host_ != nullptr)
+        return Outcome::refused(kHostCalibratesText);
     const Outcome allowed = MotionAllowed();
     if (!allowed.ok())
         return allowed;
@@ -348,12 +383,16 @@ Sequence<bool> FocuserDevice::CalibrateSteps(Pacer& pacer, bool full) {
 }
 
 Outcome FocuserDevice::CancelCalibration() {
+    if (host_ != nullptr)
+        return state_.calibrating ? Outcome::refused(kHostCalibratesText) : Outcome::done();
     if (!calibrationRun_.Valid() && !calibrationPending_)
         return Outcome::done();
     return Stop();
 }
 
 Outcome FocuserDevice::SetFanMode(int mode) {
+    if (host_ != nullptr)
+        return Outcome::refused(kHostOwnsText);
     if (!state_.connected)
         return Outcome::refused(kNotConnectedText);
     if (mode < 0 || mode > 4)
@@ -384,6 +423,8 @@ void FocuserDevice::SendFanRequest() {
 }
 
 Outcome FocuserDevice::SetFanLimits(double limit1, double limit2, double limit3) {
+    if (host_ != nullptr)
+        return Outcome::refused(kHostOwnsText);
     settings_.SensorLimit1 = limit1;
     settings_.SensorLimit2 = limit2;
     settings_.SensorLimit3 = limit3;
@@ -392,6 +433,8 @@ Outcome FocuserDevice::SetFanLimits(double limit1, double limit2, double limit3)
 }
 
 Outcome FocuserDevice::SetActiveLimits(bool on) {
+    if (host_ != nullptr)
+        return Outcome::refused(kHostOwnsText);
     if (!state_.connected)
         return Outcome::refused(kNotConnectedText);
     if (calibrationRun_.Valid())
@@ -408,6 +451,8 @@ Outcome FocuserDevice::SetActiveLimits(bool on) {
 }
 
 Outcome FocuserDevice::SetAutoStop(bool on) {
+    if (host_ != nullptr)
+        return Outcome::refused(kHostOwnsText);
     if (!state_.connected)
         return Outcome::refused(kNotConnectedText);
     if (calibrationRun_.Valid())

@@ -1,9 +1,9 @@
 #include "core/settings/focusersettings.h"
 
-#include "core/units/positionunits.h"
 #include "core/seams/soundplayer.h"
 #include "core/settings/inifile.h"
 #include "core/settings/savedpositionlist.h"
+#include "core/units/positionunits.h"
 
 #include <QLocale>
 #include <algorithm>
@@ -180,6 +180,10 @@ void ApplyKey(const QString& key, const QString& value, FocuserSettings& s) {
     } else if (key == QLatin1String("TEMPCOMPOVERSHOOT")) {
         const int steps = IntValue(value, defaults.TempCompOvershoot);
         s.TempCompOvershoot = steps >= -1 ? steps : defaults.TempCompOvershoot;
+    } else if (key == QLatin1String("ALPACAPORT")) {
+        // A port the network cannot have serves nothing rather than some other port.
+        const int port = IntValue(value, defaults.AlpacaPort);
+        s.AlpacaPort = port >= 0 && port <= 65535 ? port : defaults.AlpacaPort;
     }
 }
 
@@ -444,6 +448,9 @@ bool SaveSettings(const QString& path, const FocuserSettings& settings,
     key("TempCompAverage", number(s.TempCompAverage));
     key("TempCompMaxTravel", number(s.TempCompMaxTravel));
     key("TempCompOvershoot", number(s.TempCompOvershoot));
+    // Only once chosen: a file of a console that never served keeps its shape.
+    if (s.AlpacaPort != 0)
+        key("AlpacaPort", number(s.AlpacaPort));
     lines.Add(QString(), QString(), QString());
     lines.Add(kGroupPositions, QString(), QString());
     for (int i = 0; i < positions.ListCount(); ++i) {

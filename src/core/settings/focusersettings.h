@@ -61,6 +61,8 @@ struct FocuserSettings {
     // Steps past the target of a correction against the approach side: -1 the larger of
     // twice the dead band and 50, 0 the goto's own Overshoot.
     int TempCompOvershoot = -1;
+    // The console serves the focuser to Alpaca clients on this TCP port; 0 it does not.
+    int AlpacaPort = 0;
     // Written in their own section after the saved positions.
     QList<FocusPoint> FocusPoints;
 };

@@ -13,17 +13,23 @@
 #include "window/ui/qtbusycursor.h"
 #include "window/ui/qtmessagebox.h"
 
+#include <memory>
+#include <optional>
+
 namespace tarnivel {
 
 // The state colours are palette colours, which the platform's native styles may ignore;
 // the program draws with Fusion wherever it runs.
 void UseProgramStyle();
 
+class ConsoleHub;
+
 class Application {
 public:
     // Everything the program keeps (settings, temperature log, COMn links) lives in folder.
-    // The main window loads the settings here; it is not shown yet.
-    explicit Application(const ProgramFolder& folder);
+    // The main window loads the settings here; it is not shown yet. servePort: serve Alpaca
+    // on this port for this run whatever the settings say (0: not at all).
+    explicit Application(const ProgramFolder& folder, std::optional<int> servePort = std::nullopt);
     ~Application();
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
@@ -31,6 +37,8 @@ public:
     const ProgramFolder& folder() const { return folder_; }
     Console& console() { return console_; }
     frmTarnivel& window() { return window_; }
+    // The Alpaca server inside the console, while it serves.
+    ConsoleHub* hub() { return hub_.get(); }
 
 private:
     // Declared in the order they must be built: each one uses those above it.
@@ -43,6 +51,7 @@ private:
     FocuserDevice device_;
     Console console_;
     frmTarnivel window_;
+    std::unique_ptr<ConsoleHub> hub_;
 };
 
 } // namespace tarnivel

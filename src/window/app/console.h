@@ -47,6 +47,9 @@ struct Console {
     InputGate* inputGate = nullptr;
     // Shows a dialog modally; tests replace it with a script that drives the dialog.
     std::function<void(QDialog&)> RunModal;
+    // Serves the device to Alpaca clients on a TCP port, or stops (0); returns why it could
+    // not. Filled by whoever can build the server (the program, a hub test).
+    std::function<QString(int port)> ServeAlpaca;
 };
 
 } // namespace tarnivel

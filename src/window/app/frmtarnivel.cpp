@@ -4,10 +4,10 @@
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
-#include "core/units/positionunits.h"
 #include "core/seams/serialport.h"
 #include "core/seams/soundplayer.h"
 #include "core/settings/savedpositionlist.h"
+#include "core/units/positionunits.h"
 #include "window/app/console.h"
 #include "window/app/logoart.h"
 #include "window/app/mainwidgets.h"
@@ -558,6 +558,7 @@ void frmTarnivel::cmdConnect_Click() {
     const int p = console_.commands.GetPosition();
     if (p != -1)
         console_.motion.CurrentPosition = p;
+    console_.device.PositionReadInPlace(p);
 
     fraPositions->setEnabled(true);
     fraQuickAdjust->setEnabled(true);
@@ -574,6 +575,7 @@ void frmTarnivel::cmdConnect_Click() {
 
     console_.cursor.setBusy(false);
     cmdDisconnect->setEnabled(true);
+    console_.device.ReadyInPlace();
 }
 
 void frmTarnivel::CheckControllerState() {
@@ -624,6 +626,7 @@ void frmTarnivel::RunDisconnect() {
     console_.gotos.PlayEndSound();
     rateTimer->setInterval(0);
     SetDisconnectedState();
+    console_.device.DisconnectedInPlace();
     // The connection is now closed, not lost.
     if (lblStatus->text() == kLostText)
         lblStatus->clear();
@@ -686,6 +689,7 @@ void frmTarnivel::ShowOptions() {
     const int positionBefore = console_.motion.CurrentPosition;
     // The wait cursor belongs to the main window only; the dialog keeps the normal one.
     setCursor(Qt::WaitCursor);
+    optionsOpen_ = true;
     {
         frmOptions dialog(console_, this);
         dialog.ScaleFactor = s.ScaleFactor;
@@ -700,6 +704,7 @@ void frmTarnivel::ShowOptions() {
         dialog.SensorName3 = s.SensorName3;
         dialog.Degrees = s.Degrees;
         dialog.Logging = s.Logging;
+        dialog.AlpacaPort = s.AlpacaPort;
         dialog.FormTop =
             PixelsToTwips(y(), dpiY()) + PixelsToTwips(frameGeometry().height(), dpiY()) / 2;
 
@@ -734,6 +739,10 @@ void frmTarnivel::ShowOptions() {
             s.Degrees = dialog.Degrees;
             temperatures->UpdateToolTips();
             s.Logging = dialog.Logging;
+            if (dialog.AlpacaPort != s.AlpacaPort) {
+                s.AlpacaPort = dialog.AlpacaPort;
+                ServeAlpaca(s.AlpacaPort);
+            }
             if (s.ScaleFactor != oldScaleFactor || s.ScaleUnits != oldUnits)
                 ConvertStepEntry(oldScaleFactor);
             // Its figures were in the display units of its time.
@@ -743,10 +752,47 @@ void frmTarnivel::ShowOptions() {
         }
     }
     unsetCursor();
+    optionsOpen_ = false;
     OptionsRequested = false;
     if (console_.motion.CurrentPosition != positionBefore)
         console_.device.MoveEnded();
     temperatures->ShowTempComp();
+}
+
+void frmTarnivel::ServeAlpaca(int port) {
+    if (!console_.ServeAlpaca)
+        return;
+    const QString why = console_.ServeAlpaca(port);
+    if (!why.isEmpty())
+        lblStatus->setText(QStringLiteral("Alpaca not served: %1").arg(why));
+    else if (port != 0)
+        lblStatus->setText(QStringLiteral("Serving Alpaca on port %1").arg(port));
+    else if (lblStatus->text().startsWith(QStringLiteral("Serving Alpaca")))
+        lblStatus->clear();
+}
+
+QString frmTarnivel::GuestRefusal() const {
+    // The dialog's exchanges and calibrations talk to the controller, and the poll (which
+    // runs the stages of a goto) stays stopped while it is open.
+    if (optionsOpen_ || OptionsRequested)
+        return QStringLiteral("The console's Options dialog is open: the focuser takes no move "
+                              "until it is closed.");
+    if (DisconnectRequested)
+        return QStringLiteral("The console is disconnecting from the focuser.");
+    return QString();
+}
+
+void frmTarnivel::GuestMoveStarted() {
+    // As for a goto of the window's own: the controls wait, the readout and the moving
+    // indicator follow it, STOP ends it.
+    EnableMotionControls(false);
+    ClearShortNote();
+    for (JogButton* b : {cmdFastLeft, cmdSlowLeft, cmdSlowRight, cmdFastRight})
+        SetBackColour(b, ColourOff);
+}
+
+void frmTarnivel::GuestStop() {
+    cmdStop_Click();
 }
 
 void frmTarnivel::closeEvent(QCloseEvent* event) {

@@ -27,8 +27,9 @@ class TemperaturePanel;
 class UpDownControl;
 
 // The console's main window: connection, position readout, jogging, step moves, saved
-// positions, temperatures and fans, all driven by one poll timer (RateTimer).
-class frmTarnivel : public QWidget {
+// positions, temperatures and fans, all driven by one poll timer (RateTimer). It hosts the
+// device for the console's Alpaca clients: their moves run on its engine as its own.
+class frmTarnivel : public QWidget, public DeviceHost {
     Q_OBJECT
 public:
     // settingsPath: the settings file, read here (start-up) and written when the window
@@ -62,6 +63,15 @@ public:
     void UpDownAdjust_Press(int y);
     void cmdIncrement_Click();
     void cmdDecrement_Click();
+
+    // Serves the focuser to Alpaca clients on port (0: stops serving); the status line says
+    // so, or why not.
+    void ServeAlpaca(int port);
+
+    // DeviceHost: what the console's Alpaca clients may do.
+    QString GuestRefusal() const override;
+    void GuestMoveStarted() override;
+    void GuestStop() override;
 
     const LoadResult& loadResult() const { return loadResult_; }
     bool unloaded() const { return unloaded_; }
@@ -138,6 +148,7 @@ private:
     Console& console_;
     QString settingsPath_;
     LoadResult loadResult_;
+    bool optionsOpen_ = false;
     bool unloading_ = false;
     bool unloaded_ = false;
 };

@@ -7,8 +7,8 @@
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
-#include "core/units/positionunits.h"
 #include "core/seams/serialport.h"
+#include "core/units/positionunits.h"
 #include "window/app/console.h"
 #include "window/app/logoart.h"
 #include "window/app/mainwidgets.h"
@@ -73,6 +73,7 @@ void frmTarnivel::RateTimer_Timer() {
         ticking.reset();
         ShowOptions();
         rateTimer->setEnabled(true);
+        console_.device.TickedInPlace();
         return;
     }
 
@@ -149,6 +150,7 @@ void frmTarnivel::RateTimer_Timer() {
 
     if (rateTimer->interval() > 0)
         rateTimer->setEnabled(true);
+    console_.device.TickedInPlace();
 }
 
 bool frmTarnivel::NoteLostConnection() {
@@ -185,6 +187,7 @@ void frmTarnivel::ClearShortNote() {
 
 void frmTarnivel::DisplayPosition() {
     const int p = console_.commands.GetPosition();
+    console_.device.PositionReadInPlace(p);
     if (p == -1) {
         NumLED->setLive(false);
         return;

@@ -3,8 +3,8 @@
 #include "core/device/fanrule.h"
 #include "core/link/focusercommands.h"
 #include "core/motion/motionstate.h"
-#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
+#include "core/units/positionunits.h"
 #include "window/app/console.h"
 #include "window/ui/colours.h"
 #include "window/ui/messagebox.h"
@@ -235,6 +235,7 @@ void TemperaturePanel::UpdateStatus() {
             FillLamp(ColourOff);
     }
 
+    console_.device.FanShownInPlace(FanMode, !optFan[0]->isChecked());
     if (console_.settings.Logging)
         WriteLogLine(report.celsius);
     else

@@ -3,8 +3,8 @@
 #include "core/device/calibration.h"
 #include "core/link/focusercommands.h"
 #include "core/motion/motionstate.h"
-#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
+#include "core/units/positionunits.h"
 #include "window/app/console.h"
 #include "window/options/calibrationview.h"
 #include "window/options/tempcompframe.h"
@@ -39,6 +39,8 @@ namespace {
 constexpr int kMaxDecimals = 8;
 constexpr int kMinSpeed = 1;
 constexpr int kMaxSpeed = 9;
+// Where Alpaca clients look for a server first.
+constexpr int kAlpacaDefaultPort = 11111;
 
 // Whether a changed check box may talk to the controller: only while its frame is
 // enabled, so code that sets a box behind a disabled frame sends nothing.
@@ -183,6 +185,11 @@ void frmOptions::BuildControls() {
     cboScaleUnits = Named(new QComboBox(Frame8), "cboScaleUnits");
     fraScaleFactor = MakeFrame(fraOptions, "fraScaleFactor", QStringLiteral("Scaling Factor"));
     txtScaleFactor = Named(new QLineEdit(QStringLiteral("1"), fraScaleFactor), "txtScaleFactor");
+    fraAlpaca = MakeFrame(fraOptions, "fraAlpaca", QStringLiteral("Imaging Programs"));
+    chkServeAlpaca =
+        Named(new QCheckBox(QStringLiteral("Serve Alpaca on port"), fraAlpaca), "chkServeAlpaca");
+    txtAlpacaPort = Named(new QLineEdit(fraAlpaca), "txtAlpacaPort");
+    txtAlpacaPort->setMaxLength(5);
     {
         const auto single = [](QGroupBox* frame, QWidget* w) {
             auto* l = new QVBoxLayout(frame);
@@ -209,6 +216,10 @@ void frmOptions::BuildControls() {
         g->addWidget(fraLimits, 2, 1);
         g->addWidget(fraAutoStop, 2, 2);
         g->addWidget(fraReset, 3, 0, 1, 3);
+        auto* a = new QHBoxLayout(fraAlpaca);
+        a->addWidget(chkServeAlpaca);
+        a->addWidget(txtAlpacaPort);
+        g->addWidget(fraAlpaca, 4, 0, 1, 3);
     }
 
     cmdOk = Named(new QPushButton(QStringLiteral("Ok"), this), "cmdOk");
@@ -242,12 +253,18 @@ void frmOptions::BuildControls() {
 
     // Reading order: the left column top to bottom, row by row, then the right column,
     // then the buttons.
-    const QList<QWidget*> tabOrder = {
-        cboScaleUnits,     txtScaleFactor,     cboSlowSlewSpeed, cboFastSlewSpeed, cboDecimals,
-        chkSlewingSound,   chkCompletionSound, chkLimits,        chkAutoStop,      cmdReset,
-        txtSensor1,        txtSensor2,         txtSensor3,       cboDegrees,       chkLogging,
-        cmdQuickCalibrate, cmdCancelCalibrate, cmdCalibrate,     cmdShowStates,    cmdOk,
-        cmdCancel};
+    const QList<QWidget*> tabOrder = {cboScaleUnits,      txtScaleFactor,
+                                      cboSlowSlewSpeed,   cboFastSlewSpeed,
+                                      cboDecimals,        chkSlewingSound,
+                                      chkCompletionSound, chkLimits,
+                                      chkAutoStop,        cmdReset,
+                                      chkServeAlpaca,     txtAlpacaPort,
+                                      txtSensor1,         txtSensor2,
+                                      txtSensor3,         cboDegrees,
+                                      chkLogging,         cmdQuickCalibrate,
+                                      cmdCancelCalibrate, cmdCalibrate,
+                                      cmdShowStates,      cmdOk,
+                                      cmdCancel};
     for (int i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder.at(i - 1), tabOrder.at(i));
     // The compensation frame below both columns, before the buttons.
@@ -272,6 +289,9 @@ void frmOptions::BuildControls() {
         {chkCompletionSound, "Play a sound when a move ends"},
         {chkAutoStop, "The controller's auto-stop; every connect switches it on"},
         {cmdReset, "Make the present focuser position read zero"},
+        {chkServeAlpaca, "Let imaging programs drive this focuser over the network (ASCOM "
+                         "Alpaca) while this window keeps working; STOP here halts their moves"},
+        {txtAlpacaPort, "The TCP port the Alpaca clients connect to (11111 is usual)"},
         {txtSensor1, "Name of temperature sensor 1, the one the automatic fan rules compare"},
         {txtSensor2, "Name of temperature sensor 2"},
         {txtSensor3, "Name of temperature sensor 3"},
@@ -402,6 +422,9 @@ void frmOptions::Display() {
 
     chkLogging->setText(console_.logFileName);
     chkLogging->setChecked(Logging);
+
+    chkServeAlpaca->setChecked(AlpacaPort != 0);
+    txtAlpacaPort->setText(QString::number(AlpacaPort != 0 ? AlpacaPort : kAlpacaDefaultPort));
 
     // The dialog may lie over the main window's readout, and a calibration runs for
     // minutes: the position is shown here as well.
@@ -587,7 +610,8 @@ bool frmOptions::ValidateScaleFactor() {
 }
 
 void frmOptions::cmdOk_Click() {
-    if (exchanging_ || calibration_->Active() || !ValidateScaleFactor() || !fraTempComp->Validate())
+    if (exchanging_ || calibration_->Active() || !ValidateScaleFactor() ||
+        !fraTempComp->Validate() || !ValidateAlpacaPort())
         return;
     fraTempComp->Store(console_.settings);
     ParseOperatorNumber(txtScaleFactor->text(), ScaleFactor);
@@ -602,8 +626,24 @@ void frmOptions::cmdOk_Click() {
     SensorName3 = txtSensor3->text();
     Degrees = cboDegrees->currentIndex();
     Logging = chkLogging->isChecked();
+    AlpacaPort = chkServeAlpaca->isChecked() ? txtAlpacaPort->text().trimmed().toInt() : 0;
     Cancel = false;
     accept();
+}
+
+bool frmOptions::ValidateAlpacaPort() {
+    if (!chkServeAlpaca->isChecked())
+        return true;
+    bool ok = false;
+    const int port = txtAlpacaPort->text().trimmed().toInt(&ok);
+    if (ok && port >= 1 && port <= 65535)
+        return true;
+    console_.messages.show(
+        MsgIcon::Warning, console_.appTitle,
+        QStringLiteral("The Alpaca port must be a whole number from 1 to 65535."));
+    txtAlpacaPort->setFocus();
+    txtAlpacaPort->selectAll();
+    return false;
 }
 
 void frmOptions::cmdCancel_Click() {

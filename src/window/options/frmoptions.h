@@ -45,6 +45,8 @@ public:
     QString SensorName3;
     int Degrees = 0;
     bool Logging = false;
+    // The TCP port the console serves Alpaca on; 0 it does not.
+    int AlpacaPort = 0;
     bool Cancel = true;
     // out: a calibration ended in this dialog left the focuser uncalibrated.
     bool CalibrationNeeded = false;
@@ -71,6 +73,7 @@ private:
     bool LimitsActive();
     bool QuickCalibrationAvailable();
     bool ValidateScaleFactor();
+    bool ValidateAlpacaPort();
     void ShowPosition();
 
     void cboScaleUnits_Click();
@@ -122,6 +125,9 @@ private:
     QCheckBox* chkLimits = nullptr;
     QGroupBox* fraReset = nullptr;
     QPushButton* cmdReset = nullptr;
+    QGroupBox* fraAlpaca = nullptr;
+    QCheckBox* chkServeAlpaca = nullptr;
+    QLineEdit* txtAlpacaPort = nullptr;
     QGroupBox* fraAutoStop = nullptr;
     QCheckBox* chkAutoStop = nullptr;
     QGroupBox* fraSoundEffects = nullptr;

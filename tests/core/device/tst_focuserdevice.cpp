@@ -55,6 +55,16 @@ struct DeviceRig {
 
 using Verb = std::function<Outcome(FocuserDevice&)>;
 
+// The console's window as the host of its Alpaca clients.
+struct Host final : DeviceHost {
+    QString refusal;
+    int movesStarted = 0;
+    int stops = 0;
+    QString GuestRefusal() const override { return refusal; }
+    void GuestMoveStarted() override { ++movesStarted; }
+    void GuestStop() override { ++stops; }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Verb)
@@ -90,6 +100,8 @@ private Q_SLOTS:
     void calibrationMovesTheFocusPoints();
     void fanRule_data();
     void fanRule();
+    void guestVerbs_data();
+    void guestVerbs();
 };
 
 void TestFocuserDevice::scaleFromTheController_data() {
@@ -610,6 +622,67 @@ void TestFocuserDevice::fanRule() {
     const FanVerdict decided = DecideFan(mode, celsius, degrees, settings);
     QCOMPARE(int(decided), verdict);
     QCOMPARE(FanCommandDue(decided, running), commandDue);
+}
+
+// The console's guests check the same rules and move on the console's own engine.
+void TestFocuserDevice::guestVerbs_data() {
+    QTest::addColumn<bool>("connected"); // the console connected in place
+    QTest::addColumn<QString>("refusal");
+    QTest::addColumn<Verb>("verb");
+    QTest::addColumn<QString>("reason"); // "" for a verb obeyed
+    QTest::addColumn<int>("movesStarted");
+    QTest::addColumn<int>("stops");
+    const Verb move = [](FocuserDevice& d) { return d.MoveTo(6000); };
+    const QString options = QStringLiteral("The console's Options dialog is open.");
+    QTest::newRow("connect while the console is not connected")
+        << false << QString() << Verb([](FocuserDevice& d) { return d.Connect(); })
+        << QStringLiteral(
+               "The console is not connected to the focuser: press Connect in Tarnivel first.")
+        << 0 << 0;
+    QTest::newRow("move while the console is not connected")
+        << false << QString() << move
+        << QStringLiteral(
+               "The console is not connected to the focuser: press Connect in Tarnivel first.")
+        << 0 << 0;
+    QTest::newRow("move starts on the console's engine")
+        << true << QString() << move << QString() << 1 << 0;
+    QTest::newRow("move refused with the console's reason")
+        << true << options << move << options << 0 << 0;
+    QTest::newRow("halt is the console's STOP")
+        << true << options << Verb([](FocuserDevice& d) { return d.Stop(); }) << QString() << 0
+        << 1;
+    QTest::newRow("calibration stays the console's")
+        << true << QString() << Verb([](FocuserDevice& d) { return d.Calibrate(true); })
+        << QStringLiteral(
+               "The focuser is calibrated from the console's Options while the console serves it.")
+        << 0 << 0;
+}
+
+void TestFocuserDevice::guestVerbs() {
+    QFETCH(bool, connected);
+    QFETCH(QString, refusal);
+    QFETCH(Verb, verb);
+    QFETCH(QString, reason);
+    QFETCH(int, movesStarted);
+    QFETCH(int, stops);
+    SimRig sim(Controller(true));
+    RecordingSoundPlayer sound;
+    FocuserDevice device(sim.commands, sound);
+    sim.connect();
+    Host host;
+    host.refusal = refusal;
+    device.SetHost(&host);
+    if (connected) {
+        device.ConnectedInPlace();
+        QCOMPARE(device.ReadTravelInPlace(), 1);
+        device.ReadyInPlace();
+    }
+    const Outcome o = verb(device);
+    QCOMPARE(o.reason, reason);
+    QCOMPARE(o.ok(), reason.isEmpty());
+    QCOMPARE(host.movesStarted, movesStarted);
+    QCOMPARE(host.stops, stops);
+    QCOMPARE(device.motion().GotoMode == kGotoModeGoto, movesStarted == 1);
 }
 
 QTEST_GUILESS_MAIN(TestFocuserDevice)

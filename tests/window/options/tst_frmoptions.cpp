@@ -1,7 +1,7 @@
 #include "tst_options.h"
 
-#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
+#include "core/units/positionunits.h"
 #include "optionsrig.h"
 
 #include <QCheckBox>
@@ -110,16 +110,15 @@ void TestFrmOptions::tabOrderAndTips() {
         }
         w = w->nextInFocusChain();
     } while (w != first && chain.size() < 40);
-    const QStringList expected = {"cboScaleUnits",      "txtScaleFactor",     "cboSlowSlewSpeed",
-                                  "cboFastSlewSpeed",   "cboDecimals",        "chkSlewingSound",
-                                  "chkCompletionSound", "chkLimits",          "chkAutoStop",
-                                  "cmdReset",           "txtSensor1",         "txtSensor2",
-                                  "txtSensor3",         "cboDegrees",         "chkLogging",
-                                  "cmdQuickCalibrate",  "cmdCancelCalibrate", "cmdCalibrate",
-                                  "cmdShowStates",      "txtCoefficient",     "cboSensor",
-                                  "txtDeadband",        "txtAverage",         "txtMaxTravel",
-                                  "cmdUseFit",          "cmdClearPoints",     "cmdOk",
-                                  "cmdCancel"};
+    const QStringList expected = {
+        "cboScaleUnits", "txtScaleFactor",    "cboSlowSlewSpeed",   "cboFastSlewSpeed",
+        "cboDecimals",   "chkSlewingSound",   "chkCompletionSound", "chkLimits",
+        "chkAutoStop",   "cmdReset",          "chkServeAlpaca",     "txtAlpacaPort",
+        "txtSensor1",    "txtSensor2",        "txtSensor3",         "cboDegrees",
+        "chkLogging",    "cmdQuickCalibrate", "cmdCancelCalibrate", "cmdCalibrate",
+        "cmdShowStates", "txtCoefficient",    "cboSensor",          "txtDeadband",
+        "txtAverage",    "txtMaxTravel",      "cmdUseFit",          "cmdClearPoints",
+        "cmdOk",         "cmdCancel"};
     QCOMPARE(chain, expected);
 }
 
