@@ -193,11 +193,9 @@ bool AlpacaHttpServer::Listen(const QHostAddress& address, quint16 port,
     return true;
 }
 
-void AlpacaHttpServer::Close(const std::function<void()>& pump) {
+void AlpacaHttpServer::StopListening() {
     if (listener_)
         listener_->close();
-    while (!verbs_.waitForDone(10))
-        pump();
 }
 
 quint16 AlpacaHttpServer::port() const {

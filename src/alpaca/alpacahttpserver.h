@@ -11,7 +11,6 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 
 class QHttpServer;
@@ -74,9 +73,10 @@ public:
                 AlpacaTcpServer::Limits limits = AlpacaTcpServer::Limits());
     quint16 port() const;
     QString errorString() const { return error_; }
-    // Takes no more requests and waits for the verbs under way, calling pump meanwhile: a
-    // verb may wait for a thread that only pump lets answer.
-    void Close(const std::function<void()>& pump);
+    // Takes no more connections; requests already taken are still answered.
+    void StopListening();
+    // A verb is still waiting for the focuser (safe from any thread).
+    bool VerbsUnderWay() { return !verbs_.waitForDone(0); }
     const AlpacaTcpServer* listener() const { return listener_; }
 
 private:

@@ -75,9 +75,9 @@ bool AlpacaHub::Start(const QHostAddress& bind, quint16 httpPort, quint16 discov
     return false;
 }
 
-void AlpacaHub::Close(const std::function<void()>& pump) {
+void AlpacaHub::StopListening() {
     discovery_.reset();
-    http_.Close(pump);
+    http_.StopListening();
 }
 
 } // namespace tarnivel

@@ -6,7 +6,6 @@
 
 #include <QHostAddress>
 #include <QString>
-#include <functional>
 #include <memory>
 
 namespace tarnivel {
@@ -33,9 +32,11 @@ public:
     quint16 discoveryPort() const { return discovery_ ? discovery_->port() : 0; }
     // A notice of the start that is no failure (the id not kept, discovery not running).
     const QString& warning() const { return warning_; }
-    // Stops serving: no new request is taken, and the verbs under way end while pump keeps
-    // the focuser's thread answering them (the console serves from its own thread).
-    void Close(const std::function<void()>& pump);
+    // Stops serving: no new connection or discovery is taken (on the server's thread).
+    void StopListening();
+    // A verb is still waiting for the focuser (safe from any thread): the server may only end
+    // once none is, and the focuser's thread must answer them meanwhile.
+    bool VerbsUnderWay() { return http_.VerbsUnderWay(); }
 
 private:
     AlpacaService service_;
