@@ -42,7 +42,9 @@ bool FocuserDevice::NoteLost() {
     if (!link_.LinkOpen() || !link_.port().connectionLost() || lostReported_)
         return false;
     lostReported_ = true;
-    state_.lost = true;
+    state_.link = state_.ready()       ? LinkState::LostReady
+                  : state_.connected() ? LinkState::LostConnecting
+                                       : LinkState::LostInPlace;
     TempCompLost();
     EndMotionAsStopped();
     Tell(kLostText, true);
@@ -59,12 +61,12 @@ void FocuserDevice::ServedReadout() {
             Notify();
         if (silentSinceMs_ < 0)
             silentSinceMs_ = link_.platform().nowMs();
-        if (!state_.silent && SilentTooLong()) {
-            state_.silent = true;
+        if (!state_.silent() && SilentTooLong()) {
+            state_.answers = AnswerState::Silent;
             Notify();
         }
-        if (state_.answering) {
-            state_.answering = false;
+        if (state_.answering()) {
+            state_.answers = AnswerState::Unanswered;
             Tell(kSilentText, true);
             Notify();
         }
@@ -72,9 +74,8 @@ void FocuserDevice::ServedReadout() {
     }
     motion_.CurrentPosition = p;
     silentSinceMs_ = -1;
-    if (!state_.answering || state_.silent) {
-        state_.answering = true;
-        state_.silent = false;
+    if (!state_.answering()) {
+        state_.answers = AnswerState::Answering;
         Notify();
     }
     UpdateClientPosition();
@@ -94,7 +95,7 @@ void FocuserDevice::UpdateClientPosition() {
 }
 
 void FocuserDevice::Tick() {
-    if (!state_.connected)
+    if (!state_.connected())
         return;
     // During a calibration its own sequence reads the position.
     if (calibrationRun_.Valid() || !Reachable()) {
@@ -136,7 +137,7 @@ void FocuserDevice::Tick() {
         const bool full = *std::exchange(calibrationDue_, std::nullopt);
         if (calibrationPending_)
             StartChore(CalibrateSteps(*chorePacer_, full));
-    } else if (!chore_.Valid() && state_.ready && (scaleDue_ || limitsDue_)) {
+    } else if (!chore_.Valid() && state_.ready() && (scaleDue_ || limitsDue_)) {
         if (limitsDue_) {
             limitsDue_ = false;
             StartChore(LimitsSteps(*chorePacer_, limitsWanted_));
@@ -144,14 +145,14 @@ void FocuserDevice::Tick() {
             scaleDue_ = false;
             StartChore(ReadControllerSteps(*chorePacer_));
         }
-    } else if (!chore_.Valid() && state_.ready && (statusTime || statusDue_)) {
+    } else if (!chore_.Valid() && state_.ready() && (statusTime || statusDue_)) {
         lastStatusMs_ = now;
         statusDue_ = false;
         StartChore(StatusSteps(*chorePacer_));
     }
     // A goto's next step follows the last answer after only a turn of the loop, where a
     // request that came meanwhile (an abort) is read first.
-    if (state_.connected && tickTimer_ == -1)
+    if (state_.connected() && tickTimer_ == -1)
         ScheduleTick(motion_.GotoMode == kGotoModeGoto ? 0 : PollMs());
 }
 
@@ -160,7 +161,7 @@ bool FocuserDevice::SilentTooLong() const {
 }
 
 void FocuserDevice::GiveUpSilentMove() {
-    state_.silent = true;
+    state_.answers = AnswerState::Silent;
     commands_.Stop();
     EndMotionAsStopped();
     state_.lastGoto->stopped = false;
@@ -197,7 +198,7 @@ Sequence<bool> FocuserDevice::ConnectSteps(Pacer& pacer) {
     commands_.SetFan(false);
     co_await PumpEvents(pacer);
     co_await StatusSteps(pacer);
-    state_.ready = true;
+    state_.link = state_.lost() ? LinkState::LostReady : LinkState::Ready;
     Notify();
     ScheduleTick(PollMs());
     StartKeptMove();

@@ -264,7 +264,9 @@ void FocuserDevice::ConnectedInPlace() {
     SetTempComp(false);
     tempComp_.ClearReadings();
     lostReported_ = false;
-    state_.lost = false;
+    state_.link = state_.ready()       ? LinkState::Ready
+                  : state_.connected() ? LinkState::Connecting
+                                       : LinkState::Closed;
 }
 
 qint32 FocuserDevice::ReadTravelInPlace(QString* disagreement) {

@@ -16,11 +16,11 @@ namespace tarnivel {
 using namespace devicetext;
 
 Outcome FocuserDevice::MotionAllowed() const {
-    if (!state_.connected)
+    if (!state_.connected())
         return Outcome::refused(kNotConnectedText);
     if (link_.port().connectionLost())
         return Outcome::refused(kLostText);
-    if (!state_.ready)
+    if (!state_.ready())
         return Outcome::refused(kNotReadyText);
     if (calibrationRun_.Valid() || calibrationPending_)
         return Outcome::refused(kCalibratingText);
@@ -30,7 +30,7 @@ Outcome FocuserDevice::MotionAllowed() const {
 Outcome FocuserDevice::Connect() {
     if (scheduler_ == nullptr)
         return Outcome::refused(QStringLiteral("This front end connects in place."));
-    if (state_.connected)
+    if (state_.connected())
         return Outcome::done();
     SerialPort& port = link_.port();
     if (!port.isOpen() && !port.open(settings_.COMport)) {
@@ -45,7 +45,7 @@ Outcome FocuserDevice::Connect() {
     }
     motion_ = MotionState{};
     state_ = DeviceState{};
-    state_.connected = true;
+    state_.link = LinkState::Connecting;
     // Never on after a connect: the switch is not kept, only its settings.
     tempComp_.SwitchOff();
     tempComp_.ClearReadings();
@@ -86,7 +86,7 @@ void FocuserDevice::TearDown() {
 }
 
 Outcome FocuserDevice::Disconnect() {
-    if (scheduler_ == nullptr || !state_.connected)
+    if (scheduler_ == nullptr || !state_.connected())
         return Outcome::done();
     TearDown();
     link_.SetLinkOpen(false);
@@ -103,7 +103,7 @@ void FocuserDevice::EndJog() {
     if (scheduler_ != nullptr && jogTimer_ != -1)
         scheduler_->Cancel(jogTimer_);
     jogTimer_ = -1;
-    if (motion_.JogRate != 0 && state_.connected && !link_.port().connectionLost())
+    if (motion_.JogRate != 0 && state_.connected() && !link_.port().connectionLost())
         commands_.MoveAtRate(0);
     motion_.JogRate = 0;
     if (state_.jogging) {
@@ -139,7 +139,8 @@ void FocuserDevice::StartGotoRaw(int raw, std::optional<int> overshoot) {
 }
 
 bool FocuserDevice::KeepUntilReady(std::function<Outcome()> move) {
-    if (scheduler_ == nullptr || !state_.connected || state_.ready || link_.port().connectionLost())
+    if (scheduler_ == nullptr || !state_.connected() || state_.ready() ||
+        link_.port().connectionLost())
         return false;
     keptMove_ = std::move(move);
     state_.lastGoto.reset();
@@ -253,7 +254,7 @@ Outcome FocuserDevice::Stop() {
         return Outcome::refused(QStringLiteral("This front end stops in place."));
     // The stop goes out first, before any bookkeeping; as a stop it also ends whatever was
     // moving the focuser before it (a goto's next stage, a calibration's next move).
-    const bool reachable = state_.connected && !link_.port().connectionLost();
+    const bool reachable = state_.connected() && !link_.port().connectionLost();
     const bool wasMoving = motion_.GotoMode == kGotoModeGoto || state_.jogging;
     if (calibrationRun_.Valid())
         calibration_->CancelClick();
@@ -354,7 +355,7 @@ Outcome FocuserDevice::CancelCalibration() {
 }
 
 Outcome FocuserDevice::SetFanMode(int mode) {
-    if (!state_.connected)
+    if (!state_.connected())
         return Outcome::refused(kNotConnectedText);
     if (mode < 0 || mode > 4)
         return Outcome::refused(QStringLiteral("Unknown fan mode."));
@@ -392,7 +393,7 @@ Outcome FocuserDevice::SetFanLimits(double limit1, double limit2, double limit3)
 }
 
 Outcome FocuserDevice::SetActiveLimits(bool on) {
-    if (!state_.connected)
+    if (!state_.connected())
         return Outcome::refused(kNotConnectedText);
     if (calibrationRun_.Valid())
         return Outcome::refused(kCalibratingText);
@@ -408,7 +409,7 @@ Outcome FocuserDevice::SetActiveLimits(bool on) {
 }
 
 Outcome FocuserDevice::SetAutoStop(bool on) {
-    if (!state_.connected)
+    if (!state_.connected())
         return Outcome::refused(kNotConnectedText);
     if (calibrationRun_.Valid())
         return Outcome::refused(kCalibratingText);
