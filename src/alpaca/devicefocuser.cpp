@@ -207,12 +207,12 @@ AlpacaResult DeviceAlpacaFocuser::WaitConnected() {
 AlpacaFocuserStatus DeviceAlpacaFocuser::Read() const {
     const DeviceState& state = device_.State();
     AlpacaFocuserStatus status;
-    status.connected = state.connected && state.ready && !state.lost;
-    status.connecting = state.connected && !state.ready && !state.lost;
+    status.connected = state.connected() && state.ready() && !state.lost();
+    status.connecting = state.connected() && !state.ready() && !state.lost();
     status.moving = state.moving();
     status.position = state.clientPosition;
     status.maxStep = state.clientMax;
-    if (state.lost) {
+    if (state.lost()) {
         status.fault = AlpacaResult::Failed(
             kAlpacaDriverError,
             QStringLiteral("The focuser's serial port was lost: check the cable, then connect"));
@@ -220,7 +220,7 @@ AlpacaFocuserStatus DeviceAlpacaFocuser::Read() const {
     const FocuserSettings& settings = device_.settings();
     const int sensor = std::clamp(settings.TempCompSensor, 1, 3);
     const size_t chosen = size_t(sensor - 1);
-    if (state.silent) {
+    if (state.silent()) {
         status.motionError = AlpacaResult::Failed(
             kAlpacaDriverError,
             QStringLiteral("The focuser has not answered for 10 seconds: its position is not "
@@ -228,7 +228,7 @@ AlpacaFocuserStatus DeviceAlpacaFocuser::Read() const {
     } else if (state.lastGoto && !state.lastGoto->failure.isEmpty()) {
         status.motionError = AlpacaResult::Failed(kAlpacaDriverError, state.lastGoto->failure);
     }
-    if (state.silent) {
+    if (state.silent()) {
         status.temperatureError = status.motionError;
     } else if (!state.temperaturesRead || state.sensorFailed[chosen]) {
         status.temperatureError = AlpacaResult::Failed(
@@ -262,10 +262,10 @@ AlpacaFocuserStatus DeviceAlpacaFocuser::Read() const {
 AlpacaResult DeviceAlpacaFocuser::Connect() {
     return OnDevice([this]() -> AlpacaResult {
         const DeviceState& state = device_.State();
-        if (state.connected && !state.lost)
+        if (state.connected() && !state.lost())
             return {};
         // A lost port is closed first, so connect opens it afresh.
-        if (state.lost)
+        if (state.lost())
             device_.Disconnect();
         QString error;
         if (folder_ && !device_.LoadSettings(*folder_, &error))
@@ -278,7 +278,7 @@ AlpacaResult DeviceAlpacaFocuser::Connect() {
 AlpacaResult DeviceAlpacaFocuser::Disconnect() {
     return OnDevice(
         [this]() -> AlpacaResult {
-            if (!device_.State().connected && !device_.State().lost)
+            if (!device_.State().connected() && !device_.State().lost())
                 return {};
             return Refused(kAlpacaDriverError, device_.Disconnect());
         },
@@ -293,7 +293,8 @@ AlpacaResult DeviceAlpacaFocuser::Move(qint64 position) {
         [this, target]() -> AlpacaResult {
             // The uncalibrated scale spans the whole counter from its middle: a client aiming
             // at 0 or MaxStep would run the focuser into an end stop.
-            if (device_.State().ready && device_.State().scaleKnown && !device_.Scale().Anchored())
+            if (device_.State().ready() && device_.State().scaleKnown &&
+                !device_.Scale().Anchored())
                 return AlpacaResult::Failed(
                     kAlpacaInvalidOperation,
                     QStringLiteral("Calibrate the focuser first (Action Calibrate)"));
@@ -331,10 +332,10 @@ AlpacaResult DeviceAlpacaFocuser::Action(const QString& name, const QString& par
 AlpacaResult DeviceAlpacaFocuser::DeviceAction(const QString& name, const QString& parameters,
                                                QString& value) {
     const DeviceState& state = device_.State();
-    if (!state.connected || !state.ready || state.lost) {
-        return state.lost ? Read().fault
-                          : AlpacaResult::Failed(kAlpacaNotConnected,
-                                                 QStringLiteral("The focuser is not connected"));
+    if (!state.connected() || !state.ready() || state.lost()) {
+        return state.lost() ? Read().fault
+                            : AlpacaResult::Failed(kAlpacaNotConnected,
+                                                   QStringLiteral("The focuser is not connected"));
     }
     if (name == kTemperatures) {
         QJsonArray sensors;

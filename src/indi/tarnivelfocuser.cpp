@@ -372,9 +372,9 @@ void TarnivelFocuser::Publish() {
     // that goes unanswered during a move keeps it Busy: clients take Alert for the move's
     // end and would send the next one while this one runs.
     // A scale not read yet while connecting is no fault; one whose read failed is.
-    const bool scaleMissing = s.ready && !s.scaleKnown;
+    const bool scaleMissing = s.ready() && !s.scaleKnown;
     IPState motionEnd = IPS_OK;
-    if (s.lost || scaleMissing)
+    if (s.lost() || scaleMissing)
         motionEnd = IPS_ALERT;
     else if (s.lastGoto && !s.lastGoto->failure.isEmpty())
         motionEnd = IPS_ALERT;
@@ -385,9 +385,9 @@ void TarnivelFocuser::Publish() {
     // At rest the position turns to Alert once the controller has been silent for a while: a
     // client between two moves of a focus run takes Alert for a failure, and a read missed
     // now and then is none.
-    const bool faulty = s.silent || s.lost || scaleMissing;
+    const bool faulty = s.silent() || s.lost() || scaleMissing;
     IPState abs = motionEnd;
-    if (s.gotoRunning && !s.lost)
+    if (s.gotoRunning && !s.lost())
         abs = IPS_BUSY;
     else if (publishedAbsState_ == IPS_BUSY)
         abs = motionEnd;
@@ -462,7 +462,7 @@ void TarnivelFocuser::Publish() {
         svp.s = IPS_OK;
         IDSetSwitch(&svp, nullptr);
     };
-    if (s.ready || s.calibrating) {
+    if (s.ready() || s.calibrating) {
         showSwitch(AutoStopSP, s.autoStop);
         showSwitch(LimitsSP, s.limitsOn);
     }

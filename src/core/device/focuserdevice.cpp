@@ -52,7 +52,7 @@ void FocuserDevice::Init() {
     readout_ = [this] { ServedReadout(); };
     // Not before the probe has answered: a connect that fails for want of its second attempt
     // would cost more than an abort that waits for it.
-    link_.SetRequestWaiting([this] { return state_.connected && scheduler_->RequestWaiting(); });
+    link_.SetRequestWaiting([this] { return state_.connected() && scheduler_->RequestWaiting(); });
     gotos_.setMotionGate([this] { return !scheduler_->RequestWaiting(); });
     gotos_.setGotoFinished([this](int reached, int target) {
         GotoEnd end;
@@ -167,7 +167,7 @@ Outcome FocuserDevice::SetTempComp(bool on) {
         return Outcome::refused(kNotConnectedText);
     // A served device still reading the controller has neither its position nor a reading.
     tempComp_.SwitchOn(SignedSteps(motion_.CurrentPosition), link_.platform().nowMs(),
-                       scheduler_ == nullptr || state_.ready);
+                       scheduler_ == nullptr || state_.ready());
     compGotoTarget_.reset();
     PublishTempComp({});
     return Outcome::done();
@@ -211,12 +211,12 @@ void FocuserDevice::MoveEnded() {
 std::optional<int> FocuserDevice::TempCompTarget(bool exchanging) {
     TempCompConditions conditions;
     conditions.connected = link_.LinkOpen() && !link_.port().connectionLost();
-    conditions.positionRead = state_.answering;
+    conditions.positionRead = state_.answering();
     conditions.idle = motion_.GotoMode != kGotoModeGoto && motion_.JogRate == 0 &&
                       motion_.ActiveJogRate == 0 && !state_.jogging;
     conditions.calibrating = motion_.CalibrationRunning || calibrationRun_.Valid() ||
                              calibrationPending_ || calibrationDue_.has_value();
-    conditions.ready = scheduler_ == nullptr || state_.ready;
+    conditions.ready = scheduler_ == nullptr || state_.ready();
     conditions.exchanging = exchanging || limitsDue_;
     conditions.commandWaiting = link_.Busy();
     const TempCompDecision decision = tempComp_.Decide(

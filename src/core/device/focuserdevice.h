@@ -72,13 +72,40 @@ struct GotoEnd {
     QString failure;
 };
 
+// A served device's connection. A lost port leaves it connected, and ready if it was, until
+// the client disconnects: the client is told of the loss, not shown a focuser never connected.
+// The window connects its device in place, never through Connect(), yet its port can be lost.
+enum class LinkState {
+    Closed,
+    Connecting, // the handshake answered; the calibration, limits and status are being read
+    Ready,
+    LostConnecting,
+    LostReady,
+    LostInPlace,
+};
+
+// A read missed now and then is no fault; a controller silent for 10 seconds is.
+enum class AnswerState {
+    Answering,  // the last position read got an answer
+    Unanswered, // the last one did not
+    Silent,     // none has been answered for 10 seconds
+};
+
 // What a front end shows. Positions are raw counter values unless named client positions.
 struct DeviceState {
-    bool connected = false; // the link is open (a served device: the handshake succeeded)
-    bool ready = false;     // the controller's calibration, limits and status have been read
-    bool lost = false;      // the port closed itself under us
-    bool answering = true;  // the last position read got an answer
-    bool silent = false;    // no position read has been answered for 10 seconds
+    LinkState link = LinkState::Closed;
+    AnswerState answers = AnswerState::Answering;
+    bool connected() const {
+        return link == LinkState::Connecting || link == LinkState::Ready ||
+               link == LinkState::LostConnecting || link == LinkState::LostReady;
+    }
+    bool ready() const { return link == LinkState::Ready || link == LinkState::LostReady; }
+    bool lost() const {
+        return link == LinkState::LostConnecting || link == LinkState::LostReady ||
+               link == LinkState::LostInPlace;
+    }
+    bool answering() const { return answers == AnswerState::Answering; }
+    bool silent() const { return answers == AnswerState::Silent; }
     int position = 0;
     quint32 clientPosition = 0;
     quint32 clientMax = 16777215;
@@ -318,7 +345,7 @@ public:
 
     // ---- Verbs of the event-loop front ends (need a Scheduler) ---------------------------
     // The port must be open (the driver's connection plugin) or openable as the configured
-    // COMn; the probe must answer. Then the controller is read step by step (State().ready).
+    // COMn; the probe must answer. Then the controller is read step by step (State().ready()).
     Outcome Connect();
     Outcome Disconnect();
     // A goto asked for while the controller is still being read after the connect starts once

@@ -42,7 +42,9 @@ bool FocuserDevice::NoteLost() {
     if (!link_.LinkOpen() || !link_.port().connectionLost() || lostReported_)
         return false;
     lostReported_ = true;
-    state_.lost = true;
+    state_.link = state_.ready()       ? LinkState::LostReady
+                  : state_.connected() ? LinkState::LostConnecting
+                                       : LinkState::LostInPlace;
     TempCompLost();
     EndMotionAsStopped();
     Tell(kLostText, true);
@@ -62,12 +64,12 @@ void FocuserDevice::NotePositionRead(int p) {
             Notify();
         if (silentSinceMs_ < 0)
             silentSinceMs_ = link_.platform().nowMs();
-        if (!state_.silent && SilentTooLong()) {
-            state_.silent = true;
+        if (!state_.silent() && SilentTooLong()) {
+            state_.answers = AnswerState::Silent;
             Notify();
         }
-        if (state_.answering) {
-            state_.answering = false;
+        if (state_.answering()) {
+            state_.answers = AnswerState::Unanswered;
             Tell(kSilentText, true);
             Notify();
         }
@@ -75,9 +77,8 @@ void FocuserDevice::NotePositionRead(int p) {
     }
     motion_.CurrentPosition = p;
     silentSinceMs_ = -1;
-    if (!state_.answering || state_.silent) {
-        state_.answering = true;
-        state_.silent = false;
+    if (!state_.answering()) {
+        state_.answers = AnswerState::Answering;
         Notify();
     }
     UpdateClientPosition();
@@ -97,7 +98,7 @@ void FocuserDevice::UpdateClientPosition() {
 }
 
 void FocuserDevice::Tick() {
-    if (!state_.connected)
+    if (!state_.connected())
         return;
     // During a calibration its own sequence reads the position.
     if (calibrationRun_.Valid() || !Reachable()) {
@@ -139,7 +140,7 @@ void FocuserDevice::Tick() {
         const bool full = *std::exchange(calibrationDue_, std::nullopt);
         if (calibrationPending_)
             StartChore(CalibrateSteps(*chorePacer_, full));
-    } else if (!chore_.Valid() && state_.ready && (scaleDue_ || limitsDue_)) {
+    } else if (!chore_.Valid() && state_.ready() && (scaleDue_ || limitsDue_)) {
         if (limitsDue_) {
             limitsDue_ = false;
             StartChore(LimitsSteps(*chorePacer_, limitsWanted_));
@@ -147,14 +148,14 @@ void FocuserDevice::Tick() {
             scaleDue_ = false;
             StartChore(ReadControllerSteps(*chorePacer_));
         }
-    } else if (!chore_.Valid() && state_.ready && (statusTime || statusDue_)) {
+    } else if (!chore_.Valid() && state_.ready() && (statusTime || statusDue_)) {
         lastStatusMs_ = now;
         statusDue_ = false;
         StartChore(StatusSteps(*chorePacer_));
     }
     // A goto's next step follows the last answer after only a turn of the loop, where a
     // request that came meanwhile (an abort) is read first.
-    if (state_.connected && tickTimer_ == -1)
+    if (state_.connected() && tickTimer_ == -1)
         ScheduleTick(motion_.GotoMode == kGotoModeGoto ? 0 : PollMs());
 }
 
@@ -163,7 +164,7 @@ bool FocuserDevice::SilentTooLong() const {
 }
 
 void FocuserDevice::GiveUpSilentMove() {
-    state_.silent = true;
+    state_.answers = AnswerState::Silent;
     commands_.Stop();
     EndMotionAsStopped();
     state_.lastGoto->stopped = false;
@@ -200,7 +201,7 @@ Sequence<bool> FocuserDevice::ConnectSteps(Pacer& pacer) {
     commands_.SetFan(false);
     co_await PumpEvents(pacer);
     co_await StatusSteps(pacer);
-    state_.ready = true;
+    state_.link = state_.lost() ? LinkState::LostReady : LinkState::Ready;
     Notify();
     ScheduleTick(PollMs());
     StartKeptMove();

@@ -271,7 +271,8 @@ void FocuserDevice::ConnectedInPlace() {
 void FocuserDevice::ReadyInPlace() {
     // The limits were read after the travel: they may stand in for unknown end stops.
     AnchorOnActiveLimits();
-    state_.ready = true;
+    // A port lost while the connect read the controller stays lost.
+    state_.link = state_.lost() ? LinkState::LostReady : LinkState::Ready;
     UpdateClientPosition();
     Notify();
 }
@@ -303,7 +304,7 @@ void FocuserDevice::ResetConnectionState(bool connected) {
     fresh.tempCompMove = state_.tempCompMove;
     fresh.tempCompStatus = state_.tempCompStatus;
     fresh.tempCompMoves = state_.tempCompMoves;
-    fresh.connected = connected;
+    fresh.link = connected ? LinkState::Connecting : LinkState::Closed;
     state_ = std::move(fresh);
     Notify();
 }

@@ -16,11 +16,11 @@ namespace tarnivel {
 using namespace devicetext;
 
 Outcome FocuserDevice::MotionAllowed() const {
-    if (!state_.connected)
+    if (!state_.connected())
         return Outcome::refused(host_ != nullptr ? kHostNotConnectedText : kNotConnectedText);
     if (link_.port().connectionLost())
         return Outcome::refused(kLostText);
-    if (!state_.ready)
+    if (!state_.ready())
         return Outcome::refused(kNotReadyText);
     if (calibrationRun_.Valid() || calibrationPending_)
         return Outcome::refused(kCalibratingText);
@@ -35,13 +35,13 @@ Outcome FocuserDevice::MotionAllowed() const {
 Outcome FocuserDevice::Connect() {
     // The console's guests use the connection the console made; they never open one.
     if (host_ != nullptr) {
-        if (!state_.connected || state_.lost)
-            return Outcome::refused(state_.lost ? kLostText : kHostNotConnectedText);
-        return state_.ready ? Outcome::done() : Outcome::started();
+        if (!state_.connected() || state_.lost())
+            return Outcome::refused(state_.lost() ? kLostText : kHostNotConnectedText);
+        return state_.ready() ? Outcome::done() : Outcome::started();
     }
     if (scheduler_ == nullptr)
         return Outcome::refused(QStringLiteral("This front end connects in place."));
-    if (state_.connected)
+    if (state_.connected())
         return Outcome::done();
     SerialPort& port = link_.port();
     if (!port.isOpen() && !port.open(settings_.COMport)) {
@@ -56,7 +56,7 @@ Outcome FocuserDevice::Connect() {
     }
     motion_ = MotionState{};
     state_ = DeviceState{};
-    state_.connected = true;
+    state_.link = LinkState::Connecting;
     // Never on after a connect: the switch is not kept, only its settings.
     tempComp_.SwitchOff();
     tempComp_.ClearReadings();
@@ -98,7 +98,7 @@ void FocuserDevice::TearDown() {
 
 Outcome FocuserDevice::Disconnect() {
     // A guest that goes leaves the console connected.
-    if (host_ != nullptr || scheduler_ == nullptr || !state_.connected)
+    if (host_ != nullptr || scheduler_ == nullptr || !state_.connected())
         return Outcome::done();
     TearDown();
     link_.SetLinkOpen(false);
@@ -117,7 +117,7 @@ void FocuserDevice::EndJog() {
     jogTimer_ = -1;
     // The host's jog counts too: its tick would otherwise take the rate back to 0 after the
     // next goto's first stage has set the motor going.
-    if ((motion_.JogRate != 0 || motion_.ActiveJogRate != 0) && state_.connected &&
+    if ((motion_.JogRate != 0 || motion_.ActiveJogRate != 0) && state_.connected() &&
         !link_.port().connectionLost())
         commands_.MoveAtRate(0);
     motion_.JogRate = 0;
@@ -160,7 +160,8 @@ void FocuserDevice::StartGotoRaw(int raw, std::optional<int> overshoot) {
 }
 
 bool FocuserDevice::KeepUntilReady(std::function<Outcome()> move) {
-    if (scheduler_ == nullptr || !state_.connected || state_.ready || link_.port().connectionLost())
+    if (scheduler_ == nullptr || !state_.connected() || state_.ready() ||
+        link_.port().connectionLost())
         return false;
     keptMove_ = std::move(move);
     state_.lastGoto.reset();
@@ -274,7 +275,7 @@ void FocuserDevice::EndMotionAsStopped() {
 Outcome FocuserDevice::Stop() {
     if (host_ != nullptr) {
         // Moving until the position after the stop has been read, as on a served device.
-        if (state_.moving() && state_.connected && !link_.port().connectionLost())
+        if (state_.moving() && state_.connected() && !link_.port().connectionLost())
             state_.stopping = true;
         host_->GuestStop();
         Notify();
@@ -284,7 +285,7 @@ Outcome FocuserDevice::Stop() {
         return Outcome::refused(QStringLiteral("This front end stops in place."));
     // The stop goes out first, before any bookkeeping; as a stop it also ends whatever was
     // moving the focuser before it (a goto's next stage, a calibration's next move).
-    const bool reachable = state_.connected && !link_.port().connectionLost();
+    const bool reachable = state_.connected() && !link_.port().connectionLost();
     const bool wasMoving = motion_.GotoMode == kGotoModeGoto || state_.jogging;
     if (calibrationRun_.Valid())
         calibration_->CancelClick();
@@ -393,7 +394,7 @@ Outcome FocuserDevice::CancelCalibration() {
 Outcome FocuserDevice::SetFanMode(int mode) {
     if (host_ != nullptr)
         return Outcome::refused(kHostOwnsText);
-    if (!state_.connected)
+    if (!state_.connected())
         return Outcome::refused(kNotConnectedText);
     if (mode < 0 || mode > 4)
         return Outcome::refused(QStringLiteral("Unknown fan mode."));
@@ -435,7 +436,7 @@ Outcome FocuserDevice::SetFanLimits(double limit1, double limit2, double limit3)
 Outcome FocuserDevice::SetActiveLimits(bool on) {
     if (host_ != nullptr)
         return Outcome::refused(kHostOwnsText);
-    if (!state_.connected)
+    if (!state_.connected())
         return Outcome::refused(kNotConnectedText);
     if (calibrationRun_.Valid())
         return Outcome::refused(kCalibratingText);
@@ -453,7 +454,7 @@ Outcome FocuserDevice::SetActiveLimits(bool on) {
 Outcome FocuserDevice::SetAutoStop(bool on) {
     if (host_ != nullptr)
         return Outcome::refused(kHostOwnsText);
-    if (!state_.connected)
+    if (!state_.connected())
         return Outcome::refused(kNotConnectedText);
     if (calibrationRun_.Valid())
         return Outcome::refused(kCalibratingText);

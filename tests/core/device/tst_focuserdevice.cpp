@@ -42,7 +42,7 @@ struct DeviceRig {
     }
     bool ConnectAndWait() {
         return device.Connect().ok() &&
-               scheduler.RunUntil([this] { return device.State().ready; }, 5000);
+               scheduler.RunUntil([this] { return device.State().ready(); }, 5000);
     }
     bool Idle() { return !device.State().moving() && !sim.model.isMoving(); }
 
@@ -147,7 +147,7 @@ void TestFocuserDevice::scaleFromTheController() {
         r.sim.model.injectFault(
             sim::FaultRule{48, static_cast<sim::Fault>(fault), failedReads, -1});
     QVERIFY(r.device.Connect().ok());
-    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready; }, 5000));
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready(); }, 5000));
     QCOMPARE(r.device.State().scaleKnown, knownAtConnect);
     // A client position means nothing until the scale is read.
     QCOMPARE(r.device.MoveTo(positionAfterRetry).ok(), knownAtConnect);
@@ -372,7 +372,9 @@ void TestFocuserDevice::lostPortEndsTheGoto() {
     QVERIFY(r.device.MoveTo(7000).ok());
     r.scheduler.RunFor(150);
     r.sim.model.injectFault(sim::FaultRule{-1, sim::Fault::PortVanish, 1, -1});
-    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().lost; }, 5000));
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().lost(); }, 5000));
+    // Told of the loss rather than shown a focuser never connected.
+    QVERIFY(r.device.State().connected() && r.device.State().ready());
     QVERIFY(!r.device.State().gotoRunning);
     QVERIFY(r.device.State().lastGoto && r.device.State().lastGoto->stopped);
     QVERIFY(r.messages.texts.contains(QStringLiteral("Focuser connection lost")));
@@ -434,7 +436,8 @@ void TestFocuserDevice::silentControllerGivesTheGotoUp() {
              QStringLiteral("Focuser not responding for 10 seconds: the move was given up and a "
                             "stop sent."));
     QVERIFY(r.sim.framesHex().contains(kStopFrame));
-    QVERIFY(r.device.State().silent);
+    QVERIFY(r.device.State().silent());
+    QVERIFY(!r.device.State().answering());
 }
 
 void TestFocuserDevice::gotoAskedWhileConnecting() {
@@ -442,7 +445,7 @@ void TestFocuserDevice::gotoAskedWhileConnecting() {
     QVERIFY(r.device.Connect().ok());
     QCOMPARE(r.device.MoveTo(6000).result, Outcome::Started);
     QVERIFY(r.device.State().gotoRunning);
-    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready && r.Idle(); }, 10000));
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready() && r.Idle(); }, 10000));
     QCOMPARE(r.sim.model.position(), 2000u); // client 6000
 }
 
@@ -509,7 +512,7 @@ void TestFocuserDevice::compensationSwitchedOnWhileConnecting() {
     QVERIFY(r.device.SetTempComp(true).ok());
     QCOMPARE(r.device.State().tempCompStatus,
              QStringLiteral("Temp comp waits: reading the controller"));
-    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready; }, 5000));
+    QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().ready(); }, 5000));
     r.scheduler.RunUntil([] { return false; }, 8000); // a status cycle at 18.0 °C
     r.sim.model.setTemperature(1, 17.5);
     QVERIFY(r.scheduler.RunUntil([&] { return r.device.State().tempCompMoves == 1 && r.Idle(); },
