@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -95,20 +96,40 @@ public:
                       QString::number(kApproachSpeed)});
     }
 
+    // The console as the hub, the bench's own child: it connects once its window is painted
+    // and serves from then on.
+    QString startHub(const QString& benchPath) {
+        const QString error =
+            startSim(kServedCalibratedState,
+                     {QStringLiteral("--lower"), QStringLiteral("-4000"), QStringLiteral("--upper"),
+                      QStringLiteral("4000"), QStringLiteral("--approach-speed"),
+                      QString::number(kApproachSpeed)});
+        if (!error.isEmpty())
+            return error;
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost))
+            return QStringLiteral("no free port for the hub");
+        port = probe.serverPort();
+        probe.close();
+        daemon.setStandardErrorFile(dir.filePath(QStringLiteral("hub.log")));
+        daemon.start(benchPath,
+                     {QStringLiteral("--child"), QStringLiteral("idle"), QStringLiteral("--folder"),
+                      dir.path(), QStringLiteral("--seconds"), QStringLiteral("3600"),
+                      QStringLiteral("--connect"), QStringLiteral("--serve-alpaca"),
+                      QString::number(port)});
+        if (!daemon.waitForStarted(5000))
+            return QStringLiteral("the console did not start");
+        if (!until("connected", "\"Value\":true"))
+            return QStringLiteral("the console did not connect and serve");
+        return {};
+    }
+
     // The daemon on a simulator that starts from stateFile with simArgs.
     QString start(const QString& daemonPath, const QByteArray& stateFile,
                   const QStringList& simArgs) {
-        const QString state = dir.filePath(QStringLiteral("sim.state"));
-        simLog = dir.filePath(QStringLiteral("sim.log"));
-        if (!dir.isValid() ||
-            !writeFile(dir.filePath(QStringLiteral("tarnivel.ini")), kServedSettings) ||
-            !writeFile(state, stateFile))
-            return QStringLiteral("cannot prepare the daemon's folder");
-        sim.setOutputFile(simLog);
-        if (!sim.start(fastSimArgs(dir.path(), QStringList{QStringLiteral("--state"), state,
-                                                           QStringLiteral("--verbose")} +
-                                                   simArgs)))
-            return sim.error();
+        const QString error = startSim(stateFile, simArgs);
+        if (!error.isEmpty())
+            return error;
         daemon.setStandardErrorFile(dir.filePath(QStringLiteral("daemon.log")));
         daemon.start(daemonPath,
                      {QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"),
@@ -124,6 +145,21 @@ public:
         return {};
     }
 
+    QString startSim(const QByteArray& stateFile, const QStringList& simArgs) {
+        const QString state = dir.filePath(QStringLiteral("sim.state"));
+        simLog = dir.filePath(QStringLiteral("sim.log"));
+        if (!dir.isValid() ||
+            !writeFile(dir.filePath(QStringLiteral("tarnivel.ini")), kServedSettings) ||
+            !writeFile(state, stateFile))
+            return QStringLiteral("cannot prepare the server's folder");
+        sim.setOutputFile(simLog);
+        if (!sim.start(fastSimArgs(dir.path(), QStringList{QStringLiteral("--state"), state,
+                                                           QStringLiteral("--verbose")} +
+                                                   simArgs)))
+            return sim.error();
+        return {};
+    }
+
     // Connected, and a temperature read: the state every timing below starts from.
     QString connect() {
         if (!ask("PUT", "connected", "Connected=True").contains("\"ErrorNumber\":0,"))
@@ -134,8 +170,8 @@ public:
     }
 
     // One request on the kept-alive connection; the reply's body, empty on failure.
-    QByteArray ask(const QByteArray& method, const QByteArray& member,
-                   const QByteArray& body = {}, int waitMs = 3000) {
+    QByteArray ask(const QByteArray& method, const QByteArray& member, const QByteArray& body = {},
+                   int waitMs = 3000) {
         return askOn(client, port, method, member, body, waitMs);
     }
 
@@ -179,20 +215,8 @@ QJsonObject timing(const Series& s, double targetMs, bool met) {
     return o;
 }
 
-} // namespace
-
-QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int idleSeconds) {
-    if (!QFileInfo::exists(daemonPath))
-        return failure(QStringLiteral("%1 was not built").arg(daemonPath));
-    AlpacaRig rig(simPath);
-    QString error = rig.start(daemonPath);
-    if (error.isEmpty())
-        error = rig.connect();
-    if (!error.isEmpty())
-        return failure(error);
-    QJsonObject result;
-
-    // Idle: connected and polling, no client asking.
+// Connected and polling, no client asking: the server's CPU time over idleSeconds.
+QJsonObject measureServerIdle(AlpacaRig& rig, int idleSeconds) {
     QThread::msleep(1000);
     const qint64 pid = rig.daemon.processId();
     const double cpu0 = processCpuSeconds(pid);
@@ -207,7 +231,14 @@ QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int
     idle.insert(QStringLiteral("corePercent"), percent);
     idle.insert(QStringLiteral("targetPercent"), kIdleTargetPercent);
     idle.insert(QStringLiteral("met"), percent <= kIdleTargetPercent);
-    result.insert(QStringLiteral("idle"), idle);
+    return idle;
+}
+
+// Every figure of a server already connected; the idle cost when idleSeconds > 0.
+QJsonObject measureServed(AlpacaRig& rig, int idleSeconds) {
+    QJsonObject result;
+    if (idleSeconds > 0)
+        result.insert(QStringLiteral("idle"), measureServerIdle(rig, idleSeconds));
 
     Series standing;
     for (int i = 0; i < kIdleSamples; ++i) {
@@ -334,6 +365,30 @@ QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int
         timing(haltToStill, kHaltStillTargetMs,
                haltToStill.count() == kCrowdRounds && haltToStill.max() <= kHaltStillTargetMs));
     return result;
+}
+
+} // namespace
+
+QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int idleSeconds) {
+    if (!QFileInfo::exists(daemonPath))
+        return failure(QStringLiteral("%1 was not built").arg(daemonPath));
+    AlpacaRig rig(simPath);
+    QString error = rig.start(daemonPath);
+    if (error.isEmpty())
+        error = rig.connect();
+    if (!error.isEmpty())
+        return failure(error);
+    return measureServed(rig, idleSeconds);
+}
+
+QJsonObject measureHub(const QString& simPath, const QString& benchPath) {
+    AlpacaRig rig(simPath);
+    QString error = rig.startHub(benchPath);
+    if (error.isEmpty())
+        error = rig.connect();
+    if (!error.isEmpty())
+        return failure(error);
+    return measureServed(rig, 0);
 }
 
 namespace {

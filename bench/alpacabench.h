@@ -13,5 +13,8 @@ QJsonObject measureAlpaca(const QString& simPath, const QString& daemonPath, int
 // how many connects showed the right scale, how many a wrong one (the target is none), and
 // the honest failures apart.
 QJsonObject measureLateConnects(const QString& simPath, const QString& daemonPath, int connects);
+// The same figures (without the idle cost) for the console serving Alpaca as the hub: the
+// bench itself as the console's child (benchPath), connected, on the same simulated focuser.
+QJsonObject measureHub(const QString& simPath, const QString& benchPath);
 
 } // namespace tarnivel::bench

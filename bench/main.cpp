@@ -207,6 +207,8 @@ int runChildMode(int& argc, char** argv) {
             options.seconds = next().toInt();
         else if (std::strcmp(argv[i], "--connect") == 0)
             options.connect = true;
+        else if (std::strcmp(argv[i], "--serve-alpaca") == 0)
+            options.servePort = next().toInt();
     }
     if (options.folder.isEmpty() || options.seconds <= 0) {
         std::fputs("tarnivel-bench: a child needs --folder (and --seconds above 0)\n", stderr);
@@ -286,7 +288,8 @@ int main(int argc, char* argv[]) {
                           QStringLiteral("idle"),         QStringLiteral("startup"),
                           QStringLiteral("settings"),     QStringLiteral("plot"),
                           QStringLiteral("driver"),       QStringLiteral("alpaca"),
-                          QStringLiteral("compensation"), QStringLiteral("late")};
+                          QStringLiteral("compensation"), QStringLiteral("late"),
+                          QStringLiteral("hub")};
 
     QJsonObject results;
     results.insert(QStringLiteral("date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
@@ -298,57 +301,62 @@ int main(int argc, char* argv[]) {
     results.insert(QStringLiteral("machine"), machine);
 
     if (wanted.contains(QStringLiteral("commands"))) {
-        progress(QStringLiteral("1/10 command timing (%1 exchanges of four commands)...")
+        progress(QStringLiteral("1/11 command timing (%1 exchanges of four commands)...")
                      .arg(nExchanges));
         results.insert(QStringLiteral("commands"), measureCommands(simPath, nExchanges));
     }
     if (wanted.contains(QStringLiteral("responsiveness"))) {
-        progress(QStringLiteral("2/10 responsiveness while waiting..."));
+        progress(QStringLiteral("2/11 responsiveness while waiting..."));
         results.insert(QStringLiteral("responsiveness"),
                        measureResponsiveness(simPath, nExchanges));
     }
     if (wanted.contains(QStringLiteral("idle"))) {
-        progress(QStringLiteral("3/10 idle cost (%1 s, connected and disconnected at once)...")
+        progress(QStringLiteral("3/11 idle cost (%1 s, connected and disconnected at once)...")
                      .arg(nIdleSeconds));
         results.insert(QStringLiteral("idle"), measureIdle(simPath, nIdleSeconds));
     }
     if (wanted.contains(QStringLiteral("startup"))) {
-        progress(QStringLiteral("4/10 start-up (%1 runs per settings file)...").arg(nStartupRuns));
+        progress(QStringLiteral("4/11 start-up (%1 runs per settings file)...").arg(nStartupRuns));
         results.insert(QStringLiteral("startup"), measureStartup(nStartupRuns));
     }
     if (wanted.contains(QStringLiteral("settings"))) {
-        progress(QStringLiteral("5/10 settings store scale..."));
+        progress(QStringLiteral("5/11 settings store scale..."));
         results.insert(QStringLiteral("settings"), measureSettingsScale());
     }
     if (wanted.contains(QStringLiteral("plot"))) {
         progress(
-            QStringLiteral("6/10 temperature plot (a log of 100,000 lines, adding points)..."));
+            QStringLiteral("6/11 temperature plot (a log of 100,000 lines, adding points)..."));
         results.insert(QStringLiteral("plot"), measurePlot());
     }
     if (wanted.contains(QStringLiteral("driver"))) {
         progress(
-            QStringLiteral("7/10 INDI driver (%1 s idle, gotos, aborts)...").arg(nIdleSeconds));
+            QStringLiteral("7/11 INDI driver (%1 s idle, gotos, aborts)...").arg(nIdleSeconds));
         results.insert(QStringLiteral("driver"),
                        measureDriver(simPath, parser.value(driver), nIdleSeconds));
     }
     if (wanted.contains(QStringLiteral("alpaca"))) {
-        progress(QStringLiteral("8/10 Alpaca server (%1 s idle, GETs, moves, halts)...")
+        progress(QStringLiteral("8/11 Alpaca server (%1 s idle, GETs, moves, halts)...")
                      .arg(nIdleSeconds));
         results.insert(QStringLiteral("alpaca"),
                        measureAlpaca(simPath, parser.value(alpaca), nIdleSeconds));
     }
     if (wanted.contains(QStringLiteral("compensation"))) {
         const int minutes = qMax(1, parser.value(nightMinutes).toInt());
-        progress(QStringLiteral("9/10 temperature compensation over a simulated night, then %1 "
+        progress(QStringLiteral("9/11 temperature compensation over a simulated night, then %1 "
                                 "minutes in real time...")
                      .arg(minutes));
         results.insert(QStringLiteral("compensation"), measureCompensation(simPath, minutes));
     }
 
     if (wanted.contains(QStringLiteral("late"))) {
-        progress(QStringLiteral("10/10 connects with 15 % of the answers late..."));
+        progress(QStringLiteral("10/11 connects with 15 % of the answers late..."));
         results.insert(QStringLiteral("late"),
                        measureLateConnects(simPath, parser.value(alpaca), kLateConnects));
+    }
+    if (wanted.contains(QStringLiteral("hub"))) {
+        progress(QStringLiteral("11/11 the console serving Alpaca (GETs, moves, halts)..."));
+        results.insert(QStringLiteral("hub"),
+                       measureHub(simPath, QCoreApplication::applicationFilePath()));
     }
 
     const QStringList missed = printReport(results);

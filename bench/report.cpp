@@ -382,22 +382,23 @@ void driverSection(const QJsonObject& o, QStringList& missed) {
                  missed);
 }
 
-void alpacaSection(const QJsonObject& o, QStringList& missed) {
-    line(QStringLiteral("8. Alpaca server (tarnivel-alpaca over HTTP on this machine)"));
-    if (reportError(o, QStringLiteral("alpaca"), missed))
-        return;
-    const QJsonObject idle = o.value(QStringLiteral("idle")).toObject();
-    const bool idleMet = idle.value(QStringLiteral("met")).toBool();
-    line(QStringLiteral("   idle, connected and polling    %1 % of a core (%2 s CPU in %3 s)"
-                        "   target <= %4 %  %5")
-             .arg(fixed(idle.value(QStringLiteral("corePercent")).toDouble(), 3))
-             .arg(fixed(idle.value(QStringLiteral("cpuSeconds")).toDouble(), 3))
-             .arg(fixed(idle.value(QStringLiteral("wallSeconds")).toDouble(), 1))
-             .arg(idle.value(QStringLiteral("targetPercent")).toDouble())
-             .arg(verdict(idleMet)));
-    if (!idleMet)
-        missed << QStringLiteral("Alpaca idle cost");
-    const auto timed = [&o, &missed](const QString& label, const char* key) {
+// The figures of one Alpaca server: the daemon, or the console serving as the hub (no idle
+// line: the console's idle cost is its own section).
+void servedFigures(const QJsonObject& o, const QString& who, QStringList& missed) {
+    if (o.contains(QStringLiteral("idle"))) {
+        const QJsonObject idle = o.value(QStringLiteral("idle")).toObject();
+        const bool idleMet = idle.value(QStringLiteral("met")).toBool();
+        line(QStringLiteral("   idle, connected and polling    %1 % of a core (%2 s CPU in %3 s)"
+                            "   target <= %4 %  %5")
+                 .arg(fixed(idle.value(QStringLiteral("corePercent")).toDouble(), 3))
+                 .arg(fixed(idle.value(QStringLiteral("cpuSeconds")).toDouble(), 3))
+                 .arg(fixed(idle.value(QStringLiteral("wallSeconds")).toDouble(), 1))
+                 .arg(idle.value(QStringLiteral("targetPercent")).toDouble())
+                 .arg(verdict(idleMet)));
+        if (!idleMet)
+            missed << who + QStringLiteral(" idle cost");
+    }
+    const auto timed = [&o, &missed, &who](const QString& label, const char* key) {
         const QJsonObject t = o.value(QLatin1String(key)).toObject();
         const bool met = t.value(QStringLiteral("met")).toBool();
         line(QStringLiteral("   %1 p50 %2 ms, p99 %3 ms, max %4 ms (%5 runs)   target <= %6 ms  %7")
@@ -409,7 +410,7 @@ void alpacaSection(const QJsonObject& o, QStringList& missed) {
                  .arg(fixed(t.value(QStringLiteral("targetMs")).toDouble(), 0))
                  .arg(verdict(met)));
         if (!met)
-            missed << QStringLiteral("Alpaca ") + label;
+            missed << who + QLatin1Char(' ') + label;
     };
     timed(QStringLiteral("GET position, standing"), "standing");
     timed(QStringLiteral("GET position, while moving"), "moving");
@@ -420,7 +421,21 @@ void alpacaSection(const QJsonObject& o, QStringList& missed) {
     timed(QStringLiteral("halt to IsMoving false"), "haltToStill");
     line(QStringLiteral("   goto overhead (request to IsMoving false, minus the motion), median "
                         "ms:"));
-    gotoOverhead(QStringLiteral("Alpaca"), o.value(QStringLiteral("gotos")).toObject(), missed);
+    gotoOverhead(who, o.value(QStringLiteral("gotos")).toObject(), missed);
+}
+
+void alpacaSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("8. Alpaca server (tarnivel-alpaca over HTTP on this machine)"));
+    if (reportError(o, QStringLiteral("alpaca"), missed))
+        return;
+    servedFigures(o, QStringLiteral("Alpaca"), missed);
+}
+
+void hubSection(const QJsonObject& o, QStringList& missed) {
+    line(QStringLiteral("11. The console serving Alpaca (the hub, over HTTP on this machine)"));
+    if (reportError(o, QStringLiteral("hub"), missed))
+        return;
+    servedFigures(o, QStringLiteral("hub"), missed);
 }
 
 void lateSection(const QJsonObject& o, QStringList& missed) {
@@ -542,7 +557,8 @@ QStringList printReport(const QJsonObject& results) {
                     {"driver", driverSection},
                     {"alpaca", alpacaSection},
                     {"compensation", compensationSection},
-                    {"late", lateSection}};
+                    {"late", lateSection},
+                    {"hub", hubSection}};
     for (const auto& s : sections) {
         const QString key = QLatin1String(s.key);
         if (!results.contains(key))

@@ -1,9 +1,9 @@
 #include "settingsbench.h"
 
 #include "benchutil.h"
-#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "core/settings/savedpositionlist.h"
+#include "core/units/positionunits.h"
 
 #include <QElapsedTimer>
 #include <QFile>

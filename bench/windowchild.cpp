@@ -126,7 +126,8 @@ int runIdleChild(int& argc, char** argv, const ChildOptions& options) {
     QApplication app(argc, argv);
     // Composed as the program composes itself, in the given folder.
     UseProgramStyle();
-    Application program(ProgramFolder(options.folder, QStringLiteral("tarnivel")));
+    Application program(ProgramFolder(options.folder, QStringLiteral("tarnivel")),
+                        options.servePort);
     Console& console = program.console();
     QJsonObject result;
     double cpuStart = 0;

@@ -11,6 +11,7 @@ struct ChildOptions {
     QString folder; // the program folder
     int seconds = 30;
     bool connect = false; // idle: connect to COM1 first
+    int servePort = 0;    // idle: serve Alpaca on this port (the console as the hub)
 };
 
 // Process start to the first painted frame of the main window, and peak resident memory.

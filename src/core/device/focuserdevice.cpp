@@ -98,7 +98,9 @@ void FocuserDevice::RemoveObserver(DeviceObserver* observer) {
 void FocuserDevice::Notify() {
     state_.calibrating =
         calibrationRun_.Valid() || motion_.CalibrationRunning || calibrationPending_;
-    state_.gotoRunning = motion_.GotoMode == kGotoModeGoto || keptMove_;
+    // A goto that ended (GotoDone) waits only for its clean-up, which the window's tick does
+    // at its next run: it no longer moves the focuser.
+    state_.gotoRunning = (motion_.GotoMode == kGotoModeGoto && !motion_.GotoDone) || keptMove_;
     const std::vector<DeviceObserver*> observers = observers_;
     for (DeviceObserver* o : observers)
         o->StateChanged();

@@ -793,6 +793,13 @@ void frmTarnivel::GuestMoveStarted() {
 
 void frmTarnivel::GuestStop() {
     cmdStop_Click();
+    // The client watches IsMoving: the clean-up and the position after the stop come now
+    // rather than at the next ticks, unless the halt came inside a command's wait.
+    if (console_.link.Busy() || !console_.link.LinkOpen())
+        return;
+    if (console_.motion.GotoDone)
+        GotoCleanUp();
+    DisplayPosition();
 }
 
 void frmTarnivel::closeEvent(QCloseEvent* event) {

@@ -139,6 +139,8 @@ private:
     bool NoteLostConnection();
     // The "Goto stopped short" notice goes once it no longer tells of the last move.
     void ClearShortNote();
+    // A goto ended (ran out, stopped or lost): the device's clean-up, the controls back.
+    void GotoCleanUp();
     void StepMove(int sign);
     // The step entry as a number when it is a valid step (numeric and above 0).
     bool ReadStep(double& value) const;

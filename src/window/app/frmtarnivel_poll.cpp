@@ -62,11 +62,8 @@ void frmTarnivel::RateTimer_Timer() {
         return;
     }
 
-    if (m.GotoDone) {
-        console_.device.FinishGoto();
-        EnableMotionControls(true);
-        cmdDummy->setFocus();
-    }
+    if (m.GotoDone)
+        GotoCleanUp();
 
     // The dialog is modal and the poll cycle stays stopped while it is open.
     if (OptionsRequested) {
@@ -178,6 +175,12 @@ bool frmTarnivel::NoteLostConnection() {
         SetBackColour(b, ColourOff);
     console_.gotos.PlaySlewSound(QString(), false, false);
     return true;
+}
+
+void frmTarnivel::GotoCleanUp() {
+    console_.device.FinishGoto();
+    EnableMotionControls(true);
+    cmdDummy->setFocus();
 }
 
 void frmTarnivel::ClearShortNote() {
