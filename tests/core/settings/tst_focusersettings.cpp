@@ -1,7 +1,7 @@
-#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "core/settings/programfolder.h"
 #include "core/settings/savedpositionlist.h"
+#include "core/units/positionunits.h"
 #include "recorders.h"
 #include "tst_settings.h"
 
@@ -57,6 +57,7 @@ QVariant Field(const FocuserSettings& s, const QString& name) {
         {"TempCompAverage", s.TempCompAverage},
         {"TempCompMaxTravel", s.TempCompMaxTravel},
         {"TempCompOvershoot", s.TempCompOvershoot},
+        {"AlpacaPort", s.AlpacaPort},
     };
     return all.value(name);
 }
@@ -68,7 +69,8 @@ const QStringList kFieldOrder{"Top",           "Left",         "Device",        
                               "SensorName1",   "SensorName2",  "SensorName3",     "SensorLimit1",
                               "SensorLimit2",  "SensorLimit3", "Logging"};
 const QStringList kTempCompFields{"TempCompCoefficient", "TempCompSensor",    "TempCompDeadband",
-                                  "TempCompAverage",     "TempCompMaxTravel", "TempCompOvershoot"};
+                                  "TempCompAverage",     "TempCompMaxTravel", "TempCompOvershoot",
+                                  "AlpacaPort"};
 
 void CompareSettings(const FocuserSettings& a, const FocuserSettings& b) {
     for (const QString& name : kFieldOrder + kTempCompFields)
@@ -206,6 +208,7 @@ void TestSettings::roundTrip() {
     s.TempCompAverage = 0;
     s.TempCompMaxTravel = 500;
     s.TempCompOvershoot = 0;
+    s.AlpacaPort = 11111;
     s.FocusPoints = {
         {14.35, -1200, QDateTime(QDate(2024, 3, 5), QTime(21, 7, 9), Qt::UTC)},
         {9.1, 8388608, QDateTime(QDate(2024, 3, 6), QTime(2, 0, 0), Qt::UTC), 2, true}};
@@ -410,6 +413,10 @@ void TestSettings::valueConversion_data() {
     QTest::newRow("TempCompOvershoot below -1 keeps the automatic one")
         << "TempCompOvershoot = -7"
         << "TempCompOvershoot" << QVariant(-1);
+    QTest::newRow("AlpacaPort 11111") << "AlpacaPort = 11111"
+                                      << "AlpacaPort" << QVariant(11111);
+    QTest::newRow("AlpacaPort beyond 65535 serves nothing") << "AlpacaPort = 70000"
+                                                            << "AlpacaPort" << QVariant(0);
     QTest::newRow("unknown key ignored") << "Colour = red"
                                          << "Device" << QVariant(18);
 }

@@ -417,6 +417,25 @@ void TestFrmOptions::okTakesEveryValue() {
     QVERIFY(F::Writes(o.frames()).isEmpty());
 }
 
+// Serving Alpaca needs a port a client can reach; the dialog hands it back with Ok.
+void TestFrmOptions::alpacaPort() {
+    OptionsRig o;
+    o.open([&](frmOptions& d) {
+        d.findChild<QCheckBox*>(QStringLiteral("chkServeAlpaca"))->setChecked(true);
+        auto* port = d.findChild<QLineEdit*>(QStringLiteral("txtAlpacaPort"));
+        QCOMPARE(port->text(), QStringLiteral("11111"));
+        port->setText(QStringLiteral("0"));
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("cmdOk")), Qt::LeftButton);
+        QVERIFY(d.isVisible());
+        port->setText(QStringLiteral("11112"));
+        QTest::mouseClick(d.findChild<QPushButton*>(QStringLiteral("cmdOk")), Qt::LeftButton);
+    });
+    QCOMPARE(
+        o.rig.messages.texts(),
+        QStringList{QStringLiteral("The Alpaca port must be a whole number from 1 to 65535.")});
+    QCOMPARE(o.dialog->AlpacaPort, 11112);
+}
+
 void TestFrmOptions::cancelChangesNothing_data() {
     QTest::addColumn<int>("how");
     QTest::newRow("Cancel button") << 0;

@@ -17,6 +17,7 @@ private Q_SLOTS:
     void unknownStoredUnitConvertsToZero();
     void scaleFactorValidation_data();
     void scaleFactorValidation();
+    void alpacaPort();
     void okTakesEveryValue();
     void cancelChangesNothing_data();
     void cancelChangesNothing();
