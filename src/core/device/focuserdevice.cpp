@@ -116,8 +116,7 @@ void FocuserDevice::Tell(const QString& text, bool error) {
 bool FocuserDevice::LoadSettings(const ProgramFolder& folder, QString* error) {
     const LoadResult result =
         tarnivel::LoadSettings(folder.settingsPath(), settings_, positions_, WindowGeometryTwips{});
-    commands_.Device = settings_.Device;
-    commands_.Device2 = settings_.Device2;
+    AddressFromSettings();
     log_ = TemperatureLog(folder.logPath());
     if (result.unreadable && error != nullptr)
         *error = QStringLiteral("%1 could not be read.").arg(folder.settingsPath());

@@ -301,11 +301,9 @@ public:
     // readings of an earlier connection; the state says connected, not yet ready.
     void ConnectedInPlace();
     // What the window's own engine did, published in State() for the guests it serves: its
-    // connect is done (the travel, the limits and the temperatures read), its position read
-    // (-1 unanswered), its tick ended, the fan shown (mode 0 manual, 1..3 the rules), the
-    // connection closed.
+    // connect is done (the travel, the limits and the temperatures read), its tick ended, the
+    // fan shown (mode 0 manual, 1..3 the rules), the connection closed.
     void ReadyInPlace();
-    void PositionReadInPlace(int raw);
     void TickedInPlace();
     void FanShownInPlace(int mode, bool on);
     void DisconnectedInPlace();
@@ -371,6 +369,56 @@ public:
     Outcome SetFanLimits(double limit1, double limit2, double limit3);
     Outcome SetActiveLimits(bool on);
     Outcome SetAutoStop(bool on);
+
+    // ---- The console's in-place exchanges (focuserdevice_inplace.cpp) ---------------------
+    // The window's own commands, each waiting in place like the rest of its engine. Its
+    // handlers show what these return, between the calls, in their own order.
+
+    // The controller's addresses as the settings give them.
+    void AddressFromSettings();
+    // The probe of the window's connect on the open port; when the controller answers, the
+    // device is connected (ConnectedInPlace).
+    bool ProbeInPlace();
+    // Reads the position and notes it as every front end does; -1 when unanswered (the last
+    // good position stays).
+    int ReadPositionInPlace();
+    // The connect's reads on either side of ReadTravelInPlace: first the sensors fitted,
+    // after it the auto-stop and the active limits, switching an auto-stop found off on.
+    void ReadSensorsInPlace();
+    void ReadAutoStopAndLimitsInPlace();
+    // The Calibrated flag; empty when the controller did not answer.
+    std::optional<qint32> ReadCalibratedInPlace();
+    // Whether the controller enforces an active limit (an unanswered read counts as none).
+    bool ReadActiveLimitsInPlace();
+    // The auto-stop flag (0 when unanswered).
+    qint32 ReadAutoStopInPlace();
+    // "major.minor" of the controller's firmware ("0.0" when unanswered).
+    QString ReadFirmwareInPlace();
+    // The registers of the options' state report, each 0 when unanswered.
+    struct StatesReport {
+        qint32 limitMin = 0;
+        qint32 limitMax = 0;
+        qint32 realLimitMin = 0;
+        qint32 realLimitMax = 0;
+        qint32 autoStop = 0;
+        qint32 calibrated = 0;
+        qint32 maxTravel = 0;
+    };
+    StatesReport ReadStatesReport();
+    // Every switch of the auto-stop: true when the controller confirmed it, which the state
+    // then shows.
+    bool WriteAutoStop(bool on);
+    // The jog's rate (0 ends it).
+    void SetJogRateInPlace(int rate);
+    // The operator's stop, sent even inside another command's wait.
+    void StopInPlace();
+    void SetFanInPlace(bool on);
+    // The active limits' bytes as last set or read (-1 not known).
+    struct LimitBytes {
+        int lower = -1;
+        int upper = -1;
+    };
+    LimitBytes ActiveLimitBytes() const;
 
 private:
     void Init();

@@ -53,7 +53,7 @@ bool FocuserDevice::NoteLost() {
 }
 
 void FocuserDevice::ServedReadout() {
-    NotePositionRead(commands_.GetPosition());
+    ReadPositionInPlace();
 }
 
 void FocuserDevice::NotePositionRead(int p) {

@@ -277,10 +277,6 @@ void FocuserDevice::ReadyInPlace() {
     Notify();
 }
 
-void FocuserDevice::PositionReadInPlace(int raw) {
-    NotePositionRead(raw);
-}
-
 void FocuserDevice::TickedInPlace() {
     state_.jogging = motion_.ActiveJogRate != 0;
     Notify();

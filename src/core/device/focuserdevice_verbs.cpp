@@ -458,10 +458,8 @@ Outcome FocuserDevice::SetAutoStop(bool on) {
         return Outcome::refused(kNotConnectedText);
     if (calibrationRun_.Valid())
         return Outcome::refused(kCalibratingText);
-    if (commands_.SetAutoStop(on ? 1 : 0) != 0)
+    if (!WriteAutoStop(on))
         return Outcome::refused(kSilentText);
-    state_.autoStop = on;
-    Notify();
     return Outcome::done();
 }
 

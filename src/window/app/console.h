@@ -20,17 +20,16 @@ struct Console {
     Console(FocuserDevice& device, MessageBox& messages, BusyCursor& cursor, QString appTitle,
             QString logPath, QString logFileName)
         : device(device), settings(device.settings()), motion(device.motion()),
-          positions(device.positions()), link(device.link()), commands(device.commands()),
-          gotos(device.gotos()), platform(device.platform()), sound(device.sound()),
-          messages(messages), cursor(cursor), appTitle(std::move(appTitle)),
-          logPath(std::move(logPath)), logFileName(std::move(logFileName)) {}
+          positions(device.positions()), link(device.link()), gotos(device.gotos()),
+          platform(device.platform()), sound(device.sound()), messages(messages), cursor(cursor),
+          appTitle(std::move(appTitle)), logPath(std::move(logPath)),
+          logFileName(std::move(logFileName)) {}
 
     FocuserDevice& device;
     FocuserSettings& settings;
     MotionState& motion;
     SavedPositionList& positions;
     FocuserLink& link;
-    FocuserCommands& commands;
     GotoController& gotos;
     Platform& platform;
     SoundPlayer& sound;

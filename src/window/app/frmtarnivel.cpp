@@ -1,6 +1,5 @@
 #include "window/app/frmtarnivel.h"
 
-#include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
@@ -425,8 +424,7 @@ void frmTarnivel::Form_Load() {
     geometry.windowWidth = size.width() * kTwipsPerInch / dx;
     geometry.windowHeight = size.height() * kTwipsPerInch / dy;
     loadResult_ = LoadSettings(settingsPath_, s, console_.positions, geometry);
-    console_.commands.Device = s.Device;
-    console_.commands.Device2 = s.Device2;
+    console_.device.AddressFromSettings();
 
     PlaceWindow();
     SetUnitCaptions();
@@ -531,7 +529,7 @@ void frmTarnivel::cmdConnect_Click() {
         return;
     }
     link.SetLinkOpen(true);
-    if (!console_.commands.ProbeFocuser()) {
+    if (!console_.device.ProbeInPlace()) {
         console_.messages.show(MsgIcon::Error, console_.appTitle,
                                QStringLiteral("Cannot find focuser on port"));
         port.close();
@@ -546,8 +544,6 @@ void frmTarnivel::cmdConnect_Click() {
         return;
     }
 
-    // Never on after a connect: the switch is not kept, only its settings.
-    console_.device.ConnectedInPlace();
     cboComPort->setEnabled(false);
     SetBackColour(cmdConnect, ColourOn);
     SetBackColour(cmdDisconnect, ColourOn);
@@ -555,10 +551,7 @@ void frmTarnivel::cmdConnect_Click() {
     lblStatus->clear();
 
     // A failed read keeps the last known place, as the readout does.
-    const int p = console_.commands.GetPosition();
-    if (p != -1)
-        console_.motion.CurrentPosition = p;
-    console_.device.PositionReadInPlace(p);
+    console_.device.ReadPositionInPlace();
 
     fraPositions->setEnabled(true);
     fraQuickAdjust->setEnabled(true);
@@ -579,26 +572,14 @@ void frmTarnivel::cmdConnect_Click() {
 }
 
 void frmTarnivel::CheckControllerState() {
-    FocuserCommands& c = console_.commands;
-    qint32 count = 0;
-    c.GetSensorCount(count);
-    for (int n = 1; n <= count; ++n) {
-        qint32 slot = 0;
-        c.GetSensorSlot(n, slot);
-    }
-    qint32 autoStop = 0;
-    qint32 limitMin = 0;
-    qint32 limitMax = 0;
+    FocuserDevice& device = console_.device;
+    device.ReadSensorsInPlace();
     // The travel and the limits are read here so that gotos stay inside them.
     QString disagreement;
-    const qint32 calibrated = console_.device.ReadTravelInPlace(&disagreement);
+    const qint32 calibrated = device.ReadTravelInPlace(&disagreement);
     if (!disagreement.isEmpty())
         lblStatus->setText(disagreement);
-    c.GetAutoStop(autoStop);
-    c.GetLimitMin(limitMin);
-    c.GetLimitMax(limitMax);
-    if (autoStop == 0)
-        c.SetAutoStop(1);
+    device.ReadAutoStopAndLimitsInPlace();
     if (calibrated != 0)
         return;
     // The operator reads and answers the box; the wait cursor would say otherwise.
@@ -622,7 +603,7 @@ void frmTarnivel::RunDisconnect() {
     m.ActiveJogRate = 0;
     m.MotionDirection = 0;
     ClearGoto();
-    console_.commands.Stop();
+    console_.device.StopInPlace();
     console_.gotos.PlayEndSound();
     rateTimer->setInterval(0);
     SetDisconnectedState();
@@ -672,7 +653,7 @@ void frmTarnivel::cmdStop_Click() {
         m.JogRate = 0;
         // Sent from here even inside another command's wait; whatever was moving the
         // focuser ends instead of sending its next move.
-        console_.commands.Stop();
+        console_.device.StopInPlace();
         cmdStop->setEnabled(true);
     }
     console_.gotos.PlaySlewSound(QString(), false, false);

@@ -3,7 +3,6 @@
 
 #include "window/app/frmtarnivel.h"
 
-#include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
@@ -85,7 +84,7 @@ void frmTarnivel::RateTimer_Timer() {
     if (!console_.link.LinkOpen()) {
         // A guard only: the timer does not run while disconnected.
         if (m.ActiveJogRate != 0) {
-            console_.commands.MoveAtRate(0);
+            console_.device.SetJogRateInPlace(0);
             m.MotionDirection = 0;
             gotos.PlayEndSound();
         }
@@ -100,7 +99,7 @@ void frmTarnivel::RateTimer_Timer() {
                 gotos.PlayEndSound();
             else if (s.SlewingSound)
                 gotos.PlaySlewSound(QStringLiteral("BegSlew"), false, true);
-            console_.commands.MoveAtRate(rate);
+            console_.device.SetJogRateInPlace(rate);
             // STOP cut into the jog's own command and has the last word on the wire.
             if (console_.link.StoppedSince(stopCount))
                 rate = 0;
@@ -189,13 +188,11 @@ void frmTarnivel::ClearShortNote() {
 }
 
 void frmTarnivel::DisplayPosition() {
-    const int p = console_.commands.GetPosition();
-    console_.device.PositionReadInPlace(p);
+    const int p = console_.device.ReadPositionInPlace();
     if (p == -1) {
         NumLED->setLive(false);
         return;
     }
-    console_.motion.CurrentPosition = p;
     const FocuserSettings& s = console_.settings;
     // The readout has segments for a point only, whatever mark the operator's locale uses.
     NumLED->setText(FormatPositionText(p, s.ScaleFactor, s.Decimals, QLocale::c()));

@@ -380,9 +380,9 @@ void TemperaturePanel::SendQueuedFanCommand() {
         return;
     FanRequest = 0;
     if (request == -1)
-        console_.commands.SetFan(false);
+        console_.device.SetFanInPlace(false);
     else if (request == 1)
-        console_.commands.SetFan(true);
+        console_.device.SetFanInPlace(true);
 }
 
 bool TemperaturePanel::txtSensorLimit_Validate(int n) {

@@ -341,20 +341,12 @@ int frmOptions::UnitsIndex(const QString& name) const {
     return 0;
 }
 
-bool frmOptions::LimitsActive() {
-    qint32 lower = 0;
-    qint32 upper = 0;
-    console_.commands.GetLimitMin(lower);
-    console_.commands.GetLimitMax(upper);
-    return lower != 0 || upper != 0;
-}
-
 bool frmOptions::QuickCalibrationAvailable() {
     return console_.device.QuickCalibrationAllowed().ok();
 }
 
 void frmOptions::Display() {
-    FocuserCommands& c = console_.commands;
+    FocuserDevice& device = console_.device;
 
     txtScaleFactor->setText(FormatScaleFactor(ScaleFactor));
 
@@ -383,31 +375,24 @@ void frmOptions::Display() {
 
     // The boxes change behind disabled frames here, so opening the dialog sends nothing.
     fraLimits->setEnabled(false);
-    qint32 calibrated = 0;
-    c.GetCalibrated(calibrated);
-    if (calibrated == 1) {
-        const bool on = LimitsActive();
-        ShowLimitsBox(on, !on && TravelOutOfReach(console_.device.Scale()));
+    if (device.ReadCalibratedInPlace() == 1) {
+        const bool on = device.ReadActiveLimitsInPlace();
+        ShowLimitsBox(on, !on && TravelOutOfReach(device.Scale()));
         // The limits cannot be switched on an uncalibrated focuser.
         fraLimits->setEnabled(true);
     }
 
     fraAutoStop->setEnabled(false);
-    qint32 autoStop = 0;
-    c.GetAutoStop(autoStop);
-    chkAutoStop->setChecked(autoStop == 1);
+    chkAutoStop->setChecked(device.ReadAutoStopInPlace() == 1);
 
     cmdQuickCalibrate->setEnabled(QuickCalibrationAvailable());
 
-    qint32 major = 0;
-    qint32 minor = 0;
-    c.GetFirmwareVersion(major, minor);
-    lblVersion->setText(QStringLiteral("Tarnivel v%1.%2.%3\r\nFocuser  v%4.%5")
+    const QString firmware = device.ReadFirmwareInPlace();
+    lblVersion->setText(QStringLiteral("Tarnivel v%1.%2.%3\r\nFocuser  v%4")
                             .arg(TARNIVEL_VERSION_MAJOR)
                             .arg(TARNIVEL_VERSION_MINOR)
                             .arg(TARNIVEL_VERSION_PATCH)
-                            .arg(major)
-                            .arg(minor));
+                            .arg(firmware));
 
     fraAutoStop->setEnabled(true);
 
@@ -509,50 +494,36 @@ void frmOptions::ShowLimitsBox(bool on, bool outOfReach) {
 }
 
 void frmOptions::ShowLimitsWritten(bool on) {
-    ShowLimitsBox(on, on && LimitsOutOfReach(console_.commands.KnownLimitMinByte(),
-                                             console_.commands.KnownLimitMaxByte()));
+    const FocuserDevice::LimitBytes bytes = console_.device.ActiveLimitBytes();
+    ShowLimitsBox(on, on && LimitsOutOfReach(bytes.lower, bytes.upper));
 }
 
 void frmOptions::chkAutoStop_Click() {
     if (!FrameEnabled(fraAutoStop) || RefusedDuringExchange(chkAutoStop))
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
-    console_.commands.SetAutoStop(chkAutoStop->isChecked() ? 1 : 0);
+    console_.device.WriteAutoStop(chkAutoStop->isChecked());
 }
 
 void frmOptions::cmdShowStates_Click() {
     if (exchanging_)
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
-    FocuserCommands& c = console_.commands;
     cmdShowStates->setEnabled(false);
     console_.cursor.setBusy(true);
-    qint32 limitMin = 0;
-    qint32 limitMax = 0;
-    qint32 realMin = 0;
-    qint32 realMax = 0;
-    qint32 autoStop = 0;
-    qint32 calibrated = 0;
-    qint32 travel = 0;
-    c.GetLimitMin(limitMin);
-    c.GetLimitMax(limitMax);
-    c.GetRealLimitMin(realMin);
-    c.GetRealLimitMax(realMax);
-    c.GetAutoStop(autoStop);
-    c.GetCalibrated(calibrated);
-    c.GetMaxTravel(travel);
+    const FocuserDevice::StatesReport r = console_.device.ReadStatesReport();
     console_.cursor.setBusy(false);
 
     const auto withSigned = [](const QString& label, qint32 v) {
         return QStringLiteral("%1%2 (%3)").arg(label).arg(v).arg(SignedSteps(v));
     };
-    const QString text = QStringList{withSigned(QStringLiteral("Limit Min: "), limitMin),
-                                     withSigned(QStringLiteral("Limit Max: "), limitMax),
-                                     withSigned(QStringLiteral("Real Limit Min: "), realMin),
-                                     withSigned(QStringLiteral("Real Limit Max: "), realMax),
-                                     QStringLiteral("AutoStop: %1").arg(autoStop),
-                                     QStringLiteral("Calibrated: %1").arg(calibrated),
-                                     QStringLiteral("MaxTravel: %1").arg(travel)}
+    const QString text = QStringList{withSigned(QStringLiteral("Limit Min: "), r.limitMin),
+                                     withSigned(QStringLiteral("Limit Max: "), r.limitMax),
+                                     withSigned(QStringLiteral("Real Limit Min: "), r.realLimitMin),
+                                     withSigned(QStringLiteral("Real Limit Max: "), r.realLimitMax),
+                                     QStringLiteral("AutoStop: %1").arg(r.autoStop),
+                                     QStringLiteral("Calibrated: %1").arg(r.calibrated),
+                                     QStringLiteral("MaxTravel: %1").arg(r.maxTravel)}
                              .join(QStringLiteral("\r\n"));
     console_.messages.show(MsgIcon::None, console_.appTitle, text, MsgButtons::Ok);
     cmdShowStates->setEnabled(true);
@@ -562,11 +533,7 @@ void frmOptions::cmdReset_Click() {
     if (exchanging_ || calibration_->Active())
         return;
     const QScopedValueRollback<bool> exchanging(exchanging_, true);
-    FocuserCommands& c = console_.commands;
-
-    qint32 calibrated = 0;
-    c.GetCalibrated(calibrated);
-    if (calibrated == 0) {
+    if (console_.device.ReadCalibratedInPlace().value_or(0) == 0) {
         console_.messages.show(MsgIcon::Warning, console_.appTitle,
                                QStringLiteral("Focuser must be Calibrated first."));
         return;
@@ -583,12 +550,11 @@ void frmOptions::cmdReset_Click() {
     console_.DisplayPosition();
     if (reset.ok())
         return;
-    const int lower = console_.commands.KnownLimitMinByte();
-    const int upper = console_.commands.KnownLimitMaxByte();
-    if (lower >= 0 && upper >= 0) {
+    const FocuserDevice::LimitBytes bytes = console_.device.ActiveLimitBytes();
+    if (bytes.lower >= 0 && bytes.upper >= 0) {
         // The box follows the limits as they were read back.
         const QSignalBlocker quiet(chkLimits);
-        chkLimits->setChecked(lower > 0 || upper > 0);
+        chkLimits->setChecked(bytes.lower > 0 || bytes.upper > 0);
     }
     console_.messages.show(MsgIcon::Warning, console_.appTitle, reset.reason);
 }

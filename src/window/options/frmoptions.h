@@ -70,7 +70,6 @@ private:
 
     void BuildControls();
     int UnitsIndex(const QString& name) const;
-    bool LimitsActive();
     bool QuickCalibrationAvailable();
     bool ValidateScaleFactor();
     bool ValidateAlpacaPort();

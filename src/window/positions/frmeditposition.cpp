@@ -1,11 +1,10 @@
 #include "window/positions/frmeditposition.h"
 
-#include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/motionstate.h"
-#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "core/settings/savedpositionlist.h"
+#include "core/units/positionunits.h"
 #include "window/app/console.h"
 #include "window/ui/messagebox.h"
 
@@ -312,14 +311,14 @@ void frmEditPosition::RealignByCounter(int editedRow) {
         return;
     }
     const FocuserSettings& settings = console_.settings;
-    qint32 calibrated = 0;
-    if (console_.commands.GetCalibrated(calibrated) != 0) {
+    const std::optional<qint32> calibrated = console_.device.ReadCalibratedInPlace();
+    if (!calibrated) {
         console_.messages.show(MsgIcon::Warning, console_.appTitle,
                                QStringLiteral("The focuser did not answer; nothing was realigned."),
                                MsgButtons::Ok);
         return;
     }
-    if (calibrated == 0) {
+    if (*calibrated == 0) {
         console_.messages.show(MsgIcon::Warning, console_.appTitle,
                                QStringLiteral("Please Calibrate your focuser first."),
                                MsgButtons::Ok);
