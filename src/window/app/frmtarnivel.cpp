@@ -34,6 +34,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace tarnivel {
@@ -42,6 +43,7 @@ namespace {
 
 constexpr int kComPorts = 16;
 constexpr int kPollIntervalMs = 50;
+constexpr int kSettleRetryMs = 5;
 constexpr int kLogoTopTwips = 120;
 constexpr int kIndicatorTopTwips = 80;
 // Room above the frames for the logos and the moving indicator.
@@ -774,10 +776,18 @@ void frmTarnivel::GuestMoveStarted() {
 
 void frmTarnivel::GuestStop() {
     cmdStop_Click();
-    // The client watches IsMoving: the clean-up and the position after the stop come now
-    // rather than at the next ticks, unless the halt came inside a command's wait.
-    if (console_.link.Busy() || !console_.link.LinkOpen())
+    SettleGuestStop();
+}
+
+void frmTarnivel::SettleGuestStop() {
+    // The client watches IsMoving: the clean-up and the position after the stop come as soon
+    // as no tick or command waits, rather than at the tick's next readout.
+    if (!console_.link.LinkOpen() || !console_.device.State().stopping)
         return;
+    if (console_.link.Busy() || inputGate->Holding()) {
+        QTimer::singleShot(kSettleRetryMs, this, [this] { SettleGuestStop(); });
+        return;
+    }
     if (console_.motion.GotoDone)
         GotoCleanUp();
     DisplayPosition();

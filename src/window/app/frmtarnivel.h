@@ -141,6 +141,8 @@ private:
     void ClearShortNote();
     // A goto ended (ran out, stopped or lost): the device's clean-up, the controls back.
     void GotoCleanUp();
+    // After a network halt: the clean-up and a position read once the line is free.
+    void SettleGuestStop();
     void StepMove(int sign);
     // The step entry as a number when it is a valid step (numeric and above 0).
     bool ReadStep(double& value) const;
