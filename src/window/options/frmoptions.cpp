@@ -190,6 +190,7 @@ void frmOptions::BuildControls() {
         Named(new QCheckBox(QStringLiteral("Serve Alpaca on port"), fraAlpaca), "chkServeAlpaca");
     txtAlpacaPort = Named(new QLineEdit(fraAlpaca), "txtAlpacaPort");
     txtAlpacaPort->setMaxLength(5);
+    txtAlpacaPort->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
     {
         const auto single = [](QGroupBox* frame, QWidget* w) {
             auto* l = new QVBoxLayout(frame);
@@ -219,6 +220,7 @@ void frmOptions::BuildControls() {
         auto* a = new QHBoxLayout(fraAlpaca);
         a->addWidget(chkServeAlpaca);
         a->addWidget(txtAlpacaPort);
+        a->addStretch(1);
         g->addWidget(fraAlpaca, 4, 0, 1, 3);
     }
 
