@@ -207,8 +207,8 @@ AlpacaResult DeviceAlpacaFocuser::WaitConnected() {
 AlpacaFocuserStatus DeviceAlpacaFocuser::Read() const {
     const DeviceState& state = device_.State();
     AlpacaFocuserStatus status;
-    status.connected = state.connected() && state.ready() && !state.lost();
-    status.connecting = state.connected() && !state.ready() && !state.lost();
+    status.connected = !guestLeft_ && state.connected() && state.ready() && !state.lost();
+    status.connecting = !guestLeft_ && state.connected() && !state.ready() && !state.lost();
     status.moving = state.moving();
     status.position = state.clientPosition;
     status.maxStep = state.clientMax;
@@ -262,6 +262,11 @@ AlpacaFocuserStatus DeviceAlpacaFocuser::Read() const {
 AlpacaResult DeviceAlpacaFocuser::Connect() {
     return OnDevice([this]() -> AlpacaResult {
         const DeviceState& state = device_.State();
+        if (device_.Hosted()) {
+            const Outcome joined = device_.Connect();
+            guestLeft_ = guestLeft_ && !joined.ok();
+            return Refused(kAlpacaDriverError, joined);
+        }
         if (state.connected() && !state.lost())
             return {};
         // A lost port is closed first, so connect opens it afresh.
@@ -278,6 +283,10 @@ AlpacaResult DeviceAlpacaFocuser::Connect() {
 AlpacaResult DeviceAlpacaFocuser::Disconnect() {
     return OnDevice(
         [this]() -> AlpacaResult {
+            if (device_.Hosted()) {
+                guestLeft_ = true;
+                return {};
+            }
             if (!device_.State().connected() && !device_.State().lost())
                 return {};
             return Refused(kAlpacaDriverError, device_.Disconnect());

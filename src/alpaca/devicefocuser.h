@@ -74,6 +74,10 @@ private:
     std::optional<ProgramFolder> folder_;
     std::atomic<int> waiting_{0};
     std::atomic<bool> closed_{false};
+    // A client of the console disconnected: the console stays connected, but the clients see
+    // what a disconnect shows them, as from the daemon, until one connects again. The
+    // device's thread only.
+    bool guestLeft_ = false;
     std::function<void(const QString&, bool)> messages_;
     mutable QMutex mutex_;
     QWaitCondition changed_;

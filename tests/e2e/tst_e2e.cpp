@@ -508,6 +508,13 @@ void TestEndToEnd::consoleServesAlpaca() {
         QTest::mouseClick(w.cmdStop, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(idle(w, m), 3000);
         QTRY_COMPARE_WITH_TIMEOUT(Alpaca(port, "GET", "ismoving").value("Value"), false, 3000);
+        // A client that leaves leaves the console connected.
+        QCOMPARE(Alpaca(port, "PUT", "connected", "Connected=False").value("ErrorNumber"), 0);
+        QCOMPARE(Alpaca(port, "GET", "connected").value("Value"), false);
+        QCOMPARE(Alpaca(port, "PUT", "move", "Position=205001").value("ErrorNumber"), 1031);
+        QVERIFY(app.console().link.LinkOpen());
+        QCOMPARE(Alpaca(port, "PUT", "connected", "Connected=True").value("ErrorNumber"), 0);
+        QCOMPARE(Alpaca(port, "GET", "connected").value("Value"), true);
 
         watcher.onOptions([&refused, port](frmOptions& dialog) {
             refused = Alpaca(port, "PUT", "move", "Position=205000");

@@ -309,6 +309,7 @@ public:
     void DisconnectedInPlace();
     // Guests' verbs go to host's engine from now on (null: none).
     void SetHost(DeviceHost* host) { host_ = host; }
+    bool Hosted() const { return host_ != nullptr; }
     // The window's read of the Calibrated flag (0 when the read failed), with the stored travel
     // of a calibrated focuser, in place; the travel stays unknown when a read fails, or when
     // the registers disagree twice (disagreement then says so, for the status line).
