@@ -49,7 +49,7 @@ void FocuserDevice::Init() {
     // A chore (a status cycle, a scale read, a limits switch) waits while a goto runs: its
     // commands would otherwise come between the goto's stages and delay each of them.
     chorePacer_->hold = [this] { return motion_.GotoMode == kGotoModeGoto; };
-    readout_ = [this] { ServedReadout(); };
+    readout_ = [this] { ReadPosition(); };
     // Not before the probe has answered: a connect that fails for want of its second attempt
     // would cost more than an abort that waits for it.
     link_.SetRequestWaiting([this] { return state_.connected() && scheduler_->RequestWaiting(); });
@@ -69,7 +69,7 @@ void FocuserDevice::Init() {
         if (deferRead_)
             positionDue_ = true;
         else
-            ServedReadout();
+            ReadPosition();
     });
 }
 

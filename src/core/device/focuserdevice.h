@@ -72,16 +72,14 @@ struct GotoEnd {
     QString failure;
 };
 
-// A served device's connection. A lost port leaves it connected, and ready if it was, until
-// the client disconnects: the client is told of the loss, not shown a focuser never connected.
-// The window connects its device in place, never through Connect(), yet its port can be lost.
+// A device's connection. A lost port leaves it connected, and ready if it was, until the
+// client disconnects: the client is told of the loss, not shown a focuser never connected.
 enum class LinkState {
     Closed,
     Connecting, // the handshake answered; the calibration, limits and status are being read
     Ready,
     LostConnecting,
     LostReady,
-    LostInPlace,
 };
 
 // A read missed now and then is no fault; a controller silent for 10 seconds is.
@@ -100,10 +98,7 @@ struct DeviceState {
                link == LinkState::LostConnecting || link == LinkState::LostReady;
     }
     bool ready() const { return link == LinkState::Ready || link == LinkState::LostReady; }
-    bool lost() const {
-        return link == LinkState::LostConnecting || link == LinkState::LostReady ||
-               link == LinkState::LostInPlace;
-    }
+    bool lost() const { return link == LinkState::LostConnecting || link == LinkState::LostReady; }
     bool answering() const { return answers == AnswerState::Answering; }
     bool silent() const { return answers == AnswerState::Silent; }
     int position = 0;
@@ -235,8 +230,9 @@ public:
     void SetReadout(std::function<void()> readout) { readout_ = std::move(readout); }
     const std::function<void()>& Readout() const { return readout_; }
     void DisplayPosition();
-    // The device's own read, without a readout.
-    void ReadPosition();
+    // The device's own read of the position, without a readout, noted as every front end's
+    // read is (NotePositionRead); -1 when unanswered (the last good position stays).
+    int ReadPosition();
 
     // The temperature-and-fan cycle: the three sensors, the fan's state, the automatic rule
     // of the fan mode (asked once the reads are done) and its fan command. Waits (one
@@ -380,9 +376,6 @@ public:
     // The probe of the window's connect on the open port; when the controller answers, the
     // device is connected (ConnectedInPlace).
     bool ProbeInPlace();
-    // Reads the position and notes it as every front end does; -1 when unanswered (the last
-    // good position stays).
-    int ReadPositionInPlace();
     // The connect's reads on either side of ReadTravelInPlace: first the sensors fitted,
     // after it the auto-stop and the active limits, switching an auto-stop found off on.
     void ReadSensorsInPlace();
@@ -449,7 +442,6 @@ private:
     // The running goto ends here and now: a stop frame, then the usual clean-up.
     void EndGotoWithAStop();
     void StartGotoRaw(int raw, std::optional<int> overshoot = std::nullopt);
-    void ServedReadout();
     // The one rule of a position read, whoever read it: -1 counts towards silence.
     void NotePositionRead(int p);
     void ResetConnectionState(bool connected);

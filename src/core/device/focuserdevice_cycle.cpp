@@ -42,18 +42,14 @@ bool FocuserDevice::NoteLost() {
     if (!link_.LinkOpen() || !link_.port().connectionLost() || lostReported_)
         return false;
     lostReported_ = true;
-    state_.link = state_.ready()       ? LinkState::LostReady
-                  : state_.connected() ? LinkState::LostConnecting
-                                       : LinkState::LostInPlace;
+    // Both the served connect and the window's mark the device connected before anything
+    // can notice a lost port.
+    state_.link = state_.ready() ? LinkState::LostReady : LinkState::LostConnecting;
     TempCompLost();
     EndMotionAsStopped();
     Tell(kLostText, true);
     Notify();
     return true;
-}
-
-void FocuserDevice::ServedReadout() {
-    ReadPositionInPlace();
 }
 
 void FocuserDevice::NotePositionRead(int p) {
@@ -119,19 +115,19 @@ void FocuserDevice::Tick() {
         GiveUpSilentMove();
     } else if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
         positionDue_ = false;
-        ServedReadout();
+        ReadPosition();
     } else if (motion_.GotoMode == kGotoModeGoto) {
         deferRead_ = true;
         gotos_.RunStage();
         deferRead_ = false;
         if (motion_.GotoDone) {
             positionDue_ = false;
-            ServedReadout();
+            ReadPosition();
             FinishGoto();
             Notify();
         }
     } else if (!chore_.Valid() || state_.stopping) {
-        ServedReadout();
+        ReadPosition();
     }
     const qint64 now = link_.platform().nowMs();
     const bool statusTime =
@@ -193,7 +189,7 @@ void FocuserDevice::AfterChoreStep() {
 
 Sequence<bool> FocuserDevice::ConnectSteps(Pacer& pacer) {
     co_await ReadControllerSteps(pacer);
-    ServedReadout();
+    ReadPosition();
     co_await PumpEvents(pacer);
     // As the console's connect: the fan starts in manual mode, switched off.
     state_.fanMode = 0;

@@ -18,12 +18,6 @@ bool FocuserDevice::ProbeInPlace() {
     return true;
 }
 
-int FocuserDevice::ReadPositionInPlace() {
-    const int p = commands_.GetPosition();
-    NotePositionRead(p);
-    return p;
-}
-
 void FocuserDevice::ReadSensorsInPlace() {
     // Asked at every connect; the answers are not needed.
     qint32 count = 0;

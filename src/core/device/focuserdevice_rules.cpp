@@ -23,10 +23,10 @@ void FocuserDevice::DisplayPosition() {
         ReadPosition();
 }
 
-void FocuserDevice::ReadPosition() {
+int FocuserDevice::ReadPosition() {
     const int p = commands_.GetPosition();
-    if (p != -1)
-        motion_.CurrentPosition = p;
+    NotePositionRead(p);
+    return p;
 }
 
 Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int()> fanMode) {

@@ -97,8 +97,8 @@ void FocuserDevice::TearDown() {
 }
 
 Outcome FocuserDevice::Disconnect() {
-    // A guest that goes leaves the console connected.
-    if (host_ != nullptr || scheduler_ == nullptr || !state_.connected())
+    // The window's device (hosting the console's guests too) is disconnected in place.
+    if (scheduler_ == nullptr || !state_.connected())
         return Outcome::done();
     TearDown();
     link_.SetLinkOpen(false);
@@ -142,7 +142,7 @@ void FocuserDevice::StartGotoRaw(int raw, std::optional<int> overshoot) {
         // A goto under way is stopped and the focuser read, so the new one is planned from
         // where it really is and still ends from the approach side.
         EndGotoWithAStop();
-        ServedReadout();
+        ReadPosition();
     }
     compGotoTarget_.reset();
     state_.lastGoto.reset();
@@ -328,7 +328,7 @@ Outcome FocuserDevice::Sync(quint32 clientPosition) {
     if (commands_.SetPosition(scale_.ToRaw(clientPosition)) != 0)
         return Outcome::refused(kSilentText);
     tempComp_.ReferenceDue();
-    ServedReadout();
+    ReadPosition();
     return Outcome::done();
 }
 

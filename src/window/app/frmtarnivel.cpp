@@ -553,7 +553,7 @@ void frmTarnivel::cmdConnect_Click() {
     lblStatus->clear();
 
     // A failed read keeps the last known place, as the readout does.
-    console_.device.ReadPositionInPlace();
+    console_.device.ReadPosition();
 
     fraPositions->setEnabled(true);
     fraQuickAdjust->setEnabled(true);

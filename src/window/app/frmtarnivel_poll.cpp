@@ -188,7 +188,7 @@ void frmTarnivel::ClearShortNote() {
 }
 
 void frmTarnivel::DisplayPosition() {
-    const int p = console_.device.ReadPositionInPlace();
+    const int p = console_.device.ReadPosition();
     if (p == -1) {
         NumLED->setLive(false);
         return;
