@@ -164,7 +164,7 @@ private:
 
     qint64 now() const { return rig_.platform.nowMs(); }
     void pause(int ms) { rig_.platform.sleepMs(ms); }
-    void pump() { rig_.link.PumpEvents(); }
+    void pump() { rig_.link.platform().pumpEvents(); }
     void display() {
         const int p = rig_.commands.GetPosition();
         if (p != -1)

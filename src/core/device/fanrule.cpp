@@ -39,9 +39,11 @@ bool FanCommandDue(FanVerdict verdict, qint32 running) {
     return false;
 }
 
-void SendFanCommand(FocuserCommands& commands, FanVerdict verdict, qint32 running) {
+Sequence<bool> SendFanCommand(FocuserCommands& commands, Pacer& pacer, FanVerdict verdict,
+                              qint32 running) {
     if (FanCommandDue(verdict, running))
-        commands.SetFan(verdict == FanVerdict::Run);
+        co_await commands.SetFan(pacer, verdict == FanVerdict::Run);
+    co_return true;
 }
 
 } // namespace tarnivel

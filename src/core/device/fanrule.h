@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/device/temperaturelog.h"
+#include "core/seams/sequence.h"
 
 #include <QtGlobal>
 
@@ -21,6 +22,7 @@ FanVerdict DecideFan(int fanMode, const TemperatureReadings& celsius, int degree
 // 1 running, 0 stopped). A missing sensor always sends off.
 bool FanCommandDue(FanVerdict verdict, qint32 running);
 // Sends SetFan when FanCommandDue.
-void SendFanCommand(FocuserCommands& commands, FanVerdict verdict, qint32 running);
+Sequence<bool> SendFanCommand(FocuserCommands& commands, Pacer& pacer, FanVerdict verdict,
+                              qint32 running);
 
 } // namespace tarnivel

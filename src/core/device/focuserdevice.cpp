@@ -63,14 +63,17 @@ void FocuserDevice::Init() {
         if (!end.shortText.isEmpty())
             Tell(end.shortText, true);
     });
-    gotos_.setDisplayPosition([this] {
-        // Inside a goto tick the read goes to the next tick, a turn of the loop later: one
-        // command per tick, so an abort never waits behind two.
-        if (deferRead_)
-            positionDue_ = true;
-        else
-            ReadPosition();
-    });
+    gotos_.setDisplayPosition([this](Pacer& pacer) { return GotoReadout(pacer); });
+}
+
+Sequence<bool> FocuserDevice::GotoReadout(Pacer& pacer) {
+    // Inside a goto tick the read goes to the next tick, a turn of the loop later: one
+    // command per tick, so an abort never waits behind two.
+    if (deferRead_)
+        positionDue_ = true;
+    else
+        co_await ReadPosition(pacer);
+    co_return true;
 }
 
 FocuserDevice::~FocuserDevice() {

@@ -233,6 +233,7 @@ public:
     // The device's own read of the position, without a readout, noted as every front end's
     // read is (NotePositionRead); -1 when unanswered (the last good position stays).
     int ReadPosition();
+    Sequence<int> ReadPosition(Pacer& pacer);
 
     // The temperature-and-fan cycle: the three sensors, the fan's state, the automatic rule
     // of the fan mode (asked once the reads are done) and its fan command. Waits (one
@@ -307,8 +308,9 @@ public:
     void SetHost(DeviceHost* host) { host_ = host; }
     bool Hosted() const { return host_ != nullptr; }
     // The window's read of the Calibrated flag (0 when the read failed), with the stored travel
-    // of a calibrated focuser, in place; the travel stays unknown when a read fails, or when
-    // the registers disagree twice (disagreement then says so, for the status line).
+    // of a calibrated focuser; the travel stays unknown when a read fails, or when the
+    // registers disagree twice (disagreement then says so, for the status line).
+    Sequence<qint32> ReadTravel(Pacer& pacer, QString* disagreement = nullptr);
     qint32 ReadTravelInPlace(QString* disagreement = nullptr);
 
     // ---- Temperature compensation, switched from every front end --------------------------
@@ -374,16 +376,18 @@ public:
     // The controller's addresses as the settings give them.
     void AddressFromSettings();
     // The probe of the window's connect on the open port; when the controller answers, the
-    // device is connected (ConnectedInPlace).
-    bool ProbeInPlace();
-    // The connect's reads on either side of ReadTravelInPlace: first the sensors fitted,
-    // after it the auto-stop and the active limits, switching an auto-stop found off on.
-    void ReadSensorsInPlace();
-    void ReadAutoStopAndLimitsInPlace();
+    // device is connected (ConnectedInPlace). The connect's steps are sequences whose
+    // commands wait as the window's pacer spends command waits.
+    Sequence<bool> Probe(Pacer& pacer);
+    // The connect's reads on either side of ReadTravel: first the sensors fitted, after it
+    // the auto-stop and the active limits, switching an auto-stop found off on.
+    Sequence<bool> ReadSensors(Pacer& pacer);
+    Sequence<bool> ReadAutoStopAndLimits(Pacer& pacer);
     // The Calibrated flag; empty when the controller did not answer.
     std::optional<qint32> ReadCalibratedInPlace();
     // Whether the controller enforces an active limit (an unanswered read counts as none).
     bool ReadActiveLimitsInPlace();
+    Sequence<bool> ReadActiveLimits(Pacer& pacer);
     // The auto-stop flag (0 when unanswered).
     qint32 ReadAutoStopInPlace();
     // "major.minor" of the controller's firmware ("0.0" when unanswered).
@@ -402,11 +406,14 @@ public:
     // Every switch of the auto-stop: true when the controller confirmed it, which the state
     // then shows.
     bool WriteAutoStop(bool on);
-    // The jog's rate (0 ends it).
+    Sequence<bool> WriteAutoStop(Pacer& pacer, bool on);
+    // The jog's rate (0 ends it); the paced form for the poll tick.
     void SetJogRateInPlace(int rate);
+    Sequence<int> SetJogRate(Pacer& pacer, int rate);
     // The operator's stop, sent even inside another command's wait.
     void StopInPlace();
-    void SetFanInPlace(bool on);
+    // The fan switched by hand, sent by the poll tick.
+    Sequence<int> SetFan(Pacer& pacer, bool on);
     // The active limits' bytes as last set or read (-1 not known).
     struct LimitBytes {
         int lower = -1;
@@ -444,6 +451,8 @@ private:
     void StartGotoRaw(int raw, std::optional<int> overshoot = std::nullopt);
     // The one rule of a position read, whoever read it: -1 counts towards silence.
     void NotePositionRead(int p);
+    // The served goto's readout: deferred to the next tick inside a goto tick.
+    Sequence<bool> GotoReadout(Pacer& pacer);
     void ResetConnectionState(bool connected);
     void UpdateClientPosition();
     void Tick();

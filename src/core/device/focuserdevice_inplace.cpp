@@ -11,30 +11,34 @@ void FocuserDevice::AddressFromSettings() {
     commands_.Device2 = settings_.Device2;
 }
 
-bool FocuserDevice::ProbeInPlace() {
-    if (!commands_.ProbeFocuser())
-        return false;
+Sequence<bool> FocuserDevice::Probe(Pacer& pacer) {
+    const bool answered = co_await commands_.ProbeFocuser(pacer);
+    if (!answered)
+        co_return false;
     ConnectedInPlace();
-    return true;
+    co_return true;
 }
 
-void FocuserDevice::ReadSensorsInPlace() {
+Sequence<bool> FocuserDevice::ReadSensors(Pacer& pacer) {
     // Asked at every connect; the answers are not needed.
     qint32 count = 0;
-    commands_.GetSensorCount(count);
+    co_await commands_.GetSensorCount(pacer, count);
     for (int n = 1; n <= count; ++n) {
         qint32 slot = 0;
-        commands_.GetSensorSlot(n, slot);
+        co_await commands_.GetSensorSlot(pacer, n, slot);
     }
+    co_return true;
 }
 
-void FocuserDevice::ReadAutoStopAndLimitsInPlace() {
-    const qint32 autoStop = ReadAutoStopInPlace();
+Sequence<bool> FocuserDevice::ReadAutoStopAndLimits(Pacer& pacer) {
+    qint32 autoStop = 0;
+    co_await commands_.GetAutoStop(pacer, autoStop);
     // The commands keep the bytes read, so that gotos stay inside the limits.
-    ReadActiveLimitsInPlace();
+    co_await ReadActiveLimits(pacer);
     // Every connect leaves the controller's auto-stop on.
     if (autoStop == 0)
-        WriteAutoStop(true);
+        co_await WriteAutoStop(pacer, true);
+    co_return true;
 }
 
 std::optional<qint32> FocuserDevice::ReadCalibratedInPlace() {
@@ -45,11 +49,16 @@ std::optional<qint32> FocuserDevice::ReadCalibratedInPlace() {
 }
 
 bool FocuserDevice::ReadActiveLimitsInPlace() {
+    StraightPacer straight;
+    return ReadActiveLimits(straight).RunToEnd();
+}
+
+Sequence<bool> FocuserDevice::ReadActiveLimits(Pacer& pacer) {
     qint32 lower = 0;
     qint32 upper = 0;
-    commands_.GetLimitMin(lower);
-    commands_.GetLimitMax(upper);
-    return lower != 0 || upper != 0;
+    co_await commands_.GetLimitMin(pacer, lower);
+    co_await commands_.GetLimitMax(pacer, upper);
+    co_return lower != 0 || upper != 0;
 }
 
 qint32 FocuserDevice::ReadAutoStopInPlace() {
@@ -78,23 +87,34 @@ FocuserDevice::StatesReport FocuserDevice::ReadStatesReport() {
 }
 
 bool FocuserDevice::WriteAutoStop(bool on) {
-    if (commands_.SetAutoStop(on ? 1 : 0) != 0)
-        return false;
+    StraightPacer straight;
+    return WriteAutoStop(straight, on).RunToEnd();
+}
+
+Sequence<bool> FocuserDevice::WriteAutoStop(Pacer& pacer, bool on) {
+    const int value = on ? 1 : 0;
+    const int sent = co_await commands_.SetAutoStop(pacer, value);
+    if (sent != 0)
+        co_return false;
     state_.autoStop = on;
     Notify();
-    return true;
+    co_return true;
 }
 
 void FocuserDevice::SetJogRateInPlace(int rate) {
     commands_.MoveAtRate(rate);
 }
 
+Sequence<int> FocuserDevice::SetJogRate(Pacer& pacer, int rate) {
+    return commands_.MoveAtRate(pacer, rate);
+}
+
 void FocuserDevice::StopInPlace() {
     commands_.Stop();
 }
 
-void FocuserDevice::SetFanInPlace(bool on) {
-    commands_.SetFan(on);
+Sequence<int> FocuserDevice::SetFan(Pacer& pacer, bool on) {
+    return commands_.SetFan(pacer, on);
 }
 
 FocuserDevice::LimitBytes FocuserDevice::ActiveLimitBytes() const {

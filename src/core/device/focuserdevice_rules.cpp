@@ -24,27 +24,32 @@ void FocuserDevice::DisplayPosition() {
 }
 
 int FocuserDevice::ReadPosition() {
-    const int p = commands_.GetPosition();
+    StraightPacer straight;
+    return ReadPosition(straight).RunToEnd();
+}
+
+Sequence<int> FocuserDevice::ReadPosition(Pacer& pacer) {
+    const int p = co_await commands_.GetPosition(pacer);
     NotePositionRead(p);
-    return p;
+    co_return p;
 }
 
 Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int()> fanMode) {
     StatusReport report;
     for (int n = 1; n <= 3; ++n) {
         bool ok = false;
-        const double t = commands_.GetTemperature(n, &ok);
+        const double t = co_await commands_.GetTemperature(pacer, n, &ok);
         report.answered[n - 1] = ok;
         co_await PumpEvents(pacer);
         // A failed read yields 0.0, a temperature nobody measured: treat it as no reading.
         if (ok && t != kNotFittedTemperature)
             report.celsius[n - 1] = t;
     }
-    commands_.GetFanState(report.running);
+    co_await commands_.GetFanState(pacer, report.running);
     co_await PumpEvents(pacer);
     report.verdict = DecideFan(fanMode(), report.celsius, settings_.Degrees, settings_);
     report.commandSent = FanCommandDue(report.verdict, report.running);
-    SendFanCommand(commands_, report.verdict, report.running);
+    co_await SendFanCommand(commands_, pacer, report.verdict, report.running);
     for (size_t n = 0; n < 3; ++n) {
         // A read that failed says nothing of the sensor: the last good reading stays, stale.
         if (report.answered[n])
@@ -306,19 +311,23 @@ void FocuserDevice::ResetConnectionState(bool connected) {
 }
 
 qint32 FocuserDevice::ReadTravelInPlace(QString* disagreement) {
+    InlinePacer pacer(link_.platform());
+    return ReadTravel(pacer, disagreement).RunToEnd();
+}
+
+Sequence<qint32> FocuserDevice::ReadTravel(Pacer& pacer, QString* disagreement) {
     // Whatever scale follows comes from these reads, not from limits standing in for the ends.
     scaleOnLimits_ = false;
     qint32 calibrated = 0;
-    const bool flagRead = commands_.GetCalibrated(calibrated) == 0;
+    const bool flagRead = co_await commands_.GetCalibrated(pacer, calibrated) == 0;
     if (!flagRead)
         calibrated = 0;
     // An uncalibrated focuser's scale is the whole counter, known once the flag has been read.
     state_.scaleKnown = flagRead && (calibrated == 0 || calibrated == 1);
     if (calibrated != 1) {
         scale_ = PositionMap::FromController(false, 0);
-        return calibrated;
+        co_return calibrated;
     }
-    InlinePacer pacer(link_.platform());
     // As the served scale: registers that disagree are read once more, and a second
     // disagreement leaves the ends unknown (gotos unclamped) rather than wrong.
     for (int round = 0; round < 2; ++round) {
@@ -326,20 +335,25 @@ qint32 FocuserDevice::ReadTravelInPlace(QString* disagreement) {
         qint32 upper = 0;
         qint32 lower = 0;
         // Without both registers the ends are not known, and gotos are not clamped.
-        if (commands_.ReadRegister24(pacer, reg::MaxTravel, travel).RunToEnd() != 0 ||
-            commands_.ReadRegister24(pacer, reg::RealLimitMax, upper).RunToEnd() != 0 ||
-            commands_.ReadRegister24(pacer, reg::RealLimitMin, lower).RunToEnd() != 0)
+        const int travelRead = co_await commands_.ReadRegister24(pacer, reg::MaxTravel, travel);
+        if (travelRead != 0)
+            break;
+        const int upperRead = co_await commands_.ReadRegister24(pacer, reg::RealLimitMax, upper);
+        if (upperRead != 0)
+            break;
+        const int lowerRead = co_await commands_.ReadRegister24(pacer, reg::RealLimitMin, lower);
+        if (lowerRead != 0)
             break;
         if (PositionMap::ReadsAgree(calibrated, travel, lower, upper)) {
             scale_ = PositionMap::FromController(true, travel, upper);
-            return calibrated;
+            co_return calibrated;
         }
         if (round == 1 && disagreement)
             *disagreement = kEndsUnknownText;
     }
     scale_ = PositionMap::FromController(false, 0);
     state_.scaleKnown = false;
-    return calibrated;
+    co_return calibrated;
 }
 
 Sequence<Outcome> FocuserDevice::ReadScale(Pacer& pacer) {

@@ -30,10 +30,15 @@ constexpr int kTenThousandthsPerSixteenth = 625;
 FocuserCommands::FocuserCommands(FocuserLink& link) : link_(link) {}
 
 int FocuserCommands::GetPosition() {
+    StraightPacer straight;
+    return GetPosition(straight).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::GetPosition(Pacer& pacer) {
     qint32 value = 0;
-    if (link_.SendCommand(Device, msg::GetPosition, 0, kNoData, kThreeBytes, value) != 0)
-        return -1;
-    return value;
+    const int result =
+        co_await link_.Send(pacer, Device, msg::GetPosition, 0, kNoData, kThreeBytes, value);
+    co_return result == 0 ? value : -1;
 }
 
 int FocuserCommands::GotoPosition(int raw) {
@@ -51,10 +56,19 @@ int FocuserCommands::IsSlewDone(qint32& done) {
     return link_.SendCommand(Device, msg::IsSlewDone, 0, kNoData, kOneByte, done);
 }
 
+Sequence<int> FocuserCommands::IsSlewDone(Pacer& pacer, qint32& done) {
+    co_return co_await link_.Send(pacer, Device, msg::IsSlewDone, 0, kNoData, kOneByte, done);
+}
+
 int FocuserCommands::ApproachPosition(int raw) {
+    StraightPacer straight;
+    return ApproachPosition(straight, raw).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::ApproachPosition(Pacer& pacer, int raw) {
     qint32 unused = 0;
-    return link_.SendCommand(Device, msg::ApproachPosition, raw, kThreeBytes, 0, unused,
-                             Traffic::Motion);
+    co_return co_await link_.Send(pacer, Device, msg::ApproachPosition, raw, kThreeBytes, 0, unused,
+                                  Traffic::Motion);
 }
 
 int FocuserCommands::LimitByte(int position, int adjust) {
@@ -86,33 +100,51 @@ int FocuserCommands::SetLimitMax(int position, int adjust) {
 }
 
 int FocuserCommands::GetLimitMin(qint32& value) {
-    const int result = link_.SendCommand(Device, msg::GetLimitMin, 0, kNoData, kThreeBytes, value);
+    StraightPacer straight;
+    return GetLimitMin(straight, value).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::GetLimitMin(Pacer& pacer, qint32& value) {
+    const int result =
+        co_await link_.Send(pacer, Device, msg::GetLimitMin, 0, kNoData, kThreeBytes, value);
     if (result == 0)
         knownLimitMin_ = (value >> 16) & 0xFF;
-    return result;
+    co_return result;
 }
 
 int FocuserCommands::GetLimitMax(qint32& value) {
-    const int result = link_.SendCommand(Device, msg::GetLimitMax, 0, kNoData, kThreeBytes, value);
+    StraightPacer straight;
+    return GetLimitMax(straight, value).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::GetLimitMax(Pacer& pacer, qint32& value) {
+    const int result =
+        co_await link_.Send(pacer, Device, msg::GetLimitMax, 0, kNoData, kThreeBytes, value);
     if (result == 0)
         knownLimitMax_ = (value >> 16) & 0xFF;
-    return result;
+    co_return result;
 }
 
 int FocuserCommands::MoveAtRate(int rate) {
-    return SendRate(rate, rate != 0 ? Traffic::Motion : Traffic::Ordinary);
+    StraightPacer straight;
+    return MoveAtRate(straight, rate).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::MoveAtRate(Pacer& pacer, int rate) {
+    return SendRate(pacer, rate, rate != 0 ? Traffic::Motion : Traffic::Ordinary);
 }
 
 int FocuserCommands::Stop() {
-    return SendRate(0, Traffic::Stop);
+    StraightPacer straight;
+    return SendRate(straight, 0, Traffic::Stop).RunToEnd();
 }
 
-int FocuserCommands::SendRate(int rate, Traffic traffic) {
+Sequence<int> FocuserCommands::SendRate(Pacer& pacer, int rate, Traffic traffic) {
     qint32 unused = 0;
     const int id = rate >= 0 ? msg::MoveUp : msg::MoveDown;
     const qint64 magnitude = rate >= 0 ? static_cast<qint64>(rate) : -static_cast<qint64>(rate);
-    return link_.SendCommand(Device, id, static_cast<qint32>(magnitude & 0xFF), kOneByte, 0, unused,
-                             traffic);
+    co_return co_await link_.Send(pacer, Device, id, static_cast<qint32>(magnitude & 0xFF),
+                                  kOneByte, 0, unused, traffic);
 }
 
 double FocuserCommands::DecodeTemperature(qint32 replyValue) {
@@ -132,45 +164,77 @@ double FocuserCommands::DecodeTemperature(qint32 replyValue) {
 }
 
 double FocuserCommands::GetTemperature(int sensor, bool* ok) {
+    StraightPacer straight;
+    return GetTemperature(straight, sensor, ok).RunToEnd();
+}
+
+Sequence<double> FocuserCommands::GetTemperature(Pacer& pacer, int sensor, bool* ok) {
     // A failed read decodes from the preset 0 as 0.0 degrees; ok tells it from a real 0.0.
     qint32 value = 0;
-    const int result =
-        link_.SendCommand(Device, msg::GetTemperature, sensor - 1, kOneByte, kTwoBytes, value);
+    const int result = co_await link_.Send(pacer, Device, msg::GetTemperature, sensor - 1, kOneByte,
+                                           kTwoBytes, value);
     const double celsius = DecodeTemperature(value);
     const bool plausible = celsius == kNotFittedTemperature ||
                            (celsius >= kLowestCelsius && celsius <= kHighestCelsius);
     if (ok)
         *ok = result == 0 && plausible;
-    return plausible ? celsius : 0.0;
+    co_return plausible ? celsius : 0.0;
 }
 
 int FocuserCommands::SetFan(bool on) {
+    StraightPacer straight;
+    return SetFan(straight, on).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::SetFan(Pacer& pacer, bool on) {
     qint32 unused = 0;
-    return link_.SendCommand(Device2, msg::SetFan, on ? kFanOnByte : 0, kOneByte, 0, unused);
+    const int byte = on ? kFanOnByte : 0;
+    co_return co_await link_.Send(pacer, Device2, msg::SetFan, byte, kOneByte, 0, unused);
 }
 
 int FocuserCommands::GetFanState(qint32& running) {
+    StraightPacer straight;
+    return GetFanState(straight, running).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::GetFanState(Pacer& pacer, qint32& running) {
     qint32 value = running;
-    const int result = link_.SendCommand(Device2, msg::GetFanState, 0, kNoData, kOneByte, value);
+    const int result =
+        co_await link_.Send(pacer, Device2, msg::GetFanState, 0, kNoData, kOneByte, value);
     // Mapped even after a failure, from the caller's preset.
     running = value == kFanStoppedReply ? 0 : 1;
-    return result;
+    co_return result;
 }
 
 int FocuserCommands::GetSensorCount(qint32& count) {
-    return link_.SendCommand(Device, msg::GetSensorCount, 0, kNoData, kOneByte, count);
+    StraightPacer straight;
+    return GetSensorCount(straight, count).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::GetSensorCount(Pacer& pacer, qint32& count) {
+    co_return co_await link_.Send(pacer, Device, msg::GetSensorCount, 0, kNoData, kOneByte, count);
 }
 
 int FocuserCommands::GetSensorSlot(int n, qint32& slot) {
+    StraightPacer straight;
+    return GetSensorSlot(straight, n, slot).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::GetSensorSlot(Pacer& pacer, int n, qint32& slot) {
     const int result =
-        link_.SendCommand(Device, msg::GetSensorSlot, n - 1, kOneByte, kOneByte, slot);
+        co_await link_.Send(pacer, Device, msg::GetSensorSlot, n - 1, kOneByte, kOneByte, slot);
     // The controller counts slots from 0; the caller's preset moves up by one on failure too.
     slot = slot + 1;
-    return result;
+    co_return result;
 }
 
 int FocuserCommands::ReadRegister(int reg, qint32& value) {
-    return link_.SendCommand(Device, msg::ReadMemory, reg, kOneByte, kOneByte, value);
+    StraightPacer straight;
+    return ReadRegister(straight, reg, value).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::ReadRegister(Pacer& pacer, int reg, qint32& value) {
+    co_return co_await link_.Send(pacer, Device, msg::ReadMemory, reg, kOneByte, kOneByte, value);
 }
 
 int FocuserCommands::WriteRegister(int reg, int value) {
@@ -181,6 +245,10 @@ int FocuserCommands::WriteRegister(int reg, int value) {
 
 int FocuserCommands::GetCalibrated(qint32& value) {
     return ReadRegister(reg::Calibrated, value);
+}
+
+Sequence<int> FocuserCommands::GetCalibrated(Pacer& pacer, qint32& value) {
+    return ReadRegister(pacer, reg::Calibrated, value);
 }
 
 int FocuserCommands::SetCalibrated(int value) {
@@ -201,7 +269,8 @@ Sequence<int> FocuserCommands::ReadRegister24(Pacer& pacer, int firstRegister, q
     for (int i = 0; i < 3; ++i) {
         if (i > 0)
             co_await PumpEvents(pacer);
-        if (ReadRegister(firstRegister + i, bytes[i]) != 0)
+        const int read = co_await ReadRegister(pacer, firstRegister + i, bytes[i]);
+        if (read != 0)
             result = -1;
     }
     value = Join24(bytes);
@@ -250,29 +319,50 @@ int FocuserCommands::SetRealLimitMax(int value) {
 }
 
 int FocuserCommands::GetAutoStop(qint32& value) {
-    return link_.SendCommand(Device, msg::GetAutoStop, 0, kNoData, kOneByte, value);
+    StraightPacer straight;
+    return GetAutoStop(straight, value).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::GetAutoStop(Pacer& pacer, qint32& value) {
+    co_return co_await link_.Send(pacer, Device, msg::GetAutoStop, 0, kNoData, kOneByte, value);
 }
 
 int FocuserCommands::SetAutoStop(int value) {
+    StraightPacer straight;
+    return SetAutoStop(straight, value).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::SetAutoStop(Pacer& pacer, int value) {
     qint32 unused = 0;
-    return link_.SendCommand(Device, msg::SetAutoStop, value, kOneByte, 0, unused);
+    co_return co_await link_.Send(pacer, Device, msg::SetAutoStop, value, kOneByte, 0, unused);
 }
 
 int FocuserCommands::GetFirmwareVersion(qint32& major, qint32& minor) {
+    StraightPacer straight;
+    return GetFirmwareVersion(straight, major, minor).RunToEnd();
+}
+
+Sequence<int> FocuserCommands::GetFirmwareVersion(Pacer& pacer, qint32& major, qint32& minor) {
     qint32 value = 0;
     const int result =
-        link_.SendCommand(Device, msg::GetFirmwareVersion, 0, kNoData, kTwoBytes, value);
+        co_await link_.Send(pacer, Device, msg::GetFirmwareVersion, 0, kNoData, kTwoBytes, value);
     if (result == 0) {
         major = value / 256;
         minor = value % 256;
     }
-    return result;
+    co_return result;
 }
 
 bool FocuserCommands::ProbeFocuser() {
+    StraightPacer straight;
+    return ProbeFocuser(straight).RunToEnd();
+}
+
+Sequence<bool> FocuserCommands::ProbeFocuser(Pacer& pacer) {
     qint32 major = 0;
     qint32 minor = 0;
-    return GetFirmwareVersion(major, minor) == 0;
+    const int result = co_await GetFirmwareVersion(pacer, major, minor);
+    co_return result == 0;
 }
 
 double FocuserCommands::CelsiusToFahrenheit(double celsius) {

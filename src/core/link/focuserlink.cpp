@@ -22,6 +22,19 @@ QByteArray hex(const QByteArray& bytes) {
     return bytes.toHex(' ');
 }
 
+// A wait counted while it runs: also when the sequence waiting is dropped where it waits (its
+// front end closed), so that the line is never left marked busy.
+class Counted {
+public:
+    explicit Counted(int& count) : count_(count) { ++count_; }
+    ~Counted() { --count_; }
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+
+private:
+    int& count_;
+};
+
 } // namespace
 
 FocuserLink::FocuserLink(SerialPort& port, Platform& platform) : port_(port), platform_(platform) {}
@@ -46,15 +59,21 @@ QByteArray FocuserLink::CommandFrame(int device, int messageId, qint32 data, int
 
 int FocuserLink::SendCommand(int device, int messageId, qint32 data, int nData, int nReply,
                              qint32& value, Traffic traffic) {
+    return Send(inPlace_, device, messageId, data, nData, nReply, value, traffic).RunToEnd();
+}
+
+Sequence<int> FocuserLink::Send(Pacer& pacer, int device, int messageId, qint32 data, int nData,
+                                int nReply, qint32& value, Traffic traffic) {
+    Pacer& waits = pacer.SpendsCommandWaits() ? pacer : inPlace_;
     if (!linkOpen_)
-        return -1;
+        co_return -1;
     if (nData < 0 || nData > kMaxDataBytes || nReply < 0 || nReply > kMaxReplyBytes)
-        return -1;
+        co_return -1;
     if (Busy() && traffic != Traffic::Stop) {
         // A handler run by the pump of another command's wait: its frame would take that
         // command's answer away.
         qCWarning(lcLink) << "message" << messageId << "refused inside another command's wait";
-        return -1;
+        co_return -1;
     }
     if (traffic == Traffic::Stop)
         ++stopCount_;
@@ -66,23 +85,25 @@ int FocuserLink::SendCommand(int device, int messageId, qint32 data, int nData, 
         // every later answer one question behind. A stop does not wait for quiet: its own
         // frame drops what came before it, and a late answer does not fit its empty reply.
         if (unsettled_ && traffic != Traffic::Stop)
-            Settle();
+            co_await Settle(waits);
         if (traffic == Traffic::Motion && StoppedSince(stopsAtStart))
-            return -1;
+            co_return -1;
         QByteArray reply;
-        const QScopedValueRollback<quint64> own(ownExchange_, ++exchanges_);
-        ++waiting_;
-        // A successful exchange holds exactly nReply bytes.
-        const int result = Transact(frame, reply, nReply + 1, kReceiveLimit);
-        --waiting_;
+        int result = -1;
+        {
+            const QScopedValueRollback<quint64> own(ownExchange_, ++exchanges_);
+            const Counted waiting(waiting_);
+            // A successful exchange holds exactly nReply bytes.
+            result = co_await Transact(waits, frame, reply, nReply + 1, kReceiveLimit);
+        }
         if (result != 0) {
             unsettled_ = true;
             // The motor has been told to stop after this frame: sending it again would
             // undo the stop.
             if (traffic == Traffic::Motion && StoppedSince(stopsAtStart))
-                return -1;
+                co_return -1;
             if (traffic != Traffic::Stop && requestWaiting_ && requestWaiting_())
-                return -1;
+                co_return -1;
             continue;
         }
         if (nReply >= 1) {
@@ -91,12 +112,13 @@ int FocuserLink::SendCommand(int device, int messageId, qint32 data, int nData, 
                 decoded = decoded * 256 + static_cast<quint8>(c);
             value = decoded;
         }
-        return 0;
+        co_return 0;
     }
-    return -1;
+    co_return -1;
 }
 
-int FocuserLink::Transact(const QByteArray& frame, QByteArray& reply, int count, int limit) {
+Sequence<int> FocuserLink::Transact(Pacer& waits, const QByteArray& frame, QByteArray& reply,
+                                    int count, int limit) {
     qCDebug(lcLink) << "frame" << hex(frame);
     SendText(frame);
     reply.clear();
@@ -104,9 +126,10 @@ int FocuserLink::Transact(const QByteArray& frame, QByteArray& reply, int count,
     // every byte that came.
     for (int i = 1; i <= count; ++i) {
         char c = 0;
-        if (ReceiveChar(c, limit) != 0) {
+        const int received = co_await ReceiveChar(waits, c, limit);
+        if (received != 0) {
             qCDebug(lcLink) << "answer" << hex(reply) << "then time-out";
-            return -1;
+            co_return -1;
         }
         reply.append(c);
     }
@@ -114,20 +137,21 @@ int FocuserLink::Transact(const QByteArray& frame, QByteArray& reply, int count,
         // More came than was asked for: the '#' was a data byte of a longer answer, or this
         // answer ran into another one. Either way these bytes answer some other question.
         qCDebug(lcLink) << "answer" << hex(reply) << "followed by more";
-        return -1;
+        co_return -1;
     }
     if (count >= 1 && reply.back() != kTerminator) {
         // The controller's answer is shorter or longer than asked for; drop one more
         // character so that a simply late byte does not open the next answer.
         char extra = 0;
-        if (ReceiveChar(extra, limit) == 0)
+        const int received = co_await ReceiveChar(waits, extra, limit);
+        if (received == 0)
             reply.append(extra);
         qCDebug(lcLink) << "answer" << hex(reply) << "without terminator";
-        return -1;
+        co_return -1;
     }
     qCDebug(lcLink) << "answer" << hex(reply);
     reply.chop(1);
-    return 0;
+    co_return 0;
 }
 
 void FocuserLink::SendText(const QByteArray& text) {
@@ -150,15 +174,25 @@ void FocuserLink::DropWaiting(const char* why) {
         qCDebug(lcLink) << "dropped" << hex(dropped) << why;
 }
 
-void FocuserLink::Settle() {
-    const QScopedValueRollback<quint64> own(ownExchange_, ++exchanges_);
-    ++waiting_;
+Sequence<bool> FocuserLink::Settle(Pacer& waits) {
+    bool settled = false;
+    {
+        const QScopedValueRollback<quint64> own(ownExchange_, ++exchanges_);
+        const Counted waiting(waiting_);
+        settled = co_await WaitForQuiet(waits);
+    }
+    if (settled)
+        unsettled_ = false;
+    co_return settled;
+}
+
+Sequence<bool> FocuserLink::WaitForQuiet(Pacer& waits) {
     const qint64 start = platform_.nowMs();
     qint64 quietSince = start;
     bool settled = !port_.isOpen();
     while (!settled) {
-        platform_.sleepMs(kCharPacingMs);
-        PumpEvents();
+        co_await Pause(waits, kCharPacingMs);
+        co_await tarnivel::PumpEvents(waits);
         if (exchanges_ != ownExchange_ || !port_.isOpen())
             break;
         const qint64 now = platform_.nowMs();
@@ -168,20 +202,18 @@ void FocuserLink::Settle() {
         }
         settled = now - quietSince >= kQuietGapMs || now - start >= kSettleLimitMs;
     }
-    --waiting_;
-    if (settled)
-        unsettled_ = false;
+    co_return settled;
 }
 
-int FocuserLink::ReceiveChar(char& out, int limit) {
+Sequence<int> FocuserLink::ReceiveChar(Pacer& waits, char& out, int limit) {
     qint64 counter = 0;
     for (;;) {
-        platform_.sleepMs(kCharPacingMs);
-        PumpEvents();
+        co_await Pause(waits, kCharPacingMs);
+        co_await tarnivel::PumpEvents(waits);
         // A stop went out inside this wait and took the line: what arrives from now on is
         // no answer to this frame.
         if (ownExchange_ != 0 && exchanges_ != ownExchange_)
-            return -1;
+            co_return -1;
         counter += kPollCredit;
         // A port that closed itself (device gone) counts as an empty poll, so the wait ends
         // in the ordinary time-out.
@@ -189,16 +221,12 @@ int FocuserLink::ReceiveChar(char& out, int limit) {
             const int b = port_.readByte();
             if (b >= 0) {
                 out = static_cast<char>(b);
-                return 0;
+                co_return 0;
             }
         }
         if (counter >= limit)
-            return -1;
+            co_return -1;
     }
-}
-
-void FocuserLink::PumpEvents() {
-    platform_.pumpEvents();
 }
 
 } // namespace tarnivel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/seams/sequence.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 #include <functional>
@@ -7,7 +9,6 @@
 namespace tarnivel {
 
 class SerialPort;
-class Platform;
 
 // Protocol constants of the pass-through frame.
 inline constexpr int kCharPacingMs = 11;   // sleep after every character sent and before every poll
@@ -50,6 +51,10 @@ public:
     // only a stop is sent; anything else fails at once without a frame.
     int SendCommand(int device, int messageId, qint32 data, int nData, int nReply, qint32& value,
                     Traffic traffic = Traffic::Ordinary);
+    // The same exchange as a sequence. The polls while it waits for the answer go to pacer
+    // when it spends command waits (the window's loop), else they run in place.
+    Sequence<int> Send(Pacer& pacer, int device, int messageId, qint32 data, int nData, int nReply,
+                       qint32& value, Traffic traffic = Traffic::Ordinary);
 
     // A command is waiting for its answer (events pumped now run inside that wait).
     bool Busy() const { return waiting_ > 0; }
@@ -57,12 +62,12 @@ public:
     // move the focuser only while the count is unchanged.
     quint64 StopCount() const { return stopCount_; }
     bool StoppedSince(quint64 count) const { return stopCount_ != count; }
-    int Transact(const QByteArray& frame, QByteArray& reply, int count, int limit);
+    Sequence<int> Transact(Pacer& waits, const QByteArray& frame, QByteArray& reply, int count,
+                           int limit);
     // Writes the frame paced; whatever arrived before its last byte cannot answer it and is
     // dropped just before that byte.
     void SendText(const QByteArray& text);
-    int ReceiveChar(char& out, int limit);
-    void PumpEvents();
+    Sequence<int> ReceiveChar(Pacer& waits, char& out, int limit);
     // A failed attempt left the line in doubt: the next frame waits for quiet first.
     bool Unsettled() const { return unsettled_; }
 
@@ -75,10 +80,12 @@ private:
     void DropWaiting(const char* why);
     // Waits, events pumped, until the line has been quiet for kQuietGapMs, dropping what
     // comes; a stop sent meanwhile ends the wait (it settled the line its own way).
-    void Settle();
+    Sequence<bool> Settle(Pacer& waits);
+    Sequence<bool> WaitForQuiet(Pacer& waits);
 
     SerialPort& port_;
     Platform& platform_;
+    InlinePacer inPlace_{platform_};
     bool linkOpen_ = false;
     std::function<bool()> requestWaiting_;
     int waiting_ = 0;

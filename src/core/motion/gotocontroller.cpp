@@ -3,10 +3,10 @@
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/motionstate.h"
-#include "core/units/positionunits.h"
 #include "core/seams/platform.h"
 #include "core/seams/soundplayer.h"
 #include "core/settings/focusersettings.h"
+#include "core/units/positionunits.h"
 
 #include <QLoggingCategory>
 #include <algorithm>
@@ -44,7 +44,7 @@ GotoController::GotoController(FocuserCommands& commands, const FocuserSettings&
     : commands_(commands), settings_(settings), motion_(motion), sound_(sound),
       platform_(platform) {}
 
-void GotoController::setDisplayPosition(std::function<void()> displayPosition) {
+void GotoController::setDisplayPosition(std::function<Sequence<bool>(Pacer&)> displayPosition) {
     displayPosition_ = std::move(displayPosition);
 }
 
@@ -64,21 +64,20 @@ bool GotoController::MotionGateOpen() const {
     return !motionGate_ || motionGate_();
 }
 
-void GotoController::DisplayPosition() {
-    if (displayPosition_) {
-        displayPosition_();
-        return;
-    }
+Sequence<bool> GotoController::DisplayPosition(Pacer& pacer) {
+    if (displayPosition_)
+        co_return co_await displayPosition_(pacer);
     // Without a readout the position is still kept current for the direction decisions.
-    ReadPosition();
+    co_return co_await ReadPosition(pacer);
 }
 
-void GotoController::ReadPosition() {
+Sequence<bool> GotoController::ReadPosition(Pacer& pacer) {
     // A failed read keeps the last good position: -1 would read as a position just below
     // zero and send the focuser the wrong way.
-    const int p = commands_.GetPosition();
+    const int p = co_await commands_.GetPosition(pacer);
     if (p != -1)
         motion_.CurrentPosition = p;
+    co_return p != -1;
 }
 
 bool GotoController::EndIfStopped() {
@@ -138,57 +137,64 @@ bool GotoController::StartGoto(int target, quint64 stopCount, std::optional<int>
 }
 
 void GotoController::RunStage() {
+    StraightPacer straight;
+    RunStage(straight).RunToEnd();
+}
+
+Sequence<bool> GotoController::RunStage(Pacer& pacer) {
     if (motion_.GotoMode != kGotoModeGoto || EndIfStopped())
-        return;
+        co_return false;
     switch (motion_.GotoStage) {
     case kStageStart: {
-        ReadPosition();
+        co_await ReadPosition(pacer);
         const int finalDirection = DirectionTo(motion_.GotoIntermediate, motion_.GotoTarget);
         const int outDirection = DirectionTo(motion_.CurrentPosition, motion_.GotoIntermediate);
         if (finalDirection == outDirection) {
             // The focuser already lies beyond the overshoot point: the final move alone
             // arrives from the approach side.
             motion_.GotoStage = kStageFinalMove;
-            return;
+            co_return true;
         }
         // STOP may have been handled inside the position read.
         if (EndIfStopped() || !MotionGateOpen())
-            return;
+            co_return false;
         motion_.MotionDirection = outDirection;
-        if (commands_.ApproachPosition(motion_.GotoIntermediate) != 0 && !MotionGateOpen())
-            return; // given up for a request that waits: tried again at the next stage
+        const int sent = co_await commands_.ApproachPosition(pacer, motion_.GotoIntermediate);
+        if (sent != 0 && !MotionGateOpen())
+            co_return false; // given up for a request that waits: tried again at the next stage
         motion_.GotoStage = kStageFirstMoveRunning;
-        return;
+        co_return true;
     }
     case kStageFirstMoveRunning:
     case kStageFinalMoveRunning: {
         qint32 done = 0;
-        commands_.IsSlewDone(done);
-        DisplayPosition();
+        co_await commands_.IsSlewDone(pacer, done);
+        co_await DisplayPosition(pacer);
         if (done != 0)
             motion_.GotoStage += 1;
-        return;
+        co_return true;
     }
     case kStageFinalMove: {
-        ReadPosition();
+        co_await ReadPosition(pacer);
         if (EndIfStopped() || !MotionGateOpen())
-            return;
+            co_return false;
         motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, motion_.GotoTarget);
-        if (commands_.ApproachPosition(motion_.GotoTarget) != 0 && !MotionGateOpen())
-            return;
+        const int sent = co_await commands_.ApproachPosition(pacer, motion_.GotoTarget);
+        if (sent != 0 && !MotionGateOpen())
+            co_return false;
         motion_.GotoStage = kStageFinalMoveRunning;
-        return;
+        co_return true;
     }
     case kStageFinish:
         PlayEndSound();
-        DisplayPosition();
+        co_await DisplayPosition(pacer);
         if (gotoFinished_)
             gotoFinished_(motion_.CurrentPosition, motion_.GotoTarget);
         ClearGoto();
         motion_.GotoDone = true;
-        return;
+        co_return true;
     default:
-        return;
+        co_return false;
     }
 }
 
@@ -212,12 +218,12 @@ Sequence<bool> GotoController::GotoAndWaitPaced(int target, quint64 stopCount, P
     };
     // A turn of the front end's loop between any two commands and right before the move:
     // a cancel or an abort read there comes before the move, not after it.
-    DisplayPosition();
+    co_await DisplayPosition(pacer);
     co_await PumpEvents(pacer);
     motion_.GotoDone = false;
     if (settings_.SlewingSound)
         PlaySlewSound(kBegSlew, false, true);
-    DisplayPosition();
+    co_await DisplayPosition(pacer);
     co_await PumpEvents(pacer);
     if (!interrupted()) {
         motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, target);
@@ -231,7 +237,7 @@ Sequence<bool> GotoController::GotoAndWaitPaced(int target, quint64 stopCount, P
 
     qint32 done = 0;
     while (done == 0) {
-        DisplayPosition();
+        co_await DisplayPosition(pacer);
         co_await PumpEvents(pacer);
         if (interrupted()) {
             motion_.JogRate = 0;
@@ -260,7 +266,7 @@ Sequence<bool> GotoController::GotoAndWaitPaced(int target, quint64 stopCount, P
         co_await PumpThenPause(pacer, kGotoSettleSliceMs);
     if (!wasCalibrating)
         PlayEndSound();
-    DisplayPosition();
+    co_await DisplayPosition(pacer);
     motion_.JogRate = 0;
     motion_.GotoDone = false;
     co_return true;

@@ -33,7 +33,7 @@ public:
                    SoundPlayer& sound, Platform& platform);
 
     // Reads the position and shows it (the main window's readout); used by the waits.
-    void setDisplayPosition(std::function<void()> displayPosition);
+    void setDisplayPosition(std::function<Sequence<bool>(Pacer&)> displayPosition);
     // Told where a staged goto that ran to its end stopped and where it was sent (raw
     // positions); they differ when an end stop or an active limit stopped it short.
     void setGotoFinished(std::function<void(int reached, int target)> gotoFinished);
@@ -54,8 +54,10 @@ public:
     // The raw point a goto from current to target passes before its final approach, or empty
     // when it goes straight.
     std::optional<int> OvershootPoint(int current, int target, std::optional<int> overshoot) const;
-    // One step of the staged goto, run once per poll tick while GotoMode is Goto.
+    // One step of the staged goto, run once per poll tick while GotoMode is Goto; its commands
+    // wait as pacer spends command waits.
     void RunStage();
+    Sequence<bool> RunStage(Pacer& pacer);
     void ClearGoto();
     // Moves in one move and waits for the controller to report it done. Returns false
     // when a running calibration was cancelled meanwhile (motion stopped, limits cleared)
@@ -70,8 +72,8 @@ public:
     void PlayEndSound();
 
 private:
-    void DisplayPosition();
-    void ReadPosition();
+    Sequence<bool> DisplayPosition(Pacer& pacer);
+    Sequence<bool> ReadPosition(Pacer& pacer);
     bool MotionGateOpen() const;
     // After a stop the goto ends where it is; the next poll tick tidies up as after STOP.
     bool EndIfStopped();
@@ -81,7 +83,7 @@ private:
     MotionState& motion_;
     SoundPlayer& sound_;
     Platform& platform_;
-    std::function<void()> displayPosition_;
+    std::function<Sequence<bool>(Pacer&)> displayPosition_;
     std::function<void(int, int)> gotoFinished_;
     std::function<bool()> motionGate_;
     std::function<TravelBounds()> travelBounds_;

@@ -35,6 +35,11 @@ public:
     // Asked when a wait is over: true keeps the sequence waiting past its time until Release,
     // so that it never puts its commands between those of something that must not be split.
     std::function<bool()> hold;
+    // The waits inside a command go back to the loop as well: the window's, whose only
+    // handler that may send meanwhile is a stop, which the link lets through.
+    bool commandWaits = false;
+
+    bool SpendsCommandWaits() const override { return commandWaits; }
 
     bool WaitInPlace(int) override { return false; }
     void Resume(int ms, std::coroutine_handle<> next) override {

@@ -22,6 +22,10 @@ public:
     // returns false when the wait is to be spent elsewhere: then Resume follows.
     virtual bool WaitInPlace(int ms) = 0;
     virtual void Resume(int ms, std::coroutine_handle<> next) = 0;
+    // Whether the polls inside a command's wait for its answer are spent here too. A front end
+    // whose requests may not run while a command waits (the served ones: a verb would find
+    // the line taken) keeps them in place on the link's platform, a command at a time.
+    virtual bool SpendsCommandWaits() const { return false; }
 };
 
 // Sleeps and pumps on the platform: the window's waits, byte for byte as before.

@@ -9,7 +9,8 @@
 
 namespace tarnivel {
 
-// The device's timers on a Qt event loop (the Alpaca server's QCoreApplication).
+// Timers on a Qt event loop: the served device's (the Alpaca server's QCoreApplication) and
+// the console window's poll tick.
 class QtScheduler final : public QObject, public Scheduler {
 public:
     QtScheduler() = default;

@@ -19,6 +19,7 @@ Application::Application(const ProgramFolder& folder, std::optional<int> servePo
                folder_.logFileName()),
       window_(console_, folder_.settingsPath()) {
     console_.RunModal = [](QDialog& dialog) { dialog.exec(); };
+    console_.scheduler = &scheduler_;
     messages_.setParent(&window_);
     console_.ServeAlpaca = [this](int port) -> QString {
         hub_.reset();

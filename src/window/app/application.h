@@ -6,6 +6,7 @@
 #include "core/device/focuserdevice.h"
 #include "core/settings/programfolder.h"
 #include "platform/qt/qtplatform.h"
+#include "platform/qt/qtscheduler.h"
 #include "platform/qt/qtserialport.h"
 #include "platform/qt/qtsoundplayer.h"
 #include "window/app/console.h"
@@ -44,6 +45,7 @@ private:
     // Declared in the order they must be built: each one uses those above it.
     ProgramFolder folder_;
     QtPlatform platform_;
+    QtScheduler scheduler_;
     QtSerialPort port_;
     QtSoundPlayer sound_;
     QtMessageBox messages_;

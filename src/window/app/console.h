@@ -44,6 +44,9 @@ struct Console {
     // Filled by the main window.
     std::function<void(bool)> EnableMotionControls;
     InputGate* inputGate = nullptr;
+    // The window's event loop as timers: the poll tick's waits go back to it. None in the
+    // tests on virtual time, whose waits run in place.
+    Scheduler* scheduler = nullptr;
     // Shows a dialog modally; tests replace it with a script that drives the dialog.
     std::function<void(QDialog&)> RunModal;
     // Serves the device to Alpaca clients on a TCP port, or stops (0); returns why it could

@@ -98,7 +98,7 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
 
     console_.device.SetReadout([this] { DisplayPosition(); });
     console_.EnableMotionControls = [this](bool enabled) { EnableMotionControls(enabled); };
-    console_.gotos.setDisplayPosition([this] { DisplayPosition(); });
+    console_.gotos.setDisplayPosition([this](Pacer& pacer) { return DisplayPosition(pacer); });
     console_.gotos.setGotoFinished(
         [this](int reached, int target) { GotoFinished(reached, target); });
 
@@ -108,6 +108,10 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
 }
 
 frmTarnivel::~frmTarnivel() {
+    // A tick or a connect waiting on the loop goes first: it holds a wait on the input gate.
+    if (enginePacer_)
+        enginePacer_->Cancel();
+    engine_.Reset();
     // The shared console outlives the window; leave it nothing that points here.
     console_.device.SetReadout(nullptr);
     console_.EnableMotionControls = nullptr;
@@ -508,6 +512,8 @@ void frmTarnivel::cmdConnect_Click() {
     FocuserSettings& s = console_.settings;
     FocuserLink& link = console_.link;
     SerialPort& port = link.port();
+    if (engine_.Valid())
+        return;
 
     cmdConnect->setEnabled(false);
     // A close asked for during an earlier attempt belongs to that attempt.
@@ -520,7 +526,6 @@ void frmTarnivel::cmdConnect_Click() {
         return;
     }
     DisconnectRequested = false;
-    const InputGate::Scope connecting(*inputGate);
     port.open(s.COMport);
     if (!port.isOpen()) {
         // The box keeps its one sentence; which device and why go to the status line.
@@ -531,10 +536,17 @@ void frmTarnivel::cmdConnect_Click() {
         return;
     }
     link.SetLinkOpen(true);
-    if (!console_.device.ProbeInPlace()) {
+    RunOnEngine(ConnectSteps(EnginePacer()));
+}
+
+Sequence<bool> frmTarnivel::ConnectSteps(Pacer& pacer) {
+    const InputGate::Scope connecting(*inputGate);
+    FocuserLink& link = console_.link;
+    const bool answered = co_await console_.device.Probe(pacer);
+    if (!answered) {
         console_.messages.show(MsgIcon::Error, console_.appTitle,
                                QStringLiteral("Cannot find focuser on port"));
-        port.close();
+        link.port().close();
         link.SetLinkOpen(false);
         cmdConnect->setEnabled(true);
         // The operator closed the window while the probe ran; with no connection left to
@@ -543,7 +555,7 @@ void frmTarnivel::cmdConnect_Click() {
             DisconnectRequested = false;
             UnloadWindow();
         }
-        return;
+        co_return false;
     }
 
     cboComPort->setEnabled(false);
@@ -553,7 +565,7 @@ void frmTarnivel::cmdConnect_Click() {
     lblStatus->clear();
 
     // A failed read keeps the last known place, as the readout does.
-    console_.device.ReadPosition();
+    co_await console_.device.ReadPosition(pacer);
 
     fraPositions->setEnabled(true);
     fraQuickAdjust->setEnabled(true);
@@ -561,8 +573,8 @@ void frmTarnivel::cmdConnect_Click() {
     cmdStop->setEnabled(true);
     cmdOptions->setEnabled(true);
 
-    CheckControllerState();
-    temperatures->UpdateStatus();
+    co_await CheckControllerState(pacer);
+    co_await temperatures->UpdateStatus(pacer);
     temperatures->cmdManual_Click();
 
     rateTimer->setInterval(kPollIntervalMs);
@@ -571,19 +583,20 @@ void frmTarnivel::cmdConnect_Click() {
     console_.cursor.setBusy(false);
     cmdDisconnect->setEnabled(true);
     console_.device.ReadyInPlace();
+    co_return true;
 }
 
-void frmTarnivel::CheckControllerState() {
+Sequence<bool> frmTarnivel::CheckControllerState(Pacer& pacer) {
     FocuserDevice& device = console_.device;
-    device.ReadSensorsInPlace();
+    co_await device.ReadSensors(pacer);
     // The travel and the limits are read here so that gotos stay inside them.
     QString disagreement;
-    const qint32 calibrated = device.ReadTravelInPlace(&disagreement);
+    const qint32 calibrated = co_await device.ReadTravel(pacer, &disagreement);
     if (!disagreement.isEmpty())
         lblStatus->setText(disagreement);
-    device.ReadAutoStopAndLimitsInPlace();
+    co_await device.ReadAutoStopAndLimits(pacer);
     if (calibrated != 0)
-        return;
+        co_return true;
     // The operator reads and answers the box; the wait cursor would say otherwise.
     console_.cursor.setBusy(false);
     console_.messages.show(MsgIcon::Warning, console_.appTitle,
@@ -591,6 +604,7 @@ void frmTarnivel::CheckControllerState() {
                                           "\r\n\r\n"
                                           "Click on Options and then proceed with Calibrate."));
     console_.cursor.setBusy(true);
+    co_return false;
 }
 
 void frmTarnivel::cmdDisconnect_Click() {

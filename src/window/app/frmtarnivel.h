@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
+#include <optional>
 
 class QComboBox;
 class QGroupBox;
@@ -41,7 +42,8 @@ public:
     void FillPortList(int selectedIndex);
     void cboComPort_Click();
     void cmdConnect_Click();
-    void CheckControllerState();
+    // The connect's reads of the controller's state (sensors, travel, auto-stop, limits).
+    Sequence<bool> CheckControllerState(Pacer& pacer);
     void cmdDisconnect_Click();
     void SetDisconnectedState();
     void EnableMotionControls(bool enabled);
@@ -53,6 +55,7 @@ public:
     // ---- Poll cycle ------------------------------------------------------------------------
     void RateTimer_Timer();
     void DisplayPosition();
+    Sequence<bool> DisplayPosition(Pacer& pacer);
     void ClearGoto();
     // A staged goto ran to its end; the status line says so when it stopped short.
     void GotoFinished(int reached, int target);
@@ -149,8 +152,25 @@ private:
     // The step entry, given in the units of oldScaleFactor, in the present display units.
     void ConvertStepEntry(double oldScaleFactor);
 
+    // The connect once the port is open: the probe, the reads, the first status update.
+    Sequence<bool> ConnectSteps(Pacer& pacer);
+    // The tick after its deferred requests: the goto's stage, the jog, the readout, the
+    // temperatures and the fan.
+    Sequence<bool> TickSteps(Pacer& pacer, int rate, quint64 stopCount);
+    // What spends the waits of the connect and the tick: the window's loop when the program
+    // gives a scheduler; in place otherwise (the tests' virtual time, where a test acts inside
+    // a wait from the platform's pump).
+    Pacer& EnginePacer();
+    // Runs the connect or a tick; one at a time, as the input gate holds every other request
+    // while one runs.
+    void RunOnEngine(Sequence<bool> steps);
+    void AfterEngineStep();
+
     Console& console_;
     QString settingsPath_;
+    std::optional<TimerPacer> enginePacer_;
+    std::optional<InlinePacer> inPlacePacer_;
+    Sequence<bool> engine_;
     LoadResult loadResult_;
     bool optionsOpen_ = false;
     bool unloading_ = false;

@@ -35,47 +35,79 @@ int sign(int v) {
 } // namespace
 
 void frmTarnivel::RateTimer_Timer() {
-    FocuserSettings& s = console_.settings;
-    MotionState& m = console_.motion;
-    GotoController& gotos = console_.gotos;
-
     // Fired inside another command's wait (the editor's ReAlign, STOP's own command): any
     // frame now would take that command's answer. The timer stays armed; the next tick
     // does the work.
-    if (console_.link.Busy())
+    if (console_.link.Busy() || engine_.Valid())
         return;
 
     // The tick never re-enters itself, and a jog press or release arriving while its
     // commands wait is seen consistently at the next tick.
     rateTimer->setEnabled(false);
-    // A dialog opened from inside the tick would hold the tick until it closed.
-    std::optional<InputGate::Scope> ticking(std::in_place, *inputGate);
-    int rate = m.JogRate;
+    int rate = console_.motion.JogRate;
     const quint64 stopCount = console_.link.StopCount();
+    {
+        // A dialog opened from inside the tick would hold the tick until it closed.
+        const InputGate::Scope ticking(*inputGate);
+        if (NoteLostConnection())
+            rate = 0;
 
-    if (NoteLostConnection())
-        rate = 0;
+        if (DisconnectRequested) {
+            RunDisconnect();
+            return;
+        }
 
-    if (DisconnectRequested) {
-        RunDisconnect();
-        return;
+        if (console_.motion.GotoDone)
+            GotoCleanUp();
     }
-
-    if (m.GotoDone)
-        GotoCleanUp();
 
     // The dialog is modal and the poll cycle stays stopped while it is open.
     if (OptionsRequested) {
-        ticking.reset();
         ShowOptions();
         rateTimer->setEnabled(true);
         console_.device.TickedInPlace();
         return;
     }
 
+    // The rest waits for the controller's answers: on the window's loop when the program runs,
+    // so that a file chooser or a message box is never a loop inside the tick's wait.
+    RunOnEngine(TickSteps(EnginePacer(), rate, stopCount));
+}
+
+Pacer& frmTarnivel::EnginePacer() {
+    if (console_.scheduler == nullptr) {
+        if (!inPlacePacer_)
+            inPlacePacer_.emplace(console_.platform);
+        return *inPlacePacer_;
+    }
+    if (!enginePacer_) {
+        enginePacer_.emplace(*console_.scheduler);
+        enginePacer_->commandWaits = true;
+        enginePacer_->afterStep = [this] { AfterEngineStep(); };
+    }
+    return *enginePacer_;
+}
+
+void frmTarnivel::RunOnEngine(Sequence<bool> steps) {
+    engine_ = std::move(steps);
+    engine_.Start();
+    AfterEngineStep();
+}
+
+void frmTarnivel::AfterEngineStep() {
+    if (engine_.Valid() && engine_.Done())
+        engine_.Reset();
+}
+
+Sequence<bool> frmTarnivel::TickSteps(Pacer& pacer, int rate, quint64 stopCount) {
+    const InputGate::Scope ticking(*inputGate);
+    FocuserSettings& s = console_.settings;
+    MotionState& m = console_.motion;
+    GotoController& gotos = console_.gotos;
+
     if (m.GotoMode == kGotoModeGoto) {
         ClearShortNote();
-        gotos.RunStage();
+        co_await gotos.RunStage(pacer);
     }
     // A STOP handled inside the goto's commands also ends a jog asked for before it.
     if (console_.link.StoppedSince(stopCount))
@@ -99,7 +131,7 @@ void frmTarnivel::RateTimer_Timer() {
                 gotos.PlayEndSound();
             else if (s.SlewingSound)
                 gotos.PlaySlewSound(QStringLiteral("BegSlew"), false, true);
-            console_.device.SetJogRateInPlace(rate);
+            co_await console_.device.SetJogRate(pacer, rate);
             // STOP cut into the jog's own command and has the last word on the wire.
             if (console_.link.StoppedSince(stopCount))
                 rate = 0;
@@ -111,17 +143,17 @@ void frmTarnivel::RateTimer_Timer() {
         ++StatusTicks;
         if (m.CalibrationRunning) {
             if (DisplayRefreshTicks >= kCalibrationRefreshTicks) {
-                DisplayPosition();
+                co_await DisplayPosition(pacer);
                 DisplayRefreshTicks = 0;
             }
         } else {
             const int frequency = PositionUpdateFrequency(s.Frequency);
             if (DisplayRefreshTicks >= kRefreshPerSecondBase / frequency) {
-                DisplayPosition();
+                co_await DisplayPosition(pacer);
                 DisplayRefreshTicks = 0;
             }
             if (StatusTicks >= kStatusBase / frequency) {
-                temperatures->UpdateStatus();
+                co_await temperatures->UpdateStatus(pacer);
                 StatusTicks = 0;
                 // Compensation moves only here, between whole ticks, when nothing else
                 // moves; it is an ordinary goto with its final approach.
@@ -141,12 +173,13 @@ void frmTarnivel::RateTimer_Timer() {
             picLogo->setPixmap(imgLogo.at(AnimationFrame));
         }
 
-        temperatures->SendQueuedFanCommand();
+        co_await temperatures->SendQueuedFanCommand(pacer);
     }
 
     if (rateTimer->interval() > 0)
         rateTimer->setEnabled(true);
     console_.device.TickedInPlace();
+    co_return true;
 }
 
 bool frmTarnivel::NoteLostConnection() {
@@ -188,15 +221,21 @@ void frmTarnivel::ClearShortNote() {
 }
 
 void frmTarnivel::DisplayPosition() {
-    const int p = console_.device.ReadPosition();
+    StraightPacer straight;
+    DisplayPosition(straight).RunToEnd();
+}
+
+Sequence<bool> frmTarnivel::DisplayPosition(Pacer& pacer) {
+    const int p = co_await console_.device.ReadPosition(pacer);
     if (p == -1) {
         NumLED->setLive(false);
-        return;
+        co_return false;
     }
     const FocuserSettings& s = console_.settings;
     // The readout has segments for a point only, whatever mark the operator's locale uses.
     NumLED->setText(FormatPositionText(p, s.ScaleFactor, s.Decimals, QLocale::c()));
     NumLED->setLive(true);
+    co_return true;
 }
 
 void frmTarnivel::ClearGoto() {

@@ -206,15 +206,18 @@ void TemperaturePanel::UpdateToolTips() {
 }
 
 void TemperaturePanel::UpdateStatus() {
+    InlinePacer pacer(console_.platform);
+    UpdateStatus(pacer).RunToEnd();
+}
+
+Sequence<bool> TemperaturePanel::UpdateStatus(Pacer& pacer) {
+    // The reads give events a turn, so the mode is read only once they are done.
+    const StatusReport report =
+        co_await console_.device.ReadStatus(pacer, [this] { return FanMode; });
     const int degrees = console_.settings.Degrees;
     const auto toDisplay = [degrees](double celsius) {
         return degrees == 0 ? celsius : FocuserCommands::CelsiusToFahrenheit(celsius);
     };
-
-    InlinePacer pacer(console_.platform);
-    // The reads give events a turn, so the mode is read only once they are done.
-    const StatusReport report =
-        console_.device.ReadStatus(pacer, [this] { return FanMode; }).RunToEnd();
     for (int n = 1; n <= 3; ++n) {
         const TemperatureReading& c = report.celsius[n - 1];
         txtTemp[n - 1]->setEnabled(report.answered[n - 1]);
@@ -247,6 +250,7 @@ void TemperaturePanel::UpdateStatus() {
     Q_EMIT statusUpdated(Now(), report.celsius, FanMode, !optFan[0]->isChecked(),
                          console_.motion.CurrentPosition, compMove);
     ShowTempComp();
+    co_return true;
 }
 
 void TemperaturePanel::ShowTempComp() {
@@ -373,16 +377,20 @@ void TemperaturePanel::DisableFanControls() {
 }
 
 void TemperaturePanel::SendQueuedFanCommand() {
-    // Taken before sending: SetFan pumps events, and a click arriving meanwhile must stay
-    // queued for the next tick rather than be cleared with this one.
+    StraightPacer straight;
+    SendQueuedFanCommand(straight).RunToEnd();
+}
+
+Sequence<bool> TemperaturePanel::SendQueuedFanCommand(Pacer& pacer) {
+    // Taken before sending: SetFan gives events a turn, and a click arriving meanwhile must
+    // stay queued for the next tick rather than be cleared with this one.
     const int request = FanRequest;
     if (request == 0)
-        return;
+        co_return false;
     FanRequest = 0;
-    if (request == -1)
-        console_.device.SetFanInPlace(false);
-    else if (request == 1)
-        console_.device.SetFanInPlace(true);
+    if (request == -1 || request == 1)
+        co_await console_.device.SetFan(pacer, request == 1);
+    co_return true;
 }
 
 bool TemperaturePanel::txtSensorLimit_Validate(int n) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/device/temperaturelog.h"
+#include "core/seams/sequence.h"
 #include "window/ui/quietcall.h"
 
 #include <QDateTime>
@@ -35,6 +36,8 @@ public:
 
     // One temperature, fan and log cycle (at connect and every 500 \ Frequency ticks).
     void UpdateStatus();
+    // The same, its commands waiting as pacer spends command waits (the poll tick's).
+    Sequence<bool> UpdateStatus(Pacer& pacer);
     void cmdManual_Click();
     void cmdAuto_Click(int n); // n = 1..3
     void optFan_Click(int index);
@@ -49,6 +52,7 @@ public:
     void cmdMarkFocus_Click();
     // Sends a queued manual fan command, if any (poll tick).
     void SendQueuedFanCommand();
+    Sequence<bool> SendQueuedFanCommand(Pacer& pacer);
     // Takes the limit typed into txtSensorLimit n (1..3). False, after telling the
     // operator and putting the focus back into the box, when the text is blank or not a
     // number; the limit then stays as it was.

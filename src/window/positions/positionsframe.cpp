@@ -3,9 +3,9 @@
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
 #include "core/motion/motionstate.h"
-#include "core/units/positionunits.h"
 #include "core/settings/focusersettings.h"
 #include "core/settings/savedpositionlist.h"
+#include "core/units/positionunits.h"
 #include "window/app/console.h"
 #include "window/positions/frmeditposition.h"
 #include "window/ui/inputgate.h"
@@ -263,7 +263,7 @@ void PositionsFrame::cmdGoto_Click() {
     const int target = list.ItemData(list.ListIndex());
     // A dialog opened from the pump would keep the goto from starting until it closed.
     const InputGate::Scope starting(console_.inputGate);
-    console_.link.PumpEvents();
+    console_.platform.pumpEvents();
     console_.device.BeginGoto(target, stopCount);
 }
 

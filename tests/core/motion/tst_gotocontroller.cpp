@@ -28,15 +28,17 @@ sim::SimConfig wideTravel(qint64 startPosition) {
 // The goto engine on the simulated controller, with a readout that refreshes the position
 // the way the main window does.
 struct GotoRig {
+    Sequence<bool> Display() {
+        ++displays;
+        const int p = sim.commands.GetPosition();
+        if (p != -1)
+            motion.CurrentPosition = p;
+        co_return p != -1;
+    }
     explicit GotoRig(const sim::SimConfig& config)
         : sim(config), gotos(sim.commands, settings, motion, sound, sim.platform) {
         sim.connect();
-        gotos.setDisplayPosition([this] {
-            ++displays;
-            const int p = sim.commands.GetPosition();
-            if (p != -1)
-                motion.CurrentPosition = p;
-        });
+        gotos.setDisplayPosition([this](Pacer&) { return Display(); });
         // Each ApproachPosition as "target direction", with the direction the engine
         // announced when the frame went out.
         sim.model.onExchange = [this](const QByteArray& frame, const QByteArray&) {

@@ -1,5 +1,6 @@
 // Jogging, the up-down step control, step moves, STOP by Esc and the moving indicator.
 
+#include "virtualscheduler.h"
 #include "windowrig.h"
 
 #include "core/link/focuserlink.h"
@@ -59,6 +60,7 @@ private Q_SLOTS:
     void stopWhileAPlotDialogIsOpen();
     void fileChooserOpenedInATickHoldsNoLegBack();
     void stopDropsAClickHeldByTheTick();
+    void tickWaitsOnTheLoop();
 };
 
 void TestManualAdjust::jogWithinOneTickSendsNothing_data() {
@@ -512,6 +514,43 @@ void TestManualAdjust::stopDropsAClickHeldByTheTick() {
     r.tick(5);
     QCOMPARE(r.countMessage(23), 0);
     QCOMPARE(r.rig->sim.model.position(), quint32(100000));
+}
+
+// With the program's scheduler the tick's waits for answers are turns of the window's own
+// loop, never a loop inside the tick; STOP clicked meanwhile goes out at once and ends the goto.
+void TestManualAdjust::tickWaitsOnTheLoop() {
+    WindowRig r;
+    r.w->show();
+    r.connectTo(1);
+    r.tick();
+    VirtualScheduler loop(r.rig->sim.platform);
+    r.rig->console.scheduler = &loop;
+    const auto tickEnded = [&] { return r.w->rateTimer->isArmed(); };
+    r.w->txtAdjust->setText("0.5");
+    r.w->cmdIncrement->click();
+    r.clearFrames();
+    const int pumps = r.rig->sim.platform.pumpCalls;
+    r.tick();
+    QCOMPARE(r.frames(), QStringList{"50 01 12 01 00 00 00 03"});
+    QVERIFY(r.rig->sim.link.Busy());
+    QVERIFY(!tickEnded());
+    QVERIFY(loop.RunUntil(tickEnded, 2000));
+    QCOMPARE(r.frames(), (QStringList{"50 01 12 01 00 00 00 03", "50 04 12 17 02 DC AF 00"}));
+    QCOMPARE(r.rig->sim.platform.pumpCalls, pumps);
+
+    r.clearFrames();
+    r.tick();
+    QCOMPARE(r.frames(), QStringList{"50 01 12 13 00 00 00 01"});
+    QTest::mouseClick(r.w->cmdStop, Qt::LeftButton);
+    QCOMPARE(r.frames(), (QStringList{"50 01 12 13 00 00 00 01", kStopFrame}));
+    QVERIFY(loop.RunUntil(tickEnded, 2000));
+    r.tick();
+    QVERIFY(loop.RunUntil(tickEnded, 2000));
+    // The interrupted query is asked once more, as it is when STOP comes inside a wait in place.
+    QCOMPARE(r.frames(), (QStringList{"50 01 12 13 00 00 00 01", kStopFrame,
+                                      "50 01 12 13 00 00 00 01", "50 01 12 01 00 00 00 03"}));
+    QCOMPARE(r.rig->motion.GotoMode, GotoKind::None);
+    QVERIFY(r.w->cmdIncrement->isEnabled());
 }
 
 QTEST_MAIN(TestManualAdjust)
