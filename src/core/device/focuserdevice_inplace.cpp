@@ -1,6 +1,6 @@
-// The console's in-place exchanges: the window's own commands, which wait as every command of
-// its engine does (sleeping in slices and pumping events), so that its handlers reach the
-// controller only through the device.
+// The console's own exchanges: the window's commands, so that its handlers reach the controller
+// only through the device. The sequences wait as the window's pacer spends command waits (its
+// loop); the others in place, sleeping in slices and pumping events.
 
 #include "core/device/focuserdevice.h"
 

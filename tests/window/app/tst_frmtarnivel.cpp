@@ -1,6 +1,7 @@
 // The main window: start-up, connection and its refusals, control states, the poll cycle,
 // the deferred disconnect and close, the options exchange, and the mended faults.
 
+#include "virtualscheduler.h"
 #include "windowrig.h"
 
 #include "core/link/focusercommands.h"
@@ -81,6 +82,7 @@ private Q_SLOTS:
     void connectRefused_data();
     void connectRefused();
     void connectConversation();
+    void connectWaitsOnTheLoop();
     void connectUncalibratedWarns();
     void connectWithRegistersThatDisagree();
     void connectSwitchesAutoStopOn();
@@ -287,35 +289,36 @@ void TestFrmTarnivel::connectRefused() {
     QCOMPARE(r.rig->settings.COMport, comPort);
 }
 
+// The connect on ReadyController(): two sensors fitted, two slot reads.
+const QStringList kConnectFrames = {
+    "50 01 12 FE 00 00 00 02", // firmware version: the probe
+    "50 01 12 01 00 00 00 03", // position
+    "50 01 12 2B 00 00 00 01", // sensor count
+    "50 02 12 2E 00 00 00 01", // slots 1 and 2
+    "50 02 12 2E 01 00 00 01",
+    "50 02 12 30 40 00 00 01", // calibrated flag (register 0x40)
+    "50 02 12 30 41 00 00 01", // its travel (0x41..0x43)
+    "50 02 12 30 42 00 00 01", "50 02 12 30 43 00 00 01",
+    "50 02 12 30 47 00 00 01", // its real upper limit (0x47..0x49)
+    "50 02 12 30 48 00 00 01", "50 02 12 30 49 00 00 01",
+    "50 02 12 30 44 00 00 01", // its real lower limit (0x44..0x46)
+    "50 02 12 30 45 00 00 01", "50 02 12 30 46 00 00 01",
+    "50 01 12 EE 00 00 00 01", // auto-stop
+    "50 01 12 1C 00 00 00 03", // lower limit
+    "50 01 12 1D 00 00 00 03", // upper limit
+    "50 02 12 26 00 00 00 02", // temperatures 1..3
+    "50 02 12 26 01 00 00 02", "50 02 12 26 02 00 00 02",
+    "50 01 13 28 00 00 00 01", // fan state, on the fan address
+};
+
 void TestFrmTarnivel::connectConversation() {
     WindowRig r;
     r.connectTo(1);
     QVERIFY(r.rig->messages.shown.isEmpty());
     QVERIFY(r.rig->sim.link.LinkOpen());
 
-    // Two sensors fitted: two slot reads.
-    const QStringList expected = {
-        "50 01 12 FE 00 00 00 02", // firmware version: the probe
-        "50 01 12 01 00 00 00 03", // position
-        "50 01 12 2B 00 00 00 01", // sensor count
-        "50 02 12 2E 00 00 00 01", // slots 1 and 2
-        "50 02 12 2E 01 00 00 01",
-        "50 02 12 30 40 00 00 01", // calibrated flag (register 0x40)
-        "50 02 12 30 41 00 00 01", // its travel (0x41..0x43)
-        "50 02 12 30 42 00 00 01", "50 02 12 30 43 00 00 01",
-        "50 02 12 30 47 00 00 01", // its real upper limit (0x47..0x49)
-        "50 02 12 30 48 00 00 01", "50 02 12 30 49 00 00 01",
-        "50 02 12 30 44 00 00 01", // its real lower limit (0x44..0x46)
-        "50 02 12 30 45 00 00 01", "50 02 12 30 46 00 00 01",
-        "50 01 12 EE 00 00 00 01", // auto-stop
-        "50 01 12 1C 00 00 00 03", // lower limit
-        "50 01 12 1D 00 00 00 03", // upper limit
-        "50 02 12 26 00 00 00 02", // temperatures 1..3
-        "50 02 12 26 01 00 00 02", "50 02 12 26 02 00 00 02",
-        "50 01 13 28 00 00 00 01", // fan state, on the fan address
-    };
     const QStringList frames = r.frames();
-    QCOMPARE(frames, expected);
+    QCOMPARE(frames, kConnectFrames);
     QCOMPARE(r.rig->motion.CurrentPosition, 100000);
 
     // The fan-off queued by the manual mode goes out with the first tick, and the timer
@@ -326,6 +329,22 @@ void TestFrmTarnivel::connectConversation() {
     QCOMPARE(r.tick(), 1);
     QCOMPARE(r.frames(), QStringList{"50 02 13 27 00 00 00 00"});
     QCOMPARE(r.rig->cursor.changes, (QList<bool>{true, false}));
+}
+
+// With the program's scheduler the connect's waits are turns of the window's loop: no pump
+// of events inside them, and the same conversation.
+void TestFrmTarnivel::connectWaitsOnTheLoop() {
+    WindowRig r;
+    VirtualScheduler loop(r.rig->sim.platform);
+    r.rig->console.scheduler = &loop;
+    const int pumps = r.rig->sim.platform.pumpCalls;
+    r.connectTo(1);
+    QCOMPARE(r.frames(), QStringList{"50 01 12 FE 00 00 00 02"});
+    QVERIFY(r.rig->sim.link.Busy());
+    QVERIFY(loop.RunUntil([&] { return r.w->rateTimer->isArmed(); }, 10000));
+    QCOMPARE(r.frames(), kConnectFrames);
+    QCOMPARE(r.rig->sim.platform.pumpCalls, pumps);
+    QCOMPARE(r.rig->motion.CurrentPosition, 100000);
 }
 
 void TestFrmTarnivel::connectUncalibratedWarns() {
