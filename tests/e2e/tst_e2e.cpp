@@ -223,6 +223,11 @@ void stepUp(frmTarnivel& w, const QString& step) {
     QTest::mouseClick(w.cmdIncrement, Qt::LeftButton);
 }
 
+// The connect runs on the window's loop: it has ended, connected or not.
+bool connectEnded(const frmTarnivel& w) {
+    return w.cmdDisconnect->isEnabled() || w.cmdConnect->isEnabled();
+}
+
 bool idle(frmTarnivel& w, MotionState& m) {
     return w.fraPositions->isEnabled() && w.cmdOptions->isEnabled() && m.GotoStage == 0;
 }
@@ -419,6 +424,7 @@ void TestEndToEnd::stepGotoAndCloseWhileConnected() {
         QCOMPARE(w.cboComPort->currentText(), QStringLiteral("COM1"));
 
         QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(connectEnded(w), 10000);
         QVERIFY(app.console().link.LinkOpen());
         QCOMPARE(m.CurrentPosition, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(w.NumLED->text().trimmed(), QStringLiteral("5000"), 3000);
@@ -498,6 +504,7 @@ void TestEndToEnd::consoleServesAlpaca() {
                  QStringLiteral("The console is not connected to the focuser: press Connect in "
                                 "Tarnivel first."));
         QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(connectEnded(w), 10000);
         QCOMPARE(Alpaca(port, "PUT", "connected", "Connected=True").value("ErrorNumber"), 0);
         QCOMPARE(Alpaca(port, "GET", "position?ClientID=1").value("Value"), 205001);
 
@@ -560,6 +567,7 @@ void TestEndToEnd::earlyStopEndsTheGoto() {
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(connectEnded(w), 10000);
         QVERIFY(app.console().link.LinkOpen());
 
         // Down: the first stage reads the position, then heads for the overshoot point.
@@ -632,6 +640,7 @@ void TestEndToEnd::fullThenQuickCalibration() {
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTest::mouseClick(w.cmdConnect, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(connectEnded(w), 10000);
         QVERIFY(app.console().link.LinkOpen());
         QCOMPARE(watcher.texts.size(), 1);
         QVERIFY(watcher.texts[0].startsWith(QStringLiteral("Warning: Focuser requires")));
