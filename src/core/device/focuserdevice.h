@@ -393,6 +393,7 @@ public:
     Sequence<bool> ReadActiveLimits(Pacer& pacer);
     // The auto-stop flag (0 when unanswered).
     qint32 ReadAutoStopInPlace();
+    Sequence<qint32> ReadAutoStop(Pacer& pacer);
     // "major.minor" of the controller's firmware ("0.0" when unanswered).
     QString ReadFirmwareInPlace();
     // The registers of the options' state report, each 0 when unanswered.

@@ -183,8 +183,7 @@ void FocuserDevice::StartChore(Sequence<bool> chore) {
 }
 
 void FocuserDevice::AfterChoreStep() {
-    if (chore_.Valid() && chore_.Done())
-        chore_.Reset();
+    chore_.ResetIfDone();
 }
 
 Sequence<bool> FocuserDevice::ConnectSteps(Pacer& pacer) {
@@ -276,9 +275,8 @@ Sequence<bool> FocuserDevice::LimitsSteps(Pacer& pacer, bool on) {
 }
 
 void FocuserDevice::AfterCalibrationStep() {
-    if (!calibrationRun_.Valid() || !calibrationRun_.Done())
+    if (!calibrationRun_.ResetIfDone())
         return;
-    calibrationRun_.Reset();
     // What the calibration stored decides the scale; read at the next free tick.
     scaleDue_ = true;
     Notify();

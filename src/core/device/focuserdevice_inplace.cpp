@@ -31,8 +31,7 @@ Sequence<bool> FocuserDevice::ReadSensors(Pacer& pacer) {
 }
 
 Sequence<bool> FocuserDevice::ReadAutoStopAndLimits(Pacer& pacer) {
-    qint32 autoStop = 0;
-    co_await commands_.GetAutoStop(pacer, autoStop);
+    const qint32 autoStop = co_await ReadAutoStop(pacer);
     // The commands keep the bytes read, so that gotos stay inside the limits.
     co_await ReadActiveLimits(pacer);
     // Every connect leaves the controller's auto-stop on.
@@ -62,9 +61,14 @@ Sequence<bool> FocuserDevice::ReadActiveLimits(Pacer& pacer) {
 }
 
 qint32 FocuserDevice::ReadAutoStopInPlace() {
+    StraightPacer straight;
+    return ReadAutoStop(straight).RunToEnd();
+}
+
+Sequence<qint32> FocuserDevice::ReadAutoStop(Pacer& pacer) {
     qint32 autoStop = 0;
-    commands_.GetAutoStop(autoStop);
-    return autoStop;
+    co_await commands_.GetAutoStop(pacer, autoStop);
+    co_return autoStop;
 }
 
 QString FocuserDevice::ReadFirmwareInPlace() {

@@ -30,8 +30,7 @@ constexpr int kTenThousandthsPerSixteenth = 625;
 FocuserCommands::FocuserCommands(FocuserLink& link) : link_(link) {}
 
 int FocuserCommands::GetPosition() {
-    StraightPacer straight;
-    return GetPosition(straight).RunToEnd();
+    return GetPosition(straight_).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::GetPosition(Pacer& pacer) {
@@ -53,7 +52,7 @@ int FocuserCommands::SetPosition(int raw) {
 }
 
 int FocuserCommands::IsSlewDone(qint32& done) {
-    return link_.SendCommand(Device, msg::IsSlewDone, 0, kNoData, kOneByte, done);
+    return IsSlewDone(straight_, done).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::IsSlewDone(Pacer& pacer, qint32& done) {
@@ -61,8 +60,7 @@ Sequence<int> FocuserCommands::IsSlewDone(Pacer& pacer, qint32& done) {
 }
 
 int FocuserCommands::ApproachPosition(int raw) {
-    StraightPacer straight;
-    return ApproachPosition(straight, raw).RunToEnd();
+    return ApproachPosition(straight_, raw).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::ApproachPosition(Pacer& pacer, int raw) {
@@ -100,8 +98,7 @@ int FocuserCommands::SetLimitMax(int position, int adjust) {
 }
 
 int FocuserCommands::GetLimitMin(qint32& value) {
-    StraightPacer straight;
-    return GetLimitMin(straight, value).RunToEnd();
+    return GetLimitMin(straight_, value).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::GetLimitMin(Pacer& pacer, qint32& value) {
@@ -113,8 +110,7 @@ Sequence<int> FocuserCommands::GetLimitMin(Pacer& pacer, qint32& value) {
 }
 
 int FocuserCommands::GetLimitMax(qint32& value) {
-    StraightPacer straight;
-    return GetLimitMax(straight, value).RunToEnd();
+    return GetLimitMax(straight_, value).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::GetLimitMax(Pacer& pacer, qint32& value) {
@@ -126,8 +122,7 @@ Sequence<int> FocuserCommands::GetLimitMax(Pacer& pacer, qint32& value) {
 }
 
 int FocuserCommands::MoveAtRate(int rate) {
-    StraightPacer straight;
-    return MoveAtRate(straight, rate).RunToEnd();
+    return MoveAtRate(straight_, rate).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::MoveAtRate(Pacer& pacer, int rate) {
@@ -135,8 +130,7 @@ Sequence<int> FocuserCommands::MoveAtRate(Pacer& pacer, int rate) {
 }
 
 int FocuserCommands::Stop() {
-    StraightPacer straight;
-    return SendRate(straight, 0, Traffic::Stop).RunToEnd();
+    return SendRate(straight_, 0, Traffic::Stop).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::SendRate(Pacer& pacer, int rate, Traffic traffic) {
@@ -164,8 +158,7 @@ double FocuserCommands::DecodeTemperature(qint32 replyValue) {
 }
 
 double FocuserCommands::GetTemperature(int sensor, bool* ok) {
-    StraightPacer straight;
-    return GetTemperature(straight, sensor, ok).RunToEnd();
+    return GetTemperature(straight_, sensor, ok).RunToEnd();
 }
 
 Sequence<double> FocuserCommands::GetTemperature(Pacer& pacer, int sensor, bool* ok) {
@@ -182,8 +175,7 @@ Sequence<double> FocuserCommands::GetTemperature(Pacer& pacer, int sensor, bool*
 }
 
 int FocuserCommands::SetFan(bool on) {
-    StraightPacer straight;
-    return SetFan(straight, on).RunToEnd();
+    return SetFan(straight_, on).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::SetFan(Pacer& pacer, bool on) {
@@ -193,8 +185,7 @@ Sequence<int> FocuserCommands::SetFan(Pacer& pacer, bool on) {
 }
 
 int FocuserCommands::GetFanState(qint32& running) {
-    StraightPacer straight;
-    return GetFanState(straight, running).RunToEnd();
+    return GetFanState(straight_, running).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::GetFanState(Pacer& pacer, qint32& running) {
@@ -207,8 +198,7 @@ Sequence<int> FocuserCommands::GetFanState(Pacer& pacer, qint32& running) {
 }
 
 int FocuserCommands::GetSensorCount(qint32& count) {
-    StraightPacer straight;
-    return GetSensorCount(straight, count).RunToEnd();
+    return GetSensorCount(straight_, count).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::GetSensorCount(Pacer& pacer, qint32& count) {
@@ -216,8 +206,7 @@ Sequence<int> FocuserCommands::GetSensorCount(Pacer& pacer, qint32& count) {
 }
 
 int FocuserCommands::GetSensorSlot(int n, qint32& slot) {
-    StraightPacer straight;
-    return GetSensorSlot(straight, n, slot).RunToEnd();
+    return GetSensorSlot(straight_, n, slot).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::GetSensorSlot(Pacer& pacer, int n, qint32& slot) {
@@ -229,8 +218,7 @@ Sequence<int> FocuserCommands::GetSensorSlot(Pacer& pacer, int n, qint32& slot) 
 }
 
 int FocuserCommands::ReadRegister(int reg, qint32& value) {
-    StraightPacer straight;
-    return ReadRegister(straight, reg, value).RunToEnd();
+    return ReadRegister(straight_, reg, value).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::ReadRegister(Pacer& pacer, int reg, qint32& value) {
@@ -289,38 +277,31 @@ Sequence<int> FocuserCommands::WriteRegister24(Pacer& pacer, int firstRegister, 
 }
 
 int FocuserCommands::GetMaxTravel(qint32& value) {
-    StraightPacer straight;
-    return ReadRegister24(straight, reg::MaxTravel, value).RunToEnd();
+    return ReadRegister24(straight_, reg::MaxTravel, value).RunToEnd();
 }
 
 int FocuserCommands::SetMaxTravel(int value) {
-    StraightPacer straight;
-    return WriteRegister24(straight, reg::MaxTravel, value).RunToEnd();
+    return WriteRegister24(straight_, reg::MaxTravel, value).RunToEnd();
 }
 
 int FocuserCommands::GetRealLimitMin(qint32& value) {
-    StraightPacer straight;
-    return ReadRegister24(straight, reg::RealLimitMin, value).RunToEnd();
+    return ReadRegister24(straight_, reg::RealLimitMin, value).RunToEnd();
 }
 
 int FocuserCommands::SetRealLimitMin(int value) {
-    StraightPacer straight;
-    return WriteRegister24(straight, reg::RealLimitMin, value).RunToEnd();
+    return WriteRegister24(straight_, reg::RealLimitMin, value).RunToEnd();
 }
 
 int FocuserCommands::GetRealLimitMax(qint32& value) {
-    StraightPacer straight;
-    return ReadRegister24(straight, reg::RealLimitMax, value).RunToEnd();
+    return ReadRegister24(straight_, reg::RealLimitMax, value).RunToEnd();
 }
 
 int FocuserCommands::SetRealLimitMax(int value) {
-    StraightPacer straight;
-    return WriteRegister24(straight, reg::RealLimitMax, value).RunToEnd();
+    return WriteRegister24(straight_, reg::RealLimitMax, value).RunToEnd();
 }
 
 int FocuserCommands::GetAutoStop(qint32& value) {
-    StraightPacer straight;
-    return GetAutoStop(straight, value).RunToEnd();
+    return GetAutoStop(straight_, value).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::GetAutoStop(Pacer& pacer, qint32& value) {
@@ -328,8 +309,7 @@ Sequence<int> FocuserCommands::GetAutoStop(Pacer& pacer, qint32& value) {
 }
 
 int FocuserCommands::SetAutoStop(int value) {
-    StraightPacer straight;
-    return SetAutoStop(straight, value).RunToEnd();
+    return SetAutoStop(straight_, value).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::SetAutoStop(Pacer& pacer, int value) {
@@ -338,8 +318,7 @@ Sequence<int> FocuserCommands::SetAutoStop(Pacer& pacer, int value) {
 }
 
 int FocuserCommands::GetFirmwareVersion(qint32& major, qint32& minor) {
-    StraightPacer straight;
-    return GetFirmwareVersion(straight, major, minor).RunToEnd();
+    return GetFirmwareVersion(straight_, major, minor).RunToEnd();
 }
 
 Sequence<int> FocuserCommands::GetFirmwareVersion(Pacer& pacer, qint32& major, qint32& minor) {
@@ -354,8 +333,7 @@ Sequence<int> FocuserCommands::GetFirmwareVersion(Pacer& pacer, qint32& major, q
 }
 
 bool FocuserCommands::ProbeFocuser() {
-    StraightPacer straight;
-    return ProbeFocuser(straight).RunToEnd();
+    return ProbeFocuser(straight_).RunToEnd();
 }
 
 Sequence<bool> FocuserCommands::ProbeFocuser(Pacer& pacer) {

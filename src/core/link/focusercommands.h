@@ -134,6 +134,10 @@ private:
     Sequence<int> SendRate(Pacer& pacer, int rate, Traffic traffic);
 
     FocuserLink& link_;
+    // Runs the sequence forms straight through for the plain calls: their commands then wait in
+    // place on the link's platform. It keeps no state, so a stop sent inside another command's
+    // wait may share it.
+    StraightPacer straight_;
     int knownLimitMin_ = -1;
     int knownLimitMax_ = -1;
 };

@@ -130,6 +130,14 @@ public:
             return *handle_.promise().value;
         return T{};
     }
+    // Drops a sequence that has run to its end (its owner's look after each step); true when
+    // it did, false while it waits or when there is none.
+    bool ResetIfDone() {
+        if (!handle_ || !handle_.done())
+            return false;
+        Reset();
+        return true;
+    }
     // Drops a sequence wherever it waits; whoever paces it must not resume it afterwards.
     void Reset() {
         if (handle_)

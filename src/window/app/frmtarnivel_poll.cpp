@@ -95,8 +95,7 @@ void frmTarnivel::RunOnEngine(Sequence<bool> steps) {
 }
 
 void frmTarnivel::AfterEngineStep() {
-    if (engine_.Valid() && engine_.Done())
-        engine_.Reset();
+    engine_.ResetIfDone();
 }
 
 Sequence<bool> frmTarnivel::TickSteps(Pacer& pacer, int rate, quint64 stopCount) {

@@ -100,12 +100,16 @@ private Q_SLOTS:
         abort = true;
         pacer.Fire(); // the pump; the pause still follows
         QVERIFY(!s.Done());
+        QVERIFY(!s.ResetIfDone());
+        QVERIFY(s.Valid());
         pacer.Fire();
         QVERIFY(s.Done());
         QCOMPARE(s.Result(), -1);
         QCOMPARE(passes, 1);
         QCOMPARE(unwound, 1);
         QVERIFY(pacer.pending.empty());
+        QVERIFY(s.ResetIfDone());
+        QVERIFY(!s.Valid());
     }
     void neverRanGivesTheEmptyResult() {
         QueuePacer pacer;
