@@ -169,7 +169,7 @@ private:
     Console& console_;
     QString settingsPath_;
     std::optional<TimerPacer> enginePacer_;
-    std::optional<InlinePacer> inPlacePacer_;
+    InlinePacer inPlacePacer_;
     Sequence<bool> engine_;
     LoadResult loadResult_;
     bool optionsOpen_ = false;

@@ -75,11 +75,8 @@ void frmTarnivel::RateTimer_Timer() {
 }
 
 Pacer& frmTarnivel::EnginePacer() {
-    if (console_.scheduler == nullptr) {
-        if (!inPlacePacer_)
-            inPlacePacer_.emplace(console_.platform);
-        return *inPlacePacer_;
-    }
+    if (console_.scheduler == nullptr)
+        return inPlacePacer_;
     if (!enginePacer_) {
         enginePacer_.emplace(*console_.scheduler);
         enginePacer_->commandWaits = true;
