@@ -309,6 +309,9 @@ public:
     // Guests' verbs go to host's engine from now on (null: none).
     void SetHost(DeviceHost* host) { host_ = host; }
     bool Hosted() const { return host_ != nullptr; }
+    // A guest's goto runs on the host's engine: its stages follow each other as on a served
+    // device, with no poll period between them.
+    bool GuestGotoRunning() const;
     // The window's read of the Calibrated flag (0 when the read failed), with the stored travel
     // of a calibrated focuser; the travel stays unknown when a read fails, or when the
     // registers disagree twice (disagreement then says so, for the status line).
@@ -522,6 +525,8 @@ private:
     TempCompensation tempComp_;
     // The raw target of the compensation goto under way: its end takes no new reference.
     std::optional<int> compGotoTarget_;
+    // The goto under way was started by a guest of the host.
+    bool guestGoto_ = false;
 };
 
 } // namespace tarnivel

@@ -63,6 +63,7 @@ Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int
 }
 
 bool FocuserDevice::BeginGoto(int raw, quint64 stopCount, std::optional<int> overshoot) {
+    guestGoto_ = false;
     motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
     return gotos_.StartGoto(raw, stopCount, overshoot);
 }
@@ -74,10 +75,15 @@ void FocuserDevice::FinishGoto() {
     if (!compGotoTarget_)
         tempComp_.ReferenceDue();
     compGotoTarget_.reset();
+    guestGoto_ = false;
     motion_.GotoDone = false;
     motion_.JogRate = 0;
     motion_.MotionDirection = 0;
     gotos_.ClearGoto();
+}
+
+bool FocuserDevice::GuestGotoRunning() const {
+    return guestGoto_ && motion_.GotoMode == kGotoModeGoto;
 }
 
 QString FocuserDevice::ShortGotoText(int reached, int target) const {

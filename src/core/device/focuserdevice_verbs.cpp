@@ -152,6 +152,7 @@ void FocuserDevice::StartGotoRaw(int raw, std::optional<int> overshoot) {
     Notify();
     if (host_ != nullptr) {
         // The host's tick runs the stages, as for a goto of its own.
+        guestGoto_ = true;
         host_->GuestMoveStarted();
         return;
     }

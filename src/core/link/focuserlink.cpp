@@ -86,6 +86,8 @@ Sequence<int> FocuserLink::Send(Pacer& pacer, int device, int messageId, qint32 
         // frame drops what came before it, and a late answer does not fit its empty reply.
         if (unsettled_ && traffic != Traffic::Stop)
             co_await Settle(waits);
+        if (traffic != Traffic::Stop && beforeFrame_)
+            beforeFrame_();
         if (traffic == Traffic::Motion && StoppedSince(stopsAtStart))
             co_return -1;
         QByteArray reply;

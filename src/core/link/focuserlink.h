@@ -45,6 +45,12 @@ public:
     // waiting, a failed attempt is not tried again (a stop excepted), so that a silent
     // controller keeps an abort waiting for one attempt, not all of them.
     void SetRequestWaiting(std::function<bool()> waiting) { requestWaiting_ = std::move(waiting); }
+    // Runs before each frame but a stop's, the line free: a stop held back while a command
+    // waited goes out there, between that command's answer and the next frame. A motion frame
+    // after a stop sent there is not sent.
+    void SetBeforeFrame(std::function<void()> beforeFrame) {
+        beforeFrame_ = std::move(beforeFrame);
+    }
 
     // 0 on success, -1 on failure. value receives the decoded reply only on success with
     // nReply >= 1; otherwise it keeps the caller's preset. Inside another command's wait
@@ -88,6 +94,7 @@ private:
     InlinePacer inPlace_{platform_};
     bool linkOpen_ = false;
     std::function<bool()> requestWaiting_;
+    std::function<void()> beforeFrame_;
     int waiting_ = 0;
     quint64 stopCount_ = 0;
     quint64 exchanges_ = 0;   // exchanges started so far

@@ -102,6 +102,7 @@ frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent
     console_.gotos.setDisplayPosition([this](Pacer& pacer) { return DisplayPosition(pacer); });
     console_.gotos.setGotoFinished(
         [this](int reached, int target) { GotoFinished(reached, target); });
+    console_.link.SetBeforeFrame([this] { SendHeldGuestStop(); });
 
     BuildControls();
     Form_Initialize();
@@ -119,6 +120,7 @@ frmTarnivel::~frmTarnivel() {
     console_.inputGate = nullptr;
     console_.gotos.setDisplayPosition(nullptr);
     console_.gotos.setGotoFinished(nullptr);
+    console_.link.SetBeforeFrame({});
 }
 
 double frmTarnivel::dpiX() const {
@@ -787,25 +789,45 @@ void frmTarnivel::GuestMoveStarted() {
     ClearShortNote();
     for (JogButton* b : {cmdFastLeft, cmdSlowLeft, cmdSlowRight, cmdFastRight})
         SetBackColour(b, ColourOff);
+    // Its first stage at once, as on a served device, not at the poll's next tick.
+    rateTimer->fireSoon();
 }
 
 void frmTarnivel::GuestStop() {
-    cmdStop_Click();
+    // A command waiting for its answer gets it first, as on a served device: cut into, it
+    // would be asked again after a quiet line, and the client would wait for both. The stop
+    // goes out before the next frame, or as soon as the tick leaves the line free.
+    guestStopHeld_ = true;
     SettleGuestStop();
 }
 
+bool frmTarnivel::SendHeldGuestStop() {
+    if (!guestStopHeld_ || console_.link.Busy())
+        return false;
+    guestStopHeld_ = false;
+    cmdStop_Click();
+    return true;
+}
+
 void frmTarnivel::SettleGuestStop() {
+    SendHeldGuestStop();
+    if (!console_.link.LinkOpen()) {
+        // Nothing left to stop; a halt kept for a later connection would stop its first move.
+        guestStopHeld_ = false;
+        return;
+    }
     // The client watches IsMoving: the clean-up and the position after the stop come as soon
     // as no tick or command waits, rather than at the tick's next readout.
-    if (!console_.link.LinkOpen() || !console_.device.State().stopping)
+    if (!guestStopHeld_ && !console_.device.State().stopping)
         return;
-    if (console_.link.Busy() || inputGate->Holding()) {
+    if (guestStopHeld_ || console_.link.Busy() || inputGate->Holding() || engine_.Valid()) {
         QTimer::singleShot(kSettleRetryMs, this, [this] { SettleGuestStop(); });
         return;
     }
     if (console_.motion.GotoDone)
         GotoCleanUp();
-    DisplayPosition();
+    // The read waits on the window's loop, like the tick's; the tick waits for it.
+    RunOnEngine(DisplayPosition(EnginePacer()));
 }
 
 void frmTarnivel::closeEvent(QCloseEvent* event) {

@@ -144,8 +144,12 @@ private:
     void ClearShortNote();
     // A goto ended (ran out, stopped or lost): the device's clean-up, the controls back.
     void GotoCleanUp();
-    // After a network halt: the clean-up and a position read once the line is free.
+    // After a network halt: the stop once the command on the wire has its answer, then the
+    // clean-up and a position read once the line is free.
     void SettleGuestStop();
+    // Sends a network halt held back while a command waited, once the line is free; true
+    // when it went out.
+    bool SendHeldGuestStop();
     void StepMove(int sign);
     // The step entry as a number when it is a valid step (numeric and above 0).
     bool ReadStep(double& value) const;
@@ -173,6 +177,7 @@ private:
     Sequence<bool> engine_;
     LoadResult loadResult_;
     bool optionsOpen_ = false;
+    bool guestStopHeld_ = false;
     bool unloading_ = false;
     bool unloaded_ = false;
 };

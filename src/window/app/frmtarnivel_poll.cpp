@@ -40,6 +40,8 @@ void frmTarnivel::RateTimer_Timer() {
     // does the work.
     if (console_.link.Busy() || engine_.Valid())
         return;
+    // A network halt that waited for the last answer goes before anything of this tick.
+    SendHeldGuestStop();
 
     // The tick never re-enters itself, and a jog press or release arriving while its
     // commands wait is seen consistently at the next tick.
@@ -101,6 +103,10 @@ Sequence<bool> frmTarnivel::TickSteps(Pacer& pacer, int rate, quint64 stopCount)
     MotionState& m = console_.motion;
     GotoController& gotos = console_.gotos;
 
+    // A guest's goto (a network client's) runs at the served pace: its next stage at the next
+    // turn of the loop, the readout and the temperature update, which it would otherwise wait
+    // behind, after its end. The operator's own gotos keep a stage a tick.
+    const bool guestGoto = console_.device.GuestGotoRunning();
     if (m.GotoMode == kGotoModeGoto) {
         ClearShortNote();
         co_await gotos.RunStage(pacer);
@@ -137,7 +143,9 @@ Sequence<bool> frmTarnivel::TickSteps(Pacer& pacer, int rate, quint64 stopCount)
 
         ++DisplayRefreshTicks;
         ++StatusTicks;
-        if (m.CalibrationRunning) {
+        if (guestGoto) {
+            // Its stages read the position; what fell due meanwhile comes after it.
+        } else if (m.CalibrationRunning) {
             if (DisplayRefreshTicks >= kCalibrationRefreshTicks) {
                 co_await DisplayPosition(pacer);
                 DisplayRefreshTicks = 0;
@@ -172,8 +180,12 @@ Sequence<bool> frmTarnivel::TickSteps(Pacer& pacer, int rate, quint64 stopCount)
         co_await temperatures->SendQueuedFanCommand(pacer);
     }
 
-    if (rateTimer->interval() > 0)
+    if (rateTimer->interval() > 0) {
         rateTimer->setEnabled(true);
+        // Its end is published with this tick; a client's next move then finds the line free.
+        if (console_.device.GuestGotoRunning())
+            rateTimer->fireSoon();
+    }
     console_.device.TickedInPlace();
     co_return true;
 }

@@ -6,6 +6,8 @@ RateTimer::RateTimer(QObject* parent) : QObject(parent) {
     // The poll cycle paces serial traffic; a coarse timer would stretch the nominal 50 ms.
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] { fire(); });
+    soon_.setSingleShot(true);
+    connect(&soon_, &QTimer::timeout, this, [this] { fire(); });
 }
 
 void RateTimer::setInterval(int ms) {
@@ -24,14 +26,27 @@ void RateTimer::setManual(bool manual) {
 }
 
 bool RateTimer::fire() {
+    soonWanted_ = false;
     if (!isArmed())
         return false;
     Q_EMIT timeout();
     return true;
 }
 
+void RateTimer::fireSoon() {
+    soonWanted_ = true;
+    if (!manual_)
+        soon_.start(0);
+}
+
 void RateTimer::arm() {
-    if (manual_ || !isArmed()) {
+    if (!isArmed()) {
+        timer_.stop();
+        soon_.stop();
+        soonWanted_ = false;
+        return;
+    }
+    if (manual_) {
         timer_.stop();
         return;
     }

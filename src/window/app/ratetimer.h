@@ -24,6 +24,10 @@ public:
     bool isManual() const { return manual_; }
     // Emits timeout() when armed; returns whether it did.
     bool fire();
+    // Fires once at the next turn of the loop, if armed then, without waiting for the
+    // interval; the interval's own timing goes on unchanged. In manual mode it is only noted.
+    void fireSoon();
+    bool firesSoon() const { return soonWanted_; }
 
 Q_SIGNALS:
     void timeout();
@@ -32,9 +36,11 @@ private:
     void arm();
 
     QTimer timer_;
+    QTimer soon_;
     int interval_ = 0;
     bool enabled_ = true;
     bool manual_ = false;
+    bool soonWanted_ = false;
 };
 
 } // namespace tarnivel

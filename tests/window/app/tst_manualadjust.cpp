@@ -61,6 +61,7 @@ private Q_SLOTS:
     void fileChooserOpenedInATickHoldsNoLegBack();
     void stopDropsAClickHeldByTheTick();
     void tickWaitsOnTheLoop();
+    void guestGotoAtTheServedPace();
 };
 
 void TestManualAdjust::jogWithinOneTickSendsNothing_data() {
@@ -551,6 +552,52 @@ void TestManualAdjust::tickWaitsOnTheLoop() {
                                       "50 01 12 13 00 00 00 01", "50 01 12 01 00 00 00 03"}));
     QCOMPARE(r.rig->motion.GotoMode, GotoKind::None);
     QVERIFY(r.w->cmdIncrement->isEnabled());
+}
+
+// A network client's goto on the console: each stage at the next turn of the loop with no readout
+// between, and its halt held until the answer on the wire is in, then sent before the next frame.
+void TestManualAdjust::guestGotoAtTheServedPace() {
+    WindowRig r;
+    r.rig->settings.Overshoot = 0;
+    r.w->show();
+    r.connectTo(1);
+    r.tick();
+    VirtualScheduler loop(r.rig->sim.platform);
+    r.rig->console.scheduler = &loop;
+    FocuserDevice& device = r.rig->console.device;
+    device.SetHost(r.w.get());
+    const auto tickEnded = [&] { return r.w->rateTimer->isArmed(); };
+    const auto runTick = [&] {
+        r.w->rateTimer->fire();
+        return loop.RunUntil(tickEnded, 2000);
+    };
+    r.clearFrames();
+    QVERIFY(device.MoveBy(100).ok());
+    int ticks = 0;
+    for (; r.w->rateTimer->firesSoon() && ticks < 200; ++ticks)
+        QVERIFY(runTick());
+    QVERIFY(!device.State().moving());
+    QCOMPARE(r.rig->motion.CurrentPosition, 100100);
+    // Position and move, then slew-done and position a stage until done, then the last read.
+    QStringList expected{"50 01 12 01 00 00 00 03", "50 04 12 17 01 87 04 00"};
+    for (int pass = 0; pass < ticks - 2; ++pass)
+        expected << "50 01 12 13 00 00 00 01"
+                 << "50 01 12 01 00 00 00 03";
+    expected << "50 01 12 01 00 00 00 03";
+    QCOMPARE(r.frames(), expected);
+
+    r.clearFrames();
+    QVERIFY(device.MoveBy(20000).ok());
+    QVERIFY(runTick());
+    r.w->rateTimer->fire();
+    QVERIFY(device.Stop().ok());
+    QCOMPARE(r.frames(), (QStringList{"50 01 12 01 00 00 00 03", "50 04 12 17 01 D5 24 00",
+                                      "50 01 12 13 00 00 00 01"}));
+    QVERIFY(loop.RunUntil(tickEnded, 2000));
+    QCOMPARE(r.frames(),
+             (QStringList{"50 01 12 01 00 00 00 03", "50 04 12 17 01 D5 24 00",
+                          "50 01 12 13 00 00 00 01", kStopFrame, "50 01 12 01 00 00 00 03"}));
+    QVERIFY(!device.State().moving());
 }
 
 QTEST_MAIN(TestManualAdjust)
