@@ -45,6 +45,8 @@ bool FocuserDevice::NoteLost() {
     // Both the served connect and the window's mark the device connected before anything
     // can notice a lost port.
     state_.link = state_.ready() ? LinkState::LostReady : LinkState::LostConnecting;
+    // No read can tell where a stop left the focuser any more.
+    state_.stopping = false;
     TempCompLost();
     EndMotionAsStopped();
     Tell(kLostText, true);
@@ -53,15 +55,14 @@ bool FocuserDevice::NoteLost() {
 }
 
 void FocuserDevice::NotePositionRead(int p) {
-    // Published with the position read, never before it.
-    const bool stopped = std::exchange(state_.stopping, false);
     if (p == -1) {
-        if (stopped)
-            Notify();
+        // An unanswered read says nothing of where a stop left the focuser: it counts as moving
+        // until a read is answered, or the controller is given up as silent.
         if (silentSinceMs_ < 0)
             silentSinceMs_ = link_.platform().nowMs();
         if (!state_.silent() && SilentTooLong()) {
             state_.answers = AnswerState::Silent;
+            state_.stopping = false;
             Notify();
         }
         if (state_.answering()) {
@@ -71,6 +72,8 @@ void FocuserDevice::NotePositionRead(int p) {
         }
         return;
     }
+    // Published with the position read, never before it.
+    const bool stopped = std::exchange(state_.stopping, false);
     motion_.CurrentPosition = p;
     silentSinceMs_ = -1;
     if (!state_.answering()) {

@@ -463,10 +463,16 @@ void TestFocuserDevice::moveWhileMovingAndHaltReadFirst() {
     QCOMPARE(r.sim.framesHex().filter(QStringLiteral("50 04 12 17")),
              (QStringList{QStringLiteral("50 04 12 17 00 0B B8 00"),
                           QStringLiteral("50 04 12 17 00 07 D0 00")}));
-    // After a halt the motion ends with the position read after the stop.
+    // After a halt the motion ends with the position read after the stop, not with a read
+    // that went unanswered.
     QVERIFY(r.device.MoveTo(1000).ok());
     r.scheduler.RunFor(150);
+    r.sim.model.injectFault(sim::FaultRule{1, sim::Fault::NoAnswer, 2});
+    r.sim.clearFrames();
     QVERIFY(r.device.Stop().ok() && r.device.State().moving());
+    QVERIFY(r.scheduler.RunUntil([&] { return r.sim.framesHex().size() == 3; }, 3000));
+    QCOMPARE(r.sim.framesHex().mid(1), QStringList(2, QStringLiteral("50 01 12 01 00 00 00 03")));
+    QVERIFY(r.device.State().moving());
     QVERIFY(r.scheduler.RunUntil([&] { return !r.device.State().moving(); }, 1000));
     QCOMPARE(quint32(r.device.State().position), r.sim.model.position());
 }
