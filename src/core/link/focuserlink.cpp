@@ -69,6 +69,10 @@ Sequence<int> FocuserLink::Send(Pacer& pacer, int device, int messageId, qint32 
         co_return -1;
     if (nData < 0 || nData > kMaxDataBytes || nReply < 0 || nReply > kMaxReplyBytes)
         co_return -1;
+    // A sequence waiting on the loop, resumed by the pump of a command waiting in place (STOP's
+    // own), sends its frame once that command has its answer.
+    while (Busy() && traffic != Traffic::Stop && &waits == &pacer)
+        co_await Pause(waits, kCharPacingMs);
     if (Busy() && traffic != Traffic::Stop) {
         // A handler run by the pump of another command's wait: its frame would take that
         // command's answer away.
@@ -93,10 +97,10 @@ Sequence<int> FocuserLink::Send(Pacer& pacer, int device, int messageId, qint32 
         QByteArray reply;
         int result = -1;
         {
-            const QScopedValueRollback<quint64> own(ownExchange_, ++exchanges_);
+            const quint64 exchange = ++exchanges_;
             const Counted waiting(waiting_);
             // A successful exchange holds exactly nReply bytes.
-            result = co_await Transact(waits, frame, reply, nReply + 1, kReceiveLimit);
+            result = co_await Transact(waits, frame, reply, nReply + 1, kReceiveLimit, exchange);
         }
         if (result != 0) {
             unsettled_ = true;
@@ -120,7 +124,7 @@ Sequence<int> FocuserLink::Send(Pacer& pacer, int device, int messageId, qint32 
 }
 
 Sequence<int> FocuserLink::Transact(Pacer& waits, const QByteArray& frame, QByteArray& reply,
-                                    int count, int limit) {
+                                    int count, int limit, quint64 exchange) {
     qCDebug(lcLink) << "frame" << hex(frame);
     SendText(frame);
     reply.clear();
@@ -128,7 +132,7 @@ Sequence<int> FocuserLink::Transact(Pacer& waits, const QByteArray& frame, QByte
     // every byte that came.
     for (int i = 1; i <= count; ++i) {
         char c = 0;
-        const int received = co_await ReceiveChar(waits, c, limit);
+        const int received = co_await ReceiveChar(waits, c, limit, exchange);
         if (received != 0) {
             qCDebug(lcLink) << "answer" << hex(reply) << "then time-out";
             co_return -1;
@@ -145,7 +149,7 @@ Sequence<int> FocuserLink::Transact(Pacer& waits, const QByteArray& frame, QByte
         // The controller's answer is shorter or longer than asked for; drop one more
         // character so that a simply late byte does not open the next answer.
         char extra = 0;
-        const int received = co_await ReceiveChar(waits, extra, limit);
+        const int received = co_await ReceiveChar(waits, extra, limit, exchange);
         if (received == 0)
             reply.append(extra);
         qCDebug(lcLink) << "answer" << hex(reply) << "without terminator";
@@ -179,23 +183,31 @@ void FocuserLink::DropWaiting(const char* why) {
 Sequence<bool> FocuserLink::Settle(Pacer& waits) {
     bool settled = false;
     {
-        const QScopedValueRollback<quint64> own(ownExchange_, ++exchanges_);
+        const quint64 exchange = ++exchanges_;
         const Counted waiting(waiting_);
-        settled = co_await WaitForQuiet(waits);
+        settled = co_await WaitForQuiet(waits, exchange);
     }
     if (settled)
         unsettled_ = false;
     co_return settled;
 }
 
-Sequence<bool> FocuserLink::WaitForQuiet(Pacer& waits) {
+bool FocuserLink::AnotherExchangeWaits(quint64 exchange) const {
+    // Counted: this wait and the exchange that took the line, whose own wait (pumping the loop
+    // that resumed this one) reads its answer alone.
+    return exchanges_ != exchange && waiting_ > 1;
+}
+
+Sequence<bool> FocuserLink::WaitForQuiet(Pacer& waits, quint64 exchange) {
     const qint64 start = platform_.nowMs();
     qint64 quietSince = start;
     bool settled = !port_.isOpen();
     while (!settled) {
         co_await Pause(waits, kCharPacingMs);
         co_await tarnivel::PumpEvents(waits);
-        if (exchanges_ != ownExchange_ || !port_.isOpen())
+        if (AnotherExchangeWaits(exchange))
+            continue;
+        if (exchanges_ != exchange || !port_.isOpen())
             break;
         const qint64 now = platform_.nowMs();
         if (port_.bytesWaiting() > 0) {
@@ -207,14 +219,16 @@ Sequence<bool> FocuserLink::WaitForQuiet(Pacer& waits) {
     co_return settled;
 }
 
-Sequence<int> FocuserLink::ReceiveChar(Pacer& waits, char& out, int limit) {
+Sequence<int> FocuserLink::ReceiveChar(Pacer& waits, char& out, int limit, quint64 exchange) {
     qint64 counter = 0;
     for (;;) {
         co_await Pause(waits, kCharPacingMs);
         co_await tarnivel::PumpEvents(waits);
+        if (AnotherExchangeWaits(exchange))
+            continue;
         // A stop went out inside this wait and took the line: what arrives from now on is
         // no answer to this frame.
-        if (ownExchange_ != 0 && exchanges_ != ownExchange_)
+        if (exchanges_ != exchange)
             co_return -1;
         counter += kPollCredit;
         // A port that closed itself (device gone) counts as an empty poll, so the wait ends

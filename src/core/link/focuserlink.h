@@ -68,12 +68,13 @@ public:
     // move the focuser only while the count is unchanged.
     quint64 StopCount() const { return stopCount_; }
     bool StoppedSince(quint64 count) const { return stopCount_ != count; }
+    // exchange: the number this exchange took (++exchanges_); a newer one took the line.
     Sequence<int> Transact(Pacer& waits, const QByteArray& frame, QByteArray& reply, int count,
-                           int limit);
+                           int limit, quint64 exchange);
     // Writes the frame paced; whatever arrived before its last byte cannot answer it and is
     // dropped just before that byte.
     void SendText(const QByteArray& text);
-    Sequence<int> ReceiveChar(Pacer& waits, char& out, int limit);
+    Sequence<int> ReceiveChar(Pacer& waits, char& out, int limit, quint64 exchange);
     // A failed attempt left the line in doubt: the next frame waits for quiet first.
     bool Unsettled() const { return unsettled_; }
 
@@ -87,7 +88,11 @@ private:
     // Waits, events pumped, until the line has been quiet for kQuietGapMs, dropping what
     // comes; a stop sent meanwhile ends the wait (it settled the line its own way).
     Sequence<bool> Settle(Pacer& waits);
-    Sequence<bool> WaitForQuiet(Pacer& waits);
+    Sequence<bool> WaitForQuiet(Pacer& waits, quint64 exchange);
+    // A newer exchange took the line inside the wait of exchange and still waits itself: a wait
+    // on the loop can be resumed by the pump of one in place (STOP's). It waits on, reading
+    // nothing.
+    bool AnotherExchangeWaits(quint64 exchange) const;
 
     SerialPort& port_;
     Platform& platform_;
@@ -97,8 +102,7 @@ private:
     std::function<void()> beforeFrame_;
     int waiting_ = 0;
     quint64 stopCount_ = 0;
-    quint64 exchanges_ = 0;   // exchanges started so far
-    quint64 ownExchange_ = 0; // the exchange whose answer ReceiveChar is reading, 0 for none
+    quint64 exchanges_ = 0; // exchanges started so far
     bool unsettled_ = false;
 };
 

@@ -542,6 +542,9 @@ void TestManualAdjust::tickWaitsOnTheLoop() {
     r.clearFrames();
     r.tick();
     QCOMPARE(r.frames(), QStringList{"50 01 12 13 00 00 00 01"});
+    // As in the program, the pump of STOP's own wait also runs the loop's timers, the tick's
+    // waits among them.
+    r.rig->sim.platform.onPump([&] { loop.RunFor(0); });
     QTest::mouseClick(r.w->cmdStop, Qt::LeftButton);
     QCOMPARE(r.frames(), (QStringList{"50 01 12 13 00 00 00 01", kStopFrame}));
     QVERIFY(loop.RunUntil(tickEnded, 2000));
