@@ -71,7 +71,9 @@ Sequence<int> FocuserLink::Send(Pacer& pacer, int device, int messageId, qint32 
         co_return -1;
     // A sequence waiting on the loop, resumed by the pump of a command waiting in place (STOP's
     // own), sends its frame once that command has its answer.
-    while (Busy() && traffic != Traffic::Stop && &waits == &pacer)
+    // One waiting in place is refused below: the command it would wait for is lower on its
+    // stack and cannot end first.
+    while (Busy() && traffic != Traffic::Stop && pacer.SpendsCommandWaits())
         co_await Pause(waits, kCharPacingMs);
     if (Busy() && traffic != Traffic::Stop) {
         // A handler run by the pump of another command's wait: its frame would take that

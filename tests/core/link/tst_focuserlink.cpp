@@ -233,6 +233,12 @@ void TestFocuserLink::pollsPumpEvents() {
         if (rig.port.written.size() % kFrameLength != 0)
             ++pumpsInsideFrame;
     });
+    // A handler's command from the pump of that wait is refused at once, with no frame.
+    int refused = 0;
+    rig.platform.onPump([&] {
+        qint32 inner = 0;
+        refused += rig.link.SendCommand(18, 19, 0, 0, 1, inner) == -1 ? 1 : 0;
+    });
     rig.port.silence();
     rig.port.silence();
     qint32 value = 0;
@@ -240,6 +246,8 @@ void TestFocuserLink::pollsPumpEvents() {
     QCOMPARE(pumpsInsideFrame, 0);
     // One pump per poll: 35 polls per attempt, 20 while the line stays quiet between them.
     QCOMPARE(rig.platform.pumpCalls, 35 + 20 + 35);
+    QCOMPARE(refused, 35 + 20 + 35);
+    QCOMPARE(rig.port.frames.size(), 2);
 }
 
 void TestFocuserLink::staleInputDiscardedBeforeFrame() {
