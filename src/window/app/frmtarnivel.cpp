@@ -801,12 +801,11 @@ void frmTarnivel::GuestStop() {
     SettleGuestStop();
 }
 
-bool frmTarnivel::SendHeldGuestStop() {
+void frmTarnivel::SendHeldGuestStop() {
     if (!guestStopHeld_ || console_.link.Busy())
-        return false;
+        return;
     guestStopHeld_ = false;
     cmdStop_Click();
-    return true;
 }
 
 void frmTarnivel::SettleGuestStop() {
@@ -820,7 +819,8 @@ void frmTarnivel::SettleGuestStop() {
     // as no tick or command waits, rather than at the tick's next readout.
     if (!guestStopHeld_ && !console_.device.State().stopping)
         return;
-    if (guestStopHeld_ || console_.link.Busy() || inputGate->Holding() || engine_.Valid()) {
+    // A halt still held means the line is still taken.
+    if (console_.link.Busy() || inputGate->Holding() || engine_.Valid()) {
         QTimer::singleShot(kSettleRetryMs, this, [this] { SettleGuestStop(); });
         return;
     }

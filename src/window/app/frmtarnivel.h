@@ -147,9 +147,8 @@ private:
     // After a network halt: the stop once the command on the wire has its answer, then the
     // clean-up and a position read once the line is free.
     void SettleGuestStop();
-    // Sends a network halt held back while a command waited, once the line is free; true
-    // when it went out.
-    bool SendHeldGuestStop();
+    // Sends a network halt held back while a command waited, once the line is free.
+    void SendHeldGuestStop();
     void StepMove(int sign);
     // The step entry as a number when it is a valid step (numeric and above 0).
     bool ReadStep(double& value) const;

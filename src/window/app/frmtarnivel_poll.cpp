@@ -104,8 +104,7 @@ Sequence<bool> frmTarnivel::TickSteps(Pacer& pacer, int rate, quint64 stopCount)
     GotoController& gotos = console_.gotos;
 
     // A guest's goto (a network client's) runs at the served pace: its next stage at the next
-    // turn of the loop, the readout and the temperature update, which it would otherwise wait
-    // behind, after its end. The operator's own gotos keep a stage a tick.
+    // turn of the loop, with no readout between. The operator's own gotos keep a stage a tick.
     const bool guestGoto = console_.device.GuestGotoRunning();
     if (m.GotoMode == kGotoModeGoto) {
         ClearShortNote();
@@ -143,16 +142,17 @@ Sequence<bool> frmTarnivel::TickSteps(Pacer& pacer, int rate, quint64 stopCount)
 
         ++DisplayRefreshTicks;
         ++StatusTicks;
-        if (guestGoto) {
-            // Its stages read the position; what fell due meanwhile comes after it.
-        } else if (m.CalibrationRunning) {
+        if (m.CalibrationRunning) {
             if (DisplayRefreshTicks >= kCalibrationRefreshTicks) {
                 co_await DisplayPosition(pacer);
                 DisplayRefreshTicks = 0;
             }
         } else {
             const int frequency = PositionUpdateFrequency(s.Frequency);
-            if (DisplayRefreshTicks >= kRefreshPerSecondBase / frequency) {
+            // A guest's goto reads the position at each of its stages. Its ticks still count
+            // towards the temperature update: back-to-back network moves must not leave the
+            // readings, the fan rule and the log standing.
+            if (!guestGoto && DisplayRefreshTicks >= kRefreshPerSecondBase / frequency) {
                 co_await DisplayPosition(pacer);
                 DisplayRefreshTicks = 0;
             }
