@@ -256,10 +256,10 @@ void TestWindowFaults::faultWhileRunning() {
             QCOMPARE(model.rate(), 9);
             StartFault(r, fault);
         } else if (activity == QLatin1String("temperature")) {
-            r.w->StatusTicks = 500 / 4 - 1; // the next tick updates the temperatures
+            r.w->poll().StatusTicks = 500 / 4 - 1; // the next tick updates the temperatures
             StartFault(r, fault);
             r.tick();
-            QCOMPARE(r.w->StatusTicks, 0);
+            QCOMPARE(r.w->poll().StatusTicks, 0);
             if (ReadoutFreezes(fault)) {
                 for (QLineEdit* box : r.w->temperatures->txtTemp)
                     QCOMPARE(box->text(), QStringLiteral("n/a"));
@@ -485,7 +485,7 @@ void TestWindowFaults::sessionUnderRandomFaults() {
     QVERIFY(int(model.position()) > 14622);
 
     // A temperature update.
-    r.w->StatusTicks = 500 / 4 - 1;
+    r.w->poll().StatusTicks = 500 / 4 - 1;
     r.tick();
     QCOMPARE(r.w->temperatures->txtTemp[0]->text(), QString::fromUtf8("18.0°C"));
 

@@ -309,6 +309,10 @@ public:
     // Guests' verbs go to host's engine from now on (null: none).
     void SetHost(DeviceHost* host) { host_ = host; }
     bool Hosted() const { return host_ != nullptr; }
+    // No position read answered for ten seconds (counted from the goto's start during one).
+    bool SilentTooLong() const;
+    // The goto under way is given up: a stop, then the clean-up, with the reason told.
+    void GiveUpSilentMove();
     // A guest's goto runs on the host's engine: its stages follow each other as on a served
     // device, with no poll period between them.
     bool GuestGotoRunning() const;
@@ -446,9 +450,6 @@ private:
     // Keeps a goto asked for before the controller has been read; true when kept.
     bool KeepUntilReady(std::function<Outcome()> move);
     void StartKeptMove();
-    // No position read answered for ten seconds (counted from the goto's start during one).
-    bool SilentTooLong() const;
-    void GiveUpSilentMove();
     void EndJog();
     void SendFanRequest();
     // A goto or a jog ends where it is, as after a stop, without sending anything.

@@ -87,7 +87,7 @@ double screenDpiY(const QScreen* screen) {
 } // namespace
 
 frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent)
-    : QWidget(parent), console_(console), settingsPath_(std::move(settingsPath)),
+    : QWidget(parent), console_(console), poll_(console.device), settingsPath_(std::move(settingsPath)),
       inPlacePacer_(console.platform) {
     setObjectName(QStringLiteral("frmTarnivel"));
     setWindowTitle(QStringLiteral("Tarnivel"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/device/consolepoll.h"
 #include "core/device/focuserdevice.h"
 #include "core/settings/focusersettings.h"
 
@@ -30,7 +31,7 @@ class UpDownControl;
 // The console's main window: connection, position readout, jogging, step moves, saved
 // positions, temperatures and fans, all driven by one poll timer (RateTimer). It hosts the
 // device for the console's Alpaca clients: their moves run on its engine as its own.
-class frmTarnivel : public QWidget, public DeviceHost {
+class frmTarnivel : public QWidget, public DeviceHost, private PollView {
     Q_OBJECT
 public:
     // settingsPath: the settings file, read here (start-up) and written when the window
@@ -88,9 +89,9 @@ public:
     bool CloseRequested = false;
     bool OptionsRequested = false;
 
-    // Poll counters (never reset by connect or disconnect).
-    int DisplayRefreshTicks = 0;
-    int StatusTicks = 0;
+    // The poll's counters (never reset by connect or disconnect) and the moving indicator's
+    // frame.
+    ConsolePoll& poll() { return poll_; }
     int AnimationFrame = 0;
 
     // Controls.
@@ -157,9 +158,16 @@ private:
 
     // The connect once the port is open: the probe, the reads, the first status update.
     Sequence<bool> ConnectSteps(Pacer& pacer);
-    // The tick after its deferred requests: the goto's stage, the jog, the readout, the
-    // temperatures and the fan.
+    // The tick after its deferred requests: the device's console poll, then the timer again.
     Sequence<bool> TickSteps(Pacer& pacer, int rate, quint64 stopCount);
+    // PollView: what the poll shows between its commands.
+    void GotoStageDue() override;
+    Sequence<bool> Readout(Pacer& pacer) override;
+    Sequence<bool> StatusUpdate(Pacer& pacer) override;
+    void CompensationGotoStarting() override;
+    void ShowTempComp() override;
+    void ShowMoving(int direction) override;
+    Sequence<bool> SendQueuedFanCommand(Pacer& pacer) override;
     // What spends the waits of the connect and the tick: the window's loop when the program
     // gives a scheduler; in place otherwise (the tests' virtual time, where a test acts inside
     // a wait from the platform's pump).
@@ -170,6 +178,7 @@ private:
     void AfterEngineStep();
 
     Console& console_;
+    ConsolePoll poll_;
     QString settingsPath_;
     std::optional<TimerPacer> enginePacer_;
     InlinePacer inPlacePacer_;

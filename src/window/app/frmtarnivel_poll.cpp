@@ -1,5 +1,5 @@
-// The poll cycle: one run of RateTimer drives the deferred requests, the staged goto, the
-// jog, the readout, the temperature update, the moving indicator and the fan command.
+// The poll cycle: one run of RateTimer acts on the deferred requests, then runs the device's
+// console poll, showing what it reads.
 
 #include "window/app/frmtarnivel.h"
 
@@ -24,14 +24,7 @@
 namespace tarnivel {
 
 namespace {
-constexpr int kCalibrationRefreshTicks = 5;
-constexpr int kRefreshPerSecondBase = 20; // ticks per second at the nominal 50 ms
-constexpr int kStatusBase = 500;
 const QString kShortText = QStringLiteral("Goto stopped short");
-
-int sign(int v) {
-    return (v > 0) - (v < 0);
-}
 } // namespace
 
 void frmTarnivel::RateTimer_Timer() {
@@ -99,95 +92,48 @@ void frmTarnivel::AfterEngineStep() {
 
 Sequence<bool> frmTarnivel::TickSteps(Pacer& pacer, int rate, quint64 stopCount) {
     const InputGate::Scope ticking(*inputGate);
-    FocuserSettings& s = console_.settings;
-    MotionState& m = console_.motion;
-    GotoController& gotos = console_.gotos;
-
-    // A guest's goto (a network client's) runs at the served pace: its next stage at the next
-    // turn of the loop, with no readout between. The operator's own gotos keep a stage a tick.
-    const bool guestGoto = console_.device.GuestGotoRunning();
-    if (m.GotoMode == kGotoModeGoto) {
-        ClearShortNote();
-        co_await gotos.RunStage(pacer);
-    }
-    // A STOP handled inside the goto's commands also ends a jog asked for before it.
-    if (console_.link.StoppedSince(stopCount))
-        rate = 0;
-
-    if (!console_.link.LinkOpen()) {
-        // A guard only: the timer does not run while disconnected.
-        if (m.ActiveJogRate != 0) {
-            console_.device.SetJogRateInPlace(0);
-            m.MotionDirection = 0;
-            gotos.PlayEndSound();
-        }
-        m.JogRate = 0;
-        m.ActiveJogRate = 0;
-    } else {
-        if (rate != m.ActiveJogRate) {
-            // The end of a jog moves compensation's reference.
-            if (rate == 0 && m.ActiveJogRate != 0)
-                console_.device.MoveEnded();
-            if (rate == 0)
-                gotos.PlayEndSound();
-            else if (s.SlewingSound)
-                gotos.PlaySlewSound(QStringLiteral("BegSlew"), false, true);
-            co_await console_.device.SetJogRate(pacer, rate);
-            // STOP cut into the jog's own command and has the last word on the wire.
-            if (console_.link.StoppedSince(stopCount))
-                rate = 0;
-            m.MotionDirection = sign(rate);
-            m.ActiveJogRate = rate;
-        }
-
-        ++DisplayRefreshTicks;
-        ++StatusTicks;
-        if (m.CalibrationRunning) {
-            if (DisplayRefreshTicks >= kCalibrationRefreshTicks) {
-                co_await DisplayPosition(pacer);
-                DisplayRefreshTicks = 0;
-            }
-        } else {
-            const int frequency = PositionUpdateFrequency(s.Frequency);
-            // A guest's goto reads the position at each of its stages. Its ticks still count
-            // towards the temperature update: back-to-back network moves must not leave the
-            // readings, the fan rule and the log standing.
-            if (!guestGoto && DisplayRefreshTicks >= kRefreshPerSecondBase / frequency) {
-                co_await DisplayPosition(pacer);
-                DisplayRefreshTicks = 0;
-            }
-            if (StatusTicks >= kStatusBase / frequency) {
-                co_await temperatures->UpdateStatus(pacer);
-                StatusTicks = 0;
-                // Compensation moves only here, between whole ticks, when nothing else
-                // moves; it is an ordinary goto with its final approach.
-                if (const std::optional<int> raw = console_.device.TempCompTarget()) {
-                    EnableMotionControls(false);
-                    console_.device.BeginGoto(*raw, stopCount, console_.device.TempCompOvershoot());
-                }
-                temperatures->ShowTempComp();
-            }
-        }
-
-        if (m.MotionDirection != 0) {
-            if (m.MotionDirection > 0)
-                AnimationFrame = (AnimationFrame + 1) % kIndicatorFrames;
-            else if (--AnimationFrame < 0)
-                AnimationFrame = kIndicatorFrames - 1;
-            picLogo->setPixmap(imgLogo.at(AnimationFrame));
-        }
-
-        co_await temperatures->SendQueuedFanCommand(pacer);
-    }
-
+    co_await poll_.Steps(pacer, *this, rate, stopCount);
     if (rateTimer->interval() > 0) {
         rateTimer->setEnabled(true);
-        // Its end is published with this tick; a client's next move then finds the line free.
-        if (console_.device.GuestGotoRunning())
+        // A guest's goto: its end is published with this run; a client's next move then
+        // finds the line free.
+        if (poll_.NextRunAtOnce())
             rateTimer->fireSoon();
     }
     console_.device.TickedInPlace();
     co_return true;
+}
+
+void frmTarnivel::GotoStageDue() {
+    ClearShortNote();
+}
+
+Sequence<bool> frmTarnivel::Readout(Pacer& pacer) {
+    return DisplayPosition(pacer);
+}
+
+Sequence<bool> frmTarnivel::StatusUpdate(Pacer& pacer) {
+    return temperatures->UpdateStatus(pacer);
+}
+
+void frmTarnivel::CompensationGotoStarting() {
+    EnableMotionControls(false);
+}
+
+void frmTarnivel::ShowTempComp() {
+    temperatures->ShowTempComp();
+}
+
+void frmTarnivel::ShowMoving(int direction) {
+    if (direction > 0)
+        AnimationFrame = (AnimationFrame + 1) % kIndicatorFrames;
+    else if (--AnimationFrame < 0)
+        AnimationFrame = kIndicatorFrames - 1;
+    picLogo->setPixmap(imgLogo.at(AnimationFrame));
+}
+
+Sequence<bool> frmTarnivel::SendQueuedFanCommand(Pacer& pacer) {
+    return temperatures->SendQueuedFanCommand(pacer);
 }
 
 bool frmTarnivel::NoteLostConnection() {

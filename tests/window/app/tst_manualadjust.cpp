@@ -62,6 +62,7 @@ private Q_SLOTS:
     void stopDropsAClickHeldByTheTick();
     void tickWaitsOnTheLoop();
     void guestGotoAtTheServedPace();
+    void guestGotoGivenUpWhenSilent();
 };
 
 void TestManualAdjust::jogWithinOneTickSendsNothing_data() {
@@ -585,6 +586,35 @@ void TestManualAdjust::guestGotoAtTheServedPace() {
              (QStringList{"50 01 12 01 00 00 00 03", "50 04 12 17 01 D4 C0 00",
                           "50 01 12 13 00 00 00 01", kStopFrame, "50 01 12 01 00 00 00 03"}));
     QVERIFY(!device.State().moving());
+}
+
+void TestManualAdjust::guestGotoGivenUpWhenSilent() {
+    WindowRig r;
+    r.rig->settings.Overshoot = 0;
+    r.w->show();
+    r.connectTo(1);
+    r.tick();
+    VirtualScheduler loop(r.rig->sim.platform);
+    r.rig->console.scheduler = &loop;
+    FocuserDevice& device = r.rig->console.device;
+    device.SetHost(r.w.get());
+    QVERIFY(device.MoveBy(20000).ok());
+    r.w->rateTimer->fire();
+    QVERIFY(loop.RunUntil([&] { return r.w->rateTimer->isArmed(); }, 2000));
+    r.rig->sim.model.setSilent(true);
+    r.clearFrames();
+    for (int run = 0; run < 200 && device.State().moving(); ++run) {
+        r.w->rateTimer->fire();
+        QVERIFY(loop.RunUntil([&] { return r.w->rateTimer->isArmed(); }, 5000));
+    }
+    QVERIFY(!device.State().moving());
+    QCOMPARE(device.State().lastGoto->failure,
+             QStringLiteral("Focuser not responding for 10 seconds: the move was given up and a "
+                            "stop sent."));
+    QVERIFY(r.frames().contains(kStopFrame));
+    r.w->rateTimer->fire();
+    QVERIFY(loop.RunUntil([&] { return r.w->rateTimer->isArmed(); }, 5000));
+    QVERIFY(r.w->cmdIncrement->isEnabled());
 }
 
 QTEST_MAIN(TestManualAdjust)
