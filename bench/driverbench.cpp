@@ -1,6 +1,8 @@
 #include "driverbench.h"
 
 #include "benchutil.h"
+#include "core/device/consolepoll.h"
+#include "core/device/focuserdevice.h"
 #include "core/link/focusercommands.h"
 #include "core/link/focuserlink.h"
 #include "core/motion/gotocontroller.h"
@@ -306,7 +308,33 @@ struct QuietSound final : SoundPlayer {
     void stop() override {}
 };
 
-// The console's goto engine on the real port, stepped on the window's 50 ms tick.
+// The console's poll as its window runs it, less the drawing: the readout every fifth run, the
+// timer armed again 50 ms after each run ends.
+class HeadlessPollView final : public PollView {
+public:
+    explicit HeadlessPollView(FocuserDevice& device) : device_(device) {}
+    void GotoStageDue() override {}
+    Sequence<bool> Readout(Pacer& pacer) override { return Read(device_, pacer); }
+    Sequence<bool> StatusUpdate(Pacer& pacer) override { return Status(device_, pacer); }
+    void CompensationGotoStarting() override {}
+    void ShowTempComp() override {}
+    void ShowMoving(int) override {}
+    Sequence<bool> SendQueuedFanCommand(Pacer&) override { return Nothing(); }
+
+private:
+    static Sequence<bool> Read(FocuserDevice& device, Pacer& pacer) {
+        const int p = co_await device.ReadPosition(pacer);
+        co_return p != -1;
+    }
+    static Sequence<bool> Status(FocuserDevice& device, Pacer& pacer) {
+        co_await device.ReadStatus(pacer, [] { return 0; });
+        co_return true;
+    }
+    static Sequence<bool> Nothing() { co_return false; }
+    FocuserDevice& device_;
+};
+
+// The console's own gotos on the real port, at the pace of its poll.
 QJsonObject consoleGotos(const QString& simPath) {
     QTemporaryDir dir;
     if (!dir.isValid())
@@ -328,12 +356,14 @@ QJsonObject consoleGotos(const QString& simPath) {
     FocuserLink link(port, platform);
     link.SetLinkOpen(true);
     FocuserCommands commands(link);
-    FocuserSettings settings;
-    settings.Approach = 1;
-    settings.Overshoot = 1000;
-    MotionState motion;
     QuietSound sound;
-    GotoController gotos(commands, settings, motion, sound, platform);
+    FocuserDevice device(commands, sound);
+    device.settings().Approach = 1;
+    device.settings().Overshoot = 1000;
+    MotionState& motion = device.motion();
+    ConsolePoll poll(device);
+    HeadlessPollView view(device);
+    InlinePacer pacer(platform);
     motion.CurrentPosition = commands.GetPosition();
 
     Series one;
@@ -344,17 +374,17 @@ QJsonObject consoleGotos(const QString& simPath) {
         for (const int target : {2000, 16775216}) {
             const int from = motion.CurrentPosition;
             clock.start();
-            gotos.StartGoto(target, link.StopCount());
+            device.BeginGoto(target, link.StopCount());
+            // A click finds the timer half-way through its period on average.
+            unsigned long wait = kConsoleTickMs / 2;
             while (!motion.GotoDone && clock.elapsed() < kWaitMs) {
-                const qint64 tick = clock.elapsed();
-                gotos.RunStage();
                 QCoreApplication::processEvents();
-                const qint64 rest = kConsoleTickMs - (clock.elapsed() - tick);
-                if (rest > 0)
-                    QThread::msleep(static_cast<unsigned long>(rest));
+                QThread::msleep(wait);
+                wait = kConsoleTickMs;
+                poll.Steps(pacer, view, 0, link.StopCount()).RunToEnd();
             }
             const double ms = static_cast<double>(clock.elapsed());
-            motion.GotoDone = false;
+            device.FinishGoto();
             if (target == 2000) {
                 const double steps = 3000 - (from > 8388608 ? from - 16777216 : from) + 1000;
                 two.add(ms - steps * 1000.0 / kApproachSpeed);

@@ -165,14 +165,15 @@ public:
 // the motion state, the goto engine, the calibrations, the temperature-and-fan cycle with its
 // log, the position scale of network clients and the rules of Reset and Sync. Qt Core only.
 //
-// Every front end builds one. The window drives it with its own engine and calls the shared
-// rules below from its handlers: its poll tick and its connect are sequences whose waits,
+// Every front end builds one. The window runs the console's poll (ConsolePoll) on its timer and
+// calls the shared rules below from its handlers: the poll and its connect are sequences whose
+// waits,
 // those inside a command included, are timers of the window's loop; its handlers' short
 // exchanges wait in place (sleeping in slices and pumping events) as the console always did. The
 // INDI driver and the Alpaca server give it a Scheduler and call the verbs; every wait then goes
 // back to their event loop, so a stop is never more than one command away. When the console serves
 // Alpaca itself, the window is the device's host: the network's verbs check the same rules and
-// start their gotos on the window's engine (see DeviceHost).
+// start their gotos on the console's poll (see DeviceHost).
 //
 // Who calls which verb from where (the window calls the rules in place; the others the verbs):
 // clang-format off
