@@ -558,62 +558,68 @@ void TestManualAdjust::tickWaitsOnTheLoop() {
     QVERIFY(r.w->cmdIncrement->isEnabled());
 }
 
+// The console serving a network client: the window as the device's host, on a virtual loop.
+struct HubRig {
+    HubRig() {
+        r.rig->settings.Overshoot = 0;
+        r.w->show();
+        r.connectTo(1);
+        r.tick();
+        r.rig->console.scheduler = &loop;
+        device.SetHost(r.w.get());
+    }
+    // Runs the loop until the poll's run has ended.
+    bool RunEnded() {
+        return loop.RunUntil([this] { return r.w->rateTimer->isArmed(); }, 5000);
+    }
+    WindowRig r;
+    VirtualScheduler loop{r.rig->sim.platform};
+    FocuserDevice& device = r.rig->console.device;
+};
+
 // A network client's goto on the console: each stage at the next turn of the loop, and its halt
 // held until the answer on the wire is in, then sent before the next frame.
 void TestManualAdjust::guestGotoAtTheServedPace() {
-    WindowRig r;
-    r.rig->settings.Overshoot = 0;
-    r.w->show();
-    r.connectTo(1);
-    r.tick();
-    VirtualScheduler loop(r.rig->sim.platform);
-    r.rig->console.scheduler = &loop;
-    FocuserDevice& device = r.rig->console.device;
-    device.SetHost(r.w.get());
-    const auto tickEnded = [&] { return r.w->rateTimer->isArmed(); };
+    HubRig hub;
+    WindowRig& r = hub.r;
     r.clearFrames();
-    QVERIFY(device.MoveBy(20000).ok());
+    QVERIFY(hub.device.MoveBy(20000).ok());
     QVERIFY(r.w->rateTimer->firesSoon());
     r.w->rateTimer->fire();
-    QVERIFY(loop.RunUntil(tickEnded, 2000));
+    QVERIFY(hub.RunEnded());
     QVERIFY(r.w->rateTimer->firesSoon());
     r.w->rateTimer->fire();
-    QVERIFY(device.Stop().ok());
+    QVERIFY(hub.device.Stop().ok());
     QCOMPARE(r.frames(), (QStringList{"50 01 12 01 00 00 00 03", "50 04 12 17 01 D4 C0 00",
                                       "50 01 12 13 00 00 00 01"}));
-    QVERIFY(loop.RunUntil(tickEnded, 2000));
+    QVERIFY(hub.RunEnded());
     QCOMPARE(r.frames(),
              (QStringList{"50 01 12 01 00 00 00 03", "50 04 12 17 01 D4 C0 00",
                           "50 01 12 13 00 00 00 01", kStopFrame, "50 01 12 01 00 00 00 03"}));
-    QVERIFY(!device.State().moving());
+    QVERIFY(!hub.device.State().moving());
 }
 
+// The served rule on the console too: a client's goto is not left waiting for a controller
+// that no longer answers.
 void TestManualAdjust::guestGotoGivenUpWhenSilent() {
-    WindowRig r;
-    r.rig->settings.Overshoot = 0;
-    r.w->show();
-    r.connectTo(1);
-    r.tick();
-    VirtualScheduler loop(r.rig->sim.platform);
-    r.rig->console.scheduler = &loop;
-    FocuserDevice& device = r.rig->console.device;
-    device.SetHost(r.w.get());
-    QVERIFY(device.MoveBy(20000).ok());
+    HubRig hub;
+    WindowRig& r = hub.r;
+    QVERIFY(hub.device.MoveBy(20000).ok());
     r.w->rateTimer->fire();
-    QVERIFY(loop.RunUntil([&] { return r.w->rateTimer->isArmed(); }, 2000));
+    QVERIFY(hub.RunEnded());
     r.rig->sim.model.setSilent(true);
     r.clearFrames();
-    for (int run = 0; run < 200 && device.State().moving(); ++run) {
+    for (int run = 0; run < 200 && hub.device.State().moving(); ++run) {
         r.w->rateTimer->fire();
-        QVERIFY(loop.RunUntil([&] { return r.w->rateTimer->isArmed(); }, 5000));
+        QVERIFY(hub.RunEnded());
     }
-    QVERIFY(!device.State().moving());
-    QCOMPARE(device.State().lastGoto->failure,
+    QVERIFY(!hub.device.State().moving());
+    QCOMPARE(hub.device.State().lastGoto->failure,
              QStringLiteral("Focuser not responding for 10 seconds: the move was given up and a "
                             "stop sent."));
     QVERIFY(r.frames().contains(kStopFrame));
     r.w->rateTimer->fire();
-    QVERIFY(loop.RunUntil([&] { return r.w->rateTimer->isArmed(); }, 5000));
+    QVERIFY(hub.RunEnded());
     QVERIFY(r.w->cmdIncrement->isEnabled());
 }
 
