@@ -4,6 +4,7 @@
 
 #include "core/device/focuserdevice.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace tarnivel {
@@ -12,6 +13,7 @@ namespace {
 constexpr int kCalibrationRefreshTicks = 5;
 constexpr int kRefreshPerSecondBase = 20; // runs per second at the nominal 50 ms
 constexpr int kStatusBase = 500;
+constexpr int kNominalRunMs = 50;
 
 int sign(int v) {
     return (v > 0) - (v < 0);
@@ -22,14 +24,35 @@ bool ConsolePoll::NextRunAtOnce() const {
     return device_.GuestGotoRunning();
 }
 
+Sequence<bool> ConsolePoll::UpdateStatus(Pacer& pacer, PollView& view, quint64 stopCount) {
+    co_await view.StatusUpdate(pacer);
+    StatusTicks = 0;
+    // Compensation moves only here, between whole runs, when nothing else moves; it is an
+    // ordinary goto with its final approach.
+    if (const std::optional<int> raw = device_.TempCompTarget()) {
+        view.CompensationGotoStarting();
+        device_.BeginGoto(*raw, stopCount, device_.TempCompOvershoot());
+    }
+    view.ShowTempComp();
+    co_return true;
+}
+
 Sequence<bool> ConsolePoll::Steps(Pacer& pacer, PollView& view, int rate, quint64 stopCount) {
     const FocuserSettings& s = device_.settings();
     MotionState& m = device_.motion();
     GotoController& gotos = device_.gotos();
     FocuserLink& link = device_.link();
+    const qint64 runStart = device_.platform().nowMs();
+    const int statusPeriod = kStatusBase / PositionUpdateFrequency(s.Frequency);
 
     // A guest's goto reads the position at each of its stages; the readout would only slow it.
+    // No temperature update comes between its stages, as on a served device. One held back
+    // through a whole period by back-to-back moves goes before the next one's first stage.
     const bool guestGoto = device_.GuestGotoRunning();
+    if (guestGoto && device_.GotoStarts() != stagedGoto_ && StatusTicks >= 2 * statusPeriod)
+        co_await UpdateStatus(pacer, view, stopCount);
+    if (guestGoto)
+        stagedGoto_ = device_.GotoStarts();
     if (guestGoto && device_.SilentTooLong()) {
         // Its client was promised the served rule: no endless wait for a "done" that never
         // comes. The next run gives the controls back as after STOP.
@@ -73,7 +96,11 @@ Sequence<bool> ConsolePoll::Steps(Pacer& pacer, PollView& view, int rate, quint6
     }
 
     ++DisplayRefreshTicks;
-    ++StatusTicks;
+    // The next of a guest goto's runs follows at once: it counts as the nominal runs its
+    // length stands for, so that the temperature update keeps its period.
+    StatusTicks +=
+        guestGoto ? std::max<qint64>(1, (device_.platform().nowMs() - runStart) / kNominalRunMs)
+                  : 1;
     if (m.CalibrationRunning) {
         if (DisplayRefreshTicks >= kCalibrationRefreshTicks) {
             co_await view.Readout(pacer);
@@ -87,17 +114,8 @@ Sequence<bool> ConsolePoll::Steps(Pacer& pacer, PollView& view, int rate, quint6
             co_await view.Readout(pacer);
             DisplayRefreshTicks = 0;
         }
-        if (StatusTicks >= kStatusBase / frequency) {
-            co_await view.StatusUpdate(pacer);
-            StatusTicks = 0;
-            // Compensation moves only here, between whole runs, when nothing else moves; it
-            // is an ordinary goto with its final approach.
-            if (const std::optional<int> raw = device_.TempCompTarget()) {
-                view.CompensationGotoStarting();
-                device_.BeginGoto(*raw, stopCount, device_.TempCompOvershoot());
-            }
-            view.ShowTempComp();
-        }
+        if (!guestGoto && StatusTicks >= statusPeriod)
+            co_await UpdateStatus(pacer, view, stopCount);
     }
 
     if (m.MotionDirection != 0)

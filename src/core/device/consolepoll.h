@@ -34,8 +34,9 @@ public:
 // 500 / Frequency runs, the moving indicator and a queued fan command.
 //
 // The console's own gotos move a stage a run. A guest's goto (a network client's on the
-// console) runs at the served pace: the next run comes at once, with no readout between its
-// stages, and a controller silent for ten seconds gives it up as on a served device.
+// console) runs at the served pace: the next run comes at once, with no readout or temperature
+// update between its stages, and a controller silent for ten seconds gives it up as on a
+// served device.
 class ConsolePoll {
 public:
     explicit ConsolePoll(FocuserDevice& device) : device_(device) {}
@@ -51,7 +52,11 @@ public:
     int StatusTicks = 0;
 
 private:
+    // The temperature, fan and log update, and a compensation goto when one is due.
+    Sequence<bool> UpdateStatus(Pacer& pacer, PollView& view, quint64 stopCount);
+
     FocuserDevice& device_;
+    quint64 stagedGoto_ = 0; // the last guest goto (GotoStarts) a run began
 };
 
 } // namespace tarnivel

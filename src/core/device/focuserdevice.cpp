@@ -48,7 +48,7 @@ void FocuserDevice::Init() {
     chorePacer_->afterStep = [this] { AfterChoreStep(); };
     // A chore (a status cycle, a scale read, a limits switch) waits while a goto runs: its
     // commands would otherwise come between the goto's stages and delay each of them.
-    chorePacer_->hold = [this] { return motion_.GotoMode == kGotoModeGoto; };
+    chorePacer_->hold = [this] { return motion_.GotoMode == kGotoModeGoto && !ChoreGoesFirst(); };
     readout_ = [this] { ReadPosition(); };
     // Not before the probe has answered: a connect that fails for want of its second attempt
     // would cost more than an abort that waits for it.

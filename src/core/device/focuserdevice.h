@@ -317,6 +317,9 @@ public:
     // A guest's goto runs on the host's engine: its stages follow each other as on a served
     // device, with no poll period between them.
     bool GuestGotoRunning() const;
+    // Counts the gotos begun (BeginGoto): whoever runs their stages tells a goto not yet begun
+    // on the wire from one under way.
+    quint64 GotoStarts() const { return gotoStarts_; }
     // The window's read of the Calibrated flag (0 when the read failed), with the stored travel
     // of a calibrated focuser; the travel stays unknown when a read fails, or when the
     // registers disagree twice (disagreement then says so, for the status line).
@@ -475,6 +478,9 @@ private:
     Sequence<bool> CalibrateSteps(Pacer& pacer, bool full);
     // Runs chore on the chore pacer, its first command a turn of the loop after this call.
     void StartChore(Sequence<bool> chore);
+    // A chore held back by gotos for a whole status period goes before the next goto's first
+    // stage: back-to-back moves would otherwise never leave it a free tick.
+    bool ChoreGoesFirst() const;
     Sequence<bool> AfterATurn(Sequence<bool> chore);
     void AfterChoreStep();
     void AfterCalibrationStep();
@@ -523,6 +529,9 @@ private:
     bool calibrationPending_ = false;
     std::optional<bool> calibrationDue_; // full or quick, asked while a chore ran
     qint64 lastStatusMs_ = 0;
+    quint64 gotoStarts_ = 0;
+    quint64 stagedGoto_ = 0; // the last goto (GotoStarts) the served tick ran a stage of
+    qint64 choreSinceMs_ = 0;
 
     TempCompensation tempComp_;
     // The raw target of the compensation goto under way: its end takes no new reference.

@@ -112,14 +112,18 @@ void FocuserDevice::Tick() {
     }
     // A chore held for a goto goes on from the first tick after the goto's end, not at once:
     // a client that sends its next move as soon as one has ended finds the line free.
-    if (motion_.GotoMode != kGotoModeGoto)
+    const bool choreFirst = motion_.GotoMode == kGotoModeGoto && ChoreGoesFirst();
+    if (motion_.GotoMode != kGotoModeGoto || choreFirst)
         chorePacer_->Release();
     if (motion_.GotoMode == kGotoModeGoto && SilentTooLong()) {
         GiveUpSilentMove();
     } else if (motion_.GotoMode == kGotoModeGoto && positionDue_) {
         positionDue_ = false;
         ReadPosition();
+    } else if (choreFirst) {
+        // The goto begins once the chore has ended.
     } else if (motion_.GotoMode == kGotoModeGoto) {
+        stagedGoto_ = gotoStarts_;
         deferRead_ = true;
         gotos_.RunStage();
         deferRead_ = false;
@@ -179,7 +183,14 @@ Sequence<bool> FocuserDevice::AfterATurn(Sequence<bool> chore) {
     co_return co_await chore;
 }
 
+bool FocuserDevice::ChoreGoesFirst() const {
+    return chore_.Valid() && stagedGoto_ != gotoStarts_ &&
+           link_.platform().nowMs() - choreSinceMs_ >=
+               kStatusBaseMs / PositionUpdateFrequency(settings_.Frequency);
+}
+
 void FocuserDevice::StartChore(Sequence<bool> chore) {
+    choreSinceMs_ = link_.platform().nowMs();
     chore_ = AfterATurn(std::move(chore));
     chore_.Start();
     AfterChoreStep();

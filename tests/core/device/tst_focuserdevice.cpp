@@ -121,6 +121,7 @@ private Q_SLOTS:
     void fanRule();
     void guestVerbs_data();
     void guestVerbs();
+    void statusBetweenBackToBackMoves();
     void consolePollDividers_data();
     void consolePollDividers();
 };
@@ -713,6 +714,28 @@ void TestFocuserDevice::guestVerbs() {
     QCOMPARE(host.movesStarted, movesStarted);
     QCOMPARE(host.stops, stops);
     QCOMPARE(device.motion().GotoMode == kGotoModeGoto, movesStarted == 1);
+}
+
+void TestFocuserDevice::statusBetweenBackToBackMoves() {
+    // A client that sends its next move as soon as the last has ended never leaves the status
+    // cycle a free tick: held a whole period, it goes before the next move's first stage.
+    DeviceRig r(Controller(true));
+    QVERIFY(r.ConnectAndWait());
+    r.sim.clearFrames();
+    const qint64 start = r.sim.platform.nowMs();
+    for (int n = 0; r.sim.platform.nowMs() - start < 15000; ++n) {
+        QVERIFY(r.device.MoveTo(n % 2 == 0 ? 2000 : 6000).ok());
+        QVERIFY(r.scheduler.RunUntil([&] { return !r.device.State().moving(); }, 10000));
+    }
+    const QStringList frames = r.sim.framesHex();
+    const int read = frames.indexOf(QStringLiteral("50 02 12 26 00 00 00 02"));
+    QVERIFY(read > 0);
+    // After a move's last slew-done query and reads, before the next one's first leg.
+    QCOMPARE(frames.mid(read - 3, 3),
+             (QStringList{"50 01 12 13 00 00 00 01", "50 01 12 01 00 00 00 03",
+                          "50 01 12 01 00 00 00 03"}));
+    QCOMPARE(frames.mid(read + 4, 2),
+             (QStringList{"50 01 12 01 00 00 00 03", "50 04 12 17 00 0B B8 00"}));
 }
 
 void TestFocuserDevice::consolePollDividers_data() {

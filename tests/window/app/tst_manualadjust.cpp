@@ -63,6 +63,7 @@ private Q_SLOTS:
     void tickWaitsOnTheLoop();
     void guestGotoAtTheServedPace();
     void guestGotoGivenUpWhenSilent();
+    void guestMovesLeaveTheTemperaturesLive();
 };
 
 void TestManualAdjust::jogWithinOneTickSendsNothing_data() {
@@ -569,8 +570,8 @@ struct HubRig {
         device.SetHost(r.w.get());
     }
     // Runs the loop until the poll's run has ended.
-    bool RunEnded() {
-        return loop.RunUntil([this] { return r.w->rateTimer->isArmed(); }, 5000);
+    bool RunEnded(int ms = 5000) {
+        return loop.RunUntil([this] { return r.w->rateTimer->isArmed(); }, ms);
     }
     WindowRig r;
     VirtualScheduler loop{r.rig->sim.platform};
@@ -619,8 +620,32 @@ void TestManualAdjust::guestGotoGivenUpWhenSilent() {
                             "stop sent."));
     QVERIFY(r.frames().contains(kStopFrame));
     r.w->rateTimer->fire();
-    QVERIFY(hub.RunEnded());
+    QVERIFY(hub.RunEnded(30000)); // the temperature update, overdue, on a silent controller
     QVERIFY(r.w->cmdIncrement->isEnabled());
+}
+
+// Back-to-back network moves: the temperature update never comes between a goto's stages, and
+// held a whole period it goes before the next one's first.
+void TestManualAdjust::guestMovesLeaveTheTemperaturesLive() {
+    HubRig hub;
+    WindowRig& r = hub.r;
+    r.clearFrames();
+    const qint64 start = r.rig->sim.platform.nowMs();
+    for (int n = 0; r.rig->sim.platform.nowMs() - start < 20000; ++n) {
+        QVERIFY(hub.device.MoveBy(n % 2 == 0 ? 2000 : -2000).ok());
+        while (hub.device.State().moving()) {
+            r.w->rateTimer->fire();
+            QVERIFY(hub.RunEnded());
+        }
+    }
+    const QStringList frames = r.frames();
+    const int read = frames.indexOf(QStringLiteral("50 02 12 26 00 00 00 02"));
+    QVERIFY(read > 0);
+    QCOMPARE(frames.mid(read - 3, 3),
+             (QStringList{"50 01 12 13 00 00 00 01", "50 01 12 01 00 00 00 03",
+                          "50 01 12 01 00 00 00 03"}));
+    QCOMPARE(frames.mid(read + 4, 2),
+             (QStringList{"50 01 12 01 00 00 00 03", "50 04 12 17 01 8E 70 00"}));
 }
 
 QTEST_MAIN(TestManualAdjust)
