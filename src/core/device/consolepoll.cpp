@@ -46,10 +46,11 @@ Sequence<bool> ConsolePoll::Steps(Pacer& pacer, PollView& view, int rate, quint6
     const int statusPeriod = kStatusBase / PositionUpdateFrequency(s.Frequency);
 
     // A guest's goto reads the position at each of its stages; the readout would only slow it.
-    // No temperature update comes between its stages, as on a served device. One held back
-    // through a whole period by back-to-back moves goes before the next one's first stage.
+    // No temperature update comes between its stages, as on a served device. One held back by
+    // back-to-back moves for kStatusHeldPeriods more periods goes before the next one's first.
     const bool guestGoto = device_.GuestGotoRunning();
-    if (guestGoto && device_.GotoStarts() != stagedGoto_ && StatusTicks >= 2 * statusPeriod)
+    if (guestGoto && device_.GotoStarts() != stagedGoto_ &&
+        StatusTicks >= (1 + kStatusHeldPeriods) * statusPeriod)
         co_await UpdateStatus(pacer, view, stopCount);
     if (guestGoto)
         stagedGoto_ = device_.GotoStarts();

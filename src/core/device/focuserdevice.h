@@ -35,6 +35,11 @@ inline const QString kLimitsUnreadText =
 inline const QString kLimitsUnconfirmedText =
     QStringLiteral("The controller did not confirm the limits; they were read back");
 
+// How many whole periods network moves sent back to back may hold a due temperature update
+// back before it goes ahead of the next move's first stage: enough that a run of moves rarely
+// waits for one, few enough that the readings never stand still for long.
+inline constexpr int kStatusHeldPeriods = 2;
+
 // What a verb did: it started something that ends later (watch the state), it is done, or it
 // was refused and the focuser was left as it was; reason says why, for the operator.
 struct Outcome {
@@ -478,8 +483,8 @@ private:
     Sequence<bool> CalibrateSteps(Pacer& pacer, bool full);
     // Runs chore on the chore pacer, its first command a turn of the loop after this call.
     void StartChore(Sequence<bool> chore);
-    // A chore held back by gotos for a whole status period goes before the next goto's first
-    // stage: back-to-back moves would otherwise never leave it a free tick.
+    // A chore held back by gotos for kStatusHeldPeriods status periods goes before the next
+    // goto's first stage: back-to-back moves would otherwise never leave it a free tick.
     bool ChoreGoesFirst() const;
     Sequence<bool> AfterATurn(Sequence<bool> chore);
     void AfterChoreStep();

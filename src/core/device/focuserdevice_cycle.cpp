@@ -186,7 +186,7 @@ Sequence<bool> FocuserDevice::AfterATurn(Sequence<bool> chore) {
 bool FocuserDevice::ChoreGoesFirst() const {
     return chore_.Valid() && stagedGoto_ != gotoStarts_ &&
            link_.platform().nowMs() - choreSinceMs_ >=
-               kStatusBaseMs / PositionUpdateFrequency(settings_.Frequency);
+               kStatusHeldPeriods * kStatusBaseMs / PositionUpdateFrequency(settings_.Frequency);
 }
 
 void FocuserDevice::StartChore(Sequence<bool> chore) {

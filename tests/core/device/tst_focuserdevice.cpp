@@ -718,12 +718,12 @@ void TestFocuserDevice::guestVerbs() {
 
 void TestFocuserDevice::statusBetweenBackToBackMoves() {
     // A client that sends its next move as soon as the last has ended never leaves the status
-    // cycle a free tick: held a whole period, it goes before the next move's first stage.
+    // cycle a free tick: held two periods, it goes before the next move's first stage.
     DeviceRig r(Controller(true));
     QVERIFY(r.ConnectAndWait());
     r.sim.clearFrames();
     const qint64 start = r.sim.platform.nowMs();
-    for (int n = 0; r.sim.platform.nowMs() - start < 15000; ++n) {
+    for (int n = 0; r.sim.platform.nowMs() - start < 25000; ++n) {
         QVERIFY(r.device.MoveTo(n % 2 == 0 ? 2000 : 6000).ok());
         QVERIFY(r.scheduler.RunUntil([&] { return !r.device.State().moving(); }, 10000));
     }

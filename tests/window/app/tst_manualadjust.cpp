@@ -625,13 +625,13 @@ void TestManualAdjust::guestGotoGivenUpWhenSilent() {
 }
 
 // Back-to-back network moves: the temperature update never comes between a goto's stages, and
-// held a whole period it goes before the next one's first.
+// held two more periods it goes before the next one's first.
 void TestManualAdjust::guestMovesLeaveTheTemperaturesLive() {
     HubRig hub;
     WindowRig& r = hub.r;
     r.clearFrames();
     const qint64 start = r.rig->sim.platform.nowMs();
-    for (int n = 0; r.rig->sim.platform.nowMs() - start < 20000; ++n) {
+    for (int n = 0; r.rig->sim.platform.nowMs() - start < 30000; ++n) {
         QVERIFY(hub.device.MoveBy(n % 2 == 0 ? 2000 : -2000).ok());
         while (hub.device.State().moving()) {
             r.w->rateTimer->fire();
@@ -644,8 +644,8 @@ void TestManualAdjust::guestMovesLeaveTheTemperaturesLive() {
     QCOMPARE(frames.mid(read - 3, 3),
              (QStringList{"50 01 12 13 00 00 00 01", "50 01 12 01 00 00 00 03",
                           "50 01 12 01 00 00 00 03"}));
-    QCOMPARE(frames.mid(read + 4, 2),
-             (QStringList{"50 01 12 01 00 00 00 03", "50 04 12 17 01 8E 70 00"}));
+    QCOMPARE(frames.value(read + 4), QStringLiteral("50 01 12 01 00 00 00 03"));
+    QVERIFY(frames.value(read + 5).startsWith(QStringLiteral("50 04 12 17")));
 }
 
 QTEST_MAIN(TestManualAdjust)
