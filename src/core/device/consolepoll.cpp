@@ -47,10 +47,10 @@ Sequence<bool> ConsolePoll::Steps(Pacer& pacer, PollView& view, int rate, quint6
 
     // A guest's goto reads the position at each of its stages; the readout would only slow it.
     // No temperature update comes between its stages, as on a served device. One held back by
-    // back-to-back moves for kStatusHeldPeriods more periods goes before the next one's first.
+    // back-to-back moves for StatusHeldPeriods more periods goes before the next one's first.
     const bool guestGoto = device_.GuestGotoRunning();
     if (guestGoto && device_.GotoStarts() != stagedGoto_ &&
-        StatusTicks >= (1 + kStatusHeldPeriods) * statusPeriod)
+        StatusTicks >= (1 + device_.StatusHeldPeriods()) * statusPeriod)
         co_await UpdateStatus(pacer, view, stopCount);
     if (guestGoto)
         stagedGoto_ = device_.GotoStarts();

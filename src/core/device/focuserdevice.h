@@ -322,6 +322,10 @@ public:
     // A guest's goto runs on the host's engine: its stages follow each other as on a served
     // device, with no poll period between them.
     bool GuestGotoRunning() const;
+    // How many whole periods back-to-back network moves may hold a due temperature update back:
+    // none while a sensor's last read failed (the clients are being told it failed), else
+    // kStatusHeldPeriods.
+    int StatusHeldPeriods() const;
     // Counts the gotos begun (BeginGoto): whoever runs their stages tells a goto not yet begun
     // on the wire from one under way.
     quint64 GotoStarts() const { return gotoStarts_; }

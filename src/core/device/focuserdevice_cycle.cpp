@@ -183,10 +183,16 @@ Sequence<bool> FocuserDevice::AfterATurn(Sequence<bool> chore) {
     co_return co_await chore;
 }
 
+int FocuserDevice::StatusHeldPeriods() const {
+    const bool failed = std::any_of(state_.sensorFailed.begin(), state_.sensorFailed.end(),
+                                    [](bool f) { return f; });
+    return failed ? 0 : kStatusHeldPeriods;
+}
+
 bool FocuserDevice::ChoreGoesFirst() const {
     return chore_.Valid() && stagedGoto_ != gotoStarts_ &&
            link_.platform().nowMs() - choreSinceMs_ >=
-               kStatusHeldPeriods * kStatusBaseMs / PositionUpdateFrequency(settings_.Frequency);
+               StatusHeldPeriods() * kStatusBaseMs / PositionUpdateFrequency(settings_.Frequency);
 }
 
 void FocuserDevice::StartChore(Sequence<bool> chore) {

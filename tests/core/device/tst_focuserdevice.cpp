@@ -121,6 +121,7 @@ private Q_SLOTS:
     void fanRule();
     void guestVerbs_data();
     void guestVerbs();
+    void statusBetweenBackToBackMoves_data();
     void statusBetweenBackToBackMoves();
     void consolePollDividers_data();
     void consolePollDividers();
@@ -716,14 +717,25 @@ void TestFocuserDevice::guestVerbs() {
     QCOMPARE(device.motion().GotoMode == kGotoModeGoto, movesStarted == 1);
 }
 
+void TestFocuserDevice::statusBetweenBackToBackMoves_data() {
+    QTest::addColumn<int>("lostReads"); // of sensor 1 at the connect
+    QTest::addColumn<int>("movingMs");
+    QTest::newRow("held two more periods") << 0 << 25000;
+    QTest::newRow("after a failed read, as soon as due") << 2 << 10000;
+}
+
 void TestFocuserDevice::statusBetweenBackToBackMoves() {
     // A client that sends its next move as soon as the last has ended never leaves the status
-    // cycle a free tick: held two periods, it goes before the next move's first stage.
+    // cycle a free tick: held long enough, it goes before the next move's first stage.
+    QFETCH(int, lostReads);
+    QFETCH(int, movingMs);
     DeviceRig r(Controller(true));
+    r.sim.model.injectFault(0x26, sim::Fault::NoAnswer, lostReads);
     QVERIFY(r.ConnectAndWait());
+    QCOMPARE(r.device.State().sensorFailed[0], lostReads > 0);
     r.sim.clearFrames();
     const qint64 start = r.sim.platform.nowMs();
-    for (int n = 0; r.sim.platform.nowMs() - start < 25000; ++n) {
+    for (int n = 0; r.sim.platform.nowMs() - start < movingMs; ++n) {
         QVERIFY(r.device.MoveTo(n % 2 == 0 ? 2000 : 6000).ok());
         QVERIFY(r.scheduler.RunUntil([&] { return !r.device.State().moving(); }, 10000));
     }
