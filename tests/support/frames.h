@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace tarnivel::test {
 
@@ -32,5 +33,17 @@ inline const QString kStopFrame = QStringLiteral("50 02 12 24 00 00 00 00");
 inline const QString kGetCalibratedFrame = QStringLiteral("50 02 12 30 40 00 00 01");
 inline const QString kFanOnFrame = QStringLiteral("50 02 13 27 03 00 00 00");
 inline const QString kFanOffFrame = QStringLiteral("50 02 13 27 00 00 00 00");
+
+// A temperature update (its read of sensor 1) came between two gotos: after one's last slew-done
+// query and position reads, before the next one's position read and first leg.
+inline bool UpdateBetweenGotos(const QStringList& frames) {
+    const int read = frames.indexOf(QStringLiteral("50 02 12 26 00 00 00 02"));
+    const QString position = QStringLiteral("50 01 12 01 00 00 00 03");
+    return read >= 3 &&
+           frames.mid(read - 3, 3) ==
+               QStringList{QStringLiteral("50 01 12 13 00 00 00 01"), position, position} &&
+           frames.value(read + 4) == position &&
+           frames.value(read + 5).startsWith(QStringLiteral("50 04 12 17"));
+}
 
 } // namespace tarnivel::test

@@ -739,15 +739,7 @@ void TestFocuserDevice::statusBetweenBackToBackMoves() {
         QVERIFY(r.device.MoveTo(n % 2 == 0 ? 2000 : 6000).ok());
         QVERIFY(r.scheduler.RunUntil([&] { return !r.device.State().moving(); }, 10000));
     }
-    const QStringList frames = r.sim.framesHex();
-    const int read = frames.indexOf(QStringLiteral("50 02 12 26 00 00 00 02"));
-    QVERIFY(read > 0);
-    // After a move's last slew-done query and reads, before the next one's first leg.
-    QCOMPARE(frames.mid(read - 3, 3),
-             (QStringList{"50 01 12 13 00 00 00 01", "50 01 12 01 00 00 00 03",
-                          "50 01 12 01 00 00 00 03"}));
-    QCOMPARE(frames.value(read + 4), QStringLiteral("50 01 12 01 00 00 00 03"));
-    QVERIFY(frames.value(read + 5).startsWith(QStringLiteral("50 04 12 17")));
+    QVERIFY(UpdateBetweenGotos(r.sim.framesHex()));
 }
 
 void TestFocuserDevice::consolePollDividers_data() {
