@@ -43,17 +43,16 @@ Sequence<bool> ConsolePoll::Steps(Pacer& pacer, PollView& view, int rate, quint6
     GotoController& gotos = device_.gotos();
     FocuserLink& link = device_.link();
     const qint64 runStart = device_.platform().nowMs();
-    const int statusPeriod = kStatusBase / PositionUpdateFrequency(s.Frequency);
+    const int frequency = PositionUpdateFrequency(s.Frequency);
+    const int statusPeriod = kStatusBase / frequency;
 
     // A guest's goto reads the position at each of its stages; the readout would only slow it.
     // No temperature update comes between its stages, as on a served device. One held back by
     // back-to-back moves for StatusHeldPeriods more periods goes before the next one's first.
     const bool guestGoto = device_.GuestGotoRunning();
-    if (guestGoto && device_.GotoStarts() != stagedGoto_ &&
+    if (guestGoto && !gotos.StageRun() &&
         StatusTicks >= (1 + device_.StatusHeldPeriods()) * statusPeriod)
         co_await UpdateStatus(pacer, view, stopCount);
-    if (guestGoto)
-        stagedGoto_ = device_.GotoStarts();
     if (guestGoto && device_.SilentTooLong()) {
         // Its client was promised the served rule: no endless wait for a "done" that never
         // comes. The next run gives the controls back as after STOP.
@@ -108,7 +107,6 @@ Sequence<bool> ConsolePoll::Steps(Pacer& pacer, PollView& view, int rate, quint6
             DisplayRefreshTicks = 0;
         }
     } else {
-        const int frequency = PositionUpdateFrequency(s.Frequency);
         // A guest goto's runs still count towards the temperature update: back-to-back network
         // moves must not leave the readings, the fan rule and the log standing.
         if (!guestGoto && DisplayRefreshTicks >= kRefreshPerSecondBase / frequency) {

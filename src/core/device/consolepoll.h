@@ -56,7 +56,6 @@ private:
     Sequence<bool> UpdateStatus(Pacer& pacer, PollView& view, quint64 stopCount);
 
     FocuserDevice& device_;
-    quint64 stagedGoto_ = 0; // the last guest goto (GotoStarts) a run began
 };
 
 } // namespace tarnivel

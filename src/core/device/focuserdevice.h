@@ -326,9 +326,6 @@ public:
     // none while a sensor's last read failed (the clients are being told it failed), else
     // kStatusHeldPeriods.
     int StatusHeldPeriods() const;
-    // Counts the gotos begun (BeginGoto): whoever runs their stages tells a goto not yet begun
-    // on the wire from one under way.
-    quint64 GotoStarts() const { return gotoStarts_; }
     // The window's read of the Calibrated flag (0 when the read failed), with the stored travel
     // of a calibrated focuser; the travel stays unknown when a read fails, or when the
     // registers disagree twice (disagreement then says so, for the status line).
@@ -538,8 +535,6 @@ private:
     bool calibrationPending_ = false;
     std::optional<bool> calibrationDue_; // full or quick, asked while a chore ran
     qint64 lastStatusMs_ = 0;
-    quint64 gotoStarts_ = 0;
-    quint64 stagedGoto_ = 0; // the last goto (GotoStarts) the served tick ran a stage of
     qint64 choreSinceMs_ = 0;
 
     TempCompensation tempComp_;

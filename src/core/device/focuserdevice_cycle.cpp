@@ -123,7 +123,6 @@ void FocuserDevice::Tick() {
     } else if (choreFirst) {
         // The goto begins once the chore has ended.
     } else if (motion_.GotoMode == kGotoModeGoto) {
-        stagedGoto_ = gotoStarts_;
         deferRead_ = true;
         gotos_.RunStage();
         deferRead_ = false;
@@ -190,7 +189,7 @@ int FocuserDevice::StatusHeldPeriods() const {
 }
 
 bool FocuserDevice::ChoreGoesFirst() const {
-    return chore_.Valid() && stagedGoto_ != gotoStarts_ &&
+    return chore_.Valid() && !gotos_.StageRun() &&
            link_.platform().nowMs() - choreSinceMs_ >=
                StatusHeldPeriods() * kStatusBaseMs / PositionUpdateFrequency(settings_.Frequency);
 }

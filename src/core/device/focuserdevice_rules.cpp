@@ -64,7 +64,6 @@ Sequence<StatusReport> FocuserDevice::ReadStatus(Pacer& pacer, std::function<int
 
 bool FocuserDevice::BeginGoto(int raw, quint64 stopCount, std::optional<int> overshoot) {
     guestGoto_ = false;
-    ++gotoStarts_;
     motion_.MotionDirection = DirectionTo(motion_.CurrentPosition, raw);
     return gotos_.StartGoto(raw, stopCount, overshoot);
 }

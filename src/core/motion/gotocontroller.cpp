@@ -121,6 +121,7 @@ bool GotoController::StartGoto(int target, quint64 stopCount, std::optional<int>
         return false;
     }
     gotoStopCount_ = stopCount;
+    stageRun_ = false;
     motion_.GotoDone = false;
     const std::optional<int> point = OvershootPoint(motion_.CurrentPosition, target, overshoot);
     const bool twoStages = point.has_value();
@@ -144,6 +145,7 @@ void GotoController::RunStage() {
 Sequence<bool> GotoController::RunStage(Pacer& pacer) {
     if (motion_.GotoMode != kGotoModeGoto || EndIfStopped())
         co_return false;
+    stageRun_ = true;
     switch (motion_.GotoStage) {
     case kStageStart: {
         co_await ReadPosition(pacer);

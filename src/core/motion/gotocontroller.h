@@ -58,6 +58,9 @@ public:
     // wait as pacer spends command waits.
     void RunStage();
     Sequence<bool> RunStage(Pacer& pacer);
+    // A stage of the goto under way has run: false from StartGoto until its first stage, while
+    // nothing of it has gone out yet.
+    bool StageRun() const { return stageRun_; }
     void ClearGoto();
     // Moves in one move and waits for the controller to report it done. Returns false
     // when a running calibration was cancelled meanwhile (motion stopped, limits cleared)
@@ -88,6 +91,7 @@ private:
     std::function<bool()> motionGate_;
     std::function<TravelBounds()> travelBounds_;
     quint64 gotoStopCount_ = 0;
+    bool stageRun_ = false;
 };
 
 } // namespace tarnivel

@@ -87,8 +87,8 @@ double screenDpiY(const QScreen* screen) {
 } // namespace
 
 frmTarnivel::frmTarnivel(Console& console, QString settingsPath, QWidget* parent)
-    : QWidget(parent), console_(console), poll_(console.device), settingsPath_(std::move(settingsPath)),
-      inPlacePacer_(console.platform) {
+    : QWidget(parent), console_(console), poll_(console.device),
+      settingsPath_(std::move(settingsPath)), inPlacePacer_(console.platform) {
     setObjectName(QStringLiteral("frmTarnivel"));
     setWindowTitle(QStringLiteral("Tarnivel"));
     rateTimer = new RateTimer(this);

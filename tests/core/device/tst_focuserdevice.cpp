@@ -1,6 +1,5 @@
 // The device core as the served front ends drive it: its verbs on a virtual event loop against
 // the simulated controller, and the rules every front end shares.
-#include "core/device/consolepoll.h"
 #include "core/device/focuserdevice.h"
 #include "frames.h"
 #include "recorders.h"
@@ -66,24 +65,6 @@ struct Host final : DeviceHost {
     void GuestStop() override { ++stops; }
 };
 
-// The console's window as its poll sees it: the readouts and temperature updates it was asked
-// for, counted.
-struct CountingView final : PollView {
-    int readouts = 0;
-    int updates = 0;
-    void GotoStageDue() override {}
-    Sequence<bool> Readout(Pacer&) override { return Count(readouts); }
-    Sequence<bool> StatusUpdate(Pacer&) override { return Count(updates); }
-    void CompensationGotoStarting() override {}
-    void ShowTempComp() override {}
-    void ShowMoving(int) override {}
-    Sequence<bool> SendQueuedFanCommand(Pacer&) override { return Count(fanCommands); }
-    int fanCommands = 0;
-    static Sequence<bool> Count(int& n) {
-        ++n;
-        co_return true;
-    }
-};
 } // namespace
 
 Q_DECLARE_METATYPE(Verb)
@@ -123,8 +104,6 @@ private Q_SLOTS:
     void guestVerbs();
     void statusBetweenBackToBackMoves_data();
     void statusBetweenBackToBackMoves();
-    void consolePollDividers_data();
-    void consolePollDividers();
 };
 
 void TestFocuserDevice::scaleFromTheController_data() {
@@ -740,36 +719,6 @@ void TestFocuserDevice::statusBetweenBackToBackMoves() {
         QVERIFY(r.scheduler.RunUntil([&] { return !r.device.State().moving(); }, 10000));
     }
     QVERIFY(UpdateBetweenGotos(r.sim.framesHex()));
-}
-
-void TestFocuserDevice::consolePollDividers_data() {
-    QTest::addColumn<int>("frequency");
-    QTest::addColumn<bool>("calibrating");
-    QTest::addColumn<int>("readouts"); // in 500 runs
-    QTest::addColumn<int>("updates");
-    QTest::newRow("Frequency 4: a readout every 5th run, an update every 125th")
-        << 4 << false << 100 << 4;
-    QTest::newRow("Frequency 1: every 20th, every 500th") << 1 << false << 25 << 1;
-    QTest::newRow("Frequency 10: every 2nd, every 50th") << 10 << false << 250 << 10;
-    QTest::newRow("calibrating: a readout every 5th run, no update") << 1 << true << 100 << 0;
-}
-
-void TestFocuserDevice::consolePollDividers() {
-    QFETCH(int, frequency);
-    QFETCH(bool, calibrating);
-    QFETCH(int, readouts);
-    QFETCH(int, updates);
-    DeviceRig r(Controller(true));
-    r.device.settings().Frequency = frequency;
-    r.device.motion().CalibrationRunning = calibrating;
-    ConsolePoll poll(r.device);
-    CountingView view;
-    StraightPacer pacer;
-    for (int run = 0; run < 500; ++run)
-        poll.Steps(pacer, view, 0, r.device.link().StopCount()).RunToEnd();
-    QCOMPARE(view.readouts, readouts);
-    QCOMPARE(view.updates, updates);
-    QCOMPARE(view.fanCommands, 500);
 }
 
 QTEST_GUILESS_MAIN(TestFocuserDevice)

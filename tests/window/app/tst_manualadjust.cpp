@@ -569,7 +569,7 @@ struct HubRig {
         device.SetHost(r.w.get());
     }
     // Runs the loop until the poll's run has ended.
-    bool RunEnded(int ms = 5000) {
+    bool RunEnded(int ms = 2000) {
         return loop.RunUntil([this] { return r.w->rateTimer->isArmed(); }, ms);
     }
     WindowRig r;
@@ -611,7 +611,7 @@ void TestManualAdjust::guestGotoGivenUpWhenSilent() {
     r.clearFrames();
     for (int run = 0; run < 200 && hub.device.State().moving(); ++run) {
         r.w->rateTimer->fire();
-        QVERIFY(hub.RunEnded());
+        QVERIFY(hub.RunEnded(5000)); // each command waits out its time-out twice
     }
     QVERIFY(!hub.device.State().moving());
     QCOMPARE(hub.device.State().lastGoto->failure,
