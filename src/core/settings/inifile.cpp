@@ -27,6 +27,19 @@ QString OneLine(QString s) {
     return s;
 }
 
+// A UTF-16 file cut or edited by hand may hold half of a surrogate pair. The decoder keeps
+// it, but it has no UTF-8 form: saved, it would come back as "?". The replacement
+// character says the same and reads back as itself.
+QString WholeCharacters(QString s) {
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s.at(i).isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (s.at(i).isSurrogate())
+            s[i] = QChar::ReplacementCharacter;
+    }
+    return s;
+}
+
 QString DecodeText(const QByteArray& bytes) {
     // A file saved as "Unicode" by a Windows editor: UTF-16 or UTF-32 behind its mark.
     const std::optional<QStringConverter::Encoding> marked =
@@ -35,7 +48,7 @@ QString DecodeText(const QByteArray& bytes) {
         QStringDecoder wide(*marked);
         const QString text = wide(bytes);
         if (!wide.hasError())
-            return text;
+            return WholeCharacters(text);
     }
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8(bytes);

@@ -120,6 +120,11 @@ void TestSettings::loadFile_data() {
     QTest::newRow("UTF-8 mark before a Latin-1 byte")
         << QByteArray("\xef\xbb\xbf[A]\r\nName=Caf\xe9\r\n")
         << QStringList{"[A]|[A]|", QString::fromUtf8("[A]|NAME|Caf\u00e9")};
+    QTest::newRow("UTF-16 LE mark") << QByteArray("\xff\xfe[\0A\0]\0\r\0\n\0k\0=\0\xe9\0", 18)
+                                    << QStringList{"[A]|[A]|", QString::fromUtf8("[A]|K|\u00e9")};
+    QTest::newRow("UTF-16 half a pair reads as the replacement character")
+        << QByteArray("\xfe\xff\0k\0=\xdf\xc4\0x", 10)
+        << QStringList{QString::fromUtf8("|K|\ufffdx")};
 }
 
 void TestSettings::loadFile() {
