@@ -568,6 +568,12 @@ struct HubRig {
         r.rig->console.scheduler = &loop;
         device.SetHost(r.w.get());
     }
+    // A check that failed mid-sequence leaves the window's run waiting on this loop: the window
+    // goes first, while the loop it would cancel its wait on still stands.
+    ~HubRig() {
+        device.SetHost(nullptr);
+        r.w.reset();
+    }
     // Runs the loop until the poll's run has ended.
     bool RunEnded(int ms = 2000) {
         return loop.RunUntil([this] { return r.w->rateTimer->isArmed(); }, ms);
