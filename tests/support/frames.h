@@ -46,4 +46,11 @@ inline bool UpdateBetweenGotos(const QStringList& frames) {
            frames.value(read + 5).startsWith(QStringLiteral("50 04 12 17"));
 }
 
+// A temperature update came between two slew-done polls of one move.
+inline bool UpdateInsideAMove(const QStringList& frames) {
+    const QString poll = QStringLiteral("50 01 12 13 00 00 00 01");
+    const int read = frames.indexOf(QStringLiteral("50 02 12 26 00 00 00 02"));
+    return read > 0 && frames.mid(0, read).contains(poll) && frames.mid(read).contains(poll);
+}
+
 } // namespace tarnivel::test

@@ -48,10 +48,11 @@ Sequence<bool> ConsolePoll::Steps(Pacer& pacer, PollView& view, int rate, quint6
 
     // A guest's goto reads the position at each of its stages; the readout would only slow it.
     // No temperature update comes between its stages, as on a served device. One held back by
-    // back-to-back moves for StatusHeldPeriods more periods goes before the next one's first.
+    // network moves for StatusHeldPeriods more periods goes before the next one's first stage or
+    // between two polls of a long move.
     const bool guestGoto = device_.GuestGotoRunning();
-    if (guestGoto && !gotos.StageRun() &&
-        StatusTicks >= (1 + device_.StatusHeldPeriods()) * statusPeriod)
+    if (guestGoto && StatusTicks >= statusPeriod &&
+        device_.StatusGoesBeforeStage(qint64(StatusTicks - statusPeriod) * kNominalRunMs))
         co_await UpdateStatus(pacer, view, stopCount);
     if (guestGoto && device_.SilentTooLong()) {
         // Its client was promised the served rule: no endless wait for a "done" that never

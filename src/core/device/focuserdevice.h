@@ -35,9 +35,9 @@ inline const QString kLimitsUnreadText =
 inline const QString kLimitsUnconfirmedText =
     QStringLiteral("The controller did not confirm the limits; they were read back");
 
-// How many whole periods network moves sent back to back may hold a due temperature update
-// back before it goes ahead of the next move's first stage: enough that a run of moves rarely
-// waits for one, few enough that the readings never stand still for long.
+// How many whole periods network moves may hold a due temperature update back before it goes
+// ahead of the next move's first stage, or between two polls of a long move: enough that a
+// run of moves rarely waits for one, few enough that the readings never stand still for long.
 inline constexpr int kStatusHeldPeriods = 2;
 
 // What a verb did: it started something that ends later (watch the state), it is done, or it
@@ -326,6 +326,10 @@ public:
     // none while a sensor's last read failed (the clients are being told it failed), else
     // kStatusHeldPeriods.
     int StatusHeldPeriods() const;
+    // Whether a temperature update due for overdueMs goes before the goto's next stage: before
+    // its first after StatusHeldPeriods more periods, between two polls of a move in flight after
+    // kStatusHeldPeriods.
+    bool StatusGoesBeforeStage(qint64 overdueMs) const;
     // The window's read of the Calibrated flag (0 when the read failed), with the stored travel
     // of a calibrated focuser; the travel stays unknown when a read fails, or when the
     // registers disagree twice (disagreement then says so, for the status line).
@@ -483,9 +487,10 @@ private:
     Sequence<bool> LimitsSteps(Pacer& pacer, bool on);
     Sequence<bool> CalibrateSteps(Pacer& pacer, bool full);
     // Runs chore on the chore pacer, its first command a turn of the loop after this call.
-    void StartChore(Sequence<bool> chore);
+    void StartChore(Sequence<bool> chore, bool status = false);
     // A chore held back by gotos for kStatusHeldPeriods status periods goes before the next
-    // goto's first stage: back-to-back moves would otherwise never leave it a free tick.
+    // goto's first stage, and a status cycle also between two polls of a move in flight:
+    // back-to-back moves, or one long move, would otherwise never leave it a free tick.
     bool ChoreGoesFirst() const;
     Sequence<bool> AfterATurn(Sequence<bool> chore);
     void AfterChoreStep();
@@ -536,6 +541,7 @@ private:
     std::optional<bool> calibrationDue_; // full or quick, asked while a chore ran
     qint64 lastStatusMs_ = 0;
     qint64 choreSinceMs_ = 0;
+    bool statusChore_ = false; // the chore under way is the status cycle
 
     TempCompensation tempComp_;
     // The raw target of the compensation goto under way: its end takes no new reference.

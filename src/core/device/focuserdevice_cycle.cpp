@@ -121,7 +121,7 @@ void FocuserDevice::Tick() {
         positionDue_ = false;
         ReadPosition();
     } else if (choreFirst) {
-        // The goto begins once the chore has ended.
+        // The goto begins, or polls its move again, once the chore has ended.
     } else if (motion_.GotoMode == kGotoModeGoto) {
         deferRead_ = true;
         gotos_.RunStage();
@@ -153,12 +153,13 @@ void FocuserDevice::Tick() {
     } else if (!chore_.Valid() && state_.ready() && (statusTime || statusDue_)) {
         lastStatusMs_ = now;
         statusDue_ = false;
-        StartChore(StatusSteps(*chorePacer_));
+        StartChore(StatusSteps(*chorePacer_), true);
     }
     // A goto's next step follows the last answer after only a turn of the loop, where a
     // request that came meanwhile (an abort) is read first.
+    // While a chore goes first the goto waits for its end, not in a loop of empty turns.
     if (state_.connected() && tickTimer_ == -1)
-        ScheduleTick(motion_.GotoMode == kGotoModeGoto ? 0 : PollMs());
+        ScheduleTick(motion_.GotoMode == kGotoModeGoto && !choreFirst ? 0 : PollMs());
 }
 
 bool FocuserDevice::SilentTooLong() const {
@@ -188,21 +189,33 @@ int FocuserDevice::StatusHeldPeriods() const {
     return failed ? 0 : kStatusHeldPeriods;
 }
 
-bool FocuserDevice::ChoreGoesFirst() const {
-    return chore_.Valid() && !gotos_.StageRun() &&
-           link_.platform().nowMs() - choreSinceMs_ >=
-               StatusHeldPeriods() * kStatusBaseMs / PositionUpdateFrequency(settings_.Frequency);
+bool FocuserDevice::StatusGoesBeforeStage(qint64 overdueMs) const {
+    const qint64 period = kStatusBaseMs / PositionUpdateFrequency(settings_.Frequency);
+    if (!gotos_.StageRun())
+        return overdueMs >= StatusHeldPeriods() * period;
+    // Inside a move only the full hold: a short move's end is not seen later for it.
+    return gotos_.CanPause() && overdueMs >= kStatusHeldPeriods * period;
 }
 
-void FocuserDevice::StartChore(Sequence<bool> chore) {
+bool FocuserDevice::ChoreGoesFirst() const {
+    // Limits or the scale read in the middle of a move could change what the move is measured
+    // against; only the temperatures may be read while it runs.
+    return chore_.Valid() && (statusChore_ || !gotos_.StageRun()) &&
+           StatusGoesBeforeStage(link_.platform().nowMs() - choreSinceMs_);
+}
+
+void FocuserDevice::StartChore(Sequence<bool> chore, bool status) {
     choreSinceMs_ = link_.platform().nowMs();
+    statusChore_ = status;
     chore_ = AfterATurn(std::move(chore));
     chore_.Start();
     AfterChoreStep();
 }
 
 void FocuserDevice::AfterChoreStep() {
-    chore_.ResetIfDone();
+    // A goto that let the chore go first goes on at once.
+    if (chore_.ResetIfDone() && motion_.GotoMode == kGotoModeGoto && state_.connected())
+        ScheduleTick(0);
 }
 
 Sequence<bool> FocuserDevice::ConnectSteps(Pacer& pacer) {

@@ -137,6 +137,11 @@ bool GotoController::StartGoto(int target, quint64 stopCount, std::optional<int>
     return true;
 }
 
+bool GotoController::CanPause() const {
+    return !stageRun_ || motion_.GotoStage == kStageFirstMoveRunning ||
+           motion_.GotoStage == kStageFinalMoveRunning;
+}
+
 void GotoController::RunStage() {
     StraightPacer straight;
     RunStage(straight).RunToEnd();

@@ -104,6 +104,7 @@ private Q_SLOTS:
     void guestVerbs();
     void statusBetweenBackToBackMoves_data();
     void statusBetweenBackToBackMoves();
+    void statusInsideALongMove();
 };
 
 void TestFocuserDevice::scaleFromTheController_data() {
@@ -719,6 +720,19 @@ void TestFocuserDevice::statusBetweenBackToBackMoves() {
         QVERIFY(r.scheduler.RunUntil([&] { return !r.device.State().moving(); }, 10000));
     }
     QVERIFY(UpdateBetweenGotos(r.sim.framesHex()));
+}
+
+void TestFocuserDevice::statusInsideALongMove() {
+    // 40 s of one move: the temperatures held two more periods are read between two polls.
+    sim::SimConfig slow = Controller(true);
+    slow.approachSpeed = 100;
+    DeviceRig r(slow);
+    QVERIFY(r.ConnectAndWait());
+    r.sim.clearFrames();
+    QVERIFY(r.device.MoveTo(6000).ok());
+    QVERIFY(r.scheduler.RunUntil([&] { return !r.device.State().moving(); }, 60000));
+    QCOMPARE(r.device.State().clientPosition, 6000u);
+    QVERIFY(UpdateInsideAMove(r.sim.framesHex()));
 }
 
 QTEST_GUILESS_MAIN(TestFocuserDevice)

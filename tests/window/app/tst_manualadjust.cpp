@@ -63,6 +63,7 @@ private Q_SLOTS:
     void guestGotoAtTheServedPace();
     void guestGotoGivenUpWhenSilent();
     void guestMovesLeaveTheTemperaturesLive();
+    void guestLongMoveLeavesTheTemperaturesLive();
 };
 
 void TestManualAdjust::jogWithinOneTickSendsNothing_data() {
@@ -644,6 +645,19 @@ void TestManualAdjust::guestMovesLeaveTheTemperaturesLive() {
         }
     }
     QVERIFY(UpdateBetweenGotos(r.frames()));
+}
+
+// 160000 steps, 40 s: the temperatures are read between two polls of the move.
+void TestManualAdjust::guestLongMoveLeavesTheTemperaturesLive() {
+    HubRig hub;
+    WindowRig& r = hub.r;
+    r.clearFrames();
+    QVERIFY(hub.device.MoveBy(160000).ok());
+    while (hub.device.State().moving()) {
+        r.w->rateTimer->fire();
+        QVERIFY(hub.RunEnded());
+    }
+    QVERIFY(UpdateInsideAMove(r.frames()));
 }
 
 QTEST_MAIN(TestManualAdjust)
