@@ -63,7 +63,6 @@ private Q_SLOTS:
     void guestGotoAtTheServedPace();
     void guestGotoGivenUpWhenSilent();
     void guestMovesLeaveTheTemperaturesLive();
-    void guestLongMoveLeavesTheTemperaturesLive();
 };
 
 void TestManualAdjust::jogWithinOneTickSendsNothing_data() {
@@ -645,19 +644,6 @@ void TestManualAdjust::guestMovesLeaveTheTemperaturesLive() {
         }
     }
     QVERIFY(UpdateBetweenGotos(r.frames()));
-}
-
-// 160000 steps, 40 s: the temperatures are read between two polls of the move.
-void TestManualAdjust::guestLongMoveLeavesTheTemperaturesLive() {
-    HubRig hub;
-    WindowRig& r = hub.r;
-    r.clearFrames();
-    QVERIFY(hub.device.MoveBy(160000).ok());
-    while (hub.device.State().moving()) {
-        r.w->rateTimer->fire();
-        QVERIFY(hub.RunEnded());
-    }
-    QVERIFY(UpdateInsideAMove(r.frames()));
 }
 
 QTEST_MAIN(TestManualAdjust)
