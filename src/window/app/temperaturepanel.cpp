@@ -247,8 +247,13 @@ Sequence<bool> TemperaturePanel::UpdateStatus(Pacer& pacer) {
     const int compMoves = console_.device.State().tempCompMoves;
     const bool compMove = compMoves != compMovesSeen_;
     compMovesSeen_ = compMoves;
-    Q_EMIT statusUpdated(Now(), report.celsius, FanMode, !optFan[0]->isChecked(),
-                         console_.motion.CurrentPosition, compMove);
+    // With the port lost the last position read is no reading: the plot leaves a gap, as it
+    // does for the temperatures, rather than draw it on for as long as the cable is out.
+    const std::optional<int> position = console_.device.State().lost()
+                                            ? std::nullopt
+                                            : std::optional<int>(console_.motion.CurrentPosition);
+    Q_EMIT statusUpdated(Now(), report.celsius, FanMode, !optFan[0]->isChecked(), position,
+                         compMove);
     ShowTempComp();
     co_return true;
 }

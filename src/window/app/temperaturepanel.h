@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <functional>
+#include <optional>
 
 class QCheckBox;
 class QGroupBox;
@@ -94,10 +95,10 @@ Q_SIGNALS:
     void compStatusChanged(const QString& text);
     // At the end of every UpdateStatus, for whoever follows the temperatures over time (the
     // plot): the readings in Celsius, the fan mode and whether the fan is now meant to run
-    // (what the log's Fan column says), the raw position and whether a compensation move
-    // started since the update before (the log writes neither).
+    // (what the log's Fan column says), the raw position (none once the port is lost) and
+    // whether a compensation move started since the update before (the log writes neither).
     void statusUpdated(const QDateTime& when, const tarnivel::TemperatureReadings& celsius,
-                       int fanMode, bool fanOn, int position, bool compMove);
+                       int fanMode, bool fanOn, std::optional<int> position, bool compMove);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -47,7 +47,8 @@ void TemperaturePlot::cmdPlot_Click() {
 }
 
 void TemperaturePlot::AddReadings(const QDateTime& when, const TemperatureReadings& celsius,
-                                  int fanMode, bool fanOn, int position, bool compMove) {
+                                  int fanMode, bool fanOn, std::optional<int> position,
+                                  bool compMove) {
     TemperatureSample sample;
     sample.msecs = when.toMSecsSinceEpoch();
     sample.celsius = celsius;

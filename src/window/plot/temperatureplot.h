@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
+#include <optional>
 
 class QPushButton;
 class QWidget;
@@ -27,7 +28,7 @@ public:
     void cmdPlot_Click();
     // One update of the panel, with the limit of the rule that ran taken from the settings.
     void AddReadings(const QDateTime& when, const TemperatureReadings& celsius, int fanMode,
-                     bool fanOn, int position, bool compMove);
+                     bool fanOn, std::optional<int> position, bool compMove);
 
     const TemperatureSeries& live() const { return live_; }
     // Null until the window was first opened.

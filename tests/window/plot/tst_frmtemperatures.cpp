@@ -89,6 +89,13 @@ private Q_SLOTS:
         QVERIFY(rule.limitCelsius);
         QCOMPARE(*rule.limitCelsius, 5.0);
         QVERIFY(!rule.fanOn); // 5.4 °F is not above 9
+        QVERIFY(rule.position);
+        // The cable out: no position is drawn on from the last one read.
+        rig->sim.port.vanish();
+        QVERIFY(rig->console.device.NoteLost());
+        panel->UpdateStatus();
+        QCOMPARE(plot->live().size(), 3);
+        QVERIFY(!plot->live().at(2).position);
     }
 
     void compensationMoveMarked() {
