@@ -194,7 +194,7 @@ bool FocuserDevice::StatusGoesBeforeStage(qint64 overdueMs) const {
     if (!gotos_.StageRun())
         return overdueMs >= StatusHeldPeriods() * period;
     // Inside a move only the full hold: a short move's end is not seen later for it.
-    return gotos_.CanPause() && overdueMs >= kStatusHeldPeriods * period;
+    return gotos_.MoveInFlight() && overdueMs >= kStatusHeldPeriods * period;
 }
 
 bool FocuserDevice::ChoreGoesFirst() const {

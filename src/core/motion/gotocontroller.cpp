@@ -137,8 +137,8 @@ bool GotoController::StartGoto(int target, quint64 stopCount, std::optional<int>
     return true;
 }
 
-bool GotoController::CanPause() const {
-    return !stageRun_ || motion_.GotoStage == kStageFirstMoveRunning ||
+bool GotoController::MoveInFlight() const {
+    return motion_.GotoStage == kStageFirstMoveRunning ||
            motion_.GotoStage == kStageFinalMoveRunning;
 }
 

@@ -61,9 +61,9 @@ public:
     // A stage of the goto under way has run: false from StartGoto until its first stage, while
     // nothing of it has gone out yet.
     bool StageRun() const { return stageRun_; }
-    // Something else may go before the next stage without holding a leg back: nothing of the
-    // goto has gone out yet, or it only waits for a move in flight to end.
-    bool CanPause() const;
+    // The goto only waits for a move in flight to end (its stages 2 and 4): something else may
+    // go before its next poll without holding a leg back.
+    bool MoveInFlight() const;
     void ClearGoto();
     // Moves in one move and waits for the controller to report it done. Returns false
     // when a running calibration was cancelled meanwhile (motion stopped, limits cleared)
